@@ -1,0 +1,20 @@
+#include "app/agent.h"
+
+#include "core/log.h"
+
+namespace velt {
+
+Agent::Agent(FileLocations locations)
+    : locations_(std::move(locations)),
+      store_(settings_, locations_.settingsFolder, locations_.defaultSettingsFile()) {}
+
+void Agent::start() {
+  store_.loadSettings();
+  catalogue_ = loadModelCatalogue(locations_.modelFolder());
+  logDebug("model catalogue: %zu models from %s", catalogue_.size(),
+           locations_.modelFolder().c_str());
+}
+
+void Agent::stop() {}
+
+}  // namespace velt

@@ -1,0 +1,23 @@
+// Time as the agent sees it. Code that sleeps or measures goes through a
+// Clock so that tests can run it on a fake one.
+#pragma once
+
+#include <chrono>
+
+namespace velt {
+
+class Clock {
+ public:
+  using Duration = std::chrono::nanoseconds;
+  using TimePoint = std::chrono::steady_clock::time_point;
+
+  virtual ~Clock() = default;
+  virtual TimePoint now() const = 0;
+  // Blocks the calling thread for about d.
+  virtual void sleepFor(Duration d) = 0;
+};
+
+// The steady clock of the machine, with real sleeps.
+Clock& systemClock();
+
+}  // namespace velt

@@ -1,0 +1,200 @@
+#include "core/plist_file.h"
+
+#include <fcntl.h>
+#include <plist/plist.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "core/number_text.h"
+
+namespace velt {
+namespace {
+
+// Settings files are a few kilobytes; anything far larger is not ours.
+constexpr std::uintmax_t kMaxPlistBytes = 1 << 20;
+
+std::string errnoText(int error) {
+  return std::strerror(error);
+}
+
+int32_t clampToInt32(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+  if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(v);
+}
+
+}  // namespace
+
+PlistDictionary::PlistDictionary() : node_(plist_new_dict()) {}
+PlistDictionary::~PlistDictionary() {
+  if (node_) plist_free(static_cast<plist_t>(node_));
+}
+PlistDictionary::PlistDictionary(PlistDictionary&& other) noexcept : node_(other.node_) {
+  other.node_ = nullptr;
+}
+PlistDictionary& PlistDictionary::operator=(PlistDictionary&& other) noexcept {
+  if (this != &other) {
+    if (node_) plist_free(static_cast<plist_t>(node_));
+    node_ = other.node_;
+    other.node_ = nullptr;
+  }
+  return *this;
+}
+
+PlistDictionary::ReadResult PlistDictionary::read(const std::filesystem::path& path) {
+  std::error_code ec;
+  auto status = std::filesystem::status(path, ec);
+  if (ec || !std::filesystem::exists(status)) {
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+      return {Status::Unreadable, PlistDictionary(nullptr), ec.message()};
+    }
+    return {Status::Missing, PlistDictionary(nullptr), "no such file"};
+  }
+  if (!std::filesystem::is_regular_file(status)) {
+    return {Status::Unreadable, PlistDictionary(nullptr), "not a regular file"};
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {Status::Unreadable, PlistDictionary(nullptr), errnoText(errno)};
+  std::string bytes;
+  char chunk[8192];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    bytes.append(chunk, static_cast<size_t>(in.gcount()));
+    if (bytes.size() > kMaxPlistBytes) {
+      return {Status::Unreadable, PlistDictionary(nullptr), "file too large"};
+    }
+  }
+  if (in.bad()) return {Status::Unreadable, PlistDictionary(nullptr), "read error"};
+  if (bytes.empty()) return {Status::Unreadable, PlistDictionary(nullptr), "empty file"};
+
+  plist_t root = nullptr;
+  plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+  if (!root) return {Status::Unreadable, PlistDictionary(nullptr), "not a property list"};
+  if (plist_get_node_type(root) != PLIST_DICT) {
+    plist_free(root);
+    return {Status::Unreadable, PlistDictionary(nullptr), "root is not a dictionary"};
+  }
+  return {Status::Ok, PlistDictionary(root), {}};
+}
+
+size_t PlistDictionary::size() const {
+  return node_ ? plist_dict_get_size(static_cast<plist_t>(node_)) : 0;
+}
+
+bool PlistDictionary::has(std::string_view key) const {
+  if (!node_) return false;
+  std::string k(key);
+  return plist_dict_get_item(static_cast<plist_t>(node_), k.c_str()) != nullptr;
+}
+
+int32_t PlistDictionary::intValue(std::string_view key) const {
+  if (!node_) return 0;
+  std::string k(key);
+  plist_t item = plist_dict_get_item(static_cast<plist_t>(node_), k.c_str());
+  if (!item) return 0;
+  switch (plist_get_node_type(item)) {
+    case PLIST_STRING: {
+      uint64_t length = 0;
+      const char* text = plist_get_string_ptr(item, &length);
+      return text ? leadingInt(std::string_view(text, length)) : 0;
+    }
+    case PLIST_UINT: {
+      uint64_t v = 0;
+      plist_get_uint_val(item, &v);
+      // libplist keeps negative integers as their two's complement.
+      return clampToInt32(static_cast<double>(static_cast<int64_t>(v)));
+    }
+    case PLIST_REAL: {
+      double v = 0;
+      plist_get_real_val(item, &v);
+      return clampToInt32(v);
+    }
+    case PLIST_BOOLEAN: {
+      uint8_t v = 0;
+      plist_get_bool_val(item, &v);
+      return v ? 1 : 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+void PlistDictionary::setString(std::string_view key, std::string_view value) {
+  if (!node_) node_ = plist_new_dict();
+  std::string k(key), v(value);
+  plist_dict_set_item(static_cast<plist_t>(node_), k.c_str(), plist_new_string(v.c_str()));
+}
+
+std::string PlistDictionary::toXml() const {
+  char* xml = nullptr;
+  uint32_t length = 0;
+  plist_t node = node_ ? static_cast<plist_t>(node_) : nullptr;
+  plist_t empty = node ? nullptr : plist_new_dict();
+  plist_to_xml(node ? node : empty, &xml, &length);
+  std::string out = xml ? std::string(xml, length) : std::string();
+  if (xml) plist_to_xml_free(xml);
+  if (empty) plist_free(empty);
+  return out;
+}
+
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view contents,
+                         std::string& reason) {
+  std::error_code ec;
+  std::filesystem::path target = path;
+  // Write through a symbolic link rather than replacing it.
+  if (std::filesystem::is_symlink(path, ec)) {
+    target = std::filesystem::weakly_canonical(path, ec);
+    if (ec) target = path;
+  }
+  std::string templ = (target.parent_path() / (target.filename().string() + ".XXXXXX")).string();
+  int fd = mkstemp(templ.data());
+  if (fd < 0) {
+    reason = errnoText(errno);
+    return false;
+  }
+  auto fail = [&](int error) {
+    reason = errnoText(error);
+    close(fd);
+    unlink(templ.c_str());
+    return false;
+  };
+  auto perms = std::filesystem::status(target, ec).permissions();
+  if (!ec && perms != std::filesystem::perms::unknown) {
+    if (fchmod(fd, static_cast<mode_t>(perms) & 07777) != 0) return fail(errno);
+  } else if (fchmod(fd, 0644) != 0) {
+    return fail(errno);
+  }
+  const char* data = contents.data();
+  size_t left = contents.size();
+  while (left > 0) {
+    ssize_t n = write(fd, data, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(errno);
+    }
+    data += n;
+    left -= static_cast<size_t>(n);
+  }
+  if (fsync(fd) != 0) return fail(errno);
+  if (close(fd) != 0) {
+    reason = errnoText(errno);
+    unlink(templ.c_str());
+    return false;
+  }
+  if (rename(templ.c_str(), target.c_str()) != 0) {
+    reason = errnoText(errno);
+    unlink(templ.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace velt

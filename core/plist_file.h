@@ -1,0 +1,55 @@
+// Property-list files through libplist: a dictionary read from an XML or
+// binary file, edited in place, and written back as XML.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace velt {
+
+class PlistDictionary {
+ public:
+  PlistDictionary();  // empty
+  ~PlistDictionary();
+  PlistDictionary(PlistDictionary&& other) noexcept;
+  PlistDictionary& operator=(PlistDictionary&& other) noexcept;
+  PlistDictionary(const PlistDictionary&) = delete;
+  PlistDictionary& operator=(const PlistDictionary&) = delete;
+
+  enum class Status { Ok, Missing, Unreadable };
+  struct ReadResult;
+  // Reads path. Unreadable covers files that cannot be opened, are too large,
+  // are not a property list, or whose root is not a dictionary; reason says
+  // which.
+  static ReadResult read(const std::filesystem::path& path);
+
+  size_t size() const;
+  bool has(std::string_view key) const;
+  // The value under key as an integer: decimal strings by their leading
+  // number, integers and reals as numbers, booleans as 0 or 1; 0 otherwise.
+  int32_t intValue(std::string_view key) const;
+  // Replaces the value under key, keeping its place; new keys go last.
+  void setString(std::string_view key, std::string_view value);
+  std::string toXml() const;
+
+ private:
+  explicit PlistDictionary(void* node) : node_(node) {}
+  void* node_;
+};
+
+struct PlistDictionary::ReadResult {
+  Status status;
+  PlistDictionary dictionary;
+  std::string reason;
+};
+
+// Replaces path with contents through a temporary file in the same folder and
+// a rename, so a reader sees the old file or the new one, never a mix. An
+// existing file's permissions carry over. False with reason on failure, in
+// which case the old file is untouched.
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view contents,
+                         std::string& reason);
+
+}  // namespace velt

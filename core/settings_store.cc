@@ -1,0 +1,142 @@
+#include "core/settings_store.h"
+
+#include <string>
+
+#include "core/log.h"
+#include "core/plist_file.h"
+
+namespace velt {
+
+const std::array<std::string_view, 22> kSettingsKeys = {
+    "spotlightDim", "type1",        "type2",        "type3",        "type4",     "numType0",
+    "numType1",     "numType2",     "type1_op1",    "type2_op1",    "type3_op1", "type4_op1",
+    "numType0_op1", "numType1_op1", "numType2_op1", "type1_op2",    "type2_op2", "type3_op2",
+    "type4_op2",    "numType0_op2", "numType1_op2", "numType2_op2",
+};
+
+namespace {
+
+constexpr int32_t kMinSpotlightSize = 200;
+constexpr int32_t kSpotlightSizeWhenTooSmall = 320;
+constexpr size_t kMinEntriesToRead = 5;
+
+// The seven persisted assignments in key order: standard 1 to 4, extra 0 to 2.
+std::array<ButtonAssignment*, 7> persisted(Settings& s) {
+  return {&s.StandardButtonAssignments[1], &s.StandardButtonAssignments[2],
+          &s.StandardButtonAssignments[3], &s.StandardButtonAssignments[4],
+          &s.ExtraButtonAssignments[0],    &s.ExtraButtonAssignments[1],
+          &s.ExtraButtonAssignments[2]};
+}
+
+void createFolder(const std::filesystem::path& folder) {
+  std::error_code ec;
+  if (!std::filesystem::exists(folder, ec)) std::filesystem::create_directories(folder, ec);
+}
+
+}  // namespace
+
+SettingsStore::SettingsStore(Settings& settings, std::filesystem::path folder,
+                             std::filesystem::path defaultFile)
+    : settings_(settings),
+      folder_(std::move(folder)),
+      file_(folder_ / kSettingsFileName),
+      defaultFile_(std::move(defaultFile)) {}
+
+void SettingsStore::loadSettings() {
+  createFolder(folder_);
+
+  std::error_code ec;
+  if (!std::filesystem::exists(file_, ec)) {
+    std::filesystem::copy_file(defaultFile_, file_, ec);
+    logFormat("Error: Create set file: %s", file_.c_str());
+    if (ec) {
+      logFormat("Error: copy %s to %s: %s", defaultFile_.c_str(), file_.c_str(),
+                ec.message().c_str());
+    }
+  }
+
+  auto read = PlistDictionary::read(file_);
+  if (read.status == PlistDictionary::Status::Unreadable) {
+    logFormat("Error: Read set file: %s: %s", file_.c_str(), read.reason.c_str());
+  }
+  const PlistDictionary& dict = read.dictionary;
+
+  for (auto& a : settings_.StandardButtonAssignments) a.code.store(0, std::memory_order_relaxed);
+  for (auto& a : settings_.ExtraButtonAssignments) a.code.store(0, std::memory_order_relaxed);
+
+  size_t count = read.status == PlistDictionary::Status::Ok ? dict.size() : 0;
+  logFormat("load setting ... count=%lu", static_cast<unsigned long>(count));
+
+  if (count >= kMinEntriesToRead) {
+    settings_.spotlightSize.store(dict.intValue(kSettingsKeys[0]), std::memory_order_relaxed);
+    auto slots = persisted(settings_);
+    for (size_t i = 0; i < slots.size(); ++i) {
+      slots[i]->code.store(dict.intValue(kSettingsKeys[1 + i]), std::memory_order_relaxed);
+      slots[i]->op1.store(dict.intValue(kSettingsKeys[8 + i]), std::memory_order_relaxed);
+      slots[i]->op2.store(dict.intValue(kSettingsKeys[15 + i]), std::memory_order_relaxed);
+    }
+  }
+
+  if (settings_.spotlightSize.load(std::memory_order_relaxed) < kMinSpotlightSize) {
+    settings_.spotlightSize.store(kSpotlightSizeWhenTooSmall, std::memory_order_relaxed);
+  }
+
+  uint8_t intercept = settings_.interceptMask.load(std::memory_order_relaxed);
+  for (int n = 1; n <= 4; ++n) {
+    if (settings_.StandardButtonAssignments[n].code.load(std::memory_order_relaxed) != 0) {
+      intercept |= static_cast<uint8_t>(1u << n);
+    }
+  }
+  settings_.interceptMask.store(intercept, std::memory_order_relaxed);
+
+  uint8_t hid = settings_.hidButtonMask.load(std::memory_order_relaxed) & ~uint8_t{0x06};
+  if (settings_.ExtraButtonAssignments[2].code.load(std::memory_order_relaxed) != 0) hid |= 0x02;
+  if (settings_.ExtraButtonAssignments[1].code.load(std::memory_order_relaxed) != 0) hid |= 0x04;
+  settings_.hidButtonMask.store(hid, std::memory_order_relaxed);
+}
+
+void SettingsStore::saveSettings() {
+  createFolder(folder_);
+
+  auto read = PlistDictionary::read(file_);
+  if (read.status != PlistDictionary::Status::Ok) {
+    // A file that has gone, or that cannot be read, is replaced by a fresh
+    // one with the current values. An unreadable file is kept beside it.
+    std::error_code ec;
+    if (read.status == PlistDictionary::Status::Unreadable &&
+        std::filesystem::is_regular_file(file_, ec)) {
+      std::filesystem::path aside = file_;
+      aside += ".unreadable";
+      std::filesystem::rename(file_, aside, ec);
+      if (!ec) logFormat("Error: Read set file: %s: kept as %s", file_.c_str(), aside.c_str());
+    }
+    read.dictionary = PlistDictionary();
+  }
+  PlistDictionary& dict = read.dictionary;
+
+  auto text = [](int32_t v) { return std::to_string(v); };
+  dict.setString(kSettingsKeys[0], text(settings_.spotlightSize.load(std::memory_order_relaxed)));
+  auto slots = persisted(settings_);
+  for (size_t i = 0; i < slots.size(); ++i) {
+    dict.setString(kSettingsKeys[1 + i], text(slots[i]->code.load(std::memory_order_relaxed)));
+  }
+  for (size_t i = 0; i < slots.size(); ++i) {
+    dict.setString(kSettingsKeys[8 + i], text(slots[i]->op1.load(std::memory_order_relaxed)));
+  }
+  for (size_t i = 0; i < slots.size(); ++i) {
+    dict.setString(kSettingsKeys[15 + i], text(slots[i]->op2.load(std::memory_order_relaxed)));
+  }
+
+  std::string reason;
+  if (!writeFileAtomically(file_, dict.toXml(), reason)) {
+    logFormat("Error: Save set file: %s: %s", file_.c_str(), reason.c_str());
+  }
+}
+
+void SettingsStore::commitAssignments(uint8_t mask) {
+  settings_.interceptMask.store(mask, std::memory_order_relaxed);
+  saveSettings();
+  if (scheduler_) scheduler_->armConfigCountdown(1);
+}
+
+}  // namespace velt

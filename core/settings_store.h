@@ -1,0 +1,53 @@
+// button.plist: the user's choices between runs. Reads XML and binary property
+// lists whose values are decimal strings or numbers; writes XML atomically and
+// keeps every key it does not own.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string_view>
+
+#include "core/configuration_scheduler.h"
+#include "core/settings.h"
+
+namespace velt {
+
+// The 22 keys, in the order they are written.
+extern const std::array<std::string_view, 22> kSettingsKeys;
+
+inline constexpr std::string_view kSettingsFileName = "button.plist";
+
+class SettingsStore {
+ public:
+  // folder: the per-user settings folder (created when missing).
+  // defaultFile: the shipped button.plist copied there on first run.
+  SettingsStore(Settings& settings, std::filesystem::path folder,
+                std::filesystem::path defaultFile);
+
+  void setConfigurationScheduler(ConfigurationScheduler* scheduler) { scheduler_ = scheduler; }
+
+  // Reads the file into the assignment tables, masks and spotlight size,
+  // copying the default file first when the user has none. Main thread, once.
+  void loadSettings();
+
+  // Writes the 22 keys with the current values. When the file has gone
+  // missing or cannot be read, a fresh file is written from the current values
+  // (an unreadable one is kept beside it first). Main thread.
+  void saveSettings();
+
+  // Takes mask as the new interceptMask, saves, and has the configuration pass
+  // send the masks to the mice at the next tick. Main thread.
+  void commitAssignments(uint8_t mask);
+
+  const std::filesystem::path& filePath() const { return file_; }
+
+ private:
+  Settings& settings_;
+  std::filesystem::path folder_;
+  std::filesystem::path file_;
+  std::filesystem::path defaultFile_;
+  ConfigurationScheduler* scheduler_ = nullptr;
+};
+
+}  // namespace velt

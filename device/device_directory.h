@@ -1,0 +1,31 @@
+// What the configuration window and the application ask of the device layer.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "device/device_record.h"
+
+namespace velt {
+
+class DeviceDirectory {
+ public:
+  virtual ~DeviceDirectory() = default;
+  virtual int32_t countSelectableDevices() = 0;
+  virtual int32_t indexOfSelectedDevice() = 0;
+  // The index-th selectable device, or an empty record (type 0).
+  virtual DeviceRecord describeDevice(int32_t index) = 0;
+  // Blocks until the next device-change notice and returns the selected
+  // device's record (empty when none is left). nullopt once the device layer
+  // is shutting down.
+  virtual std::optional<DeviceRecord> awaitDeviceChange() = 0;
+  // Main thread: the device picker chose index.
+  virtual void selectDevice(int32_t index) = 0;
+  virtual int32_t selectedDeviceIndex() = 0;
+  // Raises the device-change notice once, about ms milliseconds from now.
+  virtual void scheduleDeviceChangeNotice(int32_t milliseconds) = 0;
+  // Hands every button back to the mice and waits for the reports to go out.
+  virtual void restoreDevicesOnQuit() = 0;
+};
+
+}  // namespace velt

@@ -1,0 +1,38 @@
+#include "platform/syslog_sink.h"
+
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <mutex>
+
+namespace velt {
+namespace {
+std::mutex terminalMutex;
+}
+
+SyslogSink::SyslogSink(const char* ident) : terminal_(isatty(STDERR_FILENO) == 1) {
+  openlog(ident, LOG_PID, LOG_USER);
+}
+
+SyslogSink::~SyslogSink() {
+  closelog();
+}
+
+void SyslogSink::line(std::string_view text) {
+  syslog(LOG_NOTICE, "%.*s", static_cast<int>(text.size()), text.data());
+  toTerminal(text);
+}
+
+void SyslogSink::debug(std::string_view text) {
+  syslog(LOG_DEBUG, "%.*s", static_cast<int>(text.size()), text.data());
+  toTerminal(text);
+}
+
+void SyslogSink::toTerminal(std::string_view text) {
+  if (!terminal_) return;
+  std::lock_guard lock(terminalMutex);
+  std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+}
+
+}  // namespace velt

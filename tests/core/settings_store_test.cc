@@ -1,0 +1,287 @@
+#include "core/settings_store.h"
+
+#include <gtest/gtest.h>
+#include <plist/plist.h>
+#include <unistd.h>
+
+#include "tests/support/test_support.h"
+
+namespace velt {
+namespace {
+
+using testing::CaptureLog;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+std::string plistXml(const std::vector<std::pair<std::string, std::string>>& entries) {
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n<dict>\n";
+  for (const auto& [k, v] : entries) xml += "<key>" + k + "</key>" + v + "\n";
+  return xml + "</dict>\n</plist>\n";
+}
+
+std::string str(const std::string& v) {
+  return "<string>" + v + "</string>";
+}
+
+struct ArmRecorder : ConfigurationScheduler {
+  std::vector<int32_t> armed;
+  void armConfigCountdown(int32_t ticks) override { armed.push_back(ticks); }
+};
+
+class SettingsStoreTest : public ::testing::Test {
+ protected:
+  TempDir home;
+  std::filesystem::path folder = home / "Documents/quorin.driver.velt";
+  std::filesystem::path file = folder / "button.plist";
+  std::filesystem::path defaults = testing::sourceResources() / "button.plist";
+  Settings settings;
+  CaptureLog log;
+
+  SettingsStore store() { return SettingsStore(settings, folder, defaults); }
+  void writeSettings(const std::vector<std::pair<std::string, std::string>>& entries) {
+    writeFile(file, plistXml(entries));
+  }
+};
+
+TEST_F(SettingsStoreTest, FirstRunCopiesTheDefaultFile) {
+  store().loadSettings();
+  EXPECT_TRUE(std::filesystem::exists(file));
+  EXPECT_EQ(readFile(file), readFile(defaults));
+  auto lines = log.lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "Error: Create set file: " + file.string());
+  EXPECT_EQ(lines[1], "load setting ... count=22");
+  EXPECT_EQ(settings.spotlightSize, 310);
+  EXPECT_EQ(settings.interceptMask, 0);
+  EXPECT_EQ(settings.hidButtonMask, 0);
+}
+
+TEST_F(SettingsStoreTest, MissingDefaultStillLogsAndLeavesEverythingDefault) {
+  SettingsStore s(settings, folder, home / "nowhere/button.plist");
+  s.loadSettings();
+  EXPECT_EQ(log.count("Error: Create set file: " + file.string()), 1u);
+  EXPECT_EQ(log.count("load setting ... count=0"), 1u);
+  EXPECT_EQ(settings.spotlightSize, 310);
+  // Saving still keeps the user's choices: a fresh file is written.
+  settings.StandardButtonAssignments[2].code = 13;
+  s.saveSettings();
+  Settings reread;
+  SettingsStore(reread, folder, defaults).loadSettings();
+  EXPECT_EQ(reread.StandardButtonAssignments[2].code, 13);
+}
+
+TEST_F(SettingsStoreTest, FewerThanFiveEntriesCountAsEmpty) {
+  writeSettings({{"spotlightDim", str("250")},
+                 {"type2", str("13")},
+                 {"type3", str("14")},
+                 {"type4", str("15")}});
+  store().loadSettings();
+  EXPECT_EQ(log.count("load setting ... count=4"), 1u);
+  EXPECT_EQ(settings.spotlightSize, 310);
+  EXPECT_EQ(settings.StandardButtonAssignments[2].code, 0);
+  EXPECT_EQ(settings.interceptMask, 0);
+}
+
+TEST_F(SettingsStoreTest, SpotlightSizeBelowTheMinimumBecomes320) {
+  for (auto [stored, expected] : {std::pair{"150", 320}, {"200", 200}, {"900", 900}, {"x", 320}}) {
+    writeSettings({{"spotlightDim", str(stored)},
+                   {"type1", str("0")},
+                   {"type2", str("0")},
+                   {"type3", str("0")},
+                   {"type4", str("0")}});
+    Settings fresh;
+    SettingsStore(fresh, folder, defaults).loadSettings();
+    EXPECT_EQ(fresh.spotlightSize, expected) << "stored " << stored;
+  }
+}
+
+TEST_F(SettingsStoreTest, ValuesAsStringsNumbersOrNonsense) {
+  writeSettings({{"spotlightDim", "<integer>260</integer>"},
+                 {"type1", str("13")},
+                 {"type2", "<real>14.7</real>"},
+                 {"type3", str("abc")},
+                 {"type4", "<true/>"},
+                 {"numType1", str("7")},
+                 {"numType2", str("0")},
+                 {"numType0_op1", str("  35xyz")},
+                 {"numType0_op2", "<integer>-3</integer>"},
+                 {"type4_op1", "<dict/>"}});
+  store().loadSettings();
+  EXPECT_EQ(settings.spotlightSize, 260);
+  EXPECT_EQ(settings.StandardButtonAssignments[1].code, 13);
+  EXPECT_EQ(settings.StandardButtonAssignments[2].code, 14);
+  EXPECT_EQ(settings.StandardButtonAssignments[3].code, 0);
+  EXPECT_EQ(settings.StandardButtonAssignments[4].code, 1);
+  EXPECT_EQ(settings.StandardButtonAssignments[4].op1, 0);
+  EXPECT_EQ(settings.ExtraButtonAssignments[0].op1, 35);
+  EXPECT_EQ(settings.ExtraButtonAssignments[0].op2, -3);
+  // type1, type2 and type4 assigned; type3 is not.
+  EXPECT_EQ(settings.interceptMask, 2 | 4 | 16);
+  EXPECT_EQ(settings.hidButtonMask, 4);
+}
+
+TEST_F(SettingsStoreTest, ReadsBinaryPropertyLists) {
+  plist_t dict = plist_new_dict();
+  for (auto key : kSettingsKeys)
+    plist_dict_set_item(dict, std::string(key).c_str(), plist_new_string("0"));
+  plist_dict_set_item(dict, "spotlightDim", plist_new_string("400"));
+  plist_dict_set_item(dict, "numType2", plist_new_uint(9));
+  char* bin = nullptr;
+  uint32_t length = 0;
+  plist_to_bin(dict, &bin, &length);
+  writeFile(file, std::string_view(bin, length));
+  plist_to_bin_free(bin);
+  plist_free(dict);
+
+  store().loadSettings();
+  EXPECT_EQ(settings.spotlightSize, 400);
+  EXPECT_EQ(settings.ExtraButtonAssignments[2].code, 9);
+  EXPECT_EQ(settings.hidButtonMask, 2);
+}
+
+TEST_F(SettingsStoreTest, SaveWritesTheKeysInOrderAndKeepsOtherKeys) {
+  writeSettings({{"aForeignKey", str("keep me")},
+                 {"type2", str("5")},
+                 {"spotlightDim", str("310")},
+                 {"type1", str("0")},
+                 {"type3", str("0")},
+                 {"zNested", "<dict><key>a</key><integer>1</integer></dict>"}});
+  auto s = store();
+  s.loadSettings();
+  settings.StandardButtonAssignments[3].code = 27;
+  settings.StandardButtonAssignments[3].op1 = 8;
+  settings.StandardButtonAssignments[3].op2 = 12;
+  settings.ExtraButtonAssignments[1].code = 19;
+  settings.spotlightSize = 330;
+  s.saveSettings();
+
+  std::string xml = readFile(file);
+  EXPECT_NE(xml.find("<key>aForeignKey</key>\n\t<string>keep me</string>"), std::string::npos);
+  EXPECT_NE(xml.find("<key>zNested</key>"), std::string::npos);
+  // Keys already present keep their place; the new ones follow in key order.
+  size_t last = 0;
+  for (auto key :
+       {"type4", "numType0", "numType1", "numType2", "type1_op1", "type2_op1", "type3_op1",
+        "type4_op1", "numType0_op1", "numType1_op1", "numType2_op1", "type1_op2", "type2_op2",
+        "type3_op2", "type4_op2", "numType0_op2", "numType1_op2", "numType2_op2"}) {
+    size_t at = xml.find(std::string("<key>") + key + "</key>");
+    ASSERT_NE(at, std::string::npos) << key;
+    EXPECT_GT(at, last) << key;
+    last = at;
+  }
+
+  Settings reread;
+  SettingsStore(reread, folder, defaults).loadSettings();
+  EXPECT_EQ(reread.spotlightSize, 330);
+  EXPECT_EQ(reread.StandardButtonAssignments[2].code, 5);
+  EXPECT_EQ(reread.StandardButtonAssignments[3].load(), (ButtonAssignmentValue{27, 8, 12}));
+  EXPECT_EQ(reread.ExtraButtonAssignments[1].code, 19);
+  EXPECT_EQ(reread.hidButtonMask, 4);
+}
+
+TEST_F(SettingsStoreTest, AFreshFileHasTheKeysInOrder) {
+  auto s = store();
+  settings.StandardButtonAssignments[1].code = 13;
+  s.saveSettings();  // no file yet: written from the current values
+  std::string xml = readFile(file);
+  size_t last = 0;
+  for (auto key : kSettingsKeys) {
+    size_t at = xml.find("<key>" + std::string(key) + "</key>");
+    ASSERT_NE(at, std::string::npos) << key;
+    EXPECT_GE(at, last) << key;
+    last = at;
+  }
+  EXPECT_NE(xml.find("<key>type1</key>\n\t<string>13</string>"), std::string::npos);
+}
+
+TEST_F(SettingsStoreTest, SavingAfterTheFileWasDeletedKeepsTheChoices) {
+  auto s = store();
+  s.loadSettings();
+  std::filesystem::remove(file);
+  settings.ExtraButtonAssignments[0].code = 9;
+  s.saveSettings();
+  Settings reread;
+  SettingsStore(reread, folder, defaults).loadSettings();
+  EXPECT_EQ(reread.ExtraButtonAssignments[0].code, 9);
+  EXPECT_EQ(log.count("Error: Save set file"), 0u);
+}
+
+TEST_F(SettingsStoreTest, AnUnreadableFileIsKeptAsideNotLost) {
+  writeFile(file, "this is not a property list");
+  auto s = store();
+  s.loadSettings();
+  EXPECT_EQ(log.count("Error: Read set file: " + file.string()), 1u);
+  EXPECT_EQ(settings.spotlightSize, 310);
+  s.saveSettings();
+  EXPECT_EQ(readFile(file.string() + ".unreadable"), "this is not a property list");
+  Settings reread;
+  SettingsStore(reread, folder, defaults).loadSettings();
+  EXPECT_EQ(reread.spotlightSize, 310);
+}
+
+TEST_F(SettingsStoreTest, AReadOnlyFolderFailsCleanlyAndKeepsTheOldFile) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  auto s = store();
+  s.loadSettings();
+  std::string before = readFile(file);
+  std::filesystem::permissions(
+      folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  settings.StandardButtonAssignments[2].code = 13;
+  s.saveSettings();
+  std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+  EXPECT_EQ(readFile(file), before);
+  EXPECT_EQ(log.count("Error: Save set file: " + file.string()), 1u);
+  size_t files = 0;
+  for (auto& e : std::filesystem::directory_iterator(folder)) files += e.is_regular_file();
+  EXPECT_EQ(files, 1u) << "no temporary file left behind";
+}
+
+TEST_F(SettingsStoreTest, AFailedRenameLeavesTheOldFileAndNoTemporary) {
+  // A directory where the file should be makes the final rename fail, even
+  // for root.
+  auto s = store();
+  std::filesystem::create_directories(file / "occupied");
+  s.saveSettings();
+  EXPECT_TRUE(std::filesystem::is_directory(file / "occupied"));
+  EXPECT_GE(log.count("button.plist"), 1u);
+  size_t entries = 0;
+  for (auto& e : std::filesystem::directory_iterator(folder)) entries += !e.is_directory();
+  EXPECT_EQ(entries, 0u);
+}
+
+TEST_F(SettingsStoreTest, CommitSetsTheMaskSavesAndArmsTheConfigurationPass) {
+  ArmRecorder arm;
+  auto s = store();
+  s.setConfigurationScheduler(&arm);
+  s.loadSettings();
+  settings.StandardButtonAssignments[3].code = 14;
+  s.commitAssignments(8);
+  EXPECT_EQ(settings.interceptMask, 8);
+  EXPECT_EQ(arm.armed, std::vector<int32_t>{1});
+  EXPECT_NE(readFile(file).find("<key>type3</key>\n\t<string>14</string>"), std::string::npos);
+}
+
+TEST_F(SettingsStoreTest, LoadingKeepsMaskBitsAlreadySetAndClearsOnlyCodes) {
+  writeSettings({{"spotlightDim", str("310")},
+                 {"type1", str("0")},
+                 {"type2", str("0")},
+                 {"type3", str("0")},
+                 {"type4", str("0")},
+                 {"numType1", str("0")}});
+  settings.interceptMask = 0x40;
+  settings.hidButtonMask = 0x07;
+  settings.StandardButtonAssignments[7].code = 3;
+  settings.StandardButtonAssignments[7].op1 = 44;
+  store().loadSettings();
+  EXPECT_EQ(settings.interceptMask, 0x40);
+  EXPECT_EQ(settings.hidButtonMask, 0x01);
+  EXPECT_EQ(settings.StandardButtonAssignments[7].code, 0);
+  EXPECT_EQ(settings.StandardButtonAssignments[7].op1, 44);
+}
+
+}  // namespace
+}  // namespace velt

@@ -1,0 +1,159 @@
+#include "tests/support/test_support.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <sstream>
+
+namespace velt::testing {
+
+CaptureLog::CaptureLog() {
+  setLogSink(this);
+}
+CaptureLog::~CaptureLog() {
+  setLogSink(nullptr);
+}
+
+void CaptureLog::line(std::string_view text) {
+  std::lock_guard lock(mutex_);
+  lines_.emplace_back(text);
+}
+void CaptureLog::debug(std::string_view text) {
+  line(text);
+}
+
+std::vector<std::string> CaptureLog::lines() const {
+  std::lock_guard lock(mutex_);
+  return lines_;
+}
+
+size_t CaptureLog::count(std::string_view needle) const {
+  std::lock_guard lock(mutex_);
+  return std::count_if(lines_.begin(), lines_.end(),
+                       [&](const std::string& l) { return l.find(needle) != std::string::npos; });
+}
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "velt";
+  std::replace(name.begin(), name.end(), '/', '_');
+  path_ = std::filesystem::temp_directory_path() /
+          ("velt-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" + name);
+  std::filesystem::remove_all(path_);
+  std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Give back write permission that a test may have taken away.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+  }
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+void writeFile(const std::filesystem::path& path, std::string_view contents) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+}
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::filesystem::path sourceResources() {
+  return std::filesystem::path(VELT_SOURCE_DIR) / "resources";
+}
+
+Clock::TimePoint FakeClock::now() const {
+  std::lock_guard lock(mutex_);
+  return now_;
+}
+void FakeClock::sleepFor(Duration d) {
+  advance(d);
+}
+void FakeClock::advance(Duration d) {
+  std::lock_guard lock(mutex_);
+  now_ += d;
+}
+
+void ManualMainThread::post(std::function<void()> task) {
+  std::lock_guard lock(mutex_);
+  tasks_.push_back(std::move(task));
+}
+
+size_t ManualMainThread::runPending() {
+  size_t ran = 0;
+  for (;;) {
+    std::function<void()> task;
+    {
+      std::lock_guard lock(mutex_);
+      if (tasks_.empty()) return ran;
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    task();
+    ++ran;
+  }
+}
+
+size_t ManualMainThread::pending() const {
+  std::lock_guard lock(mutex_);
+  return tasks_.size();
+}
+
+void ManualDelayedTasks::runAfter(std::string_view label, Clock::Duration delay,
+                                  std::function<void()> task) {
+  std::lock_guard lock(mutex_);
+  jobs_.push_back({now_ + delay, order_++, std::string(label), std::move(task)});
+}
+
+void ManualDelayedTasks::advance(Clock::Duration d) {
+  Clock::Duration end;
+  {
+    std::lock_guard lock(mutex_);
+    end = now_ + d;
+  }
+  for (;;) {
+    Job job;
+    {
+      std::lock_guard lock(mutex_);
+      auto next = std::min_element(jobs_.begin(), jobs_.end(), [](const Job& a, const Job& b) {
+        return a.due < b.due || (a.due == b.due && a.order < b.order);
+      });
+      if (next == jobs_.end() || next->due > end) {
+        now_ = end;
+        return;
+      }
+      job = std::move(*next);
+      jobs_.erase(next);
+      now_ = std::max(now_, job.due);
+    }
+    job.task();
+  }
+}
+
+size_t ManualDelayedTasks::pending() const {
+  std::lock_guard lock(mutex_);
+  return jobs_.size();
+}
+
+std::vector<std::string> ManualDelayedTasks::labels() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> out;
+  for (const auto& j : jobs_) out.push_back(j.label);
+  return out;
+}
+
+}  // namespace velt::testing

@@ -1,0 +1,103 @@
+// Small fakes and helpers shared by the tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/clock.h"
+#include "core/delayed_tasks.h"
+#include "core/log.h"
+#include "core/main_thread.h"
+
+namespace velt::testing {
+
+// Collects log lines while alive and restores the default sink afterwards.
+class CaptureLog : public LogSink {
+ public:
+  CaptureLog();
+  ~CaptureLog() override;
+  void line(std::string_view text) override;
+  void debug(std::string_view text) override;
+  std::vector<std::string> lines() const;
+  // Lines that contain needle.
+  size_t count(std::string_view needle) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+// A fresh folder under the test temp directory, removed afterwards.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+void writeFile(const std::filesystem::path& path, std::string_view contents);
+std::string readFile(const std::filesystem::path& path);
+
+// The source tree's resources folder.
+std::filesystem::path sourceResources();
+
+// Time that only moves when told to. sleepFor advances it at once.
+class FakeClock : public Clock {
+ public:
+  TimePoint now() const override;
+  void sleepFor(Duration d) override;
+  void advance(Duration d);
+
+ private:
+  mutable std::mutex mutex_;
+  TimePoint now_{};
+};
+
+// A main thread that runs its tasks when the test says so.
+class ManualMainThread : public MainThread {
+ public:
+  void post(std::function<void()> task) override;
+  // Runs queued tasks, including those they post, until none is left.
+  // Returns how many ran.
+  size_t runPending();
+  size_t pending() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::deque<std::function<void()>> tasks_;
+};
+
+// Delayed tasks on a fake time line; advance() runs those that fall due.
+class ManualDelayedTasks : public DelayedTasks {
+ public:
+  void runAfter(std::string_view label, Clock::Duration delay, std::function<void()> task) override;
+  // Moves time on by d, running due tasks in order (and tasks they add that
+  // fall due within d).
+  void advance(Clock::Duration d);
+  size_t pending() const;
+  std::vector<std::string> labels() const;
+
+ private:
+  struct Job {
+    Clock::Duration due;
+    uint64_t order;
+    std::string label;
+    std::function<void()> task;
+  };
+  mutable std::mutex mutex_;
+  std::vector<Job> jobs_;
+  Clock::Duration now_{0};
+  uint64_t order_ = 0;
+};
+
+}  // namespace velt::testing
