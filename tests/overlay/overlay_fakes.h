@@ -9,6 +9,7 @@
 #include "device/device_directory.h"
 #include "overlay/overlay_controller.h"
 #include "overlay/pointer_output.h"
+#include "overlay/pointer_taps.h"
 
 namespace velt::testing {
 
@@ -26,6 +27,18 @@ struct FakePointerOutput : PointerOutput {
     scrolls.emplace_back(vertical, horizontal);
   }
   void volumeStep(bool up) override { volumeSteps.push_back(up); }
+};
+
+// The overlay as the taps see it.
+struct FakeOverlayTarget : OverlayTapTarget {
+  bool visible = false;
+  int32_t mode = kDrawSpotlight;
+  int redrawRequests = 0;
+  std::vector<float> sizeSteps;
+  bool overlayVisible() const override { return visible; }
+  int32_t overlayDrawMode() const override { return mode; }
+  void requestOverlayRedraw(float) override { ++redrawRequests; }
+  void postSizeStep(float delta) override { sizeSteps.push_back(delta); }
 };
 
 // Records what the controller asks of the window, one word per call.

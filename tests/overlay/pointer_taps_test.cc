@@ -11,19 +11,9 @@ namespace velt {
 namespace {
 
 using testing::FakeButtonMaskSink;
+using testing::FakeOverlayTarget;
 using testing::FakePointerOutput;
 using testing::ManualDelayedTasks;
-
-struct FakeOverlayTarget : OverlayTapTarget {
-  bool visible = false;
-  int32_t mode = kDrawSpotlight;
-  int redrawRequests = 0;
-  std::vector<float> sizeSteps;
-  bool overlayVisible() const override { return visible; }
-  int32_t overlayDrawMode() const override { return mode; }
-  void requestOverlayRedraw(float) override { ++redrawRequests; }
-  void postSizeStep(float delta) override { sizeSteps.push_back(delta); }
-};
 
 class PointerTapsTest : public ::testing::Test {
  protected:
