@@ -50,7 +50,9 @@ TEST(ShippedModels, EveryFolderIsAValidModel) {
     for (auto key : {"usb_vid", "usb_pid", "button"}) {
       const auto& v = json["model_define"][key];
       ASSERT_TRUE(v.is_string()) << key;
-      EXPECT_TRUE(std::all_of(v.get<std::string>().begin(), v.get<std::string>().end(),
+      const std::string& digits = v.get_ref<const std::string&>();
+      EXPECT_TRUE(!digits.empty() &&
+                  std::all_of(digits.begin(), digits.end(),
                               [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
           << key << " should be plain hexadecimal digits";
     }
