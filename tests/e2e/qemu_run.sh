@@ -160,6 +160,11 @@ find_kernel() {
   flock 9
   local package deb
   package=$(kernel_package)
+  if [ -z "$package" ] && ! compgen -G "$cache/linux-image-*/vmlinuz" >/dev/null && [ "$(id -u)" = 0 ]; then
+    # A fresh machine may have no package lists yet.
+    apt-get update -qq >/dev/null 2>&1
+    package=$(kernel_package)
+  fi
   if [ -n "$package" ] && [ -f "$cache/$package/vmlinuz" ]; then
     kernel=$cache/$package
     return 0
