@@ -26,7 +26,7 @@
 #include "overlay/overlay_controller.h"
 #include "platform/evdev_takeover.h"
 #include "platform/input_loop.h"
-#include "tools/uhid_mouse.h"
+#include "tools/uhid/uhid_device.h"
 
 namespace velt {
 namespace {
@@ -227,8 +227,22 @@ bool measureWithKernel() {
   if (access("/dev/uinput", W_OK) != 0 || access("/dev/uhid", W_OK) != 0) return false;
   Setup setup;
   const std::string name = "velt latency mouse";
-  UhidMouse mouse(name, 0x0C45, 0x7E20);
-  if (!mouse.ok()) return false;
+  UhidDeviceSetup mouseSetup;
+  mouseSetup.name = name;
+  mouseSetup.vendor = 0x0C45;
+  mouseSetup.product = 0x7E20;
+  // Three buttons, then x, y and wheel as signed bytes.
+  mouseSetup.descriptor = {0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x09, 0x01, 0xA1, 0x00, 0x05,
+                           0x09, 0x19, 0x01, 0x29, 0x03, 0x15, 0x00, 0x25, 0x01, 0x95, 0x03,
+                           0x75, 0x01, 0x81, 0x02, 0x95, 0x01, 0x75, 0x05, 0x81, 0x03, 0x05,
+                           0x01, 0x09, 0x30, 0x09, 0x31, 0x09, 0x38, 0x15, 0x81, 0x25, 0x7F,
+                           0x75, 0x08, 0x95, 0x03, 0x81, 0x06, 0xC0, 0xC0};
+  std::string error;
+  auto mouse = UhidDevice::create(mouseSetup, {}, &error);
+  if (!mouse) {
+    std::printf("kernel path: %s\n", error.c_str());
+    return false;
+  }
   EvdevTakeover takeover(setup.taps);
   takeover.createEventTaps();
   takeover.registeredDevicesChanged({{0x0C45, 0x7E20}});
@@ -251,7 +265,8 @@ bool measureWithKernel() {
   std::thread sender([&] {
     for (int i = 0; i < kEvents; ++i) {
       sent[i] = Clock::now();
-      mouse.report(0, 1, 1, 0);
+      const uint8_t report[] = {0, 1, 1, 0};
+      mouse->sendInput(report);
       std::this_thread::sleep_for(kEventInterval);
     }
     std::this_thread::sleep_for(20ms);
