@@ -1,5 +1,5 @@
 // velt-mouse-assistant: the per-user agent behind the mouse's buttons.
-#include <QCoreApplication>
+#include <QApplication>
 #include <cstdlib>
 
 #include "app/agent.h"
@@ -9,9 +9,10 @@
 #include "platform/unix_signals.h"
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  QCoreApplication::setApplicationName("velt-mouse-assistant");
-  QCoreApplication::setApplicationVersion(VELT_VERSION);
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("velt-mouse-assistant");
+  QApplication::setApplicationVersion(VELT_VERSION);
+  QApplication::setQuitOnLastWindowClosed(false);
 
   velt::SyslogSink sink("velt-mouse-assistant");
   velt::setLogSink(&sink);
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     velt::Agent agent(velt::findFileLocations());
+    agent.createOverlay();
     agent.start();
     status = app.exec();
     agent.stop();
