@@ -19,6 +19,7 @@
 #include "core/serial_queue.h"
 #include "platform/evdev_takeover.h"
 #include "tests/e2e/guest_support.h"
+#include "tests/overlay/overlay_fakes.h"
 #include "tools/uhid/uhid_device.h"
 
 namespace velt::e2e {
@@ -59,7 +60,6 @@ struct LogLines : LogSink {
   void line(std::string_view text) override {
     std::lock_guard lock(mutex);
     lines.emplace_back(text);
-    std::printf("log: %.*s\n", static_cast<int>(text.size()), text.data());
   }
   void debug(std::string_view text) override { line(text); }
   size_t count(std::string_view needle) {
@@ -91,20 +91,13 @@ struct Output : PointerOutput {
   void volumeStep(bool up) override { volumeUps += up; }
 };
 
-struct HiddenOverlay : OverlayTapTarget {
-  bool overlayVisible() const override { return false; }
-  int32_t overlayDrawMode() const override { return 0; }
-  void requestOverlayRedraw(float) override {}
-  void postSizeStep(float) override {}
-};
-
 // The taps with everything they talk to.
 struct Taps {
   PointerModeState modes;
   Settings settings;
   Dispatcher dispatcher;
   Output output;
-  HiddenOverlay overlay;
+  testing::FakeOverlayTarget overlay;
   TimerThread timers;
   PointerTaps taps{modes, settings, dispatcher, output, overlay, timers};
 

@@ -122,22 +122,22 @@ TEST_F(OverlayControllerTest, MagnifierTogglesWithAFreshSnapshot) {
   wait(200ms);
   EXPECT_FALSE(overlay.overlayVisible());
   EXPECT_TRUE(overlay.magnifierIdle());
-}
 
-TEST_F(OverlayControllerTest, MagnifierPressHidesTheSpotlight) {
+  // A Magnifier press over the spotlight hides it; no switch to the lens.
+  window.calls.clear();
   overlay.toggleOverlay(kDrawSpotlight);
   wait(1ms);
   magnifierDown();
   wait(200ms);
   EXPECT_FALSE(overlay.overlayVisible());
-  EXPECT_EQ(window.count("saveScreen"), 0u);
-  EXPECT_EQ(window.count("mode 2"), 0u);
+  EXPECT_EQ(window.count("saveScreen") + window.count("mode 2"), 0u);
 }
 
 TEST_F(OverlayControllerTest, LosingTheLastMouseHidesTheOverlay) {
   main.post([this] { overlay.hideOverlayIfVisible(); });
+  overlay.requestOverlayRedraw(0);
   wait(300ms);
-  EXPECT_TRUE(window.calls.empty());
+  EXPECT_TRUE(window.calls.empty()) << "hidden: nothing to hide or redraw";
 
   magnifierDown();
   wait(1ms);
@@ -221,13 +221,6 @@ TEST_F(OverlayControllerTest, BusyMainThreadGetsNoPileOfRedraws) {
   EXPECT_EQ(window.count("redraw"), 1u);
 }
 
-TEST_F(OverlayControllerTest, HiddenOverlayIgnoresRedrawRequests) {
-  overlay.requestOverlayRedraw(0);
-  overlay.requestOverlayRedraw(0.5f);
-  wait(1s);
-  EXPECT_TRUE(window.calls.empty());
-}
-
 TEST_F(OverlayControllerTest, SizeStepsStayWithinTheRangeAndSave) {
   struct Case {
     int32_t from;
@@ -250,15 +243,6 @@ TEST_F(OverlayControllerTest, SizeStepsStayWithinTheRangeAndSave) {
   EXPECT_EQ(settings.spotlightSize, 310);
   EXPECT_EQ(saves, 0);
   EXPECT_EQ(window.calls, (std::vector<std::string>{"display"}));
-}
-
-TEST_F(OverlayControllerTest, WheelOnTheSpotlightResizesItThroughTheTaps) {
-  overlay.toggleOverlay(kDrawSpotlight);
-  wait(300ms);
-  EXPECT_EQ(taps.wheelEvent(1), TapVerdict::Swallow);
-  main.runPending();
-  EXPECT_EQ(settings.spotlightSize, 320);
-  EXPECT_EQ(saves, 1);
 }
 
 }  // namespace
