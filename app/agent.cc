@@ -1,12 +1,18 @@
 #include "app/agent.h"
 
+#include "app/fixed_device_directory.h"
 #include "core/log.h"
 
 namespace velt {
 
-Agent::Agent(FileLocations locations)
+Agent::Agent(FileLocations locations, std::unique_ptr<DeviceDirectory> devices)
     : locations_(std::move(locations)),
-      store_(settings_, locations_.settingsFolder, locations_.defaultSettingsFile()) {}
+      store_(settings_, locations_.settingsFolder, locations_.defaultSettingsFile()),
+      devices_(std::move(devices)) {
+  if (!devices_) devices_ = std::make_unique<FixedDeviceDirectory>();
+}
+
+Agent::~Agent() = default;
 
 void Agent::start() {
   store_.loadSettings();
@@ -15,6 +21,8 @@ void Agent::start() {
            locations_.modelFolder().c_str());
 }
 
-void Agent::stop() {}
+void Agent::stop() {
+  if (auto* fixed = dynamic_cast<FixedDeviceDirectory*>(devices_.get())) fixed->shutdown();
+}
 
 }  // namespace velt

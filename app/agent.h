@@ -2,32 +2,54 @@
 // start-up. Tests build their own instances instead.
 #pragma once
 
+#include <functional>
+#include <memory>
+
 #include "core/file_locations.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
+#include "device/device_directory.h"
 #include "device/model_catalogue.h"
 
 namespace velt {
 
 class Agent {
  public:
-  explicit Agent(FileLocations locations);
+  // devices: the device layer as the window sees it; nullptr runs the agent
+  // on a stand-in that reports no device.
+  explicit Agent(FileLocations locations, std::unique_ptr<DeviceDirectory> devices = nullptr);
+  ~Agent();
+
+  // Start-up hooks of the layers that the application wires in (see
+  // docs/architecture.md, start-up order). Tests replace them to watch the
+  // order.
+  struct StartupHooks {
+    // Steps 2 to 4: the overlay window with its spotlight view and redraw
+    // loop. Nothing to do until the overlay is wired in.
+    std::function<void()> createOverlay = [] {};
+    // Step 7: the device layer and its event taps; false when they could
+    // not be started.
+    std::function<bool()> initDeviceLayer = [] { return true; };
+  };
+  StartupHooks hooks;
 
   // Loads the settings, then the model catalogue.
   void start();
-  // The termination path.
+  // After the devices were restored: stops the device layer's threads.
   void stop();
 
   const FileLocations& locations() const { return locations_; }
   Settings& settings() { return settings_; }
   SettingsStore& settingsStore() { return store_; }
   const ModelCatalogue& modelCatalogue() const { return catalogue_; }
+  DeviceDirectory& devices() { return *devices_; }
 
  private:
   FileLocations locations_;
   Settings settings_;
   SettingsStore store_;
   ModelCatalogue catalogue_;
+  std::unique_ptr<DeviceDirectory> devices_;
 };
 
 }  // namespace velt
