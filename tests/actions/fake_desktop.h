@@ -58,10 +58,4 @@ class FakeWindows : public ActiveWindowQuery {
   std::optional<WindowClass> active;
 };
 
-class FixedPointer : public PointerLocator {
- public:
-  std::optional<ScreenPoint> pointerPosition() override { return at; }
-  std::optional<ScreenPoint> at;
-};
-
 }  // namespace velt::testing

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,13 @@ class RecordingInput : public SyntheticInput {
  private:
   mutable std::mutex mutex_;
   std::vector<std::string> events_;
+};
+
+// A pointer that is where the test puts it, or nowhere.
+class FixedPointer : public PointerLocator {
+ public:
+  std::optional<ScreenPoint> pointerPosition() override { return at; }
+  std::optional<ScreenPoint> at;
 };
 
 std::string keyDown(uint16_t evdevCode);
