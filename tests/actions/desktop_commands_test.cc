@@ -111,13 +111,5 @@ TEST_F(DesktopCommandsTest, FileManagerOpensTheWorkingDirectoryOfTheMoment) {
   EXPECT_EQ(session.started, Calls{"open folder " + dir.path().string()});
 }
 
-TEST_F(DesktopCommandsTest, NothingHappensOffTheMainThread) {
-  session = FakeDesktopSession::gnome();
-  commands.run(DesktopFunction::WindowOverview);
-  EXPECT_TRUE(session.started.empty());
-  EXPECT_EQ(mainThread.runPending(), 1u);
-  EXPECT_EQ(session.started.size(), 1u);
-}
-
 }  // namespace
 }  // namespace velt

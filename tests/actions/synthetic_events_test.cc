@@ -67,22 +67,10 @@ TEST_F(SyntheticEventsTest, KeysWithoutAKeyAreDroppedAndLoggedOnce) {
   events.keyUp(52);
   events.tapSystemKey(3);
   events.tapSystemKey(3);
+  events.postSystemKey(kMediaMute, 12);  // neither down nor up
   EXPECT_TRUE(input.events().empty());
   EXPECT_EQ(log.count("key code 52"), 1u);
   EXPECT_EQ(log.count("media key type 3"), 1u);
-}
-
-TEST_F(SyntheticEventsTest, MediaKeyTaps) {
-  const std::pair<int32_t, uint16_t> media[] = {
-      {kMediaSoundUp, KEY_VOLUMEUP}, {kMediaSoundDown, KEY_VOLUMEDOWN},
-      {kMediaMute, KEY_MUTE},        {kMediaPlay, KEY_PLAYPAUSE},
-      {kMediaNext, KEY_NEXTSONG},    {kMediaPrevious, KEY_PREVIOUSSONG}};
-  for (auto [type, key] : media) {
-    events.tapSystemKey(type);
-    EXPECT_EQ(input.take(), (Events{keyDown(key), keyUp(key)})) << type;
-  }
-  events.postSystemKey(kMediaMute, 12);  // neither down nor up
-  EXPECT_TRUE(input.take().empty());
 }
 
 TEST_F(SyntheticEventsTest, ReleaseAllKeysLetsGoOfEverythingHeld) {
