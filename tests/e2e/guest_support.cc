@@ -1,0 +1,277 @@
+#include "tests/e2e/guest_support.h"
+
+#include <fcntl.h>
+#include <libevdev/libevdev.h>
+#include <libudev.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+namespace velt::e2e {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int remainingMs(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+bool exists(const std::string& path) {
+  return ::access(path.c_str(), F_OK) == 0;
+}
+
+struct UdevDeviceRef {
+  udev_device* device;
+  ~UdevDeviceRef() {
+    if (device) udev_device_unref(device);
+  }
+};
+
+// Calls visit(device) for each device of the subsystem until it returns true.
+template <typename Visit>
+bool forEachDevice(udev* context, const char* subsystem, Visit visit) {
+  udev_enumerate* enumerate = udev_enumerate_new(context);
+  if (!enumerate) return false;
+  udev_enumerate_add_match_subsystem(enumerate, subsystem);
+  udev_enumerate_scan_devices(enumerate);
+  bool found = false;
+  udev_list_entry* entry;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+    UdevDeviceRef device{udev_device_new_from_syspath(context, udev_list_entry_get_name(entry))};
+    if (device.device && visit(device.device)) {
+      found = true;
+      break;
+    }
+  }
+  udev_enumerate_unref(enumerate);
+  return found;
+}
+
+bool hasHidUniq(udev_device* device, std::string_view uniq) {
+  udev_device* hid = udev_device_get_parent_with_subsystem_devtype(device, "hid", nullptr);
+  if (!hid) return false;
+  const char* value = udev_device_get_property_value(hid, "HID_UNIQ");
+  return value && uniq == value;
+}
+
+}  // namespace
+
+void Markers::pass(std::string_view what) {
+  std::printf("velt-e2e: pass %.*s\n", static_cast<int>(what.size()), what.data());
+  std::fflush(stdout);
+}
+
+void Markers::fail(std::string_view what, std::string_view detail) {
+  ++failures_;
+  std::printf("velt-e2e: fail %.*s: %.*s\n", static_cast<int>(what.size()), what.data(),
+              static_cast<int>(detail.size()), detail.data());
+  std::fflush(stdout);
+}
+
+bool Markers::check(bool ok, std::string_view what, std::string_view detail) {
+  if (ok) {
+    pass(what);
+  } else {
+    fail(what, detail.empty() ? "check failed" : detail);
+  }
+  return ok;
+}
+
+void Markers::note(std::string_view text) {
+  std::printf("velt-e2e: note %.*s\n", static_cast<int>(text.size()), text.data());
+  std::fflush(stdout);
+}
+
+std::string hex(const uint8_t* data, size_t length) {
+  std::string text;
+  char byte[4];
+  for (size_t i = 0; i < length; ++i) {
+    std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", data[i]);
+    text += byte;
+  }
+  return text;
+}
+
+UeventMonitor::UeventMonitor(const char* subsystem) {
+  udev_ = udev_new();
+  if (!udev_) return;
+  monitor_ = udev_monitor_new_from_netlink(udev_, "kernel");
+  if (!monitor_) return;
+  udev_monitor_filter_add_match_subsystem_devtype(monitor_, subsystem, nullptr);
+  if (udev_monitor_enable_receiving(monitor_) < 0) {
+    udev_monitor_unref(monitor_);
+    monitor_ = nullptr;
+  }
+}
+
+UeventMonitor::~UeventMonitor() {
+  if (monitor_) udev_monitor_unref(monitor_);
+  if (udev_) udev_unref(udev_);
+}
+
+std::optional<std::string> UeventMonitor::next(milliseconds timeout) {
+  if (!monitor_) return std::nullopt;
+  auto deadline = Clock::now() + timeout;
+  for (;;) {
+    if (UdevDeviceRef device{udev_monitor_receive_device(monitor_)}; device.device) {
+      const char* action = udev_device_get_action(device.device);
+      return std::string(action ? action : "?") + " " + udev_device_get_syspath(device.device);
+    }
+    pollfd fd{udev_monitor_get_fd(monitor_), POLLIN, 0};
+    int wait = remainingMs(deadline);
+    if (wait == 0 || ::poll(&fd, 1, wait) <= 0) return std::nullopt;
+  }
+}
+
+std::optional<HidNodes> waitForHidNodes(std::string_view uniq, size_t eventCount,
+                                        milliseconds timeout) {
+  udev* context = udev_new();
+  if (!context) return std::nullopt;
+  auto deadline = Clock::now() + timeout;
+  std::optional<HidNodes> result;
+  for (;;) {
+    HidNodes nodes;
+    forEachDevice(context, "hidraw", [&](udev_device* device) {
+      const char* node = udev_device_get_devnode(device);
+      if (node && hasHidUniq(device, uniq)) nodes.hidraw = node;
+      return !nodes.hidraw.empty();
+    });
+    forEachDevice(context, "input", [&](udev_device* device) {
+      const char* node = udev_device_get_devnode(device);
+      const char* name = udev_device_get_sysname(device);
+      if (node && name && std::strncmp(name, "event", 5) == 0 && hasHidUniq(device, uniq)) {
+        nodes.events.push_back(node);
+      }
+      return false;
+    });
+    bool ready = !nodes.hidraw.empty() && nodes.events.size() >= eventCount && exists(nodes.hidraw);
+    for (const auto& event : nodes.events) ready = ready && exists(event);
+    if (ready) {
+      result = std::move(nodes);
+      break;
+    }
+    if (remainingMs(deadline) == 0) break;
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  udev_unref(context);
+  return result;
+}
+
+std::optional<std::string> waitForEventNode(const std::string& sysPath, milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  for (;;) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(sysPath, error)) {
+      std::string name = entry.path().filename();
+      if (name.rfind("event", 0) == 0 && exists("/dev/input/" + name)) return "/dev/input/" + name;
+    }
+    if (remainingMs(deadline) == 0) return std::nullopt;
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+}
+
+bool waitForGone(const std::string& path, milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  while (exists(path)) {
+    if (remainingMs(deadline) == 0) return false;
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  return true;
+}
+
+std::vector<std::string> eventNodesNamed(std::string_view name) {
+  std::vector<std::string> nodes;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/input", error)) {
+    std::string path = entry.path();
+    if (entry.path().filename().string().rfind("event", 0) != 0) continue;
+    EventReader reader(path);
+    if (reader.ok() && reader.name() == name) nodes.push_back(path);
+  }
+  return nodes;
+}
+
+EventReader::EventReader(const std::string& path) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) {
+    error_ = path + ": " + std::strerror(errno);
+    return;
+  }
+  if (int rc = libevdev_new_from_fd(fd_, &dev_); rc < 0) {
+    error_ = path + ": " + std::strerror(-rc);
+    dev_ = nullptr;
+  }
+}
+
+EventReader::~EventReader() {
+  if (dev_) libevdev_free(dev_);
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::string EventReader::name() const {
+  const char* text = dev_ ? libevdev_get_name(dev_) : nullptr;
+  return text ? text : "";
+}
+
+std::optional<input_event> EventReader::next(milliseconds timeout) {
+  if (!dev_) return std::nullopt;
+  auto deadline = Clock::now() + timeout;
+  for (;;) {
+    input_event event{};
+    int rc = libevdev_next_event(dev_, LIBEVDEV_READ_FLAG_NORMAL, &event);
+    if (rc == LIBEVDEV_READ_STATUS_SYNC) {
+      // Events were dropped: take the state libevdev resynced, then go on.
+      while (libevdev_next_event(dev_, LIBEVDEV_READ_FLAG_SYNC, &event) ==
+             LIBEVDEV_READ_STATUS_SYNC) {
+      }
+      input_event dropped{};
+      dropped.type = EV_SYN;
+      dropped.code = SYN_DROPPED;
+      return dropped;
+    }
+    if (rc == LIBEVDEV_READ_STATUS_SUCCESS) return event;
+    if (rc != -EAGAIN) return std::nullopt;
+    pollfd fd{fd_, POLLIN, 0};
+    int wait = remainingMs(deadline);
+    if (wait == 0 || ::poll(&fd, 1, wait) <= 0) return std::nullopt;
+  }
+}
+
+std::vector<input_event> EventReader::frame(milliseconds timeout) {
+  std::vector<input_event> events;
+  auto deadline = Clock::now() + timeout;
+  while (auto event = next(milliseconds(remainingMs(deadline)))) {
+    events.push_back(*event);
+    if (event->type == EV_SYN && event->code == SYN_REPORT) break;
+  }
+  return events;
+}
+
+void EventReader::drain() {
+  while (next(milliseconds(0))) {
+  }
+}
+
+std::string describe(const input_event& event) {
+  const char* type = libevdev_event_type_get_name(event.type);
+  const char* code = libevdev_event_code_get_name(event.type, event.code);
+  char text[96];
+  std::snprintf(text, sizeof text, "%s %s %d", type ? type : "?", code ? code : "?", event.value);
+  return text;
+}
+
+bool contains(const std::vector<input_event>& events, int type, int code, int value) {
+  for (const auto& event : events) {
+    if (event.type == type && event.code == code && event.value == value) return true;
+  }
+  return false;
+}
+
+}  // namespace velt::e2e
