@@ -5,11 +5,14 @@
 #include <functional>
 #include <memory>
 
+#include "app/action_system.h"
 #include "core/file_locations.h"
+#include "core/pointer_modes.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
 #include "device/device_directory.h"
 #include "device/model_catalogue.h"
+#include "platform/qt_main_thread.h"
 
 namespace velt {
 
@@ -33,7 +36,8 @@ class Agent {
   };
   StartupHooks hooks;
 
-  // Loads the settings, then the model catalogue.
+  // Loads the settings, then the model catalogue; then creates the virtual
+  // keyboard and pointer.
   void start();
   // After the devices were restored: stops the device layer's threads.
   void stop();
@@ -43,6 +47,13 @@ class Agent {
   SettingsStore& settingsStore() { return store_; }
   const ModelCatalogue& modelCatalogue() const { return catalogue_; }
   DeviceDirectory& devices() { return *devices_; }
+  MainThread& mainThread() { return mainThread_; }
+  PointerModeState& pointerModes() { return pointerModes_; }
+  // What a button press does; the device layer calls it.
+  ButtonFunctionRunner& buttonFunctionRunner() { return actions_.engine; }
+  // The overlay hooks itself in here, and its taps post scroll and volume
+  // steps through actions().events.
+  ActionSystem& actions() { return actions_; }
 
  private:
   FileLocations locations_;
@@ -50,6 +61,9 @@ class Agent {
   SettingsStore store_;
   ModelCatalogue catalogue_;
   std::unique_ptr<DeviceDirectory> devices_;
+  QtMainThread mainThread_;
+  PointerModeState pointerModes_;
+  ActionSystem actions_;
 };
 
 }  // namespace velt
