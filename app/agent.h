@@ -2,11 +2,16 @@
 // start-up. Tests build their own instances instead.
 #pragma once
 
+#include <functional>
+#include <memory>
+
+#include "app/action_system.h"
 #include "app/overlay_system.h"
 #include "core/file_locations.h"
 #include "core/pointer_modes.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
+#include "device/device_directory.h"
 #include "device/model_catalogue.h"
 #include "platform/qt_main_thread.h"
 
@@ -14,43 +19,72 @@ namespace velt {
 
 class Agent {
  public:
-  explicit Agent(FileLocations locations);
+  // devices: the device layer as the window sees it; nullptr runs the agent
+  // on a stand-in that reports no device.
+  explicit Agent(FileLocations locations, std::unique_ptr<DeviceDirectory> devices = nullptr);
+  ~Agent();
 
-  // Main thread, with the application up and before start: the overlay
-  // window, hidden.
-  void createOverlay() { overlay_.createOverlayWindow(); }
-  // Loads the settings, then the model catalogue; then starts the event taps.
+  // Start-up hooks of the layers that the application wires in (see
+  // docs/architecture.md, start-up order). Tests replace them to watch the
+  // order.
+  struct StartupHooks {
+    // Steps 2 to 4: the overlay window with its spotlight view and redraw
+    // loop.
+    std::function<void()> createOverlay;
+    // Step 7: the device layer and its event taps; false when they could
+    // not be started.
+    std::function<bool()> initDeviceLayer;
+  };
+  StartupHooks hooks;
+
+  // Loads the settings, then the model catalogue; then creates the virtual
+  // keyboard and pointer.
   void start();
-  // The termination path.
+  // After the devices were restored: stops the device layer's threads.
   void stop();
 
   const FileLocations& locations() const { return locations_; }
   Settings& settings() { return settings_; }
   SettingsStore& settingsStore() { return store_; }
   const ModelCatalogue& modelCatalogue() const { return catalogue_; }
+  DeviceDirectory& devices() { return *devices_; }
+  MainThread& mainThread() { return mainThread_; }
   PointerModeState& pointerModes() { return pointerModes_; }
+  // What a button press does; the device layer calls it.
+  ButtonFunctionRunner& buttonFunctionRunner() { return actions_.engine; }
+  // The overlay hooks itself in here, and its taps post scroll and volume
+  // steps through actions().events.
+  ActionSystem& actions() { return actions_; }
+  // The overlay, the pointer-mode taps and the takeover of the mice's input.
   OverlaySystem& overlay() { return overlay_; }
 
  private:
-  // Until the device layer and the action engine are wired in: no supported
-  // mouse is active, and scroll and volume steps go nowhere.
-  struct NoDeviceLayer : ButtonMaskSink {
-    bool deviceActive() const override { return false; }
-    void postButtonMask(uint8_t) override {}
-  };
-  struct NoActionEngine : PointerOutput {
-    void postScrollEvent(double, double) override {}
-    void volumeStep(bool) override {}
-  };
-
   FileLocations locations_;
   Settings settings_;
   SettingsStore store_;
   ModelCatalogue catalogue_;
-  PointerModeState pointerModes_;
+  std::unique_ptr<DeviceDirectory> devices_;
   QtMainThread mainThread_;
+  PointerModeState pointerModes_;
+  ActionSystem actions_;
+
+  // The taps' scroll and volume steps, through the action engine's virtual
+  // pointer and media keys.
+  struct ActionPointerOutput : PointerOutput {
+    explicit ActionPointerOutput(SyntheticEvents& events) : events(events) {}
+    void postScrollEvent(double vertical, double horizontal) override;
+    void volumeStep(bool up) override;
+    SyntheticEvents& events;
+  };
+  // Until the device layer is wired in: no supported mouse is active, and
+  // the taps' button masks go nowhere.
+  struct NoDeviceLayer : ButtonMaskSink {
+    bool deviceActive() const override { return false; }
+    void postButtonMask(uint8_t) override {}
+  };
+  ActionPointerOutput pointerOutput_;
   NoDeviceLayer noDeviceLayer_;
-  NoActionEngine noActionEngine_;
+  // Last: it goes first, before the action engine its taps post through.
   OverlaySystem overlay_;
 };
 

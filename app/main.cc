@@ -1,17 +1,34 @@
 // velt-mouse-assistant: the per-user agent behind the mouse's buttons.
 #include <QApplication>
+#include <QLocale>
 #include <cstdlib>
 
 #include "app/agent.h"
+#include "app/app_delegate.h"
 #include "core/log.h"
 #include "platform/file_locations.h"
+#include "platform/qt_main_thread.h"
 #include "platform/syslog_sink.h"
 #include "platform/unix_signals.h"
+#include "platform/xkb_key_layout.h"
+#include "ui/resource_images.h"
+
+namespace {
+
+velt::KeyNames currentKeyNames() {
+  auto layout = velt::XkbKeyLayout::current();
+  return layout ? velt::localizedKeyNames(*layout) : velt::englishKeyNames();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("velt-mouse-assistant");
+  QApplication::setApplicationDisplayName("VELT Mouse Assistant");
   QApplication::setApplicationVersion(VELT_VERSION);
+  QApplication::setDesktopFileName("quorin.driver.velt");
+  // Closing the configuration window never ends the agent.
   QApplication::setQuitOnLastWindowClosed(false);
 
   velt::SyslogSink sink("velt-mouse-assistant");
@@ -20,17 +37,32 @@ int main(int argc, char** argv) {
     velt::setDebugLogging(true);
   }
 
-  velt::UnixSignalWatcher signalWatcher;
-  QObject::connect(&signalWatcher, &velt::UnixSignalWatcher::terminationRequested, &app,
-                   [&app](int) { app.quit(); });
-
   int status = 0;
   {
+    velt::QtMainThread mainThread;
     velt::Agent agent(velt::findFileLocations());
-    agent.createOverlay();
-    agent.start();
-    status = app.exec();
-    agent.stop();
+    QApplication::setWindowIcon(velt::applicationIcon(agent.locations().resources));
+
+    velt::AppEnvironment environment;
+    environment.preferredLanguage = QLocale::system().uiLanguages().value(0).toStdString();
+    std::error_code ec;
+    environment.executable = std::filesystem::read_symlink("/proc/self/exe", ec);
+    environment.installPrefix = VELT_INSTALL_PREFIX;
+    environment.version = VELT_VERSION;
+    environment.buildNumber = VELT_BUILD_NUMBER;
+    environment.mainThread = &mainThread;
+    environment.keyNames = currentKeyNames;
+
+    velt::AppDelegate delegate(agent, environment);
+    // SIGTERM, SIGINT and SIGHUP (the end of the session) take the normal way
+    // out, as does the tray menu's exit item.
+    velt::UnixSignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &velt::UnixSignalWatcher::terminationRequested, &delegate,
+                     &velt::AppDelegate::quit);
+    if (delegate.applicationDidFinishLaunching()) {
+      status = app.exec();
+      delegate.applicationWillTerminate();
+    }
   }
   velt::setLogSink(nullptr);
   return status;

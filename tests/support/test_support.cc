@@ -6,6 +6,7 @@
 #include <atomic>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 namespace velt::testing {
 
@@ -154,6 +155,39 @@ std::vector<std::string> ManualDelayedTasks::labels() const {
   std::vector<std::string> out;
   for (const auto& j : jobs_) out.push_back(j.label);
   return out;
+}
+
+void RecordingInput::key(uint16_t evdevCode, bool down) {
+  std::lock_guard lock(mutex_);
+  events_.push_back(down ? keyDown(evdevCode) : keyUp(evdevCode));
+}
+
+void RecordingInput::scroll(const ScrollFrame& frame) {
+  std::lock_guard lock(mutex_);
+  events_.push_back(scrollText(frame));
+}
+
+std::vector<std::string> RecordingInput::events() const {
+  std::lock_guard lock(mutex_);
+  return events_;
+}
+
+std::vector<std::string> RecordingInput::take() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(events_, {});
+}
+
+std::string keyDown(uint16_t evdevCode) {
+  return "+" + std::to_string(evdevCode);
+}
+
+std::string keyUp(uint16_t evdevCode) {
+  return "-" + std::to_string(evdevCode);
+}
+
+std::string scrollText(const ScrollFrame& f) {
+  return "scroll v " + std::to_string(f.verticalHiRes) + "/" + std::to_string(f.verticalLines) +
+         " h " + std::to_string(f.horizontalHiRes) + "/" + std::to_string(f.horizontalLines);
 }
 
 }  // namespace velt::testing

@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "actions/synthetic_input.h"
 #include "core/clock.h"
 #include "core/delayed_tasks.h"
 #include "core/log.h"
@@ -99,5 +101,31 @@ class ManualDelayedTasks : public DelayedTasks {
   Clock::Duration now_{0};
   uint64_t order_ = 0;
 };
+
+// Records what reaches the virtual keyboard and pointer, in order: keyDown(c)
+// and keyUp(c) for keys, scrollText(frame) for scroll reports.
+class RecordingInput : public SyntheticInput {
+ public:
+  void key(uint16_t evdevCode, bool down) override;
+  void scroll(const ScrollFrame& frame) override;
+  // The events so far; take() also forgets them.
+  std::vector<std::string> events() const;
+  std::vector<std::string> take();
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> events_;
+};
+
+// A pointer that is where the test puts it, or nowhere.
+class FixedPointer : public PointerLocator {
+ public:
+  std::optional<ScreenPoint> pointerPosition() override { return at; }
+  std::optional<ScreenPoint> at;
+};
+
+std::string keyDown(uint16_t evdevCode);
+std::string keyUp(uint16_t evdevCode);
+std::string scrollText(const ScrollFrame& frame);
 
 }  // namespace velt::testing

@@ -1,0 +1,22 @@
+#include "app/action_system.h"
+
+namespace velt {
+
+ActionSystem::ActionSystem(MainThread& mainThread, PointerModeState& modes, Clock& clock)
+    : output(clock),
+      x11(clock),
+      desktopSession(x11),
+      events(output, x11),
+      desktop(desktopSession, mainThread, events),
+      engine(events, desktop, x11, modes, mainThread) {}
+
+void ActionSystem::start() {
+  output.open();
+}
+
+void ActionSystem::stop() {
+  events.releaseAllKeys();
+  output.close();
+}
+
+}  // namespace velt

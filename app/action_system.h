@@ -1,0 +1,35 @@
+// The action engine and the Linux backends it drives, one per process: the
+// virtual keyboard and pointer, the X11 display and the desktop session.
+#pragma once
+
+#include "actions/action_engine.h"
+#include "actions/desktop_commands.h"
+#include "actions/synthetic_events.h"
+#include "core/clock.h"
+#include "core/main_thread.h"
+#include "core/pointer_modes.h"
+#include "platform/qt_desktop_session.h"
+#include "platform/uinput_output.h"
+#include "platform/x11_session.h"
+
+namespace velt {
+
+struct ActionSystem {
+  ActionSystem(MainThread& mainThread, PointerModeState& modes, Clock& clock);
+
+  // Creates the virtual devices, so that the desktop knows them before the
+  // first button is pressed.
+  void start();
+  // Releases every key the agent holds, then destroys the devices. Call once
+  // nothing dispatches any more.
+  void stop();
+
+  UinputOutput output;
+  X11Session x11;
+  QtDesktopSession desktopSession;
+  SyntheticEvents events;
+  DesktopCommands desktop;
+  ActionEngine engine;
+};
+
+}  // namespace velt

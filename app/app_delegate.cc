@@ -1,0 +1,199 @@
+#include "app/app_delegate.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+#include "core/log.h"
+#include "platform/single_instance.h"
+#include "ui/auto_run.h"
+#include "ui/configuration_window.h"
+#include "ui/resource_images.h"
+#include "ui_configuration_window.h"
+
+namespace velt {
+namespace {
+
+QString qs(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(Agent& agent, AppEnvironment environment, QObject* parent)
+    : QObject(parent), agent_(agent), env_(std::move(environment)) {
+  if (!env_.clock) env_.clock = &systemClock();
+  if (!env_.quit) env_.quit = [] { QCoreApplication::quit(); };
+}
+
+AppDelegate::~AppDelegate() {
+  applicationWillTerminate();
+  delete statusItem_;
+}
+
+bool AppDelegate::applicationDidFinishLaunching() {
+  const FileLocations& where = agent_.locations();
+
+  // 1. One agent per user.
+  singleInstance_ = new SingleInstance(where.runtimeDir, std::string(kApplicationId), this);
+  if (!singleInstance_->acquire()) {
+    logLine("Already exist, exit");
+    singleInstance_->askRunningCopyToReopen();
+    return false;
+  }
+  connect(singleInstance_, &SingleInstance::reopenRequested, this,
+          &AppDelegate::applicationShouldHandleReopen);
+
+  // 2-4. The overlay window, its view and the redraw loop.
+  agent_.hooks.createOverlay();
+
+  // 5. The window and its slot tables.
+  window_ = std::make_unique<ConfigurationWindow>(state_, agent_.settings(), agent_.settingsStore(),
+                                                  agent_.devices());
+  window_->fillSlotTables();
+  window_->window()->installEventFilter(this);
+  connect(window_.get(), &ConfigurationWindow::deviceShown, this, [this](bool found) {
+    if (statusItem_) statusItem_->setIcon(found ? state_.statusIconColor : state_.statusIconGray);
+  });
+
+  // 6. Settings, then the model catalogue.
+  agent_.start();
+
+  // 7. The device layer.
+  if (!agent_.hooks.initDeviceLayer()) {
+    logLine("error run");
+    env_.clock->sleepFor(std::chrono::seconds(2));
+    return false;
+  }
+
+  // 10. The window starts hidden.
+  window_->window()->hide();
+
+  // 11. The window follows every device change.
+  refreshQueue_ = std::make_unique<SerialQueue>("set dev show run");
+  refreshQueue_->post([this] { checkDeviceNotify(); });
+
+  // 12. The first fill, even when no device event arrives.
+  firstNoticeQueue_ = std::make_unique<SerialQueue>("setdddd show run");
+  firstNoticeQueue_->post(
+      [&devices = agent_.devices()] { devices.scheduleDeviceChangeNotice(600); });
+
+  // 13. Language and texts.
+  chooseLanguage();
+  window_->applyTexts();
+
+  // 14. The shortcut recorder.
+  window_->initSetKeyboardPanel(env_.keyNames());
+
+  // 15. The slot menus and shortcut labels.
+  window_->buildSlotMenus();
+
+  // 16. Version text.
+  window_->setVersionText(env_.version, env_.buildNumber);
+
+  // 17. Start at log-in, when this is the installed copy.
+  if (runsFromInstalledLocation(env_.executable, env_.installPrefix / "bin")) {
+    logLine("set autorun...");
+    autoRunQueue_ = std::make_unique<SerialQueue>("set auto run");
+    autoRunQueue_->post([resources = where.resources, autostart = where.configHome / "autostart"] {
+      removeAutoRun(autostart, kAutostartEntry);
+      setAutoRun(resources / kAutostartTemplate, autostart);
+    });
+  }
+
+  // 18. The tray item.
+  createStatusItem();
+
+  // 19. Badges and logo.
+  window_->loadImages(where.resources);
+  return true;
+}
+
+void AppDelegate::chooseLanguage() {
+  logFormat("%s", env_.preferredLanguage.c_str());
+  state_.languageId = chooseLanguageId(env_.preferredLanguage);
+  state_.uiStrings = loadUiStrings(agent_.locations().languageFile(), state_.languageId);
+  state_.functionNames = buildFunctionNames(state_.languageId);
+}
+
+void AppDelegate::createStatusItem() {
+  const auto& resources = agent_.locations().resources;
+  state_.statusIconGray = trayIcon(resources, "appicon_ss2_gray", false);
+  state_.statusIconColor = trayIcon(resources, "appicon_ss2", true);
+  statusItem_ = new QSystemTrayIcon(state_.statusIconGray);
+  statusItem_->setToolTip(qs(std::string(kStatusToolTip)));
+  auto& outlets = window_->outlets();
+  statusItem_->setContextMenu(outlets.statusMenu);
+  connect(outlets.textMenuConfig, &QAction::triggered, this, &AppDelegate::showConfig);
+  connect(outlets.textMenuUninstall, &QAction::triggered, this, &AppDelegate::uninstall);
+  connect(outlets.textMenuExit, &QAction::triggered, this, &AppDelegate::quit);
+  connect(statusItem_, &QSystemTrayIcon::activated, this,
+          [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger) showConfig();
+          });
+  statusItem_->show();
+}
+
+void AppDelegate::checkDeviceNotify() {
+  QPointer<AppDelegate> self(this);
+  while (std::optional<DeviceRecord> record = agent_.devices().awaitDeviceChange()) {
+    env_.mainThread->post([self, record = std::move(*record)] {
+      if (self && !self->terminated_) self->window_->windowRebuild(record);
+    });
+  }
+}
+
+void AppDelegate::showConfig() {
+  QWidget* window = window_->window();
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
+void AppDelegate::applicationShouldHandleReopen() {
+  showConfig();
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+  if (window_ && watched == window_->window() && event->type() == QEvent::Close && !quitting_) {
+    logLine("shide");
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void AppDelegate::uninstall() {
+  const UiStrings& texts = state_.uiStrings;
+  QMessageBox alert(QMessageBox::Warning, qs(std::string(kProductName)),
+                    qs(uninstallQuestion(texts)), QMessageBox::NoButton, window_->window());
+  QPushButton* confirm = alert.addButton(qs(texts.text("uninstall")), QMessageBox::AcceptRole);
+  alert.addButton(qs(texts.text("cancel")), QMessageBox::RejectRole);
+  alert.setDefaultButton(confirm);
+  alert.exec();
+  if (alert.clickedButton() != confirm) return;
+
+  logLine("uninstall");
+  removeAutoRun(agent_.locations().configHome / "autostart", "");
+  removeInstalledFiles(installedFiles(env_.installPrefix));
+  // The mice get their buttons back on the way out.
+  quit();
+}
+
+void AppDelegate::quit() {
+  quitting_ = true;
+  env_.quit();
+}
+
+void AppDelegate::applicationWillTerminate() {
+  if (terminated_ || !window_) return;
+  terminated_ = true;
+  agent_.devices().restoreDevicesOnQuit();
+  agent_.stop();
+  refreshQueue_.reset();
+  firstNoticeQueue_.reset();
+  autoRunQueue_.reset();
+}
+
+}  // namespace velt

@@ -1,0 +1,88 @@
+// The application delegate: start-up in its fixed order, the tray item, the
+// reopen and close behaviour of the configuration window, uninstall, and
+// termination. One instance, on the main thread.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "actions/shortcut_text.h"
+#include "app/agent.h"
+#include "core/clock.h"
+#include "core/main_thread.h"
+#include "core/serial_queue.h"
+#include "ui/interface_state.h"
+
+class QSystemTrayIcon;
+
+namespace velt {
+
+class ConfigurationWindow;
+class SingleInstance;
+
+// What the delegate learns about the process and its surroundings.
+struct AppEnvironment {
+  std::string preferredLanguage;  // the first of the user's preferred languages
+  std::filesystem::path executable;
+  std::filesystem::path installPrefix;  // where the package installs the agent
+  std::string version;
+  std::string buildNumber;
+  MainThread* mainThread = nullptr;
+  Clock* clock = nullptr;
+  // The recorder's key names on the user's keyboard layout.
+  std::function<KeyNames()> keyNames = englishKeyNames;
+  // Ends the event loop; the termination path then runs.
+  std::function<void()> quit;
+};
+
+class AppDelegate : public QObject {
+  Q_OBJECT
+ public:
+  AppDelegate(Agent& agent, AppEnvironment environment, QObject* parent = nullptr);
+  ~AppDelegate() override;
+
+  // Start-up. False when the process must end at once with status 0: another
+  // copy runs, or the device layer could not start.
+  bool applicationDidFinishLaunching();
+  // A second copy was started: the window comes to the front.
+  void applicationShouldHandleReopen();
+  // The termination path: hands the mice their buttons back, then stops the
+  // background loops.
+  void applicationWillTerminate();
+
+  // The tray menu's actions.
+  void showConfig();
+  void uninstall();
+  // Ends the agent through the termination path (exit item, signals).
+  void quit();
+
+  InterfaceState& state() { return state_; }
+  ConfigurationWindow& configurationWindow() { return *window_; }
+  QSystemTrayIcon* statusItem() const { return statusItem_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void chooseLanguage();
+  void createStatusItem();
+  void checkDeviceNotify();
+
+  Agent& agent_;
+  AppEnvironment env_;
+  InterfaceState state_;
+  std::unique_ptr<ConfigurationWindow> window_;
+  SingleInstance* singleInstance_ = nullptr;
+  QSystemTrayIcon* statusItem_ = nullptr;
+  std::unique_ptr<SerialQueue> refreshQueue_;
+  std::unique_ptr<SerialQueue> firstNoticeQueue_;
+  std::unique_ptr<SerialQueue> autoRunQueue_;
+  bool quitting_ = false;
+  bool terminated_ = false;
+};
+
+}  // namespace velt

@@ -1,0 +1,107 @@
+#include "actions/key_codes.h"
+
+#include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+
+#include "actions/key_name_table.h"
+
+namespace velt {
+namespace {
+
+uint16_t keyNamed(std::string_view name) {
+  for (const auto& k : KeyNameTable()) {
+    if (k.name == name) {
+      auto code = evdevKeyFor(k.code);
+      EXPECT_TRUE(code) << name << " has no key";
+      return code.value_or(0);
+    }
+  }
+  ADD_FAILURE() << "no key named " << name;
+  return 0;
+}
+
+TEST(KeyCodes, EveryRecorderKeyHasADistinctKeyOnTheVirtualKeyboard) {
+  std::set<uint16_t> seen;
+  const auto offered = virtualKeyboardKeys();
+  for (const auto& k : KeyNameTable()) {
+    auto code = evdevKeyFor(k.code);
+    ASSERT_TRUE(code) << k.name;
+    EXPECT_TRUE(seen.insert(*code).second) << k.name << " shares its key";
+    EXPECT_TRUE(std::binary_search(offered.begin(), offered.end(), *code)) << k.name;
+  }
+}
+
+TEST(KeyCodes, TheKeysAPersonChecksFirst) {
+  const std::string letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  const uint16_t letterKeys[] = {KEY_A, KEY_B, KEY_C, KEY_D, KEY_E, KEY_F, KEY_G, KEY_H, KEY_I,
+                                 KEY_J, KEY_K, KEY_L, KEY_M, KEY_N, KEY_O, KEY_P, KEY_Q, KEY_R,
+                                 KEY_S, KEY_T, KEY_U, KEY_V, KEY_W, KEY_X, KEY_Y, KEY_Z};
+  for (size_t i = 0; i < letters.size(); ++i) {
+    EXPECT_EQ(keyNamed(letters.substr(i, 1)), letterKeys[i]) << letters[i];
+  }
+  const uint16_t digitKeys[] = {KEY_0, KEY_1, KEY_2, KEY_3, KEY_4,
+                                KEY_5, KEY_6, KEY_7, KEY_8, KEY_9};
+  const uint16_t keypadKeys[] = {KEY_KP0, KEY_KP1, KEY_KP2, KEY_KP3, KEY_KP4,
+                                 KEY_KP5, KEY_KP6, KEY_KP7, KEY_KP8, KEY_KP9};
+  for (int d = 0; d <= 9; ++d) {
+    EXPECT_EQ(keyNamed(std::to_string(d)), digitKeys[d]) << d;
+    EXPECT_EQ(keyNamed("Keypad " + std::to_string(d)), keypadKeys[d]) << d;
+  }
+  const uint16_t functionKeys[] = {KEY_F1, KEY_F2, KEY_F3, KEY_F4,  KEY_F5,  KEY_F6,
+                                   KEY_F7, KEY_F8, KEY_F9, KEY_F10, KEY_F11, KEY_F12};
+  for (int f = 1; f <= 12; ++f) EXPECT_EQ(keyNamed("F" + std::to_string(f)), functionKeys[f - 1]);
+
+  const std::map<std::string, uint16_t> named = {
+      {"Left Arrow", KEY_LEFT},  {"Right Arrow", KEY_RIGHT},     {"Up Arrow", KEY_UP},
+      {"Down Arrow", KEY_DOWN},  {"Keypad .", KEY_KPDOT},        {"Keypad *", KEY_KPASTERISK},
+      {"Keypad +", KEY_KPPLUS},  {"Keypad -", KEY_KPMINUS},      {"Keypad /", KEY_KPSLASH},
+      {"Keypad =", KEY_KPEQUAL}, {"Keypad Enter", KEY_KPENTER},  {"Enter", KEY_ENTER},
+      {"Tab", KEY_TAB},          {"Space", KEY_SPACE},           {"Esc", KEY_ESC},
+      {"Delete", KEY_BACKSPACE}, {"Forward Delete", KEY_DELETE}, {"Home", KEY_HOME},
+      {"End", KEY_END},          {"Page Up", KEY_PAGEUP},        {"Page Down", KEY_PAGEDOWN},
+      {"Caplock", KEY_CAPSLOCK}, {"[", KEY_LEFTBRACE},           {"]", KEY_RIGHTBRACE},
+      {"`", KEY_GRAVE},          {"\\", KEY_BACKSLASH},          {"\"", KEY_APOSTROPHE},
+  };
+  for (const auto& [name, key] : named) EXPECT_EQ(keyNamed(name), key) << name;
+}
+
+TEST(KeyCodes, ModifiersAndMediaKeys) {
+  EXPECT_EQ(evdevKeyFor(kVkControl), KEY_LEFTCTRL);
+  EXPECT_EQ(evdevKeyFor(kVkOption), KEY_LEFTALT);
+  EXPECT_EQ(evdevKeyFor(kVkCommand), KEY_LEFTMETA);
+  EXPECT_EQ(evdevKeyFor(kVkShift), KEY_LEFTSHIFT);
+  EXPECT_EQ(modifierFlagFor(kVkCommand), 0x00100000u);
+  EXPECT_EQ(modifierFlagFor(kVkCommand + 256), 0u);
+
+  const std::map<int32_t, uint16_t> media = {
+      {kMediaSoundUp, KEY_VOLUMEUP}, {kMediaSoundDown, KEY_VOLUMEDOWN},
+      {kMediaMute, KEY_MUTE},        {kMediaPlay, KEY_PLAYPAUSE},
+      {kMediaNext, KEY_NEXTSONG},    {kMediaPrevious, KEY_PREVIOUSSONG},
+  };
+  const auto offered = virtualKeyboardKeys();
+  for (const auto& [type, key] : media) {
+    EXPECT_EQ(evdevMediaKeyFor(type), key) << type;
+    EXPECT_TRUE(std::binary_search(offered.begin(), offered.end(), key)) << type;
+  }
+  EXPECT_FALSE(evdevMediaKeyFor(3));
+}
+
+TEST(KeyCodes, EveryVirtualKeyHasOneKeyWithinTheKernelRange) {
+  std::set<int32_t> virtualKeys;
+  for (const auto& m : virtualKeyMappings()) {
+    EXPECT_TRUE(virtualKeys.insert(m.virtualKey).second) << m.virtualKey << " twice";
+    EXPECT_GT(m.evdev, 0);
+    EXPECT_LT(m.evdev, KEY_CNT);
+  }
+  EXPECT_FALSE(evdevKeyFor(-1));
+  EXPECT_FALSE(evdevKeyFor(256));
+  EXPECT_FALSE(evdevKeyFor(52));  // no key on the ANSI layout
+}
+
+}  // namespace
+}  // namespace velt

@@ -1,0 +1,101 @@
+#include "ui/auto_run.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_support.h"
+
+namespace velt {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kTemplate[] =
+    "[Desktop Entry]\nType=Application\nName=VELT Mouse Assistant\nExec=velt-mouse-assistant\n";
+
+TEST(AutoRun, OnlyTheInstalledCopyCounts) {
+  testing::TempDir dir;
+  testing::writeFile(dir / "usr/bin/velt-mouse-assistant", "");
+  fs::create_directory_symlink(dir / "usr/bin", dir / "bin");
+  EXPECT_TRUE(runsFromInstalledLocation(dir / "usr/bin/velt-mouse-assistant", dir / "usr/bin"));
+  EXPECT_TRUE(runsFromInstalledLocation(dir / "bin/velt-mouse-assistant", dir / "usr/bin"));
+  EXPECT_FALSE(runsFromInstalledLocation(dir / "build/bin/velt-mouse-assistant", dir / "usr/bin"));
+  EXPECT_FALSE(
+      runsFromInstalledLocation(dir / "usr/bin/sub/velt-mouse-assistant", dir / "usr/bin"));
+}
+
+TEST(AutoRun, WritesTheEntryOnceAndNeverOverwritesIt) {
+  testing::TempDir dir;
+  testing::writeFile(dir / "resources/quorin.driver.agent.desktop", kTemplate);
+  testing::CaptureLog log;
+  auto autostart = dir / "config/autostart";
+  setAutoRun(dir / "resources/quorin.driver.agent.desktop", autostart);
+  EXPECT_EQ(testing::readFile(autostart / "quorin.driver.velt.desktop"), kTemplate);
+
+  // The user turned it off; a later start leaves it so but still logs.
+  testing::writeFile(autostart / "quorin.driver.velt.desktop", "[Desktop Entry]\nHidden=true\n");
+  setAutoRun(dir / "resources/quorin.driver.agent.desktop", autostart);
+  EXPECT_EQ(testing::readFile(autostart / "quorin.driver.velt.desktop"),
+            "[Desktop Entry]\nHidden=true\n");
+  ASSERT_EQ(log.count("create auto run ! "), 2u);
+  EXPECT_EQ(log.lines()[0], "create auto run ! " +
+                                (dir / "resources/quorin.driver.agent.desktop").string() +
+                                "  -->  " + (autostart / "quorin.driver.velt.desktop").string());
+
+  // A missing template: nothing written, the line still logged.
+  setAutoRun(dir / "nothing.desktop", dir / "other");
+  EXPECT_FALSE(fs::exists(dir / "other/quorin.driver.velt.desktop"));
+  EXPECT_EQ(log.count("create auto run ! "), 3u);
+}
+
+TEST(AutoRun, RemovesOnlyEntriesThatStartTheAgent) {
+  testing::TempDir dir;
+  auto autostart = dir.path();
+  testing::writeFile(autostart / "quorin.driver.velt.desktop", kTemplate);
+  testing::writeFile(autostart / "old.desktop", "[Desktop Entry]\nName=VELT Mouse Assistant\n");
+  testing::writeFile(
+      autostart / "path.desktop",
+      "[Desktop Entry]\nName=Mouse\nExec=\"/opt/velt/bin/velt-mouse-assistant\" -x\n");
+  testing::writeFile(autostart / "other.desktop",
+                     "[Desktop Entry]\nName=Other\nExec=velt-mouse-assistant-helper\n");
+  testing::writeFile(
+      autostart / "action.desktop",
+      "[Desktop Entry]\nName=Other\n[Desktop Action x]\nName=VELT Mouse Assistant\n");
+  testing::writeFile(autostart / "notes.txt", kTemplate);
+
+  removeAutoRun(autostart, kAutostartEntry);
+  EXPECT_TRUE(fs::exists(autostart / "quorin.driver.velt.desktop"));
+  EXPECT_FALSE(fs::exists(autostart / "old.desktop"));
+  EXPECT_FALSE(fs::exists(autostart / "path.desktop"));
+  EXPECT_TRUE(fs::exists(autostart / "other.desktop"));
+  EXPECT_TRUE(fs::exists(autostart / "action.desktop"));
+  EXPECT_TRUE(fs::exists(autostart / "notes.txt"));
+
+  removeAutoRun(autostart, "");
+  EXPECT_FALSE(fs::exists(autostart / "quorin.driver.velt.desktop"));
+  removeAutoRun(dir / "missing", "");  // no folder: nothing happens
+}
+
+TEST(Uninstall, RemovesWhatItMayAndIgnoresTheRest) {
+  testing::TempDir dir;
+  auto files = installedFiles(dir / "prefix");
+  for (const auto& f : files) {
+    testing::writeFile(
+        f.filename() == "velt-mouse-assistant" && f.parent_path().filename() == "share"
+            ? f / "model/a/model.json"
+            : f,
+        "x");
+  }
+  testing::writeFile(dir / "prefix/bin/other-program", "x");
+  fs::permissions(dir / "prefix/lib/udev/rules.d", fs::perms::owner_read | fs::perms::owner_exec);
+
+  removeInstalledFiles(files);
+  EXPECT_FALSE(fs::exists(dir / "prefix/bin/velt-mouse-assistant"));
+  EXPECT_FALSE(fs::exists(dir / "prefix/share/velt-mouse-assistant"));
+  EXPECT_TRUE(fs::exists(dir / "prefix/bin/other-program"));
+  if (geteuid() != 0) {
+    EXPECT_TRUE(fs::exists(dir / "prefix/lib/udev/rules.d/70-velt-mouse-assistant.rules"));
+  }
+}
+
+}  // namespace
+}  // namespace velt

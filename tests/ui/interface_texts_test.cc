@@ -1,0 +1,93 @@
+#include "ui/interface_texts.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_support.h"
+
+namespace velt {
+namespace {
+
+TEST(LanguageChoice, ByMeaningNotSpelling) {
+  struct Case {
+    const char* preferred;
+    int32_t id;
+  } cases[] = {
+      {"ja_JP.UTF-8", 1041}, {"ja", 1041},         {"ja-JP", 1041},      {"zh_TW.UTF-8", 1028},
+      {"zh-TW", 1028},       {"zh-Hant-TW", 1028}, {"zh_TW@euro", 1028}, {"zh_HK.UTF-8", 1033},
+      {"zh-Hant-HK", 1033},  {"zh-Hant", 1033},    {"zh-Hans-TW", 1033}, {"zh_CN", 1033},
+      {"de_DE.UTF-8", 1033}, {"en-GB", 1033},      {"", 1033},           {"C", 1033},
+      {"jav", 1033},
+  };
+  for (const auto& c : cases) EXPECT_EQ(chooseLanguageId(c.preferred), c.id) << c.preferred;
+}
+
+TEST(LanguageChoice, FunctionNamesFollowTheLanguage) {
+  auto ja = buildFunctionNames(1041);
+  ASSERT_EQ(ja.size(), 40u);
+  EXPECT_EQ(ja[0], "初期設定");
+  EXPECT_EQ(ja.back(), "End");
+  EXPECT_EQ(buildFunctionNames(1028)[26], "放大鏡 ");
+  EXPECT_EQ(buildFunctionNames(1033)[19], "Copy");
+  EXPECT_EQ(buildFunctionNames(4242)[19], "Copy");
+}
+
+TEST(UiStringsFile, ReadsTheChosenLanguage) {
+  testing::CaptureLog log;
+  auto strings = parseUiStrings(
+      R"({"1033": {"exit": "Quit", "button": "Button"},
+          "1041": {"exit": "終了", "button": "ボタン"}})",
+      1041, "language.json");
+  EXPECT_EQ(strings.text("exit"), "終了");
+  EXPECT_EQ(strings.text("button"), "ボタン");
+  // A key the language lacks falls back to the built-in English text.
+  EXPECT_EQ(strings.text("cancel"), "Cancel");
+  EXPECT_EQ(log.lines().size(), 0u);
+}
+
+TEST(UiStringsFile, BrokenOrMissingFilesFallBackWithOneLine) {
+  testing::TempDir dir;
+  {
+    testing::CaptureLog log;
+    auto strings = loadUiStrings(dir / "language.json", 1033);
+    EXPECT_EQ(strings.text("uninstall"), "Uninstall");
+    EXPECT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.count("language.json"), 1u);
+  }
+  for (const char* broken : {"{\"1033\": {\"exit\": ", "[1, 2]", "", "\xff\xfe"}) {
+    testing::writeFile(dir / "broken.json", broken);
+    testing::CaptureLog log;
+    auto strings = loadUiStrings(dir / "broken.json", 1041);
+    EXPECT_EQ(strings.text("exit"), builtInEnglishStrings().text("exit")) << broken;
+    EXPECT_EQ(log.lines().size(), 1u) << broken;
+  }
+  {
+    // No Japanese texts: the file's English ones.
+    testing::CaptureLog log;
+    auto strings = parseUiStrings(R"({"1033": {"exit": "Leave"}, "1041": "oops"})", 1041, "f");
+    EXPECT_EQ(strings.text("exit"), "Leave");
+    EXPECT_EQ(log.lines().size(), 1u);
+  }
+  // Values that are not texts are skipped.
+  auto strings = parseUiStrings(R"({"1033": {"exit": 5, "model": "Type"}})", 1033, "f");
+  EXPECT_EQ(strings.text("exit"), builtInEnglishStrings().text("exit"));
+  EXPECT_EQ(strings.text("model"), "Type");
+}
+
+TEST(UiStringsFile, ShippedFileHasEveryLanguage) {
+  auto file = testing::sourceResources() / "language.json";
+  if (!std::filesystem::exists(file)) GTEST_SKIP() << "no language.json among the resources yet";
+  for (int32_t id : {1033, 1041, 1028}) {
+    testing::CaptureLog log;
+    loadUiStrings(file, id);
+    EXPECT_EQ(log.lines().size(), 0u) << id;
+  }
+}
+
+TEST(InterfaceTexts, VersionAndUninstallQuestion) {
+  EXPECT_EQ(versionText("1.2.0", "15"), "1.2.0 build 15");
+  UiStrings strings(std::map<std::string, std::string>{{"uninstall", "Uninstall"}});
+  EXPECT_EQ(uninstallQuestion(strings), "Uninstall \n\"VELT Mouse Assistant\"?");
+}
+
+}  // namespace
+}  // namespace velt

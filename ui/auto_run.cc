@@ -1,0 +1,106 @@
+#include "ui/auto_run.h"
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "core/log.h"
+#include "ui/interface_texts.h"
+
+namespace velt {
+namespace {
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
+    s.remove_suffix(1);
+  }
+  return s;
+}
+
+std::string readSmallFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text(64 * 1024, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<size_t>(in.gcount()));
+  return text;
+}
+
+}  // namespace
+
+bool runsFromInstalledLocation(const std::filesystem::path& executable,
+                               const std::filesystem::path& installedBinDir) {
+  std::error_code ec1, ec2;
+  auto here = std::filesystem::weakly_canonical(executable, ec1).parent_path();
+  auto installed = std::filesystem::weakly_canonical(installedBinDir, ec2);
+  return !ec1 && !ec2 && !here.empty() && here == installed;
+}
+
+bool autostartEntryCarriesOurName(std::string_view desktopEntry) {
+  bool inMainGroup = false;
+  std::istringstream lines{std::string(desktopEntry)};
+  for (std::string raw; std::getline(lines, raw);) {
+    std::string_view line = trimmed(raw);
+    if (line.starts_with('[')) {
+      inMainGroup = line == "[Desktop Entry]";
+      continue;
+    }
+    if (!inMainGroup) continue;
+    auto eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    std::string_view key = trimmed(line.substr(0, eq)), value = trimmed(line.substr(eq + 1));
+    if (key == "Name" && value == kProductName) return true;
+    if (key == "Exec") {
+      std::string_view program = value.substr(0, value.find(' '));
+      if (!program.empty() && (program.front() == '"' || program.front() == '\'')) {
+        program = program.substr(1, program.find(program.front(), 1) - 1);
+      }
+      if (std::filesystem::path(program).filename() == kExecutableName) return true;
+    }
+  }
+  return false;
+}
+
+void removeAutoRun(const std::filesystem::path& folder, std::string_view keep) {
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator(folder, ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    const auto& path = it->path();
+    if (path.extension() != ".desktop" || path.filename() == keep) continue;
+    if (!it->is_regular_file(ec)) continue;
+    if (autostartEntryCarriesOurName(readSmallFile(path))) {
+      std::error_code ignored;
+      std::filesystem::remove(path, ignored);
+    }
+  }
+}
+
+void setAutoRun(const std::filesystem::path& templateFile, const std::filesystem::path& folder) {
+  auto destination = folder / kAutostartEntry;
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  std::filesystem::copy_file(templateFile, destination, std::filesystem::copy_options::none, ec);
+  logFormat("create auto run ! %s  -->  %s", templateFile.c_str(), destination.c_str());
+}
+
+std::vector<std::filesystem::path> installedFiles(const std::filesystem::path& prefix) {
+  const std::string name(kExecutableName);
+  return {
+      prefix / "bin" / name,
+      prefix / "share" / name,
+      prefix / "share/applications" / "quorin.driver.velt.desktop",
+      prefix / "share/icons/hicolor/scalable/apps" / (name + ".svg"),
+      prefix / "share/icons/hicolor/256x256/apps" / (name + ".png"),
+      prefix / "lib/udev/rules.d" / ("70-" + name + ".rules"),
+      prefix / "lib/modules-load.d" / (name + ".conf"),
+  };
+}
+
+void removeInstalledFiles(const std::vector<std::filesystem::path>& files) {
+  for (const auto& file : files) {
+    std::error_code ignored;
+    std::filesystem::remove_all(file, ignored);
+  }
+}
+
+}  // namespace velt
