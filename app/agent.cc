@@ -12,7 +12,7 @@ Agent::Agent(FileLocations locations, std::unique_ptr<DeviceDirectory> devices)
       devices_(std::move(devices)),
       actions_(mainThread_, pointerModes_, systemClock()),
       pointerOutput_(actions_.events),
-      overlay_(settings_, store_, pointerModes_, mainThread_, noDeviceLayer_, pointerOutput_) {
+      overlay_(settings_, store_, pointerModes_, mainThread_, pointerOutput_) {
   if (!devices_) devices_ = std::make_unique<FixedDeviceDirectory>();
   actions_.engine.setOverlayControl(&overlay_.overlay);
   actions_.engine.setTapControl(&overlay_.taps);

@@ -76,14 +76,7 @@ class Agent {
     void volumeStep(bool up) override;
     SyntheticEvents& events;
   };
-  // Until the device layer is wired in: no supported mouse is active, and
-  // the taps' button masks go nowhere.
-  struct NoDeviceLayer : ButtonMaskSink {
-    bool deviceActive() const override { return false; }
-    void postButtonMask(uint8_t) override {}
-  };
   ActionPointerOutput pointerOutput_;
-  NoDeviceLayer noDeviceLayer_;
   // Last: it goes first, before the action engine its taps post through.
   OverlaySystem overlay_;
 };

@@ -5,11 +5,11 @@
 namespace velt {
 
 OverlaySystem::OverlaySystem(Settings& settings, SettingsStore& store, PointerModeState& modes,
-                             MainThread& mainThread, ButtonMaskSink& buttons, PointerOutput& output)
+                             MainThread& mainThread, PointerOutput& output)
     : timers(std::make_unique<TimerThread>()),
       overlay(
           settings, [&store] { store.saveSettings(); }, mainThread, *timers),
-      taps(modes, settings, buttons, output, overlay, *timers),
+      taps(modes, settings, nullptr, output, overlay, *timers),
       takeover(taps),
       settings_(settings) {
   overlay.attach(nullptr, &taps);

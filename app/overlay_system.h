@@ -26,10 +26,10 @@
 namespace velt {
 
 struct OverlaySystem {
-  // buttons: where assigned standard buttons go; output: where scroll and
-  // volume steps go.
+  // output: where scroll and volume steps go. Assigned standard buttons go
+  // to the device layer once it is set with taps.setButtonMaskSink.
   OverlaySystem(Settings& settings, SettingsStore& store, PointerModeState& modes,
-                MainThread& mainThread, ButtonMaskSink& buttons, PointerOutput& output);
+                MainThread& mainThread, PointerOutput& output);
   ~OverlaySystem();
 
   // Main thread, once the QApplication exists: the overlay window, hidden.

@@ -23,7 +23,7 @@ Clock::Duration delayFromSeconds(float seconds) {
       std::chrono::duration<double>(static_cast<double>(seconds)));
 }
 
-PointerTaps::PointerTaps(PointerModeState& modes, const Settings& settings, ButtonMaskSink& buttons,
+PointerTaps::PointerTaps(PointerModeState& modes, const Settings& settings, ButtonMaskSink* buttons,
                          PointerOutput& output, OverlayTapTarget& overlay, DelayedTasks& delayed)
     : modes_(modes),
       settings_(settings),
@@ -108,8 +108,10 @@ TapVerdict PointerTaps::buttonEvent(int buttonNumber, bool down) {
   if ((settings_.interceptMask.load(std::memory_order_relaxed) & changed) == 0) {
     return TapVerdict::Pass;
   }
-  buttons_.postButtonMask(otherButtonMask_);
-  return buttons_.deviceActive() ? TapVerdict::Swallow : TapVerdict::Pass;
+  ButtonMaskSink* buttons = buttons_.load();
+  if (!buttons) return TapVerdict::Pass;
+  buttons->postButtonMask(otherButtonMask_);
+  return buttons->deviceActive() ? TapVerdict::Swallow : TapVerdict::Pass;
 }
 
 void PointerTaps::scheduleWheelTapUpdate(float delaySeconds) {

@@ -36,8 +36,11 @@ enum class TapVerdict { Pass, Swallow };
 
 class PointerTaps : public TapControl {
  public:
-  PointerTaps(PointerModeState& modes, const Settings& settings, ButtonMaskSink& buttons,
+  // buttons: where assigned standard buttons go; null until the device layer
+  // is there, and then no mouse counts as active.
+  PointerTaps(PointerModeState& modes, const Settings& settings, ButtonMaskSink* buttons,
               PointerOutput& output, OverlayTapTarget& overlay, DelayedTasks& delayed);
+  void setButtonMaskSink(ButtonMaskSink* buttons) { buttons_.store(buttons); }
 
   // A wheel event; deltaY in notches, > 0 when the wheel turns away from the
   // user. Swallowed while a wheel mode is held or while the spotlight or
@@ -71,7 +74,7 @@ class PointerTaps : public TapControl {
  private:
   PointerModeState& modes_;
   const Settings& settings_;
-  ButtonMaskSink& buttons_;
+  std::atomic<ButtonMaskSink*> buttons_;
   PointerOutput& output_;
   OverlayTapTarget& overlay_;
   DelayedTasks& delayed_;

@@ -99,7 +99,7 @@ struct Taps {
   Output output;
   testing::FakeOverlayTarget overlay;
   TimerThread timers;
-  PointerTaps taps{modes, settings, dispatcher, output, overlay, timers};
+  PointerTaps taps{modes, settings, &dispatcher, output, overlay, timers};
 
   void setMotionMode(int32_t mode) {
     modes.motionMode = mode;

@@ -26,7 +26,7 @@ class OverlayControllerTest : public ::testing::Test {
   PointerModeState modes;
   FakeButtonMaskSink buttons;
   FakePointerOutput output;
-  PointerTaps taps{modes, settings, buttons, output, overlay, delayed};
+  PointerTaps taps{modes, settings, &buttons, output, overlay, delayed};
 
   void SetUp() override { overlay.attach(&window, &taps); }
 

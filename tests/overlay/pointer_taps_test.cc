@@ -23,7 +23,7 @@ class PointerTapsTest : public ::testing::Test {
   FakePointerOutput output;
   FakeOverlayTarget overlay;
   ManualDelayedTasks delayed;
-  PointerTaps taps{modes, settings, buttons, output, overlay, delayed};
+  PointerTaps taps{modes, settings, &buttons, output, overlay, delayed};
 
   // As the dispatcher does on a pointer-mode press or release.
   void setWheelMode(int32_t mode) {
@@ -169,6 +169,9 @@ TEST_F(PointerTapsTest, ButtonsTheTapLeavesAlone) {
   buttons.active = false;
   EXPECT_EQ(taps.buttonEvent(2, true), TapVerdict::Pass);
   EXPECT_EQ(buttons.masks, (std::vector<uint8_t>{0x04}));
+  // No device layer at all: the same.
+  taps.setButtonMaskSink(nullptr);
+  EXPECT_EQ(taps.buttonEvent(3, true), TapVerdict::Pass);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ class FrameFilterTest : public ::testing::Test {
   FakePointerOutput output;
   FakeOverlayTarget overlay;
   ManualDelayedTasks delayed;
-  PointerTaps taps{modes, settings, buttons, output, overlay, delayed};
+  PointerTaps taps{modes, settings, &buttons, output, overlay, delayed};
   FrameFilter filter{taps};
 
   Events run(const Events& in) {

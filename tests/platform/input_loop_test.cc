@@ -82,7 +82,7 @@ class InputLoopTest : public ::testing::Test {
   testing::FakePointerOutput output;
   testing::FakeOverlayTarget overlay;
   testing::ManualDelayedTasks delayed;
-  PointerTaps taps{modes, settings, buttons, output, overlay, delayed};
+  PointerTaps taps{modes, settings, &buttons, output, overlay, delayed};
   Received received;
   bool sourceDestroyed = false;
   int writer = -1;

@@ -98,7 +98,7 @@ struct Setup {
   TimerThread timers;
   NullWindow window;
   OverlayController overlay{settings, [] {}, mainThread, timers};
-  PointerTaps taps{modes, settings, buttons, output, overlay, timers};
+  PointerTaps taps{modes, settings, &buttons, output, overlay, timers};
 
   Setup() {
     overlay.attach(&window, &taps);
