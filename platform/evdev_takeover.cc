@@ -4,11 +4,15 @@
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 #include <libudev.h>
+#include <sys/ioctl.h>
+#include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "core/log.h"
 #include "core/number_text.h"
@@ -43,20 +47,30 @@ bool isPointer(libevdev* dev) {
          libevdev_has_event_code(dev, EV_KEY, BTN_LEFT);
 }
 
-bool anyKeyDown(libevdev* dev) {
-  for (unsigned code = 0; code <= KEY_MAX; ++code) {
-    if (libevdev_has_event_code(dev, EV_KEY, code) &&
-        libevdev_get_event_value(dev, EV_KEY, code) != 0) {
-      return true;
-    }
+// Whether any key or button of the node is down right now, as the kernel
+// sees it.
+bool anyKeyDown(int fd) {
+  unsigned long down[KEY_CNT / (8 * sizeof(unsigned long)) + 1] = {};
+  if (ioctl(fd, EVIOCGKEY(sizeof down), down) < 0) return false;
+  for (unsigned long word : down) {
+    if (word) return true;
   }
   return false;
 }
 
+timeval monotonicNow() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return {now.tv_sec, static_cast<suseconds_t>(now.tv_nsec / 1000)};
+}
+
 // A grabbed evdev node. Letting go ungrabs it.
+// A grabbed evdev node. Events stamped before the grab also reached the
+// system and are not passed on again. Letting go ungrabs it.
 class EvdevSource : public InputSource {
  public:
-  EvdevSource(int fd, libevdev* dev) : fd_(fd), dev_(dev) {}
+  EvdevSource(int fd, libevdev* dev, timeval grabbedAt)
+      : fd_(fd), dev_(dev), grabbedAt_(grabbedAt) {}
   ~EvdevSource() override {
     libevdev_grab(dev_, LIBEVDEV_UNGRAB);
     libevdev_free(dev_);
@@ -70,6 +84,7 @@ class EvdevSource : public InputSource {
       input_event e{};
       int rc = libevdev_next_event(dev_, flags, &e);
       if (rc == LIBEVDEV_READ_STATUS_SUCCESS) {
+        if (beforeGrab(e.time)) continue;
         events.push_back(e);
       } else if (rc == LIBEVDEV_READ_STATUS_SYNC) {
         // First the SYN_DROPPED, then the events that bring the state up to
@@ -86,8 +101,16 @@ class EvdevSource : public InputSource {
   }
 
  private:
+  bool beforeGrab(const timeval& t) {
+    if (!grabbedAt_) return false;
+    if (timercmp(&t, &*grabbedAt_, <)) return true;
+    grabbedAt_.reset();
+    return false;
+  }
+
   int fd_;
   libevdev* dev_;
+  std::optional<timeval> grabbedAt_;
 };
 
 // The virtual copy of a mouse.
@@ -253,16 +276,20 @@ void EvdevTakeover::takeOver(const std::string& node, const std::string& name, U
     libevdev_free(dev);
     close(fd);
   };
+  auto tryAgainShortly = [&] {
+    logDebug("event taps: %s has a button down; trying again shortly", label.c_str());
+    giveUp();
+    loop_.postAfter(kHeldButtonRetry, [this] { rescan(); });
+  };
+  libevdev_set_clock_id(dev, CLOCK_MONOTONIC);
   if (!isPointer(dev)) {
     giveUp();
     return;
   }
   // Grabbed now, a held button would stay down for the system: its release
   // would only reach our copy. Wait until the buttons are up.
-  if (anyKeyDown(dev)) {
-    logDebug("event taps: %s has a button down; trying again shortly", label.c_str());
-    giveUp();
-    loop_.postAfter(kHeldButtonRetry, [this] { rescan(); });
+  if (anyKeyDown(fd)) {
+    tryAgainShortly();
     return;
   }
   libevdev_uinput* clone = nullptr;
@@ -274,6 +301,7 @@ void EvdevTakeover::takeOver(const std::string& node, const std::string& name, U
     giveUp();
     return;
   }
+  const timeval grabbedAt = monotonicNow();
   rc = libevdev_grab(dev, LIBEVDEV_GRAB);
   if (rc < 0) {
     reportOnce(node, "grab",
@@ -284,10 +312,18 @@ void EvdevTakeover::takeOver(const std::string& node, const std::string& name, U
     giveUp();
     return;
   }
+  // Pressed just before the grab, a button's release would reach only the
+  // copy, and the system would keep it down.
+  if (anyKeyDown(fd)) {
+    libevdev_grab(dev, LIBEVDEV_UNGRAB);
+    libevdev_uinput_destroy(clone);
+    tryAgainShortly();
+    return;
+  }
   logFormat("event taps: took over %s", label.c_str());
   std::erase_if(reported_, [&](const std::string& r) { return r.starts_with(node + " "); });
   nodeIds_[node] = id;
-  loop_.addNode(node, label, std::make_unique<EvdevSource>(fd, dev),
+  loop_.addNode(node, label, std::make_unique<EvdevSource>(fd, dev, grabbedAt),
                 std::make_unique<UinputClone>(clone));
 }
 

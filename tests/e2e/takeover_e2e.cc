@@ -180,7 +180,12 @@ void takeoverAndPassThrough(Markers& m, LogLines& log) {
 
   EvdevTakeover takeover(t.taps);
   m.check(takeover.createEventTaps(), "input thread starts");
+  // A button held at that moment: the takeover waits until it is up.
+  report(*mouse, 0x01, 0, 0);
   takeover.registeredDevicesChanged({kMouseId});
+  std::this_thread::sleep_for(kQuiet);
+  m.check(eventNodesNamed(name).size() == 1, "no takeover while a button is down");
+  report(*mouse, 0x00, 0, 0);
   const std::string copy = waitForCopy(name, real);
   if (!m.check(!copy.empty(), "virtual copy appears")) return;
   m.check(sameDevice(real, copy), "copy has the mouse's ids and wheel");
