@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -10,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/button_function.h"
 #include "core/clock.h"
 #include "core/delayed_tasks.h"
 #include "core/log.h"
@@ -98,6 +101,34 @@ class ManualDelayedTasks : public DelayedTasks {
   std::vector<Job> jobs_;
   Clock::Duration now_{0};
   uint64_t order_ = 0;
+};
+
+// Checks condition every millisecond until it holds or timeout passes, for
+// results that another thread produces. Returns whether it held.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// One call of runButtonFunction.
+struct ButtonCall {
+  uint8_t code;
+  int pressed;
+  uint8_t op1;
+  uint8_t op2;
+  bool operator==(const ButtonCall&) const = default;
+};
+void PrintTo(const ButtonCall& call, std::ostream* os);
+
+// Records every runButtonFunction call, from any thread.
+class RecordingButtonRunner : public ButtonFunctionRunner {
+ public:
+  void runButtonFunction(uint8_t code, int pressed, uint8_t op1, uint8_t op2) override;
+  std::vector<ButtonCall> calls() const;
+  size_t count() const;
+  void clear();
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<ButtonCall> calls_;
 };
 
 }  // namespace velt::testing
