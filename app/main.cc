@@ -1,6 +1,9 @@
 // velt-mouse-assistant: the per-user agent behind the mouse's buttons.
 #include <QCoreApplication>
+#include <QMetaObject>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "app/agent.h"
 #include "core/log.h"
@@ -26,8 +29,16 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     velt::Agent agent(velt::findFileLocations());
-    agent.start();
-    status = app.exec();
+    agent.setQuitHandler([&app](int code) {
+      QMetaObject::invokeMethod(
+          &app, [&app, code] { app.exit(code); }, Qt::QueuedConnection);
+    });
+    if (agent.start()) {
+      status = app.exec();
+    } else {
+      velt::logLine("error run");
+      std::this_thread::sleep_for(std::chrono::seconds(2));
+    }
     agent.stop();
   }
   velt::setLogSink(nullptr);
