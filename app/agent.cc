@@ -8,12 +8,24 @@ namespace velt {
 Agent::Agent(FileLocations locations, std::unique_ptr<DeviceDirectory> devices)
     : locations_(std::move(locations)),
       store_(settings_, locations_.settingsFolder, locations_.defaultSettingsFile()),
-      devices_(std::move(devices)),
-      actions_(mainThread_, pointerModes_, systemClock()) {
-  if (!devices_) devices_ = std::make_unique<FixedDeviceDirectory>();
+      actions_(mainThread_, pointerModes_, systemClock()),
+      deviceLayer_({settings_, catalogue_, transport_, actions_.engine, eventTaps_, mainThread_,
+                    systemClock(), nullptr}),
+      devicesOverride_(std::move(devices)) {
+  if (devicesOverride_) {
+    hooks.initDeviceLayer = [] { return true; };
+  } else {
+    store_.setConfigurationScheduler(&deviceLayer_);
+    hooks.initDeviceLayer = [this] { return deviceLayer_.initDeviceLayer(); };
+  }
+  deviceLayer_.setFatalErrorHandler([this] {
+    if (quit_) quit_(0);
+  });
 }
 
-Agent::~Agent() = default;
+Agent::~Agent() {
+  stop();
+}
 
 void Agent::start() {
   store_.loadSettings();
@@ -24,7 +36,10 @@ void Agent::start() {
 }
 
 void Agent::stop() {
-  if (auto* fixed = dynamic_cast<FixedDeviceDirectory*>(devices_.get())) fixed->shutdown();
+  if (stopped_) return;
+  stopped_ = true;
+  deviceLayer_.stop();
+  if (auto* fixed = dynamic_cast<FixedDeviceDirectory*>(devicesOverride_.get())) fixed->shutdown();
   // Last, once no button is dispatched any more: no key stays held.
   actions_.stop();
 }

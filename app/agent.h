@@ -6,21 +6,25 @@
 #include <memory>
 
 #include "app/action_system.h"
+#include "app/stand_ins.h"
 #include "core/file_locations.h"
 #include "core/pointer_modes.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
 #include "device/device_directory.h"
+#include "device/device_layer.h"
 #include "device/model_catalogue.h"
+#include "platform/hidraw_transport.h"
 #include "platform/qt_main_thread.h"
 
 namespace velt {
 
 class Agent {
  public:
-  // devices: the device layer as the window sees it; nullptr runs the agent
-  // on a stand-in that reports no device.
+  // devices: replaces the device layer as the window sees it (tests and
+  // tools); nullptr uses the real one over hidraw.
   explicit Agent(FileLocations locations, std::unique_ptr<DeviceDirectory> devices = nullptr);
+  // Stops whatever is still running.
   ~Agent();
 
   // Start-up hooks of the layers that the application wires in (see
@@ -32,21 +36,27 @@ class Agent {
     std::function<void()> createOverlay = [] {};
     // Step 7: the device layer and its event taps; false when they could
     // not be started.
-    std::function<bool()> initDeviceLayer = [] { return true; };
+    std::function<bool()> initDeviceLayer;
   };
   StartupHooks hooks;
 
   // Loads the settings, then the model catalogue; then creates the virtual
   // keyboard and pointer.
   void start();
-  // After the devices were restored: stops the device layer's threads.
+  // After the devices were restored: stops the device layer's threads, then
+  // releases every key the agent holds. Safe to call twice.
   void stop();
+
+  // Called, from any thread, when the agent has to end with status (the HID
+  // listener could not start).
+  void setQuitHandler(std::function<void(int status)> handler) { quit_ = std::move(handler); }
 
   const FileLocations& locations() const { return locations_; }
   Settings& settings() { return settings_; }
   SettingsStore& settingsStore() { return store_; }
   const ModelCatalogue& modelCatalogue() const { return catalogue_; }
-  DeviceDirectory& devices() { return *devices_; }
+  DeviceDirectory& devices() { return devicesOverride_ ? *devicesOverride_ : deviceLayer_; }
+  DeviceLayer& deviceLayer() { return deviceLayer_; }
   MainThread& mainThread() { return mainThread_; }
   PointerModeState& pointerModes() { return pointerModes_; }
   // What a button press does; the device layer calls it.
@@ -60,10 +70,15 @@ class Agent {
   Settings settings_;
   SettingsStore store_;
   ModelCatalogue catalogue_;
-  std::unique_ptr<DeviceDirectory> devices_;
   QtMainThread mainThread_;
   PointerModeState pointerModes_;
   ActionSystem actions_;
+  NoEventTaps eventTaps_;
+  HidrawTransport transport_;
+  DeviceLayer deviceLayer_;
+  std::unique_ptr<DeviceDirectory> devicesOverride_;
+  std::function<void(int)> quit_;
+  bool stopped_ = false;
 };
 
 }  // namespace velt
