@@ -9,20 +9,30 @@ namespace velt {
 Agent::Agent(FileLocations locations, std::unique_ptr<DeviceDirectory> devices)
     : locations_(std::move(locations)),
       store_(settings_, locations_.settingsFolder, locations_.defaultSettingsFile()),
-      devices_(std::move(devices)),
       actions_(mainThread_, pointerModes_, systemClock()),
       pointerOutput_(actions_.events),
-      overlay_(settings_, store_, pointerModes_, mainThread_, pointerOutput_) {
-  if (!devices_) devices_ = std::make_unique<FixedDeviceDirectory>();
+      overlay_(settings_, store_, pointerModes_, mainThread_, pointerOutput_),
+      deviceLayer_({settings_, catalogue_, transport_, actions_.engine, overlay_.takeover,
+                    mainThread_, systemClock(), &overlay_.overlay}),
+      devicesOverride_(std::move(devices)) {
   actions_.engine.setOverlayControl(&overlay_.overlay);
   actions_.engine.setTapControl(&overlay_.taps);
+  overlay_.taps.setButtonMaskSink(&deviceLayer_);
+  deviceLayer_.setRegistryObserver(&overlay_.takeover);
   hooks.createOverlay = [this] { overlay_.createOverlayWindow(); };
-  // The device layer creates the taps when it starts; until it is wired in,
-  // they start here.
-  hooks.initDeviceLayer = [this] { return overlay_.takeover.createEventTaps(); };
+  if (devicesOverride_) {
+    hooks.initDeviceLayer = [] { return true; };
+  } else {
+    store_.setConfigurationScheduler(&deviceLayer_);
+    hooks.initDeviceLayer = [this] { return deviceLayer_.initDeviceLayer(); };
+  }
+  deviceLayer_.setFatalErrorHandler([this] {
+    if (quit_) quit_(0);
+  });
 }
 
 Agent::~Agent() {
+  stop();
   actions_.engine.setOverlayControl(nullptr);
   actions_.engine.setTapControl(nullptr);
 }
@@ -44,10 +54,13 @@ void Agent::start() {
 }
 
 void Agent::stop() {
-  if (auto* fixed = dynamic_cast<FixedDeviceDirectory*>(devices_.get())) fixed->shutdown();
-  // The mice go back to the system before the virtual devices the taps post
-  // through go away.
+  if (stopped_) return;
+  stopped_ = true;
+  // The mice go back to the system first; buttons they still held reach the
+  // dispatcher as releases.
   overlay_.stop();
+  deviceLayer_.stop();
+  if (auto* fixed = dynamic_cast<FixedDeviceDirectory*>(devicesOverride_.get())) fixed->shutdown();
   // Last, once no button is dispatched any more: no key stays held.
   actions_.stop();
 }

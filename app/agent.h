@@ -12,16 +12,19 @@
 #include "core/settings.h"
 #include "core/settings_store.h"
 #include "device/device_directory.h"
+#include "device/device_layer.h"
 #include "device/model_catalogue.h"
+#include "platform/hidraw_transport.h"
 #include "platform/qt_main_thread.h"
 
 namespace velt {
 
 class Agent {
  public:
-  // devices: the device layer as the window sees it; nullptr runs the agent
-  // on a stand-in that reports no device.
+  // devices: replaces the device layer as the window sees it (tests and
+  // tools); nullptr uses the real one over hidraw.
   explicit Agent(FileLocations locations, std::unique_ptr<DeviceDirectory> devices = nullptr);
+  // Stops whatever is still running.
   ~Agent();
 
   // Start-up hooks of the layers that the application wires in (see
@@ -40,14 +43,20 @@ class Agent {
   // Loads the settings, then the model catalogue; then creates the virtual
   // keyboard and pointer.
   void start();
-  // After the devices were restored: stops the device layer's threads.
+  // After the devices were restored: stops the device layer's threads, then
+  // releases every key the agent holds. Safe to call twice.
   void stop();
+
+  // Called, from any thread, when the agent has to end with status (the HID
+  // listener could not start).
+  void setQuitHandler(std::function<void(int status)> handler) { quit_ = std::move(handler); }
 
   const FileLocations& locations() const { return locations_; }
   Settings& settings() { return settings_; }
   SettingsStore& settingsStore() { return store_; }
   const ModelCatalogue& modelCatalogue() const { return catalogue_; }
-  DeviceDirectory& devices() { return *devices_; }
+  DeviceDirectory& devices() { return devicesOverride_ ? *devicesOverride_ : deviceLayer_; }
+  DeviceLayer& deviceLayer() { return deviceLayer_; }
   MainThread& mainThread() { return mainThread_; }
   PointerModeState& pointerModes() { return pointerModes_; }
   // What a button press does; the device layer calls it.
@@ -63,7 +72,6 @@ class Agent {
   Settings settings_;
   SettingsStore store_;
   ModelCatalogue catalogue_;
-  std::unique_ptr<DeviceDirectory> devices_;
   QtMainThread mainThread_;
   PointerModeState pointerModes_;
   ActionSystem actions_;
@@ -77,8 +85,14 @@ class Agent {
     SyntheticEvents& events;
   };
   ActionPointerOutput pointerOutput_;
-  // Last: it goes first, before the action engine its taps post through.
+  // After the action engine its taps post through, before the device layer
+  // that drives it.
   OverlaySystem overlay_;
+  HidrawTransport transport_;
+  DeviceLayer deviceLayer_;
+  std::unique_ptr<DeviceDirectory> devicesOverride_;
+  std::function<void(int)> quit_;
+  bool stopped_ = false;
 };
 
 }  // namespace velt

@@ -1,6 +1,7 @@
 // velt-mouse-assistant: the per-user agent behind the mouse's buttons.
 #include <QApplication>
 #include <QLocale>
+#include <QMetaObject>
 #include <cstdlib>
 
 #include "app/agent.h"
@@ -54,6 +55,11 @@ int main(int argc, char** argv) {
     environment.keyNames = currentKeyNames;
 
     velt::AppDelegate delegate(agent, environment);
+    // The HID listener could not start ("register usb error"): leave at once.
+    agent.setQuitHandler([&app](int code) {
+      QMetaObject::invokeMethod(
+          &app, [&app, code] { app.exit(code); }, Qt::QueuedConnection);
+    });
     // SIGTERM, SIGINT and SIGHUP (the end of the session) take the normal way
     // out, as does the tray menu's exit item.
     velt::UnixSignalWatcher signalWatcher;

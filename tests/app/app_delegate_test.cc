@@ -107,7 +107,7 @@ TEST_F(AppDelegateTest, StartsUpInOrder) {
   std::vector<bool> shown;
   QObject::connect(&window, &ConfigurationWindow::deviceShown,
                    [&](bool found) { shown.push_back(found); });
-  EXPECT_TRUE(testing::waitUntil([&] { return shown.size() == 1; }));
+  EXPECT_TRUE(testing::processEventsUntil([&] { return shown.size() == 1; }));
   EXPECT_EQ(shown, std::vector<bool>{false});
   EXPECT_FALSE(window.outlets().devMsg->isHidden());
   DeviceRecord mouse;
@@ -115,7 +115,7 @@ TEST_F(AppDelegateTest, StartsUpInOrder) {
   mouse.name = "QR-450";
   mouse.buttonMask = 4;
   devices->setDevices({mouse});
-  EXPECT_TRUE(testing::waitUntil([&] { return shown.size() == 2; }));
+  EXPECT_TRUE(testing::processEventsUntil([&] { return shown.size() == 2; }));
   EXPECT_EQ(shown, (std::vector<bool>{false, true}));
   EXPECT_EQ(window.outlets().modelName->text(), "QR-450");
 
@@ -140,7 +140,7 @@ TEST_F(AppDelegateTest, SecondCopyLogsAndHandsOver) {
     AppDelegate delegate(*secondAgent, environment());
     EXPECT_FALSE(delegate.applicationDidFinishLaunching());
   });
-  EXPECT_TRUE(testing::waitUntil([&] { return window->isVisible(); }));
+  EXPECT_TRUE(testing::processEventsUntil([&] { return window->isVisible(); }));
   second.join();
   EXPECT_EQ(log.count("Already exist, exit"), 1u);
   EXPECT_FALSE(overlayMade);

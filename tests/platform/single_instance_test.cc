@@ -25,7 +25,7 @@ TEST(SingleInstance, SecondCopyHandsOverToTheFirst) {
     SingleInstance third(dir.path(), "agent");
     answered = third.askRunningCopyToReopen(2000);
   });
-  EXPECT_TRUE(testing::waitUntil([&] { return reopened == 1; }));
+  EXPECT_TRUE(testing::processEventsUntil([&] { return reopened == 1; }));
   asker.join();
   EXPECT_TRUE(answered);
 }

@@ -10,7 +10,7 @@
 
 namespace velt::testing {
 
-bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
+bool processEventsUntil(const std::function<bool()>& done, int timeoutMs) {
   QElapsedTimer timer;
   timer.start();
   while (!done()) {

@@ -7,7 +7,7 @@
 namespace velt::testing {
 
 // Processes events until done() or about timeoutMs; the result of done().
-bool waitUntil(const std::function<bool()>& done, int timeoutMs = 3000);
+bool processEventsUntil(const std::function<bool()>& done, int timeoutMs = 3000);
 
 // Runs action from the event loop once the next modal dialog is open, then
 // returns; the caller then opens the dialog.

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 namespace velt::testing {
@@ -188,6 +189,40 @@ std::string keyUp(uint16_t evdevCode) {
 std::string scrollText(const ScrollFrame& f) {
   return "scroll v " + std::to_string(f.verticalHiRes) + "/" + std::to_string(f.verticalLines) +
          " h " + std::to_string(f.horizontalHiRes) + "/" + std::to_string(f.horizontalLines);
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+void PrintTo(const ButtonCall& call, std::ostream* os) {
+  *os << "(" << int(call.code) << ", " << call.pressed << ", " << int(call.op1) << ", "
+      << int(call.op2) << ")";
+}
+
+void RecordingButtonRunner::runButtonFunction(uint8_t code, int pressed, uint8_t op1, uint8_t op2) {
+  std::lock_guard lock(mutex_);
+  calls_.push_back({code, pressed, op1, op2});
+}
+
+std::vector<ButtonCall> RecordingButtonRunner::calls() const {
+  std::lock_guard lock(mutex_);
+  return calls_;
+}
+
+size_t RecordingButtonRunner::count() const {
+  std::lock_guard lock(mutex_);
+  return calls_.size();
+}
+
+void RecordingButtonRunner::clear() {
+  std::lock_guard lock(mutex_);
+  calls_.clear();
 }
 
 }  // namespace velt::testing

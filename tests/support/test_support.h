@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "actions/synthetic_input.h"
+#include "core/button_function.h"
 #include "core/clock.h"
 #include "core/delayed_tasks.h"
 #include "core/log.h"
@@ -127,5 +130,33 @@ class FixedPointer : public PointerLocator {
 std::string keyDown(uint16_t evdevCode);
 std::string keyUp(uint16_t evdevCode);
 std::string scrollText(const ScrollFrame& frame);
+
+// Checks condition every millisecond until it holds or timeout passes, for
+// results that another thread produces. Returns whether it held.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// One call of runButtonFunction.
+struct ButtonCall {
+  uint8_t code;
+  int pressed;
+  uint8_t op1;
+  uint8_t op2;
+  bool operator==(const ButtonCall&) const = default;
+};
+void PrintTo(const ButtonCall& call, std::ostream* os);
+
+// Records every runButtonFunction call, from any thread.
+class RecordingButtonRunner : public ButtonFunctionRunner {
+ public:
+  void runButtonFunction(uint8_t code, int pressed, uint8_t op1, uint8_t op2) override;
+  std::vector<ButtonCall> calls() const;
+  size_t count() const;
+  void clear();
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<ButtonCall> calls_;
+};
 
 }  // namespace velt::testing

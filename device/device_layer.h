@@ -1,0 +1,167 @@
+// The device layer: the HID listener thread, the registry of recognised mice,
+// the countdowns that fold bursts of device events into one notice, the
+// configuration thread, and the identification queue that registers devices
+// and dispatches standard-button changes. One instance per process.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "core/button_function.h"
+#include "core/clock.h"
+#include "core/configuration_scheduler.h"
+#include "core/main_thread.h"
+#include "core/serial_queue.h"
+#include "core/settings.h"
+#include "device/countdown_ticker.h"
+#include "device/device_directory.h"
+#include "device/device_registry.h"
+#include "device/hid_transport.h"
+#include "device/input_reports.h"
+#include "device/model_catalogue.h"
+#include "overlay/overlay_control.h"
+
+namespace velt {
+
+// What the device layer is given. Everything must outlive it.
+struct DeviceLayerServices {
+  Settings& settings;
+  const ModelCatalogue& catalogue;  // loaded before initDeviceLayer, read-only after
+  HidTransport& transport;
+  ButtonFunctionRunner& runner;
+  EventTaps& eventTaps;
+  MainThread& mainThread;
+  Clock& clock;
+  OverlayControl* overlay = nullptr;  // hidden when the last mouse leaves; may be null
+};
+
+class DeviceLayer final : public DeviceDirectory,
+                          public ConfigurationScheduler,
+                          public ButtonMaskSink,
+                          private HidListener {
+ public:
+  explicit DeviceLayer(const DeviceLayerServices& services);
+  // Stops the threads.
+  ~DeviceLayer() override;
+  DeviceLayer(const DeviceLayer&) = delete;
+  DeviceLayer& operator=(const DeviceLayer&) = delete;
+
+  // Creates the event taps, then starts the listener, the identification
+  // queue, the two tickers and the configuration thread. False when called
+  // before, or when the event taps cannot be created (then nothing starts).
+  bool initDeviceLayer();
+  // Joins every thread; awaitDeviceChange returns nullopt from then on.
+  // Safe to call more than once. restoreDevicesOnQuit comes first.
+  void stop();
+
+  // Told the USB ids of the present devices after each registration and
+  // removal, on the identification queue. Set before initDeviceLayer.
+  void setRegistryObserver(RegistryObserver* observer) { observer_ = observer; }
+  // Called once when the HID listener cannot start; the process should end.
+  void setFatalErrorHandler(std::function<void()> handler) { fatalError_ = std::move(handler); }
+
+  // DeviceDirectory
+  int32_t countSelectableDevices() override;
+  int32_t indexOfSelectedDevice() override;
+  DeviceRecord describeDevice(int32_t index) override;
+  std::optional<DeviceRecord> awaitDeviceChange() override;
+  void selectDevice(int32_t index) override;
+  int32_t selectedDeviceIndex() override;
+  void scheduleDeviceChangeNotice(int32_t milliseconds) override;
+  void restoreDevicesOnQuit() override;
+
+  // ConfigurationScheduler
+  void armConfigCountdown(int32_t ticks) override { configCountdown_.arm(ticks); }
+
+  // ButtonMaskSink
+  bool deviceActive() const override { return deviceActive_.load(); }
+  void postButtonMask(uint8_t mask) override;
+
+  // Queues the matching and registration of an identified device. Any thread.
+  void submitIdentification(const DeviceIdentity& identity);
+  // Sends every configurable device its button masks, under registryLock.
+  void sendConfiguration();
+  // Extra-button codes, dispatched on the calling thread.
+  void postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode) {
+    dispatcher_.postExtraButtonCode(pressCode, releaseCode);
+  }
+
+  // Blocks until the tasks queued on the identification queue so far have
+  // run. Returns at once when the queue is not running.
+  void waitForIdentificationQueue();
+  // How many configuration passes have finished.
+  uint64_t configurationPasses() const { return configurationPasses_.load(); }
+  // No countdown is running and no configuration pass is pending or under way.
+  bool settled();
+
+ private:
+  // HidListener, on the listener thread.
+  DeviceHandle newDeviceHandle() override { return registry_.newHandle(); }
+  void onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info) override;
+  void onDeviceRemoved(DeviceHandle device) override;
+  void onInputReport(DeviceHandle device, uint8_t reportId, const uint8_t* report,
+                     size_t length) override;
+
+  void runListener();
+  void runConfigurationThread();
+  void registerIdentifiedDevice(const DeviceIdentity& identity);
+  void notifyRegistryObserver();
+  // Queues task on the identification queue; dropped when it is not running.
+  bool postIdentification(std::function<void()> task);
+  // Sets deviceActive to found; when that clears it, the final all-released
+  // mask goes to the dispatcher.
+  void updateDeviceActive(bool found);
+  void setSelection(const DeviceRecord& record, int32_t index);
+  void raiseDeviceChange();
+  void raiseConfigRequest();
+
+  DeviceLayerServices services_;
+  Settings& settings_;
+
+  std::mutex registryLock_;
+  DeviceRegistry registry_;  // guarded by registryLock_ (newHandle() apart)
+  std::mutex probeLock_;
+  uint8_t reportSequence_ = 0;  // guarded by registryLock_
+
+  ExtraButtonEnabled extraButtonEnabled_{};
+  ButtonDispatcher dispatcher_;
+  std::atomic<bool> deviceActive_{false};
+
+  std::mutex selectionLock_;
+  DeviceRecord selectedDevice_;      // guarded by selectionLock_
+  int32_t selectedDeviceIndex_ = 0;  // guarded by selectionLock_
+
+  // Notices are counted, so one raised while nobody waits is not lost.
+  std::mutex deviceChangeMutex_;
+  std::condition_variable deviceChangeSignal_;
+  uint64_t deviceChanges_ = 0;      // guarded by deviceChangeMutex_
+  uint64_t deviceChangesSeen_ = 0;  // guarded by deviceChangeMutex_
+  std::mutex configMutex_;
+  std::condition_variable configSignal_;
+  uint64_t configRequests_ = 0;      // guarded by configMutex_
+  uint64_t configRequestsSeen_ = 0;  // guarded by configMutex_
+  bool passRunning_ = false;         // guarded by configMutex_
+  std::atomic<bool> stopping_{false};
+  std::atomic<uint64_t> configurationPasses_{0};
+
+  CountdownTicker deviceChangeCountdown_;
+  CountdownTicker configCountdown_;
+
+  std::atomic<bool> initialised_{false};
+  std::atomic<bool> hidManager_{false};  // the listener has opened the HID system
+  std::mutex identMutex_;
+  std::unique_ptr<SerialQueue> ident_;  // guarded by identMutex_ for posting
+  std::thread listener_;
+  std::thread configThread_;
+
+  RegistryObserver* observer_ = nullptr;
+  std::function<void()> fatalError_;
+};
+
+}  // namespace velt

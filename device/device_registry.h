@@ -1,0 +1,77 @@
+// The table of recognised devices: each device's type and the attributes its
+// model gave it, keyed by a handle the registry hands out.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/device_directory.h"
+#include "device/device_identity.h"
+#include "device/device_record.h"
+#include "device/model_catalogue.h"
+
+namespace velt {
+
+// What registration writes for a device, by attribute suffix.
+struct DeviceAttributes {
+  std::string name;                     // "_name"
+  std::vector<ExtraButtonSpec> hidNum;  // "_hid_num"
+  std::string image;                    // "_image"
+  std::vector<PicturePoint> pos;        // "_pos"
+  int32_t swap45 = 0;                   // "_swap45"
+  int32_t buttonMask = 0;               // "_button_mask"
+  int32_t id = 0;                       // "_id": model id, kAnyModel for input-only handles
+  int32_t usbVid = 0;                   // "_usb_vid"
+  int32_t usbPid = 0;                   // "_usb_pid"
+  int32_t button = 0;                   // "_button"
+};
+
+struct RegisteredDevice {
+  int32_t type = 0;  // 0 once the device has gone
+  DeviceAttributes attributes;
+  bool shortReportLogged = false;  // a short input report has been logged
+};
+
+// Not thread-safe apart from newHandle(): the device layer holds registryLock
+// around every other call. Iterates in the order the handles were handed out,
+// which is stable while the registry is unchanged.
+class DeviceRegistry {
+ public:
+  // A handle never handed out before: a stale handle can never reach a device
+  // attached later.
+  DeviceHandle newHandle() { return nextHandle_.fetch_add(1, std::memory_order_relaxed); }
+  // The deviceKey: the handle as signed decimal text.
+  static std::string deviceKey(DeviceHandle handle) { return std::to_string(handle); }
+
+  // Enters the device with its model's attributes. False, and nothing
+  // changes, when the device has already gone: its identification finished
+  // after its removal.
+  bool registerDevice(const DeviceIdentity& identity, const ModelDefinition& model);
+  // Sets the device's type to 0, keeping its attributes; a device never
+  // registered gets an entry of type 0. True when it was registered and
+  // present.
+  bool markRemoved(DeviceHandle handle);
+  RegisteredDevice* find(DeviceHandle handle);
+  const std::map<DeviceHandle, RegisteredDevice>& devices() const { return devices_; }
+
+  // Present devices that the configuration window lists: type not 0 and a
+  // model id other than kAnyModel.
+  int32_t countSelectable() const;
+  // The position among the selectable devices of the first one equal to
+  // record in type, model id and USB id; countSelectable() when none is.
+  int32_t indexOf(const DeviceRecord& record) const;
+  // The index-th selectable device, counting from 0.
+  std::optional<DeviceRecord> describe(int32_t index) const;
+  // The USB ids of the present devices, in registry order.
+  std::vector<UsbId> registeredUsbIds() const;
+
+ private:
+  std::atomic<DeviceHandle> nextHandle_{1};
+  std::map<DeviceHandle, RegisteredDevice> devices_;
+};
+
+}  // namespace velt

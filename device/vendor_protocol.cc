@@ -1,0 +1,337 @@
+#include "device/vendor_protocol.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "core/log.h"
+#include "core/number_text.h"
+
+namespace velt {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int32_t kVendor0C45 = 0x0C45;
+constexpr int32_t kVendor3A5D = 0x3A5D;
+constexpr int32_t kVendor062A = 0x062A;
+
+constexpr int kHandshakeAttempts = 5;
+constexpr Clock::Duration kType1SettlePause = 2ms;
+constexpr Clock::Duration kType6RetryPause = 40ms;
+constexpr Clock::Duration kType2RetryPause = 20ms;
+constexpr Clock::Duration kType1ReportPause = 20us;
+
+// Report traffic with one device, hex-dumped at the debug level.
+class ReportChannel {
+ public:
+  ReportChannel(HidTransport& transport, DeviceHandle device, const std::string& label)
+      : transport_(transport), device_(device), label_(label) {}
+
+  HidResult setFeature(uint8_t id, std::span<const uint8_t> report) {
+    dump("set feature", id, report);
+    return transport_.setFeatureReport(device_, id, report);
+  }
+  HidResult getFeature(uint8_t id, std::span<uint8_t> buffer) {
+    HidResult r = transport_.getFeatureReport(device_, id, buffer);
+    dump("get feature", id, buffer.first(std::min(r.length, buffer.size())));
+    return r;
+  }
+  HidResult getInput(uint8_t id, std::span<uint8_t> buffer) {
+    HidResult r = transport_.getInputReport(device_, id, buffer);
+    dump("get input", id, buffer.first(std::min(r.length, buffer.size())));
+    return r;
+  }
+
+ private:
+  void dump(const char* what, uint8_t id, std::span<const uint8_t> bytes) {
+    if (!debugLogging()) return;
+    char label[160];
+    std::snprintf(label, sizeof label, "%s %u %s", what, id, label_.c_str());
+    logHexDump(label, bytes.data(), bytes.size());
+  }
+
+  HidTransport& transport_;
+  DeviceHandle device_;
+  const std::string& label_;
+};
+
+bool gone(const HidResult& r) {
+  return r.error == ENODEV;
+}
+
+// A request that timed out: the device does not answer at all, so further
+// attempts would only hold up the listener thread.
+bool silent(const HidResult& r) {
+  return r.error == ETIMEDOUT;
+}
+
+class Handshake {
+ public:
+  Handshake(DeviceHandle device, const HidDeviceInfo& info, HandshakeContext& context,
+            const SubmitIdentification& submit)
+      : device_(device),
+        p_(info.properties),
+        context_(context),
+        submit_(submit),
+        label_(describeHidDevice(info)),
+        channel_(context.transport, device, label_) {}
+
+  void type1() {
+    static constexpr std::array<uint8_t, 8> kAsk = {0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01};
+    static constexpr std::array<uint8_t, 8> kFollow = {0x00, 0x12, 0x12, 0x12,
+                                                       0x12, 0x12, 0x12, 0x00};
+    if (vanished(channel_.setFeature(0, kAsk))) return;
+    std::array<uint8_t, 32> answer{};
+    HidResult r = channel_.getFeature(0, std::span(answer).first(21));
+    if (vanished(r)) return;
+    int32_t model = 0;
+    if (answer[0] == 'I' && answer[1] == 'R') {
+      model = answer[3];
+    } else {
+      noAnswer("IR", r, "taken as model 0");
+    }
+    submit(kDeviceType1, model, /*noInput=*/true);
+    if (vanished(channel_.setFeature(0, kFollow))) return;
+    context_.clock.sleepFor(kType1SettlePause);
+  }
+
+  void type6() {
+    submit(kDeviceType6, 0, false);
+    const size_t outSize = std::max<int32_t>(p_.maxOutputReportSize, 1);
+    const size_t inSize = std::max<int32_t>(p_.maxInputReportSize, 1);
+    std::vector<uint8_t> request(outSize, 0);
+    request[0] = 0x07;
+    std::vector<uint8_t> answer(std::max<size_t>(inSize, 64), 0);
+    answer[0] = 0x07;
+    bool answered = false;
+    HidResult r;
+    for (int attempt = 0; attempt < kHandshakeAttempts; ++attempt) {
+      r = channel_.getInput(0x07, std::span(answer).first(inSize));
+      if (vanished(r)) return;
+      if (answer[2] == 'B' && answer[3] == 'T') {
+        answered = true;
+        break;
+      }
+      if (silent(r)) break;
+      if (vanished(channel_.setFeature(0x07, request))) return;
+      context_.clock.sleepFor(kType6RetryPause);
+    }
+    if (!answered) noAnswer("BT", r, "model number left as read");
+    submit(kDeviceType6, answer[5], false);
+  }
+
+  void type10() {
+    static constexpr std::array<uint8_t, 6> kExpected = {0x0C, 0x12, 0x03, 0x05, 'A', 'M'};
+    std::array<uint8_t, 32> answer{};
+    HidResult r = channel_.getFeature(0, answer);
+    if (vanished(r)) return;
+    if (!std::equal(kExpected.begin(), kExpected.end(), answer.begin())) {
+      noAnswer("AM", r, "ignored");
+      return;
+    }
+    submit(kDeviceType10, answer[7], false);
+  }
+
+  void type2() {
+    const std::string& serial = p_.serialNumber;
+    int32_t model = 0;
+    // A serial number too short to carry a model number counts as absent.
+    const bool fromSerial = serial.size() >= 6 && serial.compare(0, 2, "AB") == 0;
+    if (fromSerial) model = static_cast<int32_t>(scanHex(serial.substr(4, 2)).value_or(0));
+
+    std::lock_guard probe(context_.probeLock);
+    if (!fromSerial) {
+      std::array<uint8_t, 64> answer{};
+      answer[0] = 0x05;
+      std::array<uint8_t, 21> request{};
+      request[0] = 0x05;
+      bool answered = false;
+      HidResult r;
+      for (int attempt = 0; attempt < kHandshakeAttempts; ++attempt) {
+        r = channel_.getFeature(0x05, std::span(answer).first(21));
+        if (vanished(r)) return;
+        if (answer[1] == 'A' && answer[2] == 'B') {
+          model = answer[5];
+          answered = true;
+          break;
+        }
+        if (silent(r)) break;
+        if (vanished(channel_.setFeature(0x05, request))) return;
+        context_.clock.sleepFor(kType2RetryPause);
+      }
+      if (!answered) {
+        noAnswer("AB", r, "ignored");
+        return;
+      }
+    }
+    submit(kDeviceType2, model, false);
+  }
+
+  void submit(int32_t type, int32_t modelId, bool noInput) {
+    submit_(DeviceIdentity{device_, type, modelId, p_.vendorId, p_.productId, noInput});
+  }
+
+ private:
+  bool vanished(const HidResult& r) {
+    if (!gone(r)) return false;
+    logFormat("%s went away during identification (%s)", label_.c_str(), std::strerror(r.error));
+    return true;
+  }
+
+  void noAnswer(const char* expected, const HidResult& last, const char* outcome) {
+    if (last.ok()) {
+      logFormat("%s did not answer the identification request with \"%s\"; %s", label_.c_str(),
+                expected, outcome);
+    } else {
+      logFormat("%s did not answer the identification request (%s); %s", label_.c_str(),
+                std::strerror(last.error), outcome);
+    }
+  }
+
+  DeviceHandle device_;
+  const HidProperties& p_;
+  HandshakeContext& context_;
+  const SubmitIdentification& submit_;
+  std::string label_;
+  ReportChannel channel_;
+};
+
+uint8_t xorOf(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
+  uint8_t x = 0;
+  for (size_t i = from; i <= to; ++i) x ^= bytes[i];
+  return x;
+}
+
+std::vector<uint8_t> reportOf(size_t length, std::initializer_list<uint8_t> head) {
+  std::vector<uint8_t> bytes(length, 0);
+  std::copy(head.begin(), head.end(), bytes.begin());
+  return bytes;
+}
+
+}  // namespace
+
+DeviceKind classifyDevice(const HidProperties& p) {
+  const bool mouse = p.primaryUsage == 2 && p.primaryUsagePage == 1;
+  const bool mouse8 = p.maxFeatureReportSize == 8 && mouse;
+  const bool vendor062A = mouse8 && p.vendorId == kVendor062A;
+  const bool page0xFF12 = p.vendorId == kVendor062A && p.maxOutputReportSize == 8 &&
+                          p.primaryUsage == 1 && p.primaryUsagePage == 0xFF12;
+  const bool type1Pair = (p.vendorId == kVendor3A5D && p.productId == 0x2410) ||
+                         (p.vendorId == kVendor0C45 && p.productId == 0x7E20);
+
+  if (p.productId == 0x410C && vendor062A) return DeviceKind::Ignored;
+  if (mouse8 && type1Pair) return DeviceKind::Type1Mouse;
+  if (p.productId == 0x410C && page0xFF12) return DeviceKind::Type7;
+  if (p.maxInputReportSize >= 8 && p.primaryUsage == 1 && p.primaryUsagePage == 0xFF29 &&
+      type1Pair) {
+    return DeviceKind::Type1Input;
+  }
+  if (p.productId == 0x410E && vendor062A) return DeviceKind::Ignored;
+  if (p.productId == 0x410E && page0xFF12) return DeviceKind::Type7;
+  if (p.vendorId == kVendor0C45 && p.productId == 0x7E0E && p.maxOutputReportSize >= 31 &&
+      p.primaryUsage == 2) {
+    return DeviceKind::Type6;
+  }
+  if (p.vendorId == kVendor0C45 && p.productId == 0x7E2B && p.maxFeatureReportSize == 32) {
+    return DeviceKind::Type10;
+  }
+  if (p.vendorId == kVendor0C45 && mouse && p.maxFeatureReportSize >= 21 &&
+      ((p.productId == 0x7E1A && p.lastReportId == 7) ||
+       ((p.productId == 0x7E1C || p.productId == 0x7E29) && p.lastReportId == 8))) {
+    return DeviceKind::Type2;
+  }
+  if (mouse) return DeviceKind::OtherMouse;
+  return DeviceKind::Ignored;
+}
+
+std::string describeHidDevice(const HidDeviceInfo& info) {
+  char ids[24];
+  std::snprintf(ids, sizeof ids, " (%04X:%04X)", static_cast<unsigned>(info.properties.vendorId),
+                static_cast<unsigned>(info.properties.productId));
+  return info.name + ids;
+}
+
+void identifyDevice(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info,
+                    HandshakeContext& context, const SubmitIdentification& submit) {
+  Handshake handshake(device, info, context, submit);
+  switch (kind) {
+    case DeviceKind::Type1Mouse:
+      handshake.type1();
+      break;
+    case DeviceKind::Type1Input:
+      handshake.submit(kDeviceType1, kAnyModel, false);
+      break;
+    case DeviceKind::Type2:
+      handshake.type2();
+      break;
+    case DeviceKind::Type6:
+      handshake.type6();
+      break;
+    case DeviceKind::Type7:
+      handshake.submit(kDeviceType7, 0, false);
+      break;
+    case DeviceKind::Type10:
+      handshake.type10();
+      break;
+    case DeviceKind::Ignored:
+    case DeviceKind::OtherMouse:
+      break;
+  }
+}
+
+uint8_t swapButtons45(uint8_t mask) {
+  return static_cast<uint8_t>((mask & 0xE7) | ((mask & 0x08) << 1) | ((mask & 0x10) >> 1));
+}
+
+uint8_t configurationMask(int32_t type, int32_t modelButtonMask, uint8_t interceptMask,
+                          int32_t swap45) {
+  auto m = static_cast<uint8_t>(modelButtonMask & interceptMask);
+  if (type == kDeviceType2 && swap45 != 0) m = swapButtons45(m);
+  return m;
+}
+
+bool isConfigurable(int32_t type, int32_t modelId) {
+  return type >= 1 && type <= 10 && modelId != kAnyModel;
+}
+
+std::vector<ConfigurationReport> configurationReports(int32_t type, uint8_t m, uint8_t h,
+                                                      uint8_t& reportSequence) {
+  std::vector<ConfigurationReport> out;
+  switch (type) {
+    case kDeviceType1: {
+      auto buttons = reportOf(8, {0x02, m});
+      buttons[7] = xorOf(buttons, 0, 6);
+      out.push_back({0us, 0, std::move(buttons)});
+      out.push_back(
+          {kType1ReportPause, 0, reportOf(8, {0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12})});
+      ++reportSequence;
+      const auto s = static_cast<uint8_t>(0xE0 | (reportSequence & 0x0F));
+      auto extra = reportOf(8, {0x06, s, h, 0x00});
+      extra[4] = xorOf(extra, 1, 3);
+      extra[7] = xorOf(extra, 0, 6);
+      out.push_back({kType1ReportPause, 0, std::move(extra)});
+      break;
+    }
+    case kDeviceType2:
+      out.push_back({0us, 0x05, reportOf(21, {0x05, 0x00, 0x00, 0x11, 0x11, m})});
+      out.push_back({0us, 0x05, reportOf(21, {0x05, 0x00, 0x00, 0x11, 0x0F, h})});
+      break;
+    case kDeviceType6:
+      out.push_back({0us, 0x07, reportOf(35, {0x07, 0x01, 0x0C, 0x12, 0x03, 0x05, m})});
+      break;
+    case kDeviceType10: {
+      auto r = reportOf(16, {0x0C, 0x12, 0x03, 0x05, 0x01, m});
+      r[7] = xorOf(r, 4, 6);
+      out.push_back({0us, 0, std::move(r)});
+      break;
+    }
+    default:
+      break;
+  }
+  return out;
+}
+
+}  // namespace velt

@@ -1,0 +1,85 @@
+// The mice's small vendor protocol: which HID devices are supported mice,
+// the handshakes that ask them for their model number, and the reports that
+// tell them which buttons to hand to the agent.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/clock.h"
+#include "device/device_identity.h"
+#include "device/hid_transport.h"
+
+namespace velt {
+
+// Device types as identification assigns them and model.json names them.
+enum DeviceType : int32_t {
+  kDeviceRemoved = 0,
+  kDeviceType1 = 1,
+  kDeviceType2 = 2,
+  kDeviceType6 = 6,
+  kDeviceType7 = 7,
+  kDeviceType10 = 10,
+  kDeviceOtherMouse = 254,
+};
+
+// What a HID device is, judged from its properties alone.
+enum class DeviceKind {
+  Ignored,
+  Type1Mouse,  // the mouse interface of a type-1 mouse: handshake "IR"
+  Type1Input,  // its vendor interface: input reports only, model id -1
+  Type2,       // serial number or handshake "AB"
+  Type6,       // handshake "BT"
+  Type7,       // no handshake, model id 0
+  Type10,      // handshake "AM"
+  OtherMouse,  // any other mouse: type 254, matched on its USB id alone
+};
+
+// Applies the classification rules in their fixed order.
+DeviceKind classifyDevice(const HidProperties& properties);
+
+// "/dev/hidraw3 (0C45:7E20)", for log lines.
+std::string describeHidDevice(const HidDeviceInfo& info);
+
+struct HandshakeContext {
+  HidTransport& transport;
+  Clock& clock;
+  std::mutex& probeLock;  // serialises the type-2 handshake
+};
+
+using SubmitIdentification = std::function<void(const DeviceIdentity&)>;
+
+// Runs the handshake of a classified device on the calling (listener) thread
+// and submits what it learns: nothing for an ignored device or one that does
+// not answer as it must, twice for type 6, once otherwise. OtherMouse is the
+// caller's, since it is submitted from the identification queue. A device
+// that goes away in the middle ends the handshake with one log line.
+void identifyDevice(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info,
+                    HandshakeContext& context, const SubmitIdentification& submit);
+
+// Bits 3 and 4 exchanged.
+uint8_t swapButtons45(uint8_t mask);
+
+// M: the model's takeover mask limited to the assigned buttons, with the side
+// buttons exchanged for type-2 mice that number them the other way round.
+uint8_t configurationMask(int32_t type, int32_t modelButtonMask, uint8_t interceptMask,
+                          int32_t swap45);
+
+// Whether the configuration pass writes to a device of this type and model id.
+bool isConfigurable(int32_t type, int32_t modelId);
+
+struct ConfigurationReport {
+  Clock::Duration pauseBefore{0};
+  uint8_t reportId = 0;
+  std::vector<uint8_t> bytes;  // from byte 0; the report id first when not 0
+};
+
+// The feature reports that hand the buttons in m (standard) and h (extra) to
+// the agent. Type 1 advances reportSequence once.
+std::vector<ConfigurationReport> configurationReports(int32_t type, uint8_t m, uint8_t h,
+                                                      uint8_t& reportSequence);
+
+}  // namespace velt

@@ -1,0 +1,64 @@
+// The HID system on Linux: hidraw nodes found and watched with libudev, all
+// served by one poll loop on the listener thread. Works without udevd, on
+// the kernel's own device events.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "device/hid_transport.h"
+
+struct udev;
+struct udev_device;
+struct udev_monitor;
+
+namespace velt {
+
+class HidrawTransport : public HidTransport {
+ public:
+  HidrawTransport();
+  ~HidrawTransport() override;
+  HidrawTransport(const HidrawTransport&) = delete;
+  HidrawTransport& operator=(const HidrawTransport&) = delete;
+
+  bool open(std::string& reason) override;
+  void run(HidListener& listener) override;
+  void stop() override;
+  void subscribeInput(DeviceHandle device) override;
+  HidResult setFeatureReport(DeviceHandle device, uint8_t reportId,
+                             std::span<const uint8_t> report) override;
+  HidResult getFeatureReport(DeviceHandle device, uint8_t reportId,
+                             std::span<uint8_t> buffer) override;
+  HidResult getInputReport(DeviceHandle device, uint8_t reportId,
+                           std::span<uint8_t> buffer) override;
+  HidResult writeOutputReport(DeviceHandle device, uint8_t reportId,
+                              std::span<const uint8_t> report) override;
+
+  struct Node;
+
+ private:
+  std::shared_ptr<Node> find(DeviceHandle device);
+  void addDevice(udev_device* device, HidListener& listener);
+  void removeDevice(const std::string& syspath, HidListener& listener);
+  void receiveMonitorEvent(HidListener& listener);
+  void readInput(Node& node, HidListener& listener);
+  void wake();
+  enum class Transfer { SetFeature, GetFeature, GetInput, WriteOutput };
+  // report: the bytes to send (set, write); answer: where a read's bytes go.
+  HidResult transfer(DeviceHandle device, Transfer kind, uint8_t reportId, const uint8_t* report,
+                     uint8_t* answer, size_t length);
+
+  udev* udev_ = nullptr;
+  udev_monitor* monitor_ = nullptr;
+  int wakeFd_ = -1;
+  std::atomic<bool> stopping_{false};
+
+  std::mutex mutex_;
+  std::map<DeviceHandle, std::shared_ptr<Node>> nodes_;  // guarded by mutex_
+  bool pollSetChanged_ = true;                           // guarded by mutex_
+};
+
+}  // namespace velt

@@ -1,0 +1,499 @@
+#include "device/device_layer.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <future>
+#include <set>
+
+#include "device/vendor_protocol.h"
+#include "tests/support/test_support.h"
+#include "tools/virtual_mouse/fake_hid_transport.h"
+
+namespace velt {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ButtonCall;
+using testing::CaptureLog;
+using testing::FakeClock;
+using testing::ManualMainThread;
+using testing::RecordingButtonRunner;
+using testing::waitUntil;
+using Bytes = std::vector<uint8_t>;
+using DeviceId = FakeHidTransport::DeviceId;
+
+struct StubTaps : EventTaps {
+  bool succeed = true;
+  bool createEventTaps() override { return succeed; }
+};
+
+struct StubOverlay : OverlayControl {
+  std::atomic<int> hides{0};
+  void toggleOverlay(int32_t) override {}
+  void spotlightPressed() override {}
+  void setOverlayShown(bool, int32_t) override {}
+  void hideOverlayIfVisible() override { ++hides; }
+  bool spotlightHeld() const override { return false; }
+};
+
+struct RecordingObserver : RegistryObserver {
+  std::mutex mutex;
+  std::vector<std::vector<UsbId>> notices;
+  void registeredDevicesChanged(const std::vector<UsbId>& devices) override {
+    std::lock_guard lock(mutex);
+    notices.push_back(devices);
+  }
+  std::vector<UsbId> last() {
+    std::lock_guard lock(mutex);
+    return notices.empty() ? std::vector<UsbId>{} : notices.back();
+  }
+};
+
+// The real device layer, its threads and countdowns, over virtual mice. The
+// fake clock makes every tick and handshake pause instant.
+class DeviceLayerTest : public ::testing::Test {
+ protected:
+  DeviceLayerTest() {
+    layer.setRegistryObserver(&observer);
+    layer.setFatalErrorHandler([this] { ++fatalErrors; });
+  }
+  ~DeviceLayerTest() override { layer.stop(); }
+
+  void start() { ASSERT_TRUE(layer.initDeviceLayer()); }
+
+  // Plugs a mouse and waits until its registration has been handled.
+  std::vector<DeviceId> plug(const std::string& model) {
+    auto ids = transport.plugAll(virtualMouse(model));
+    settle();
+    return ids;
+  }
+  void unplug(DeviceId id) {
+    transport.unplug(id);
+    settle();
+  }
+  void settle() {
+    transport.sync();
+    layer.waitForIdentificationQueue();
+  }
+  // Also waits for the countdowns and configuration passes that follow.
+  void quiesce() {
+    settle();
+    ASSERT_TRUE(waitUntil([&] { return layer.settled(); }));
+  }
+  // The first report the agent sent the device that starts with byte0.
+  Bytes firstReportStarting(DeviceId id, uint8_t byte0) {
+    for (const auto& r : transport.sentReports(id)) {
+      if (!r.bytes.empty() && r.bytes[0] == byte0) return r.bytes;
+    }
+    return {};
+  }
+  // Waits for the configuration pass that the last change armed.
+  void awaitConfiguration(uint64_t passesBefore) {
+    ASSERT_TRUE(waitUntil([&] { return layer.configurationPasses() > passesBefore; }));
+  }
+  // The next device-change notice, as the window's refresh loop sees it.
+  DeviceRecord nextDeviceChange() {
+    auto next = std::async(std::launch::async, [this] { return layer.awaitDeviceChange(); });
+    if (next.wait_for(10s) != std::future_status::ready) {
+      ADD_FAILURE() << "no device-change notice";
+      layer.stop();
+    }
+    return next.get().value_or(DeviceRecord{});
+  }
+  // Sends a button report from the mouse's button interface and waits until
+  // the dispatcher has handled it.
+  void press(const std::vector<DeviceId>& ids, const std::string& model, uint8_t mask,
+             uint8_t extra = 0) {
+    const VirtualMouse& m = virtualMouse(model);
+    transport.sendInput(ids[m.buttonInterface()], m.buttonReport(mask, extra));
+    settle();
+  }
+  Bytes firstReport(DeviceId id) {
+    auto sent = transport.sentReports(id);
+    return sent.empty() ? Bytes{} : sent.front().bytes;
+  }
+
+  CaptureLog log;
+  Settings settings;
+  ModelCatalogue catalogue = loadModelCatalogue(testing::sourceResources() / "model");
+  FakeHidTransport transport;
+  RecordingButtonRunner runner;
+  StubTaps taps;
+  ManualMainThread mainThread;
+  FakeClock clock;
+  StubOverlay overlay;
+  RecordingObserver observer;
+  std::atomic<int> fatalErrors{0};
+  DeviceLayer layer{{settings, catalogue, transport, runner, taps, mainThread, clock, &overlay}};
+};
+
+TEST_F(DeviceLayerTest, StartsOnceAndOnlyWithEventTaps) {
+  taps.succeed = false;
+  EXPECT_FALSE(layer.initDeviceLayer());
+  EXPECT_FALSE(layer.initDeviceLayer());
+  EXPECT_EQ(log.count("skip initial lib..."), 1u);
+  EXPECT_EQ(log.count("initial lib..."), 1u);  // the skip line only
+  // Nothing runs, so quitting sends nothing and does not pause.
+  layer.restoreDevicesOnQuit();
+  EXPECT_EQ(clock.now(), Clock::TimePoint{});
+}
+
+TEST_F(DeviceLayerTest, ListenerThatCannotStartIsFatal) {
+  transport.failOpen("no netlink socket");
+  start();
+  ASSERT_TRUE(waitUntil([&] { return fatalErrors.load() == 1; }));
+  EXPECT_EQ(log.count("register usb error"), 1u);
+  EXPECT_EQ(log.count("no netlink socket"), 1u);
+}
+
+TEST_F(DeviceLayerTest, IdleLayerDoesNotTick) {
+  start();
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(clock.now(), Clock::TimePoint{});
+  // A notice in 600 ms takes four ticks, then the tickers sleep again.
+  layer.scheduleDeviceChangeNotice(600);
+  EXPECT_EQ(nextDeviceChange().type, 0);
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(clock.now() - Clock::TimePoint{}, 800ms);
+}
+
+TEST_F(DeviceLayerTest, Type1MouseIsRegisteredConfiguredAndListed) {
+  settings.interceptMask = 0x18;
+  settings.hidButtonMask = 0x04;
+  start();
+  auto ids = plug("QR-350");
+  quiesce();
+
+  // The mouse interface gets the masks; the vendor interface only reads.
+  EXPECT_EQ(firstReportStarting(ids[0], 0x02), (Bytes{0x02, 0x18, 0, 0, 0, 0, 0, 0x1A}));
+  EXPECT_EQ(firstReportStarting(ids[0], 0x06),
+            (Bytes{0x06, 0xE1, 0x04, 0x00, 0xE5, 0x00, 0x00, 0x06}));
+  EXPECT_TRUE(transport.sentReports(ids[1]).empty());
+  EXPECT_FALSE(transport.subscribed(ids[0]));
+  EXPECT_TRUE(transport.subscribed(ids[1]));
+
+  // Only the mouse interface is listed.
+  DeviceRecord record = nextDeviceChange();
+  EXPECT_EQ(layer.countSelectableDevices(), 1);
+  EXPECT_EQ(record.name, "QR-350");
+  EXPECT_EQ(record.type, 1);
+  EXPECT_EQ(record.modelId, 0x35);
+  EXPECT_EQ(record.usbVid, 0x0C45);
+  EXPECT_EQ(record.usbPid, 0x7E20);
+  EXPECT_EQ(record.key, std::to_string(transport.handleOf(ids[0]).value()));
+  EXPECT_EQ(record.buttonMask, 0x1C);
+  EXPECT_EQ(record.extraCount, 3);
+  EXPECT_EQ(record.extraDown[0], 0xFE);
+  EXPECT_EQ(record.extraUp[0], 0xFD);
+  EXPECT_TRUE(record.imagePath.ends_with("qr350/qr350.png"));
+  EXPECT_TRUE(layer.deviceActive());
+  EXPECT_EQ(layer.selectedDeviceIndex(), 0);
+
+  // Both interfaces are known to the event taps.
+  EXPECT_EQ(observer.last(), (std::vector<UsbId>{{0x0C45, 0x7E20}, {0x0C45, 0x7E20}}));
+}
+
+TEST_F(DeviceLayerTest, EveryVirtualMouseIsRecognisedAsItsModel) {
+  start();
+  std::set<std::string> expected;
+  for (const VirtualMouse& m : virtualMice()) {
+    if (m.type == kDeviceOtherMouse) continue;
+    transport.plugAll(m);
+    expected.insert(m.model);
+  }
+  quiesce();
+  std::set<std::string> listed;
+  for (int32_t i = 0; i < layer.countSelectableDevices(); ++i) {
+    DeviceRecord record = layer.describeDevice(i);
+    EXPECT_EQ(record.modelId, virtualMouse(record.name).modelNumber) << record.name;
+    listed.insert(record.name);
+  }
+  EXPECT_EQ(listed, expected);
+  EXPECT_EQ(layer.countSelectableDevices(), static_cast<int32_t>(expected.size()));
+}
+
+TEST_F(DeviceLayerTest, ButtonReportsReachTheActionEngine) {
+  settings.StandardButtonAssignments[3].store({13, 0, 0});
+  start();
+  auto ids = plug("QR-350");
+  // No mouse selected yet: nothing is forwarded.
+  press(ids, "QR-350", 0x08);
+  EXPECT_EQ(runner.count(), 0u);
+  press(ids, "QR-350", 0x00);
+
+  nextDeviceChange();
+  press(ids, "QR-350", 0x08);
+  press(ids, "QR-350", 0x08);  // unchanged
+  press(ids, "QR-350", 0x00);
+  press(ids, "QR-350", 0x00, 0xFA);  // extra button 1, built-in Volume-
+  press(ids, "QR-350", 0x00, 0xFE);  // extra button 0 held...
+  press(ids, "QR-350", 0x00, 0xFD);  // ...and released
+  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{
+                                {13, 1, 0, 0},
+                                {13, 0, 0, 0},
+                                {8, 1, 0, 0},
+                                {8, 0, 0, 0},
+                                {18, 1, 0, 0},
+                                {18, 0, 0, 0},
+                            }));
+}
+
+TEST_F(DeviceLayerTest, EveryConfigurableTypeGetsItsReports) {
+  settings.interceptMask = 0x08;
+  settings.hidButtonMask = 0x06;
+  start();
+  auto t2 = plug("QR-450");
+  auto t6 = plug("QR-250");
+  auto t10 = plug("QR-550");
+  auto t7 = plug("QR-150");
+  quiesce();
+  // Each gets the masks through its own reports (laid out byte for byte in
+  // the protocol tests); type 2 with the model's side buttons exchanged.
+  EXPECT_EQ(firstReport(t2[0])[5], 0x10);
+  EXPECT_EQ(transport.sentReports(t2[0])[1].bytes[5], 0x06);
+  EXPECT_EQ(transport.sentReports(t6[0]).back().bytes[6], 0x08);
+  EXPECT_EQ(firstReport(t10[0])[5], 0x08);
+  // Type 7 is listed and subscribed, never configured; its mouse interface
+  // is not registered at all.
+  EXPECT_TRUE(transport.sentReports(t7[1]).empty());
+  EXPECT_TRUE(transport.subscribed(t7[1]));
+  EXPECT_FALSE(transport.subscribed(t7[0]));
+  EXPECT_EQ(layer.countSelectableDevices(), 4);
+}
+
+TEST_F(DeviceLayerTest, OtherMiceNeedAModelOfTheirOwn) {
+  const VirtualMouse& other = virtualMouse("Other mouse");
+  start();
+  plug("Other mouse");
+  EXPECT_EQ(layer.countSelectableDevices(), 0);
+  layer.stop();
+
+  ModelDefinition generic;
+  generic.name = "Any mouse";
+  generic.type = kDeviceOtherMouse;
+  generic.modelId = 99;
+  generic.usbVid = other.vendorId;
+  generic.usbPid = other.productId;
+  generic.buttonMask = 0x1E;
+  generic.buttonPos.resize(5);
+  catalogue[generic.name] = generic;
+  FakeHidTransport otherTransport;
+  DeviceLayer third{
+      {settings, catalogue, otherTransport, runner, taps, mainThread, clock, nullptr}};
+  ASSERT_TRUE(third.initDeviceLayer());
+  auto id = otherTransport.plug(other, 0);
+  otherTransport.sync();
+  third.waitForIdentificationQueue();
+  third.waitForIdentificationQueue();  // its registration is queued from a task
+  EXPECT_EQ(third.countSelectableDevices(), 1);
+  EXPECT_EQ(third.describeDevice(0).name, "Any mouse");
+  EXPECT_FALSE(otherTransport.subscribed(id));
+  third.sendConfiguration();
+  EXPECT_EQ(otherTransport.transfers(id), 0);
+}
+
+TEST_F(DeviceLayerTest, TwoIdenticalMiceAndTheSelection) {
+  start();
+  auto first = plug("QR-450");
+  auto second = plug("QR-450");
+  auto other = plug("QR-350");
+  ASSERT_EQ(layer.countSelectableDevices(), 3);
+  EXPECT_NE(layer.describeDevice(0).key, layer.describeDevice(1).key);
+
+  // The picker chooses the third device; the selection stays with it.
+  layer.selectDevice(2);
+  EXPECT_EQ(nextDeviceChange().name, "QR-350");
+  EXPECT_EQ(layer.selectedDeviceIndex(), 2);
+  // Index beyond the list: the first device.
+  layer.selectDevice(7);
+  EXPECT_EQ(layer.selectedDeviceIndex(), 0);
+  layer.selectDevice(2);
+  nextDeviceChange();
+
+  // The first mouse leaves: the selection follows the QR-350 to index 1.
+  unplug(first[0]);
+  DeviceRecord record = nextDeviceChange();
+  EXPECT_EQ(record.name, "QR-350");
+  EXPECT_EQ(layer.selectedDeviceIndex(), 1);
+  EXPECT_EQ(layer.indexOfSelectedDevice(), 1);
+
+  // The selected mouse leaves: the first of the rest is selected.
+  unplug(other[0]);
+  unplug(other[1]);
+  record = nextDeviceChange();
+  EXPECT_EQ(record.name, "QR-450");
+  EXPECT_EQ(record.key, std::to_string(transport.handleOf(second[0]).value()));
+  EXPECT_EQ(layer.selectedDeviceIndex(), 0);
+}
+
+TEST_F(DeviceLayerTest, LastMouseLeavingReleasesHeldButtonsOnce) {
+  settings.StandardButtonAssignments[3].store({25, 0, 0});
+  start();
+  auto ids = plug("QR-350");
+  nextDeviceChange();
+  press(ids, "QR-350", 0x08);
+  ASSERT_EQ(runner.calls(), (std::vector<ButtonCall>{{25, 1, 0, 0}}));
+
+  unplug(ids[0]);
+  unplug(ids[1]);
+  EXPECT_EQ(nextDeviceChange().type, 0);
+  layer.waitForIdentificationQueue();
+  EXPECT_FALSE(layer.deviceActive());
+  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{{25, 1, 0, 0}, {25, 0, 0, 0}}));
+  // The window asks again: no second release.
+  layer.describeDevice(0);
+  layer.waitForIdentificationQueue();
+  EXPECT_EQ(runner.count(), 2u);
+  EXPECT_EQ(mainThread.runPending(), 1u);
+  EXPECT_EQ(overlay.hides.load(), 1);
+  EXPECT_TRUE(observer.last().empty());
+}
+
+TEST_F(DeviceLayerTest, ReattachedMouseIsANewDevice) {
+  start();
+  auto ids = plug("QR-460");
+  const std::string oldKey = layer.describeDevice(0).key;
+  unplug(ids[0]);
+  EXPECT_EQ(layer.countSelectableDevices(), 0);
+  // The old handle is never written to again.
+  EXPECT_EQ(transport.setFeatureReport(transport.handleOf(ids[0]).value(), 5, Bytes(21)).error,
+            ENODEV);
+  auto again = plug("QR-460");
+  EXPECT_EQ(layer.countSelectableDevices(), 1);
+  EXPECT_NE(layer.describeDevice(0).key, oldKey);
+}
+
+TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
+  settings.interceptMask = 0x10;
+  start();
+  auto a = plug("QR-350");
+  auto b = plug("QR-360");
+  quiesce();
+
+  // A commit: one pass, at the next tick, with the new masks. Each type-1
+  // mouse gets the next report sequence number.
+  transport.clearSentReports(a[0]);
+  transport.clearSentReports(b[0]);
+  settings.interceptMask = 0x08;
+  const uint64_t passes = layer.configurationPasses();
+  layer.armConfigCountdown(1);
+  awaitConfiguration(passes);
+  auto sentA = transport.sentReports(a[0]);
+  auto sentB = transport.sentReports(b[0]);
+  ASSERT_EQ(sentA.size(), 3u);
+  ASSERT_EQ(sentB.size(), 3u);
+  EXPECT_EQ(sentA[0].bytes, (Bytes{0x02, 0x08, 0, 0, 0, 0, 0, 0x0A}));
+  EXPECT_EQ((sentB[2].bytes[1] - sentA[2].bytes[1]) & 0x0F, 1);
+
+  // Quitting hands every button back, then pauses a second.
+  transport.clearSentReports(a[0]);
+  const auto before = clock.now();
+  layer.restoreDevicesOnQuit();
+  EXPECT_GE(clock.now() - before, 1s);
+  auto quit = transport.sentReports(a[0]);
+  ASSERT_EQ(quit.size(), 3u);
+  EXPECT_EQ(quit[0].bytes, (Bytes{0x02, 0, 0, 0, 0, 0, 0, 0x02}));
+  EXPECT_EQ(quit[1].bytes, (Bytes{0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0x00}));
+  EXPECT_EQ(quit[2].bytes[2], 0x00);
+  EXPECT_EQ(settings.interceptMask.load(), 0);
+}
+
+TEST_F(DeviceLayerTest, BadDevicesAreSkippedWithOneLineEach) {
+  // Present at start, so the faults are in place before the listener looks.
+  // A descriptor that ends in the middle of an item.
+  transport.plugRaw(0x0C45, 0x7E20, {0x05, 0x01, 0x09, 0x02, 0xA1});
+  // A node we may not open.
+  transport.plug(virtualMouse("QR-460"), 0, EACCES);
+  // A mouse that vanishes in the middle of its handshake.
+  auto vanishing = transport.plug(virtualMouse("QR-550"), 0);
+  transport.vanishAfterCalls(vanishing, 0);
+  start();
+  settle();
+  EXPECT_EQ(log.count("skipped: report descriptor: truncated item"), 1u);
+  EXPECT_EQ(log.count("Permission denied"), 1u);
+  EXPECT_EQ(log.count("udev rule"), 1u);
+  EXPECT_EQ(log.count("went away during identification"), 1u);
+
+  // The listener carries on, and a short report is logged once, not acted on.
+  settings.StandardButtonAssignments[3].store({13, 0, 0});
+  auto ids = plug("QR-450");
+  EXPECT_EQ(layer.countSelectableDevices(), 1);
+  nextDeviceChange();
+  transport.sendInput(ids[0], {0x07, 0x08});
+  transport.sendInput(ids[0], {0x07, 0x08, 0x00});
+  settle();
+  EXPECT_EQ(runner.count(), 0u);
+  EXPECT_EQ(log.count("input report of 2 bytes, 4 expected"), 1u);
+  EXPECT_EQ(log.count("input report of"), 1u);
+  press(ids, "QR-450", 0x10);  // swapped: the model's button 3
+  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{{13, 1, 0, 0}}));
+}
+
+TEST_F(DeviceLayerTest, StopReleasesTheRefreshLoop) {
+  start();
+  auto waiting = std::async(std::launch::async, [this] { return layer.awaitDeviceChange(); });
+  std::this_thread::sleep_for(10ms);
+  layer.stop();
+  ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+  EXPECT_FALSE(waiting.get().has_value());
+  EXPECT_FALSE(layer.awaitDeviceChange().has_value());
+  layer.postButtonMask(0x08);  // dropped, no crash
+}
+
+TEST(DeviceRegistryTest, KeysSelectionAndLateRegistrations) {
+  DeviceRegistry registry;
+  ModelDefinition model;
+  model.name = "M";
+  model.usbVid = 1;
+  model.usbPid = 2;
+  model.buttonPos.resize(5);
+  const DeviceHandle a = registry.newHandle();
+  const DeviceHandle b = registry.newHandle();
+  const DeviceHandle c = registry.newHandle();
+  EXPECT_LT(a, b);
+  EXPECT_EQ(DeviceRegistry::deviceKey(b), std::to_string(b));
+  ASSERT_TRUE(registry.registerDevice({a, 1, kAnyModel, 1, 2, false}, model));
+  ASSERT_TRUE(registry.registerDevice({b, 1, 5, 1, 2, true}, model));
+  ASSERT_TRUE(registry.registerDevice({c, 1, 5, 1, 2, true}, model));
+  EXPECT_EQ(registry.countSelectable(), 2);
+  DeviceRecord record = registry.describe(0).value();
+  EXPECT_EQ(record.key, DeviceRegistry::deviceKey(b));
+  // Identical devices: the first one in order.
+  record.key = "other";
+  EXPECT_EQ(registry.indexOf(record), 0);
+  record.modelId = 6;
+  EXPECT_EQ(registry.indexOf(record), 2);
+  EXPECT_FALSE(registry.describe(2).has_value());
+  EXPECT_FALSE(registry.describe(-1).has_value());
+
+  // A device whose identification finishes after it has gone stays gone.
+  EXPECT_TRUE(registry.markRemoved(b));
+  EXPECT_FALSE(registry.markRemoved(b));
+  EXPECT_FALSE(registry.registerDevice({b, 1, 5, 1, 2, true}, model));
+  const DeviceHandle d = registry.newHandle();
+  EXPECT_FALSE(registry.markRemoved(d));
+  EXPECT_FALSE(registry.registerDevice({d, 1, 5, 1, 2, true}, model));
+  EXPECT_EQ(registry.countSelectable(), 1);
+  EXPECT_EQ(registry.registeredUsbIds().size(), 2u);
+}
+
+TEST(CountdownTickerTest, ABurstOfEventsGivesOneNotice) {
+  FakeClock clock;
+  int notices = 0;
+  CountdownTicker ticker(clock, [&] { ++notices; });
+  ticker.arm(3);
+  ticker.tick();
+  ticker.arm(3);  // a second event restarts the wait
+  ticker.tick();
+  ticker.tick();
+  EXPECT_EQ(notices, 0);
+  ticker.tick();
+  EXPECT_EQ(notices, 1);
+  ticker.tick();
+  EXPECT_EQ(notices, 1);
+  EXPECT_EQ(ticker.remaining(), 0);
+}
+
+}  // namespace
+}  // namespace velt

@@ -1,0 +1,359 @@
+#include "device/vendor_protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <map>
+#include <thread>
+
+#include "tests/support/test_support.h"
+#include "tools/virtual_mouse/fake_hid_transport.h"
+
+namespace velt {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::CaptureLog;
+using testing::FakeClock;
+using Bytes = std::vector<uint8_t>;
+
+HidProperties props(int32_t vid, int32_t pid, int32_t page, int32_t usage, int32_t in, int32_t out,
+                    int32_t feature, int32_t lastId = 0) {
+  HidProperties p;
+  p.vendorId = vid;
+  p.productId = pid;
+  p.primaryUsagePage = page;
+  p.primaryUsage = usage;
+  p.maxInputReportSize = in;
+  p.maxOutputReportSize = out;
+  p.maxFeatureReportSize = feature;
+  p.lastReportId = lastId;
+  return p;
+}
+
+TEST(ClassificationTest, RulesInOrder) {
+  using K = DeviceKind;
+  struct Case {
+    HidProperties p;
+    K kind;
+  };
+  const Case cases[] = {
+      // 1 and 5: the mouse interfaces of the 062A mice are left alone, even
+      // though they are mice.
+      {props(0x062A, 0x410C, 1, 2, 4, 0, 8), K::Ignored},
+      {props(0x062A, 0x410E, 1, 2, 4, 0, 8), K::Ignored},
+      // 2: type-1 mouse interfaces, only for the two id pairs.
+      {props(0x0C45, 0x7E20, 1, 2, 4, 0, 8), K::Type1Mouse},
+      {props(0x3A5D, 0x2410, 1, 2, 4, 0, 8), K::Type1Mouse},
+      {props(0x0C45, 0x2410, 1, 2, 4, 0, 8), K::OtherMouse},
+      // 3 and 6: the vendor interfaces of the 062A mice.
+      {props(0x062A, 0x410C, 0xFF12, 1, 8, 8, 0), K::Type7},
+      {props(0x062A, 0x410E, 0xFF12, 1, 8, 8, 0), K::Type7},
+      {props(0x062A, 0x410E, 0xFF12, 1, 8, 9, 0), K::Ignored},
+      // 4: the type-1 vendor interface needs 8 bytes of input.
+      {props(0x3A5D, 0x2410, 0xFF29, 1, 9, 0, 0), K::Type1Input},
+      {props(0x0C45, 0x7E20, 0xFF29, 1, 7, 0, 0), K::Ignored},
+      // 7: type 6 looks at the usage only, not its page.
+      {props(0x0C45, 0x7E0E, 0xFF00, 2, 35, 31, 35), K::Type6},
+      {props(0x0C45, 0x7E0E, 1, 2, 35, 30, 35), K::OtherMouse},
+      // 8: type 10 needs a feature report of exactly 32 bytes.
+      {props(0x0C45, 0x7E2B, 0xFF00, 1, 8, 0, 32), K::Type10},
+      {props(0x0C45, 0x7E2B, 1, 2, 8, 0, 33), K::OtherMouse},
+      // 9: type 2, with the last report id its product id calls for.
+      {props(0x0C45, 0x7E1A, 1, 2, 8, 0, 21, 7), K::Type2},
+      {props(0x0C45, 0x7E1A, 1, 2, 8, 0, 21, 8), K::OtherMouse},
+      {props(0x0C45, 0x7E1C, 1, 2, 8, 0, 40, 8), K::Type2},
+      {props(0x0C45, 0x7E29, 1, 2, 8, 0, 20, 8), K::OtherMouse},
+      // 10 and 11: any other mouse, and everything else.
+      {props(0x1209, 0x0001, 1, 2, 4, 0, 0), K::OtherMouse},
+      {props(0x0C45, 0x7E20, 1, 6, 8, 1, 0), K::Ignored},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(classifyDevice(c.p), c.kind)
+        << std::hex << c.p.vendorId << ":" << c.p.productId << " page " << c.p.primaryUsagePage;
+  }
+}
+
+TEST(ClassificationTest, VirtualMiceDescriptorsClassifyAsTheirType) {
+  const std::map<std::string, std::vector<DeviceKind>> expected = {
+      {"QR-350", {DeviceKind::Type1Mouse, DeviceKind::Type1Input}},
+      {"QR-360", {DeviceKind::Type1Mouse, DeviceKind::Type1Input}},
+      {"QR-450", {DeviceKind::Type2}},
+      {"QR-460", {DeviceKind::Type2}},
+      {"QR-250", {DeviceKind::Type6}},
+      {"QR-550", {DeviceKind::Type10}},
+      {"QR-150", {DeviceKind::Ignored, DeviceKind::Type7}},
+      {"QR-160", {DeviceKind::Ignored, DeviceKind::Type7}},
+      {"Other mouse", {DeviceKind::OtherMouse}},
+  };
+  ASSERT_EQ(virtualMice().size(), expected.size());
+  for (const VirtualMouse& m : virtualMice()) {
+    ASSERT_EQ(m.interfaces.size(), expected.at(m.model).size()) << m.model;
+    for (size_t i = 0; i < m.interfaces.size(); ++i) {
+      HidDeviceInfo info = makeHidDeviceInfo("n", m.vendorId, m.productId, m.serialNumber,
+                                             m.interfaces[i].reportDescriptor, 0);
+      ASSERT_EQ(info.problem, "") << m.model;
+      EXPECT_EQ(classifyDevice(info.properties), expected.at(m.model)[i]) << m.model << " " << i;
+    }
+  }
+}
+
+TEST(ConfigurationReportTest, MaskTakesTheAssignedButtonsTheModelOffers) {
+  EXPECT_EQ(configurationMask(1, 0x1E, 0x1C, 0), 0x1C);
+  EXPECT_EQ(configurationMask(1, 0x18, 0x1C, 0), 0x18);
+  // Only type 2 exchanges the side buttons.
+  EXPECT_EQ(configurationMask(2, 0x1E, 0x08, 1), 0x10);
+  EXPECT_EQ(configurationMask(2, 0x1E, 0x18, 1), 0x18);
+  EXPECT_EQ(configurationMask(2, 0x1E, 0x08, 0), 0x08);
+  EXPECT_EQ(configurationMask(1, 0x1E, 0x08, 1), 0x08);
+  EXPECT_FALSE(isConfigurable(1, kAnyModel));
+  EXPECT_FALSE(isConfigurable(254, 0));
+  EXPECT_TRUE(isConfigurable(10, 0));
+}
+
+TEST(ConfigurationReportTest, Type1ReportsWithChecksumsAndSequence) {
+  uint8_t sequence = 0;
+  auto r = configurationReports(1, 0x10, 0x04, sequence);
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[0].bytes, (Bytes{0x02, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x12}));
+  EXPECT_EQ(r[1].bytes, (Bytes{0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0x00}));
+  EXPECT_EQ(r[2].bytes, (Bytes{0x06, 0xE1, 0x04, 0x00, 0xE5, 0x00, 0x00, 0x06}));
+  for (const auto& report : r) EXPECT_EQ(report.reportId, 0);
+  EXPECT_EQ(r[0].pauseBefore, 0us);
+  EXPECT_EQ(r[1].pauseBefore, 20us);
+  EXPECT_EQ(r[2].pauseBefore, 20us);
+
+  // S runs E1, E2, ... EF, E0 and wraps with the 8-bit counter; the last byte
+  // is always 06.
+  for (int pass = 2; pass <= 300; ++pass) {
+    auto extra = configurationReports(1, 0x1E, 0x06, sequence)[2].bytes;
+    EXPECT_EQ(extra[1], 0xE0 | (pass & 0x0F)) << pass;
+    EXPECT_EQ(extra[4], extra[1] ^ 0x06);
+    EXPECT_EQ(extra[7], 0x06);
+  }
+  EXPECT_EQ(sequence, 300 % 256);
+}
+
+TEST(ConfigurationReportTest, QuitReportsHandEveryButtonBack) {
+  uint8_t sequence = 15;
+  auto type1 = configurationReports(1, 0, 0, sequence);
+  EXPECT_EQ(type1[0].bytes, (Bytes{0x02, 0, 0, 0, 0, 0, 0, 0x02}));
+  EXPECT_EQ(type1[2].bytes, (Bytes{0x06, 0xE0, 0, 0, 0xE0, 0, 0, 0x06}));
+  auto type2 = configurationReports(2, 0, 0, sequence);
+  EXPECT_EQ(type2[0].bytes,
+            (Bytes{0x05, 0, 0, 0x11, 0x11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(type2[1].bytes,
+            (Bytes{0x05, 0, 0, 0x11, 0x0F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(sequence, 16);  // only type 1 advances it
+}
+
+TEST(ConfigurationReportTest, OtherTypes) {
+  uint8_t sequence = 0;
+  auto type2 = configurationReports(2, 0x10, 0x06, sequence);
+  ASSERT_EQ(type2.size(), 2u);
+  EXPECT_EQ(type2[0].reportId, 5);
+  EXPECT_EQ(Bytes(type2[0].bytes.begin(), type2[0].bytes.begin() + 6),
+            (Bytes{0x05, 0x00, 0x00, 0x11, 0x11, 0x10}));
+  EXPECT_EQ(Bytes(type2[1].bytes.begin(), type2[1].bytes.begin() + 6),
+            (Bytes{0x05, 0x00, 0x00, 0x11, 0x0F, 0x06}));
+
+  auto type6 = configurationReports(6, 0x1C, 0x06, sequence);
+  ASSERT_EQ(type6.size(), 1u);
+  EXPECT_EQ(type6[0].reportId, 7);
+  Bytes expected6(35, 0);
+  for (size_t i = 0; i < 7; ++i) expected6[i] = Bytes{0x07, 0x01, 0x0C, 0x12, 0x03, 0x05, 0x1C}[i];
+  EXPECT_EQ(type6[0].bytes, expected6);
+
+  auto type10 = configurationReports(10, 0x1E, 0x06, sequence);
+  ASSERT_EQ(type10.size(), 1u);
+  EXPECT_EQ(type10[0].reportId, 0);
+  EXPECT_EQ(type10[0].bytes,
+            (Bytes{0x0C, 0x12, 0x03, 0x05, 0x01, 0x1E, 0x00, 0x1F, 0, 0, 0, 0, 0, 0, 0, 0}));
+
+  for (int32_t type : {3, 7, 254})
+    EXPECT_TRUE(configurationReports(type, 0x1E, 6, sequence).empty());
+  EXPECT_EQ(sequence, 0);
+}
+
+// Runs handshakes against virtual mice on the test thread; the fake's
+// listener thread only delivers the devices.
+class HandshakeTest : public ::testing::Test {
+ protected:
+  struct Listener : HidListener {
+    std::mutex mutex;
+    std::map<DeviceHandle, HidDeviceInfo> infos;
+    DeviceHandle next = 1;
+    DeviceHandle newDeviceHandle() override { return next++; }
+    void onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info) override {
+      std::lock_guard lock(mutex);
+      infos[device] = info;
+    }
+    void onDeviceRemoved(DeviceHandle) override {}
+    void onInputReport(DeviceHandle, uint8_t, const uint8_t*, size_t) override {}
+  };
+
+  ~HandshakeTest() override {
+    transport.stop();
+    thread.join();
+  }
+
+  std::vector<DeviceIdentity> identify(FakeHidTransport::DeviceId id) {
+    transport.sync();
+    const DeviceHandle handle = transport.handleOf(id).value();
+    HidDeviceInfo info;
+    {
+      std::lock_guard lock(listener.mutex);
+      info = listener.infos.at(handle);
+    }
+    HandshakeContext context{transport, clock, probeLock};
+    std::vector<DeviceIdentity> submitted;
+    identifyDevice(classifyDevice(info.properties), handle, info, context,
+                   [&](const DeviceIdentity& identity) { submitted.push_back(identity); });
+    return submitted;
+  }
+
+  Clock::Duration slept() const { return clock.now() - Clock::TimePoint{}; }
+
+  static void expectIdentity(const DeviceIdentity& i, int32_t type, int32_t model, bool noInput) {
+    EXPECT_EQ(i.type, type);
+    EXPECT_EQ(i.modelId, model);
+    EXPECT_EQ(i.noInput, noInput);
+  }
+
+  CaptureLog log;
+  FakeClock clock;
+  std::mutex probeLock;
+  FakeHidTransport transport;
+  Listener listener;
+  std::thread thread{[this] { transport.run(listener); }};
+};
+
+using Sent = FakeHidTransport::SentReport;
+constexpr auto kFeature = VirtualReportKind::Feature;
+
+TEST_F(HandshakeTest, Type1AsksForIrAndFollowsUp) {
+  auto ids = transport.plugAll(virtualMouse("QR-350"));
+  auto submitted = identify(ids[0]);
+  ASSERT_EQ(submitted.size(), 1u);
+  expectIdentity(submitted[0], 1, 0x35, true);
+  EXPECT_EQ(submitted[0].vendorId, 0x0C45);
+  EXPECT_EQ(submitted[0].productId, 0x7E20);
+  EXPECT_EQ(transport.sentReports(ids[0]),
+            (std::vector<Sent>{{kFeature, 0, {0, 0, 0, 0, 1, 0, 0, 1}},
+                               {kFeature, 0, {0, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0}}}));
+  EXPECT_EQ(slept(), 2ms);
+
+  // The vendor interface needs no traffic.
+  auto input = identify(ids[1]);
+  ASSERT_EQ(input.size(), 1u);
+  expectIdentity(input[0], 1, kAnyModel, false);
+  EXPECT_EQ(transport.transfers(ids[1]), 0);
+}
+
+TEST_F(HandshakeTest, Type1WithoutAnswerRegistersAsModel0) {
+  auto id = transport.plug(virtualMouse("QR-360"), 0);
+  transport.failReads(id, EPIPE);
+  auto submitted = identify(id);
+  ASSERT_EQ(submitted.size(), 1u);
+  expectIdentity(submitted[0], 1, 0, true);
+  EXPECT_EQ(log.count("did not answer"), 1u);
+}
+
+TEST_F(HandshakeTest, Type2ModelFromSerialNumberOrProbe) {
+  auto fromSerial = identify(transport.plug(virtualMouse("QR-450"), 0));
+  ASSERT_EQ(fromSerial.size(), 1u);
+  expectIdentity(fromSerial[0], 2, 0x45, false);
+
+  auto probedId = transport.plug(virtualMouse("QR-460"), 0);
+  auto probed = identify(probedId);
+  ASSERT_EQ(probed.size(), 1u);
+  expectIdentity(probed[0], 2, 0x46, false);
+  EXPECT_EQ(transport.transfers(probedId), 1);  // answered at the first read
+
+  // "AB" with too few characters to hold a model number: probed instead.
+  VirtualMouse shortSerial = virtualMouse("QR-450");
+  shortSerial.serialNumber = "AB014";
+  auto shortId = transport.plug(shortSerial, 0);
+  auto fromProbe = identify(shortId);
+  ASSERT_EQ(fromProbe.size(), 1u);
+  expectIdentity(fromProbe[0], 2, 0x45, false);
+  EXPECT_EQ(transport.transfers(shortId), 1);
+  EXPECT_EQ(slept(), 0ms);
+}
+
+TEST_F(HandshakeTest, Type2GivesUpAfterFiveAttempts) {
+  auto id = transport.plug(virtualMouse("QR-460"), 0);
+  transport.failReads(id, EPIPE);
+  EXPECT_TRUE(identify(id).empty());
+  Bytes request(21, 0);
+  request[0] = 0x05;
+  EXPECT_EQ(transport.sentReports(id), std::vector<Sent>(5, Sent{kFeature, 5, request}));
+  EXPECT_EQ(slept(), 100ms);
+  EXPECT_EQ(log.count("did not answer the identification request"), 1u);
+}
+
+TEST_F(HandshakeTest, SilentOrVanishingDevicesEndTheHandshake) {
+  // A timed-out read means nobody is there to ask again.
+  auto silent = transport.plug(virtualMouse("QR-460"), 0);
+  transport.failReads(silent, ETIMEDOUT);
+  EXPECT_TRUE(identify(silent).empty());
+  EXPECT_EQ(transport.transfers(silent), 1);
+  EXPECT_EQ(slept(), 0ms);
+
+  // Gone after the first retry: nothing is submitted and nothing more sent.
+  auto vanishing = transport.plug(virtualMouse("QR-460"), 0);
+  transport.failReads(vanishing, EPIPE);
+  transport.vanishAfterCalls(vanishing, 2);
+  EXPECT_TRUE(identify(vanishing).empty());
+  EXPECT_EQ(transport.sentReports(vanishing).size(), 1u);
+  EXPECT_EQ(log.count("went away during identification"), 1u);
+
+  auto type1 = transport.plug(virtualMouse("QR-350"), 0);
+  transport.vanishAfterCalls(type1, 1);
+  EXPECT_TRUE(identify(type1).empty());
+  EXPECT_EQ(log.count("went away during identification"), 2u);
+}
+
+TEST_F(HandshakeTest, Type6RegistersAtOnceThenAsksForBt) {
+  auto id = transport.plug(virtualMouse("QR-250"), 0);
+  auto submitted = identify(id);
+  ASSERT_EQ(submitted.size(), 2u);
+  expectIdentity(submitted[0], 6, 0, false);
+  expectIdentity(submitted[1], 6, 0x25, false);
+  // The mouse answers once asked: one request of the output report's size.
+  Bytes request(35, 0);
+  request[0] = 0x07;
+  EXPECT_EQ(transport.sentReports(id), (std::vector<Sent>{{kFeature, 7, request}}));
+  EXPECT_EQ(slept(), 40ms);
+
+  auto mute = transport.plug(virtualMouse("QR-250"), 0);
+  transport.failReads(mute, EPIPE);
+  auto unanswered = identify(mute);
+  ASSERT_EQ(unanswered.size(), 2u);
+  expectIdentity(unanswered[1], 6, 0, false);
+  EXPECT_EQ(transport.sentReports(mute).size(), 5u);
+}
+
+TEST_F(HandshakeTest, Type10NeedsAm) {
+  auto submitted = identify(transport.plug(virtualMouse("QR-550"), 0));
+  ASSERT_EQ(submitted.size(), 1u);
+  expectIdentity(submitted[0], 10, 0x55, false);
+
+  auto wrong = transport.plug(virtualMouse("QR-550"), 0);
+  transport.failReads(wrong, EPIPE);
+  EXPECT_TRUE(identify(wrong).empty());
+  EXPECT_EQ(log.count("did not answer"), 1u);
+}
+
+TEST_F(HandshakeTest, Type7NeedsNoTraffic) {
+  auto ids = transport.plugAll(virtualMouse("QR-160"));
+  EXPECT_TRUE(identify(ids[0]).empty());  // its mouse interface is left alone
+  auto submitted = identify(ids[1]);
+  ASSERT_EQ(submitted.size(), 1u);
+  expectIdentity(submitted[0], 7, 0, false);
+  EXPECT_EQ(submitted[0].productId, 0x410E);
+  EXPECT_EQ(transport.transfers(ids[0]) + transport.transfers(ids[1]), 0);
+}
+
+}  // namespace
+}  // namespace velt

@@ -1,0 +1,271 @@
+#include "tools/virtual_mouse/fake_hid_transport.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace velt {
+
+FakeHidTransport::~FakeHidTransport() {
+  stop();
+}
+
+FakeHidTransport::DeviceId FakeHidTransport::add(HidDeviceInfo info,
+                                                 std::vector<VirtualAnswer> answers) {
+  DeviceId id;
+  {
+    std::lock_guard lock(mutex_);
+    id = nextId_++;
+    info.name = "virtual-hidraw" + std::to_string(id);
+    Device& d = devices_[id];
+    d.info = std::move(info);
+    d.answers = std::move(answers);
+  }
+  queue({Event::Attach, id});
+  return id;
+}
+
+FakeHidTransport::DeviceId FakeHidTransport::plug(const VirtualMouse& mouse, size_t interfaceIndex,
+                                                  int openError) {
+  const VirtualInterface& i = mouse.interfaces.at(interfaceIndex);
+  return add(makeHidDeviceInfo({}, mouse.vendorId, mouse.productId, mouse.serialNumber,
+                               i.reportDescriptor, openError),
+             i.answers);
+}
+
+std::vector<FakeHidTransport::DeviceId> FakeHidTransport::plugAll(const VirtualMouse& mouse) {
+  std::vector<DeviceId> ids;
+  for (size_t i = 0; i < mouse.interfaces.size(); ++i) ids.push_back(plug(mouse, i));
+  return ids;
+}
+
+FakeHidTransport::DeviceId FakeHidTransport::plugRaw(int32_t vendorId, int32_t productId,
+                                                     std::vector<uint8_t> descriptor,
+                                                     std::string serialNumber, int openError) {
+  return add(
+      makeHidDeviceInfo({}, vendorId, productId, std::move(serialNumber), descriptor, openError),
+      {});
+}
+
+void FakeHidTransport::unplug(DeviceId id) {
+  queue({Event::Remove, id});
+}
+
+void FakeHidTransport::sendInput(DeviceId id, std::vector<uint8_t> report) {
+  queue({Event::Input, id, std::move(report)});
+}
+
+void FakeHidTransport::sync() {
+  auto done = std::make_shared<std::promise<void>>();
+  auto finished = done->get_future();
+  queue({Event::Marker, 0, {}, done});
+  finished.wait();
+}
+
+void FakeHidTransport::queue(Event event) {
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) {
+      if (event.marker) event.marker->set_value();
+      return;
+    }
+    events_.push_back(std::move(event));
+  }
+  wake_.notify_all();
+}
+
+void FakeHidTransport::vanishAfterCalls(DeviceId id, int calls) {
+  std::lock_guard lock(mutex_);
+  devices_.at(id).vanishAfter = calls;
+}
+
+void FakeHidTransport::failReads(DeviceId id, int error) {
+  std::lock_guard lock(mutex_);
+  devices_.at(id).readError = error;
+}
+
+std::optional<DeviceHandle> FakeHidTransport::handleOf(DeviceId id) const {
+  std::lock_guard lock(mutex_);
+  return devices_.at(id).handle;
+}
+
+bool FakeHidTransport::subscribed(DeviceId id) const {
+  std::lock_guard lock(mutex_);
+  return devices_.at(id).subscribed;
+}
+
+std::vector<FakeHidTransport::SentReport> FakeHidTransport::sentReports(DeviceId id) const {
+  std::lock_guard lock(mutex_);
+  return devices_.at(id).sent;
+}
+
+void FakeHidTransport::clearSentReports(DeviceId id) {
+  std::lock_guard lock(mutex_);
+  devices_.at(id).sent.clear();
+}
+
+int FakeHidTransport::transfers(DeviceId id) const {
+  std::lock_guard lock(mutex_);
+  return devices_.at(id).transfers;
+}
+
+bool FakeHidTransport::open(std::string& reason) {
+  std::lock_guard lock(mutex_);
+  if (openFailure_.empty()) return true;
+  reason = openFailure_;
+  return false;
+}
+
+void FakeHidTransport::run(HidListener& listener) {
+  for (;;) {
+    Event event;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return stopping_ || !events_.empty(); });
+      if (stopping_) return;
+      event = std::move(events_.front());
+      events_.pop_front();
+    }
+    switch (event.kind) {
+      case Event::Attach: {
+        const DeviceHandle handle = listener.newDeviceHandle();
+        HidDeviceInfo info;
+        {
+          std::lock_guard lock(mutex_);
+          Device& d = devices_.at(event.id);
+          d.handle = handle;
+          byHandle_[handle] = event.id;
+          info = d.info;
+        }
+        listener.onDeviceMatched(handle, info);
+        break;
+      }
+      case Event::Remove: {
+        std::optional<DeviceHandle> handle;
+        {
+          std::lock_guard lock(mutex_);
+          Device& d = devices_.at(event.id);
+          d.gone = true;
+          handle = d.handle;
+        }
+        if (handle) listener.onDeviceRemoved(*handle);
+        break;
+      }
+      case Event::Input: {
+        DeviceHandle handle;
+        bool numbered;
+        {
+          std::lock_guard lock(mutex_);
+          Device& d = devices_.at(event.id);
+          if (d.gone || !d.subscribed || !d.handle) break;
+          handle = *d.handle;
+          numbered = d.info.properties.numberedReports;
+        }
+        const size_t length = std::min(event.report.size(), sizeof buffer_);
+        std::memset(buffer_, 0, sizeof buffer_);
+        std::memcpy(buffer_, event.report.data(), length);
+        listener.onInputReport(handle, numbered ? buffer_[0] : 0, buffer_, length);
+        break;
+      }
+      case Event::Marker:
+        event.marker->set_value();
+        break;
+    }
+  }
+}
+
+void FakeHidTransport::stop() {
+  std::deque<Event> dropped;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    dropped.swap(events_);
+  }
+  wake_.notify_all();
+  for (auto& e : dropped) {
+    if (e.marker) e.marker->set_value();
+  }
+}
+
+void FakeHidTransport::subscribeInput(DeviceHandle device) {
+  std::lock_guard lock(mutex_);
+  auto it = byHandle_.find(device);
+  if (it != byHandle_.end()) devices_.at(it->second).subscribed = true;
+}
+
+FakeHidTransport::Device* FakeHidTransport::transfer(DeviceHandle device, HidResult& result) {
+  auto it = byHandle_.find(device);
+  if (it == byHandle_.end()) {
+    result.error = ENODEV;
+    return nullptr;
+  }
+  Device& d = devices_.at(it->second);
+  if (d.gone) {
+    result.error = ENODEV;
+    return nullptr;
+  }
+  if (d.vanishAfter >= 0 && d.transfers >= d.vanishAfter) {
+    d.gone = true;
+    events_.push_back({Event::Remove, it->second});
+    wake_.notify_all();
+    result.error = ENODEV;
+    return nullptr;
+  }
+  ++d.transfers;
+  return &d;
+}
+
+HidResult FakeHidTransport::read(DeviceHandle device, VirtualReportKind kind, uint8_t reportId,
+                                 std::span<uint8_t> buffer) {
+  std::lock_guard lock(mutex_);
+  HidResult result;
+  Device* d = transfer(device, result);
+  if (!d) return result;
+  if (d->readError != 0) return {d->readError, 0};
+  auto answer = std::find_if(d->answers.begin(), d->answers.end(), [&](const VirtualAnswer& a) {
+    return a.kind == kind && a.reportId == reportId;
+  });
+  if (answer == d->answers.end()) return {EPIPE, 0};
+  if (d->requests[reportId] < answer->requestsFirst) {
+    // Not asked yet: the mouse answers with an empty report.
+    std::fill(buffer.begin(), buffer.end(), 0);
+    if (reportId != 0 && !buffer.empty()) buffer[0] = reportId;
+    return {0, buffer.size()};
+  }
+  const size_t n = std::min(buffer.size(), answer->bytes.size());
+  std::copy_n(answer->bytes.begin(), n, buffer.begin());
+  return {0, n};
+}
+
+HidResult FakeHidTransport::record(DeviceHandle device, VirtualReportKind kind, uint8_t reportId,
+                                   std::span<const uint8_t> report) {
+  std::lock_guard lock(mutex_);
+  HidResult result;
+  Device* d = transfer(device, result);
+  if (!d) return result;
+  d->sent.push_back({kind, reportId, {report.begin(), report.end()}});
+  ++d->requests[reportId];
+  return {0, report.size()};
+}
+
+HidResult FakeHidTransport::setFeatureReport(DeviceHandle device, uint8_t reportId,
+                                             std::span<const uint8_t> report) {
+  return record(device, VirtualReportKind::Feature, reportId, report);
+}
+
+HidResult FakeHidTransport::getFeatureReport(DeviceHandle device, uint8_t reportId,
+                                             std::span<uint8_t> buffer) {
+  return read(device, VirtualReportKind::Feature, reportId, buffer);
+}
+
+HidResult FakeHidTransport::getInputReport(DeviceHandle device, uint8_t reportId,
+                                           std::span<uint8_t> buffer) {
+  return read(device, VirtualReportKind::Input, reportId, buffer);
+}
+
+HidResult FakeHidTransport::writeOutputReport(DeviceHandle device, uint8_t reportId,
+                                              std::span<const uint8_t> report) {
+  return record(device, VirtualReportKind::Output, reportId, report);
+}
+
+}  // namespace velt

@@ -1,0 +1,54 @@
+// Declarative descriptions of the supported mice as the agent sees them over
+// HID: their ids, interfaces, report descriptors, serial numbers and the
+// answers they give to the identification handshakes. The in-process fake
+// transport and the kernel-level mouse simulator both build on them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velt {
+
+enum class VirtualReportKind { Input, Output, Feature };
+
+// What a mouse answers when the agent reads a report.
+struct VirtualAnswer {
+  VirtualReportKind kind;  // Feature: a feature get; Input: an input get
+  uint8_t reportId;
+  std::vector<uint8_t> bytes;  // the buffer from byte 0, report id first when not 0
+  // The mouse gives this answer only after the agent has set this many
+  // reports with the same id; before that it answers with zeros.
+  int requestsFirst = 0;
+};
+
+// One HID interface: one hidraw node.
+struct VirtualInterface {
+  std::string label;
+  std::vector<uint8_t> reportDescriptor;
+  std::vector<VirtualAnswer> answers;
+  bool sendsButtons = false;  // the button reports arrive on this interface
+};
+
+struct VirtualMouse {
+  std::string model;        // the catalogue's model name
+  int32_t type = 0;         // the device type identification assigns
+  int32_t modelNumber = 0;  // what identification learns
+  int32_t vendorId = 0;
+  int32_t productId = 0;
+  std::string serialNumber;
+  std::vector<VirtualInterface> interfaces;
+
+  size_t buttonInterface() const;
+  // The input report the mouse sends when its buttons are in mask and an
+  // extra button reports extraCode (0: none).
+  std::vector<uint8_t> buttonReport(uint8_t mask, uint8_t extraCode = 0) const;
+};
+
+// Every supported model, then one ordinary mouse of another maker.
+const std::vector<VirtualMouse>& virtualMice();
+// The description of a model; aborts when there is none.
+const VirtualMouse& virtualMouse(std::string_view model);
+
+}  // namespace velt
