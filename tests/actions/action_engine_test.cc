@@ -142,7 +142,7 @@ TEST_F(ActionEngineTest, PresentationKeysOnlyWhileImpressIsActive) {
   EXPECT_TRUE(input.take().empty());
 }
 
-TEST_F(ActionEngineTest, WheelModesLastWhileHeld) {
+TEST_F(ActionEngineTest, PointerModesLastWhileHeld) {
   press(23);
   EXPECT_EQ(modes.wheelMode.load(), kWheelHorizontal);
   release(23);
@@ -152,9 +152,9 @@ TEST_F(ActionEngineTest, WheelModesLastWhileHeld) {
   release(24);
   EXPECT_EQ(modes.wheelMode.load(), kWheelOff);
   EXPECT_EQ(overlay.calls, std::vector<std::string>(4, "wheel tap 0.000000"));
-}
 
-TEST_F(ActionEngineTest, MotionModesRecordTheAnchorFirst) {
+  // Motion modes record the anchor first.
+  overlay.calls.clear();
   pointer.at = ScreenPoint{100, 200};
   press(25);
   EXPECT_EQ(modes.motionMode.load(), kMotionScroll);

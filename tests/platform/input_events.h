@@ -47,4 +47,11 @@ inline Events frame(std::initializer_list<input_event> events) {
   return out;
 }
 
+// Event lists one after another.
+inline Events joined(std::initializer_list<Events> parts) {
+  Events out;
+  for (const Events& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
 }  // namespace velt::testing

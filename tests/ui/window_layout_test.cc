@@ -49,21 +49,18 @@ int visibleSlots(const WindowPlan& plan) {
   return n;
 }
 
-TEST(WindowLayout, NoDeviceShowsOnlyTheMessage) {
-  WindowPlan plan = planWindow(DeviceRecord{}, 0, geometry());
-  EXPECT_FALSE(plan.deviceFound);
-  EXPECT_TRUE(plan.devMsgVisible);
-  EXPECT_FALSE(plan.modelNameVisible || plan.modelTitleVisible || plan.deviceListVisible ||
-               plan.mouseImageVisible);
-  EXPECT_EQ(visibleSlots(plan), 0);
-  for (const auto& b : plan.badges) EXPECT_FALSE(b.visible);
-}
+TEST(WindowLayout, MessageWithoutADeviceNameForOnePickerForTwo) {
+  WindowPlan none = planWindow(DeviceRecord{}, 0, geometry());
+  EXPECT_FALSE(none.deviceFound);
+  EXPECT_TRUE(none.devMsgVisible);
+  EXPECT_FALSE(none.modelNameVisible || none.modelTitleVisible || none.deviceListVisible ||
+               none.mouseImageVisible);
+  EXPECT_EQ(visibleSlots(none), 0);
+  for (const auto& b : none.badges) EXPECT_FALSE(b.visible);
 
-TEST(WindowLayout, NameForOneDevicePickerForTwo) {
   WindowPlan one = planWindow(mouse(4 | 8 | 16), 1, geometry());
-  EXPECT_TRUE(one.modelNameVisible);
+  EXPECT_TRUE(one.modelNameVisible && one.mouseImageVisible);
   EXPECT_FALSE(one.modelTitleVisible || one.deviceListVisible || one.devMsgVisible);
-  EXPECT_TRUE(one.mouseImageVisible);
 
   WindowPlan two = planWindow(mouse(4 | 8 | 16), 2, geometry());
   EXPECT_FALSE(two.modelNameVisible);
@@ -126,15 +123,13 @@ TEST(WindowLayout, ExtraButtonsMatchByBothCodes) {
   addExtra(odd, 0xFE, 0xFA, {1, 1});
   odd.extraDown[1] = odd.extraUp[1] = 0xFC;
   EXPECT_EQ(visibleSlots(planWindow(odd, 1, geometry())), 0);
-}
 
-TEST(WindowLayout, ExtraBadgeSitsOnItsOwnEntry) {
   // The model lists an unmatched entry first: slot 5's badge still goes to
   // the position of the entry that matched it.
-  DeviceRecord r = mouse(4);
-  addExtra(r, 0xFE, 0xFA, {0, 0});
-  addExtra(r, 0xFA, 0xFA, {250, 500});
-  WindowPlan plan = planWindow(r, 1, geometry());
+  DeviceRecord later = mouse(4);
+  addExtra(later, 0xFE, 0xFA, {0, 0});
+  addExtra(later, 0xFA, 0xFA, {250, 500});
+  plan = planWindow(later, 1, geometry());
   EXPECT_TRUE(plan.slotPlan[4].visible);
   expectNear(plan.badges[1].frame, Frame{20 + 100 - 12, 40 + 200 - 12, 24, 24});
 }
