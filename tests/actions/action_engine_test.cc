@@ -155,12 +155,12 @@ TEST_F(ActionEngineTest, PointerModesLastWhileHeld) {
 
   // Motion modes record the anchor first.
   overlay.calls.clear();
-  pointer.at = ScreenPoint{100, 200};
+  pointer.at = PointF{100, 200};
   press(25);
   EXPECT_EQ(modes.motionMode.load(), kMotionScroll);
   EXPECT_EQ(modes.pointerAnchorX.load(), 100);
   EXPECT_EQ(modes.pointerAnchorY.load(), 200);
-  pointer.at = ScreenPoint{5, 6};
+  pointer.at = PointF{5, 6};
   press(26);
   EXPECT_EQ(modes.motionMode.load(), kMotionVolume);
   EXPECT_EQ(modes.pointerAnchorX.load(), 5);
@@ -171,7 +171,7 @@ TEST_F(ActionEngineTest, PointerModesLastWhileHeld) {
 }
 
 TEST_F(ActionEngineTest, SpotlightAndMagnifier) {
-  pointer.at = ScreenPoint{10, 20};
+  pointer.at = PointF{10, 20};
   press(18);
   EXPECT_EQ(modes.pointerAnchorX.load(), 10);
   EXPECT_TRUE(overlay.calls.empty());  // the press goes through the main thread

@@ -120,7 +120,7 @@ TEST_F(SyntheticEventsTest, SmallScrollStepsAddUpExactly) {
 
 TEST_F(SyntheticEventsTest, PointerAnchor) {
   PointerModeState modes;
-  pointer.at = ScreenPoint{640.5, 480};
+  pointer.at = PointF{640.5, 480};
   events.recordPointerAnchor(modes);
   EXPECT_EQ(modes.pointerAnchorX.load(), 640.5);
   EXPECT_EQ(modes.pointerAnchorY.load(), 480);

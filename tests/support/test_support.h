@@ -123,8 +123,8 @@ class RecordingInput : public SyntheticInput {
 // A pointer that is where the test puts it, or nowhere.
 class FixedPointer : public PointerLocator {
  public:
-  std::optional<ScreenPoint> pointerPosition() override { return at; }
-  std::optional<ScreenPoint> at;
+  std::optional<PointF> pointerPosition() override { return at; }
+  std::optional<PointF> at;
 };
 
 std::string keyDown(uint16_t evdevCode);

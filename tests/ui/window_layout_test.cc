@@ -28,7 +28,7 @@ DeviceRecord mouse(int32_t buttonMask) {
   return r;
 }
 
-void addExtra(DeviceRecord& r, int32_t down, int32_t up, PicturePoint pos) {
+void addExtra(DeviceRecord& r, int32_t down, int32_t up, PointF pos) {
   r.extraDown[r.extraCount] = down;
   r.extraUp[r.extraCount] = up;
   r.extraPos[r.extraCount] = pos;
@@ -36,7 +36,7 @@ void addExtra(DeviceRecord& r, int32_t down, int32_t up, PicturePoint pos) {
 }
 
 // Badge positions go through single-precision arithmetic.
-void expectNear(const Frame& actual, const Frame& expected) {
+void expectNear(const RectF& actual, const RectF& expected) {
   EXPECT_NEAR(actual.x, expected.x, 1e-3);
   EXPECT_NEAR(actual.y, expected.y, 1e-3);
   EXPECT_EQ(actual.width, expected.width);
@@ -80,17 +80,17 @@ TEST(WindowLayout, ColumnAndBadgesForButtonsTwoAndFour) {
 
   // avail = 450, step = 225; the first caption ends 30 below the top, its
   // pop-up starts 2 below that and the shortcut label 2 below the pop-up.
-  EXPECT_EQ(first.caption, (Frame{16, 12, 200, 18}));
-  EXPECT_EQ(first.popUp, (Frame{16, 32, 260, 26}));
-  EXPECT_EQ(first.shortcutLabel, (Frame{16, 60, 250, 26}));
-  EXPECT_EQ(third.caption, (Frame{16, 237, 200, 18}));
-  EXPECT_EQ(third.popUp, (Frame{16, 257, 260, 26}));
+  EXPECT_EQ(first.caption, (RectF{16, 12, 200, 18}));
+  EXPECT_EQ(first.popUp, (RectF{16, 32, 260, 26}));
+  EXPECT_EQ(first.shortcutLabel, (RectF{16, 60, 250, 26}));
+  EXPECT_EQ(third.caption, (RectF{16, 237, 200, 18}));
+  EXPECT_EQ(third.popUp, (RectF{16, 257, 260, 26}));
 
   // Badges 1 and 2 centred on buttonPos entries 2 and 4; scale 0.4.
   EXPECT_TRUE(plan.badges[0].visible && plan.badges[1].visible);
   EXPECT_FALSE(plan.badges[2].visible);
-  expectNear(plan.badges[0].frame, Frame{20 + 80 - 12, 40 + 40 - 12, 24, 24});
-  expectNear(plan.badges[1].frame, Frame{20 + 160 - 12, 40 + 80 - 12, 24, 24});
+  expectNear(plan.badges[0].frame, RectF{20 + 80 - 12, 40 + 40 - 12, 24, 24});
+  expectNear(plan.badges[1].frame, RectF{20 + 160 - 12, 40 + 80 - 12, 24, 24});
 }
 
 TEST(WindowLayout, StepIsWholeNumberDivision) {
@@ -115,7 +115,7 @@ TEST(WindowLayout, ExtraButtonsMatchByBothCodes) {
   EXPECT_TRUE(plan.slotPlan[4].visible && plan.slotPlan[4].enabled);
   EXPECT_EQ(plan.slotPlan[4].captionNumber, 1);
   EXPECT_EQ(plan.slotPlan[4].caption.y, 12);  // the first row
-  expectNear(plan.badges[0].frame, Frame{20 + 200 - 12, 40 + 100 - 12, 24, 24});
+  expectNear(plan.badges[0].frame, RectF{20 + 200 - 12, 40 + 100 - 12, 24, 24});
 
   // A press code of one button with the release code of another matches no
   // slot; nor do entries past extraCount.
@@ -131,7 +131,7 @@ TEST(WindowLayout, ExtraButtonsMatchByBothCodes) {
   addExtra(later, 0xFA, 0xFA, {250, 500});
   plan = planWindow(later, 1, geometry());
   EXPECT_TRUE(plan.slotPlan[4].visible);
-  expectNear(plan.badges[1].frame, Frame{20 + 100 - 12, 40 + 200 - 12, 24, 24});
+  expectNear(plan.badges[1].frame, RectF{20 + 100 - 12, 40 + 200 - 12, 24, 24});
 }
 
 }  // namespace
