@@ -123,7 +123,7 @@ TEST_F(InputLoopTest, PassesFramesOnToTheCopy) {
 
 TEST_F(InputLoopTest, AFrameBrokenByLostEventsIsDropped) {
   Events after = frame({rel(REL_Y, 2)});
-  send(joined({{rel(REL_X, 7), testing::event(EV_SYN, SYN_DROPPED, 0)}, after}));
+  send(joined({{rel(REL_X, 7), inputEvent(EV_SYN, SYN_DROPPED, 0)}, after}));
   EXPECT_EQ(received.waitFor(after.size()), after);
 }
 
