@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "core/geometry.h"
+
 namespace velt {
 
 // One scroll report of the virtual pointer. Vertical: positive moves the
@@ -28,18 +30,13 @@ class SyntheticInput {
   virtual void scroll(const ScrollFrame& frame) = 0;
 };
 
-struct ScreenPoint {
-  double x = 0;
-  double y = 0;
-};
-
 // Reads where the pointer is, in global screen coordinates with the origin at
 // the top left.
 class PointerLocator {
  public:
   virtual ~PointerLocator() = default;
   // nullopt when the position cannot be read (the reason is logged once).
-  virtual std::optional<ScreenPoint> pointerPosition() = 0;
+  virtual std::optional<PointF> pointerPosition() = 0;
 };
 
 // The application that owns the active window.

@@ -19,8 +19,8 @@ struct DeviceRecord {
   std::string imagePath;
   std::string name;
   int32_t buttonMask = 0;
-  std::array<PicturePoint, 5> buttonPos{};
-  std::array<PicturePoint, 4> extraPos{};
+  std::array<PointF, 5> buttonPos{};
+  std::array<PointF, 4> extraPos{};
   std::array<int32_t, 4> extraDown{};
   std::array<int32_t, 4> extraUp{};
   int32_t extraCount = 0;

@@ -21,7 +21,7 @@ struct DeviceAttributes {
   std::string name;                     // "_name"
   std::vector<ExtraButtonSpec> hidNum;  // "_hid_num"
   std::string image;                    // "_image"
-  std::vector<PicturePoint> pos;        // "_pos"
+  std::vector<PointF> pos;              // "_pos"
   int32_t swap45 = 0;                   // "_swap45"
   int32_t buttonMask = 0;               // "_button_mask"
   int32_t id = 0;                       // "_id": model id, kAnyModel for input-only handles

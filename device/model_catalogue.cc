@@ -72,7 +72,7 @@ struct Parser {
     return true;
   }
 
-  bool point(const Json& entry, const char* array, PicturePoint& out) {
+  bool point(const Json& entry, const char* array, PointF& out) {
     if (!entry.is_object())
       return fail(std::string("an entry of \"") + array + "\" is not an object");
     auto x = entry.find("x");
@@ -118,7 +118,7 @@ bool parseModelDefinition(std::string_view json, const std::filesystem::path& fo
                   std::to_string(kMinButtonPositions));
   }
   for (const auto& entry : *pos) {
-    PicturePoint pt;
+    PointF pt;
     if (!p.point(entry, "button_pos", pt)) return false;
     m.buttonPos.push_back(pt);
   }

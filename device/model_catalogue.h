@@ -11,20 +11,16 @@
 #include <string_view>
 #include <vector>
 
+#include "core/geometry.h"
 #include "device/device_identity.h"
 
 namespace velt {
-
-struct PicturePoint {
-  double x = 0;
-  double y = 0;
-};
 
 // One "hid_num" entry: an extra button's codes and where its control sits.
 struct ExtraButtonSpec {
   int32_t down = 0;  // code reported on press ("down", truncated)
   int32_t up = 0;    // code reported on release ("up", truncated)
-  PicturePoint pos;
+  PointF pos;
 };
 
 struct ModelDefinition {
@@ -36,7 +32,7 @@ struct ModelDefinition {
   int32_t usbPid = 0;                   // "model_define"."usb_pid", hexadecimal
   int32_t buttonMask = 0;               // "model_define"."button", hexadecimal
   int32_t swap45 = 0;                   // "model_define"."swap45", 0 when absent
-  std::vector<PicturePoint> buttonPos;  // "button_pos", at least 5
+  std::vector<PointF> buttonPos;        // "button_pos", at least 5
   std::vector<ExtraButtonSpec> hidNum;  // "hid_num", at most 4
 };
 

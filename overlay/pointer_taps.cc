@@ -32,20 +32,20 @@ PointerTaps::PointerTaps(PointerModeState& modes, const Settings& settings, Butt
       overlay_(overlay),
       delayed_(delayed) {}
 
+bool PointerTaps::overlayResizes() const {
+  // The pointer dot has no size; the wheel passes it by.
+  return overlay_.overlayVisible() && overlay_.overlayDrawMode() != kDrawPointerDot;
+}
+
 bool PointerTaps::wheelTaken() const {
   if (!wheelTapEnabled()) return false;
-  if (modes_.wheelMode.load(std::memory_order_relaxed) != kWheelOff) return true;
-  return overlay_.overlayVisible() && overlay_.overlayDrawMode() != kDrawPointerDot;
+  return modes_.wheelMode.load(std::memory_order_relaxed) != kWheelOff || overlayResizes();
 }
 
 TapVerdict PointerTaps::wheelEvent(double deltaY) {
   if (!wheelTapEnabled()) return TapVerdict::Pass;
-  bool swallow = false;
-  // The pointer dot has no size; the wheel passes it by.
-  if (overlay_.overlayVisible() && overlay_.overlayDrawMode() != kDrawPointerDot) {
-    overlay_.postSizeStep(static_cast<float>(deltaY));
-    swallow = true;
-  }
+  const bool swallow = overlayResizes();
+  if (swallow) overlay_.postSizeStep(static_cast<float>(deltaY));
   switch (modes_.wheelMode.load(std::memory_order_relaxed)) {
     case kWheelVolume:
       // One step per wheel event, whatever its size.

@@ -72,6 +72,9 @@ class PointerTaps : public TapControl {
   uint8_t otherButtonMask() const { return otherButtonMask_; }
 
  private:
+  // The wheel resizes what the overlay shows.
+  bool overlayResizes() const;
+
   PointerModeState& modes_;
   const Settings& settings_;
   std::atomic<ButtonMaskSink*> buttons_;

@@ -9,25 +9,9 @@
 
 #include <cstdint>
 
+#include "core/geometry.h"
+
 namespace velt {
-
-struct PointF {
-  double x = 0;
-  double y = 0;
-};
-
-struct SizeF {
-  double width = 0;
-  double height = 0;
-};
-
-struct RectF {
-  double x = 0;
-  double y = 0;
-  double width = 0;
-  double height = 0;
-  bool operator==(const RectF&) const = default;
-};
 
 // A square with rounded corners; radius applies to both axes.
 struct RoundedRect {

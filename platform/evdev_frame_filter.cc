@@ -1,5 +1,7 @@
 #include "platform/evdev_frame_filter.h"
 
+#include "platform/uinput_events.h"
+
 namespace velt {
 namespace {
 
@@ -18,14 +20,6 @@ bool isMotion(const input_event& e) {
 bool isWheel(const input_event& e) {
   return e.type == EV_REL && (e.code == REL_WHEEL || e.code == REL_HWHEEL ||
                               e.code == REL_WHEEL_HI_RES || e.code == REL_HWHEEL_HI_RES);
-}
-
-input_event makeEvent(uint16_t type, uint16_t code, int32_t value) {
-  input_event e{};
-  e.type = type;
-  e.code = code;
-  e.value = value;
-  return e;
 }
 
 }  // namespace
@@ -119,11 +113,11 @@ void FrameFilter::releaseAll(std::vector<input_event>& out) {
   bool any = false;
   for (unsigned code = 0; code < KEY_CNT; ++code) {
     if (!cloneDown_.test(code)) continue;
-    out.push_back(makeEvent(EV_KEY, static_cast<uint16_t>(code), 0));
+    out.push_back(inputEvent(EV_KEY, static_cast<uint16_t>(code), 0));
     any = true;
   }
   cloneDown_.reset();
-  if (any) out.push_back(makeEvent(EV_SYN, SYN_REPORT, 0));
+  if (any) out.push_back(inputEvent(EV_SYN, SYN_REPORT, 0));
   for (int number = 0; number < kMouseButtonCount; ++number) {
     if (tappedDown_ & (uint32_t{1} << number)) taps_.buttonEvent(number, false);
   }

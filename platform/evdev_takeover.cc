@@ -16,6 +16,7 @@
 
 #include "core/log.h"
 #include "core/number_text.h"
+#include "platform/uinput_events.h"
 
 namespace velt {
 namespace {
@@ -119,16 +120,7 @@ class UinputClone : public InputSink {
   explicit UinputClone(libevdev_uinput* clone) : clone_(clone) {}
   ~UinputClone() override { libevdev_uinput_destroy(clone_); }
   bool write(std::span<const input_event> events) override {
-    const auto* data = reinterpret_cast<const char*>(events.data());
-    size_t left = events.size_bytes();
-    while (left > 0) {
-      ssize_t n = ::write(libevdev_uinput_get_fd(clone_), data, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      data += n;
-      left -= static_cast<size_t>(n);
-    }
-    return true;
+    return writeEvents(libevdev_uinput_get_fd(clone_), events);
   }
 
  private:

@@ -12,6 +12,7 @@
 
 #include "actions/key_codes.h"
 #include "core/log.h"
+#include "platform/uinput_events.h"
 
 namespace velt {
 namespace {
@@ -19,25 +20,6 @@ namespace {
 constexpr uint16_t kVendor = 0x0000;
 constexpr uint16_t kKeyboardProduct = 0x0001;
 constexpr uint16_t kPointerProduct = 0x0002;
-
-bool writeReport(int fd, const input_event* events, size_t count) {
-  const size_t bytes = count * sizeof(input_event);
-  for (;;) {
-    ssize_t written = ::write(fd, events, bytes);
-    if (written == static_cast<ssize_t>(bytes)) return true;
-    if (written < 0 && errno == EINTR) continue;
-    if (written >= 0) errno = EIO;
-    return false;
-  }
-}
-
-input_event event(uint16_t type, uint16_t code, int32_t value) {
-  input_event e{};
-  e.type = type;
-  e.code = code;
-  e.value = value;
-  return e;
-}
 
 // Describes the keyboard: every key the agent can send. The libevdev object
 // is only a template; the uinput device is made from it.
@@ -74,23 +56,23 @@ std::string nodeOf(libevdev_uinput* uinput) {
 }  // namespace
 
 bool writeKeyReport(int fd, uint16_t evdevCode, bool down) {
-  const std::array<input_event, 2> events = {event(EV_KEY, evdevCode, down ? 1 : 0),
-                                             event(EV_SYN, SYN_REPORT, 0)};
-  return writeReport(fd, events.data(), events.size());
+  const std::array<input_event, 2> events = {inputEvent(EV_KEY, evdevCode, down ? 1 : 0),
+                                             inputEvent(EV_SYN, SYN_REPORT, 0)};
+  return writeEvents(fd, events);
 }
 
 bool writeScrollReport(int fd, const ScrollFrame& frame) {
   std::array<input_event, 5> events{};
   size_t n = 0;
   auto add = [&](uint16_t code, int32_t value) {
-    if (value != 0) events[n++] = event(EV_REL, code, value);
+    if (value != 0) events[n++] = inputEvent(EV_REL, code, value);
   };
   add(REL_WHEEL_HI_RES, frame.verticalHiRes);
   add(REL_WHEEL, frame.verticalLines);
   add(REL_HWHEEL_HI_RES, frame.horizontalHiRes);
   add(REL_HWHEEL, frame.horizontalLines);
-  events[n++] = event(EV_SYN, SYN_REPORT, 0);
-  return writeReport(fd, events.data(), n);
+  events[n++] = inputEvent(EV_SYN, SYN_REPORT, 0);
+  return writeEvents(fd, std::span(events.data(), n));
 }
 
 UinputOutput::UinputOutput(Clock& clock, std::string devicePath, Clock::Duration retryInterval)

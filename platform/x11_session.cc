@@ -119,13 +119,13 @@ std::optional<WindowClass> X11Session::activeWindowClass() {
   return result;
 }
 
-std::optional<ScreenPoint> X11Session::pointerPosition() {
+std::optional<PointF> X11Session::pointerPosition() {
   std::lock_guard lock(mutex_);
   if (!connect()) return std::nullopt;
   Reply<xcb_query_pointer_reply_t> reply(
       xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root_), nullptr));
   if (!reply) return std::nullopt;
-  return ScreenPoint{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
+  return PointF{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
 }
 
 bool X11Session::supportsShowingDesktop() {

@@ -31,7 +31,7 @@ class X11Session : public ActiveWindowQuery, public PointerLocator {
 
   std::optional<WindowClass> activeWindowClass() override;
   // In root-window pixels.
-  std::optional<ScreenPoint> pointerPosition() override;
+  std::optional<PointF> pointerPosition() override;
 
   // The window manager announces _NET_SHOWING_DESKTOP in _NET_SUPPORTED.
   bool supportsShowingDesktop();

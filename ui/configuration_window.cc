@@ -19,12 +19,12 @@ QString qs(const std::string& s) {
   return QString::fromStdString(s);
 }
 
-Frame frameOf(const QWidget* w) {
+RectF frameOf(const QWidget* w) {
   QRect r = w->geometry();
   return {double(r.x()), double(r.y()), double(r.width()), double(r.height())};
 }
 
-QRect rectOf(const Frame& f) {
+QRect rectOf(const RectF& f) {
   return QRect(int(std::lround(f.x)), int(std::lround(f.y)), int(std::lround(f.width)),
                int(std::lround(f.height)));
 }
@@ -155,7 +155,7 @@ void ConfigurationWindow::showPicture(const std::string& path) {
   outlets_->mouseImage->setPixmap(picture);
 }
 
-void ConfigurationWindow::moveBadge(int index, const Frame& frame) {
+void ConfigurationWindow::moveBadge(int index, const RectF& frame) {
   auto& o = *outlets_;
   QLabel* badges[] = {o.B1Image, o.B2Image, o.B3Image, o.B4Image, o.B5Image, o.B6Image};
   QLabel* badge = badges[index];

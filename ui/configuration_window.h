@@ -70,7 +70,7 @@ class ConfigurationWindow : public QObject {
  private:
   void showPicture(const std::string& path);
   WindowGeometry measure() const;
-  void moveBadge(int index, const Frame& frame);
+  void moveBadge(int index, const RectF& frame);
 
   InterfaceState& state_;
   Settings& settings_;

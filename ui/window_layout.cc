@@ -38,7 +38,7 @@ WindowPlan planWindow(const DeviceRecord& record, int32_t deviceCount, const Win
 
   // The column's measures. The arithmetic runs with y upwards from the
   // bottom of buttonView, as the column is laid out from its top down.
-  const Frame& p = g.mouseImage;
+  const RectF& p = g.mouseImage;
   const float half = static_cast<float>(g.badges[0].height * 0.5);
   const double x = std::trunc(g.popUps[0].x);
   const double viewHeight = g.buttonViewHeight;
@@ -69,19 +69,19 @@ WindowPlan planWindow(const DeviceRecord& record, int32_t deviceCount, const Win
     SlotPlacement& slot = plan.slotPlan[s];
     if (!slot.visible) continue;
     const double labelY = top - offset;
-    const Frame& popUp = g.popUps[s];
+    const RectF& popUp = g.popUps[s];
     const double popUpY = labelY + gap;
     slot.popUp = {x, flipped(popUpY, popUp.height), popUp.width, popUp.height};
     const double shortcutY = popUpY - (popUp.height + 2);
     slot.shortcutLabel = {x, flipped(shortcutY, popUp.height), popUp.width - 10, popUp.height};
-    const Frame& caption = g.captions[s];
+    const RectF& caption = g.captions[s];
     slot.caption = {x, flipped(labelY, caption.height), caption.width, caption.height};
     slot.captionNumber = c + 1;
 
     // The badge sits on the button's point of the picture. Each extra slot
     // takes the position the model gives for the entry that matched it.
-    PicturePoint point = s < 3 ? record.buttonPos[kSlotButton[s]] : record.extraPos[extraEntry[s]];
-    const Frame& badge = g.badges[c];
+    PointF point = s < 3 ? record.buttonPos[kSlotButton[s]] : record.extraPos[extraEntry[s]];
+    const RectF& badge = g.badges[c];
     BadgePlacement& placement = plan.badges[c];
     placement.visible = true;
     placement.frame = {p.x + point.x * scale - half, p.y + point.y * scale + half - badge.height,

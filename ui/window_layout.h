@@ -5,41 +5,35 @@
 #include <array>
 #include <cstdint>
 
+#include "core/geometry.h"
 #include "device/device_record.h"
 #include "ui/slot_menus.h"
 
 namespace velt {
 
-// A frame in its parent's coordinates, origin at the top left, y downwards.
-struct Frame {
-  double x = 0;
-  double y = 0;
-  double width = 0;
-  double height = 0;
-  bool operator==(const Frame&) const = default;
-};
-
-// The frames of the window's fixed controls, as laid out in the interface file.
+// Frames are in their parent's coordinates, origin at the top left, y
+// downwards. The frames of the window's fixed controls, as laid out in the
+// interface file:
 struct WindowGeometry {
-  Frame mouseImage;                        // in the picture area
-  std::array<Frame, kSlotCount> badges;    // B1Image..B6Image, same parent as mouseImage
-  std::array<Frame, kSlotCount> popUps;    // funcList1..6, in buttonView
-  std::array<Frame, kSlotCount> captions;  // textB3..textHid3, in buttonView
+  RectF mouseImage;                        // in the picture area
+  std::array<RectF, kSlotCount> badges;    // B1Image..B6Image, same parent as mouseImage
+  std::array<RectF, kSlotCount> popUps;    // funcList1..6, in buttonView
+  std::array<RectF, kSlotCount> captions;  // textB3..textHid3, in buttonView
   double buttonViewHeight = 0;
 };
 
 struct SlotPlacement {
   bool visible = false;
   bool enabled = false;
-  Frame popUp;
-  Frame caption;
-  Frame shortcutLabel;
+  RectF popUp;
+  RectF caption;
+  RectF shortcutLabel;
   int captionNumber = 0;  // the running number shown after the "button" text
 };
 
 struct BadgePlacement {
   bool visible = false;
-  Frame frame;  // where the badge moves to
+  RectF frame;  // where the badge moves to
 };
 
 struct WindowPlan {

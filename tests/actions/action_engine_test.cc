@@ -142,7 +142,7 @@ TEST_F(ActionEngineTest, PresentationKeysOnlyWhileImpressIsActive) {
   EXPECT_TRUE(input.take().empty());
 }
 
-TEST_F(ActionEngineTest, WheelModesLastWhileHeld) {
+TEST_F(ActionEngineTest, PointerModesLastWhileHeld) {
   press(23);
   EXPECT_EQ(modes.wheelMode.load(), kWheelHorizontal);
   release(23);
@@ -152,15 +152,15 @@ TEST_F(ActionEngineTest, WheelModesLastWhileHeld) {
   release(24);
   EXPECT_EQ(modes.wheelMode.load(), kWheelOff);
   EXPECT_EQ(overlay.calls, std::vector<std::string>(4, "wheel tap 0.000000"));
-}
 
-TEST_F(ActionEngineTest, MotionModesRecordTheAnchorFirst) {
-  pointer.at = ScreenPoint{100, 200};
+  // Motion modes record the anchor first.
+  overlay.calls.clear();
+  pointer.at = PointF{100, 200};
   press(25);
   EXPECT_EQ(modes.motionMode.load(), kMotionScroll);
   EXPECT_EQ(modes.pointerAnchorX.load(), 100);
   EXPECT_EQ(modes.pointerAnchorY.load(), 200);
-  pointer.at = ScreenPoint{5, 6};
+  pointer.at = PointF{5, 6};
   press(26);
   EXPECT_EQ(modes.motionMode.load(), kMotionVolume);
   EXPECT_EQ(modes.pointerAnchorX.load(), 5);
@@ -171,7 +171,7 @@ TEST_F(ActionEngineTest, MotionModesRecordTheAnchorFirst) {
 }
 
 TEST_F(ActionEngineTest, SpotlightAndMagnifier) {
-  pointer.at = ScreenPoint{10, 20};
+  pointer.at = PointF{10, 20};
   press(18);
   EXPECT_EQ(modes.pointerAnchorX.load(), 10);
   EXPECT_TRUE(overlay.calls.empty());  // the press goes through the main thread

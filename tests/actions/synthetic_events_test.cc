@@ -54,15 +54,13 @@ TEST_F(SyntheticEventsTest, ModifierBookkeeping) {
   EXPECT_EQ(input.take(), Events{keyUp(KEY_LEFTMETA)});
 }
 
-TEST_F(SyntheticEventsTest, KeyCodesBeyondAByteUseTheirLowByte) {
+TEST_F(SyntheticEventsTest, KeyCodesBeyondAByteUseTheirLowByteAndKeylessOnesAreLoggedOnce) {
   events.keyDown(300);  // 300 & 0xFF = 44, the slash key
   events.keyUp(300);
   events.keyDown(kVkCommand + 256);  // not a modifier: the whole value is tested
   EXPECT_EQ(events.modifierState(), 0u);
   EXPECT_EQ(input.take(), (Events{keyDown(KEY_SLASH), keyUp(KEY_SLASH), keyDown(KEY_LEFTMETA)}));
-}
 
-TEST_F(SyntheticEventsTest, KeysWithoutAKeyAreDroppedAndLoggedOnce) {
   events.keyDown(52);
   events.keyUp(52);
   events.tapSystemKey(3);
@@ -122,7 +120,7 @@ TEST_F(SyntheticEventsTest, SmallScrollStepsAddUpExactly) {
 
 TEST_F(SyntheticEventsTest, PointerAnchor) {
   PointerModeState modes;
-  pointer.at = ScreenPoint{640.5, 480};
+  pointer.at = PointF{640.5, 480};
   events.recordPointerAnchor(modes);
   EXPECT_EQ(modes.pointerAnchorX.load(), 640.5);
   EXPECT_EQ(modes.pointerAnchorY.load(), 480);

@@ -7,14 +7,9 @@
 namespace velt {
 namespace {
 
-TEST(FunctionCatalogue, CodesInPopUpOrder) {
-  const uint8_t expected[] = {0,  255, 2,  3,  255, 1,   4,  5,   6,  30, 16,  255, 7,
-                              8,  9,   10, 11, 12,  255, 13, 14,  15, 27, 255, 17,  18,
-                              19, 20,  21, 22, 255, 23,  24, 255, 25, 26, 255, 28,  29};
-  ASSERT_EQ(std::size(expected), FunctionCatalogue().size());
-  for (size_t i = 0; i < std::size(expected); ++i) {
-    EXPECT_EQ(FunctionCatalogue()[i].code, expected[i]) << "position " << i;
-  }
+TEST(FunctionCatalogue, EveryCodeOnce) {
+  // The order itself shows in the slot menus and is tested there.
+  ASSERT_EQ(FunctionCatalogue().size(), 39u);
   // Every action code 1 to 30 appears exactly once.
   std::multiset<int> codes;
   for (const auto& e : FunctionCatalogue()) codes.insert(e.code);

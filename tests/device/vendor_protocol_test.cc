@@ -74,30 +74,6 @@ TEST(ClassificationTest, RulesInOrder) {
   }
 }
 
-TEST(ClassificationTest, VirtualMiceDescriptorsClassifyAsTheirType) {
-  const std::map<std::string, std::vector<DeviceKind>> expected = {
-      {"QR-350", {DeviceKind::Type1Mouse, DeviceKind::Type1Input}},
-      {"QR-360", {DeviceKind::Type1Mouse, DeviceKind::Type1Input}},
-      {"QR-450", {DeviceKind::Type2}},
-      {"QR-460", {DeviceKind::Type2}},
-      {"QR-250", {DeviceKind::Type6}},
-      {"QR-550", {DeviceKind::Type10}},
-      {"QR-150", {DeviceKind::Ignored, DeviceKind::Type7}},
-      {"QR-160", {DeviceKind::Ignored, DeviceKind::Type7}},
-      {"Other mouse", {DeviceKind::OtherMouse}},
-  };
-  ASSERT_EQ(virtualMice().size(), expected.size());
-  for (const VirtualMouse& m : virtualMice()) {
-    ASSERT_EQ(m.interfaces.size(), expected.at(m.model).size()) << m.model;
-    for (size_t i = 0; i < m.interfaces.size(); ++i) {
-      HidDeviceInfo info = makeHidDeviceInfo("n", m.vendorId, m.productId, m.serialNumber,
-                                             m.interfaces[i].reportDescriptor, 0);
-      ASSERT_EQ(info.problem, "") << m.model;
-      EXPECT_EQ(classifyDevice(info.properties), expected.at(m.model)[i]) << m.model << " " << i;
-    }
-  }
-}
-
 TEST(ConfigurationReportTest, MaskTakesTheAssignedButtonsTheModelOffers) {
   EXPECT_EQ(configurationMask(1, 0x1E, 0x1C, 0), 0x1C);
   EXPECT_EQ(configurationMask(1, 0x18, 0x1C, 0), 0x18);

@@ -1,5 +1,6 @@
 // Fakes for the overlay's collaborators: the device layer's button-mask
-// hand-off, the action engine's scroll and volume output, the overlay window.
+// hand-off, the action engine's scroll and volume output, the overlay window;
+// and the taps wired to them.
 #pragma once
 
 #include <string>
@@ -10,6 +11,7 @@
 #include "overlay/overlay_controller.h"
 #include "overlay/pointer_output.h"
 #include "overlay/pointer_taps.h"
+#include "tests/support/test_support.h"
 
 namespace velt::testing {
 
@@ -59,6 +61,36 @@ struct FakeOverlayWindow : OverlayWindowPort {
     size_t n = 0;
     for (const auto& c : calls) n += c == call;
     return n;
+  }
+};
+
+// The three taps over the fakes above, as the input thread sees them.
+struct TapsRig {
+  PointerModeState modes;
+  Settings settings;
+  FakeButtonMaskSink buttons;
+  FakePointerOutput output;
+  FakeOverlayTarget overlay;
+  ManualDelayedTasks delayed;
+  PointerTaps taps{modes, settings, &buttons, output, overlay, delayed};
+
+  // Holds the pointer modes and re-evaluates both taps at once, as the
+  // dispatcher does on a pointer-mode press or release.
+  void hold(int32_t wheelMode, int32_t motionMode) {
+    modes.wheelMode = wheelMode;
+    modes.motionMode = motionMode;
+    reevaluate();
+  }
+  // The overlay comes up in drawMode.
+  void showOverlay(int32_t drawMode) {
+    overlay.visible = true;
+    overlay.mode = drawMode;
+    reevaluate();
+  }
+  void reevaluate() {
+    taps.scheduleWheelTapUpdate(0);
+    taps.scheduleMotionTapUpdate(0);
+    delayed.advance({});
   }
 };
 

@@ -3,42 +3,23 @@
 #include "platform/evdev_frame_filter.h"
 #include "tests/overlay/overlay_fakes.h"
 #include "tests/platform/input_events.h"
-#include "tests/support/test_support.h"
 
 namespace velt {
 namespace {
 
 using testing::Events;
-using testing::FakeButtonMaskSink;
-using testing::FakeOverlayTarget;
-using testing::FakePointerOutput;
 using testing::frame;
 using testing::key;
-using testing::ManualDelayedTasks;
 using testing::rel;
 
-class FrameFilterTest : public ::testing::Test {
+class FrameFilterTest : public ::testing::Test, public testing::TapsRig {
  protected:
-  PointerModeState modes;
-  Settings settings;
-  FakeButtonMaskSink buttons;
-  FakePointerOutput output;
-  FakeOverlayTarget overlay;
-  ManualDelayedTasks delayed;
-  PointerTaps taps{modes, settings, &buttons, output, overlay, delayed};
   FrameFilter filter{taps};
 
   Events run(const Events& in) {
     Events out;
     filter.filter(in, out);
     return out;
-  }
-  void hold(int32_t wheelMode, int32_t motionMode) {
-    modes.wheelMode = wheelMode;
-    modes.motionMode = motionMode;
-    taps.scheduleWheelTapUpdate(0);
-    taps.scheduleMotionTapUpdate(0);
-    delayed.advance({});
   }
 };
 
@@ -74,9 +55,7 @@ TEST_F(FrameFilterTest, WheelModeTakesNotchesAndTheStepsBetweenThem) {
 }
 
 TEST_F(FrameFilterTest, TheWheelPassesThePointerDot) {
-  overlay.visible = true;
-  overlay.mode = kDrawPointerDot;
-  hold(kWheelOff, kMotionOff);
+  showOverlay(kDrawPointerDot);
   Events in = frame({rel(REL_WHEEL, 1), rel(REL_WHEEL_HI_RES, 120)});
   EXPECT_EQ(run(in), in);
   Events fraction = frame({rel(REL_WHEEL_HI_RES, 60)});

@@ -9,7 +9,6 @@
 
 #include "tests/overlay/overlay_fakes.h"
 #include "tests/platform/input_events.h"
-#include "tests/support/test_support.h"
 
 namespace velt {
 namespace {
@@ -17,6 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::Events;
 using testing::frame;
+using testing::joined;
 using testing::key;
 using testing::rel;
 
@@ -74,15 +74,8 @@ class RecordingSink : public InputSink {
   Received& received_;
 };
 
-class InputLoopTest : public ::testing::Test {
+class InputLoopTest : public ::testing::Test, public testing::TapsRig {
  protected:
-  PointerModeState modes;
-  Settings settings;
-  testing::FakeButtonMaskSink buttons;
-  testing::FakePointerOutput output;
-  testing::FakeOverlayTarget overlay;
-  testing::ManualDelayedTasks delayed;
-  PointerTaps taps{modes, settings, &buttons, output, overlay, delayed};
   Received received;
   bool sourceDestroyed = false;
   int writer = -1;
@@ -123,20 +116,14 @@ class InputLoopTest : public ::testing::Test {
 };
 
 TEST_F(InputLoopTest, PassesFramesOnToTheCopy) {
-  Events motion = frame({rel(REL_X, 5), rel(REL_Y, -1)});
-  send(motion);
-  send(frame({key(BTN_LEFT, 1)}));
-  Events expected = motion;
-  Events press = frame({key(BTN_LEFT, 1)});
-  expected.insert(expected.end(), press.begin(), press.end());
+  Events expected = joined({frame({rel(REL_X, 5), rel(REL_Y, -1)}), frame({key(BTN_LEFT, 1)})});
+  send(expected);
   EXPECT_EQ(received.waitFor(expected.size()), expected);
 }
 
 TEST_F(InputLoopTest, AFrameBrokenByLostEventsIsDropped) {
-  Events events = {rel(REL_X, 7), testing::event(EV_SYN, SYN_DROPPED, 0)};
   Events after = frame({rel(REL_Y, 2)});
-  events.insert(events.end(), after.begin(), after.end());
-  send(events);
+  send(joined({{rel(REL_X, 7), inputEvent(EV_SYN, SYN_DROPPED, 0)}, after}));
   EXPECT_EQ(received.waitFor(after.size()), after);
 }
 
@@ -147,10 +134,7 @@ TEST_F(InputLoopTest, AnUnpluggedMouseLeavesNothingPressed) {
   received.waitFor(2);
   EXPECT_EQ(unplug(), "mouse");
   EXPECT_TRUE(sourceDestroyed);
-  Events expected = frame({key(BTN_LEFT, 1)});
-  Events release = frame({key(BTN_LEFT, 0)});
-  expected.insert(expected.end(), release.begin(), release.end());
-  EXPECT_EQ(received.waitFor(4), expected);
+  EXPECT_EQ(received.waitFor(4), joined({frame({key(BTN_LEFT, 1)}), frame({key(BTN_LEFT, 0)})}));
   EXPECT_EQ(buttons.masks, (std::vector<uint8_t>{0x04, 0x00}));
   EXPECT_EQ(log.count("test mouse has gone"), 1u);
 }
@@ -160,8 +144,7 @@ TEST_F(InputLoopTest, StoppingReleasesWhatTheCopyHolds) {
   received.waitFor(2);
   loop.stop();
   EXPECT_TRUE(sourceDestroyed);
-  EXPECT_EQ(received.waitFor(4),
-            (Events{key(BTN_RIGHT, 1), testing::report(), key(BTN_RIGHT, 0), testing::report()}));
+  EXPECT_EQ(received.waitFor(4), joined({frame({key(BTN_RIGHT, 1)}), frame({key(BTN_RIGHT, 0)})}));
 }
 
 }  // namespace

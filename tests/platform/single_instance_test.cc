@@ -2,33 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
-#include "tests/support/qt_test_support.h"
 #include "tests/support/test_support.h"
 
 namespace velt {
 namespace {
 
-TEST(SingleInstance, SecondCopyHandsOverToTheFirst) {
-  testing::TempDir dir;
-  SingleInstance first(dir.path(), "agent");
-  ASSERT_TRUE(first.acquire());
-  int reopened = 0;
-  QObject::connect(&first, &SingleInstance::reopenRequested, [&] { ++reopened; });
-
-  SingleInstance second(dir.path(), "agent");
-  EXPECT_FALSE(second.acquire());
-  // The hand-over needs the first copy's event loop; run it meanwhile.
-  bool answered = false;
-  std::thread asker([&] {
-    SingleInstance third(dir.path(), "agent");
-    answered = third.askRunningCopyToReopen(2000);
-  });
-  EXPECT_TRUE(testing::processEventsUntil([&] { return reopened == 1; }));
-  asker.join();
-  EXPECT_TRUE(answered);
-}
+// The hand-over to a running copy is tested with the application delegate.
 
 TEST(SingleInstance, LockIsFreedWithItsHolderAndStaleSocketsGo) {
   testing::TempDir dir;

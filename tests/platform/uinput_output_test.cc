@@ -65,28 +65,19 @@ TEST(UinputOutput, ANodeThatIsNotUinputFailsCleanly) {
   EXPECT_TRUE(output.keyboardNode().empty());
 }
 
-// Reads the next event of the given type from fd, waiting up to a second.
-std::optional<input_event> nextEvent(libevdev* dev, uint16_t type) {
-  for (;;) {
-    pollfd p{libevdev_get_fd(dev), POLLIN, 0};
-    if (!libevdev_has_event_pending(dev) && poll(&p, 1, 1000) <= 0) return std::nullopt;
-    input_event e{};
-    int rc = libevdev_next_event(dev, LIBEVDEV_READ_FLAG_NORMAL, &e);
-    if (rc == LIBEVDEV_READ_STATUS_SUCCESS && e.type == type) return e;
-    if (rc < 0 && rc != -EAGAIN) return std::nullopt;
-  }
-}
-
 using Codes = std::vector<std::pair<uint16_t, int32_t>>;
 
-// The code and value of the next count events of type; fewer when they do not
-// come.
+// The code and value of the next count events of type, waiting up to a
+// second for each; fewer when they do not come.
 Codes read(libevdev* dev, uint16_t type, size_t count) {
   Codes out;
   while (out.size() < count) {
-    auto e = nextEvent(dev, type);
-    if (!e) break;
-    out.emplace_back(e->code, e->value);
+    pollfd p{libevdev_get_fd(dev), POLLIN, 0};
+    if (!libevdev_has_event_pending(dev) && poll(&p, 1, 1000) <= 0) break;
+    input_event e{};
+    int rc = libevdev_next_event(dev, LIBEVDEV_READ_FLAG_NORMAL, &e);
+    if (rc == LIBEVDEV_READ_STATUS_SUCCESS && e.type == type) out.emplace_back(e.code, e.value);
+    if (rc < 0 && rc != -EAGAIN) break;
   }
   return out;
 }

@@ -3,21 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <cstdlib>
 
+#include "tests/support/test_support.h"
+
 namespace velt::testing {
 
 bool processEventsUntil(const std::function<bool()>& done, int timeoutMs) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
+  return waitUntil(done, std::chrono::milliseconds(timeoutMs),
+                   [] { QApplication::processEvents(QEventLoop::AllEvents, 20); });
 }
 
 void whenModalOpens(std::function<void()> action) {

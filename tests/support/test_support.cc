@@ -191,11 +191,16 @@ std::string scrollText(const ScrollFrame& f) {
          " h " + std::to_string(f.horizontalHiRes) + "/" + std::to_string(f.horizontalLines);
 }
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
+               const std::function<void()>& meanwhile) {
   const auto end = std::chrono::steady_clock::now() + timeout;
   while (!condition()) {
     if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (meanwhile) {
+      meanwhile();
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
   return true;
 }

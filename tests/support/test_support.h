@@ -123,18 +123,20 @@ class RecordingInput : public SyntheticInput {
 // A pointer that is where the test puts it, or nowhere.
 class FixedPointer : public PointerLocator {
  public:
-  std::optional<ScreenPoint> pointerPosition() override { return at; }
-  std::optional<ScreenPoint> at;
+  std::optional<PointF> pointerPosition() override { return at; }
+  std::optional<PointF> at;
 };
 
 std::string keyDown(uint16_t evdevCode);
 std::string keyUp(uint16_t evdevCode);
 std::string scrollText(const ScrollFrame& frame);
 
-// Checks condition every millisecond until it holds or timeout passes, for
-// results that another thread produces. Returns whether it held.
+// Checks condition until it holds or timeout passes, for results that another
+// thread produces; between checks runs meanwhile (by default a 1 ms sleep).
+// Returns whether it held.
 bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+               std::chrono::milliseconds timeout = std::chrono::seconds(10),
+               const std::function<void()>& meanwhile = {});
 
 // One call of runButtonFunction.
 struct ButtonCall {

@@ -28,7 +28,7 @@ DeviceRecord mouse(int32_t buttonMask) {
   return r;
 }
 
-void addExtra(DeviceRecord& r, int32_t down, int32_t up, PicturePoint pos) {
+void addExtra(DeviceRecord& r, int32_t down, int32_t up, PointF pos) {
   r.extraDown[r.extraCount] = down;
   r.extraUp[r.extraCount] = up;
   r.extraPos[r.extraCount] = pos;
@@ -36,7 +36,7 @@ void addExtra(DeviceRecord& r, int32_t down, int32_t up, PicturePoint pos) {
 }
 
 // Badge positions go through single-precision arithmetic.
-void expectNear(const Frame& actual, const Frame& expected) {
+void expectNear(const RectF& actual, const RectF& expected) {
   EXPECT_NEAR(actual.x, expected.x, 1e-3);
   EXPECT_NEAR(actual.y, expected.y, 1e-3);
   EXPECT_EQ(actual.width, expected.width);
@@ -49,21 +49,18 @@ int visibleSlots(const WindowPlan& plan) {
   return n;
 }
 
-TEST(WindowLayout, NoDeviceShowsOnlyTheMessage) {
-  WindowPlan plan = planWindow(DeviceRecord{}, 0, geometry());
-  EXPECT_FALSE(plan.deviceFound);
-  EXPECT_TRUE(plan.devMsgVisible);
-  EXPECT_FALSE(plan.modelNameVisible || plan.modelTitleVisible || plan.deviceListVisible ||
-               plan.mouseImageVisible);
-  EXPECT_EQ(visibleSlots(plan), 0);
-  for (const auto& b : plan.badges) EXPECT_FALSE(b.visible);
-}
+TEST(WindowLayout, MessageWithoutADeviceNameForOnePickerForTwo) {
+  WindowPlan none = planWindow(DeviceRecord{}, 0, geometry());
+  EXPECT_FALSE(none.deviceFound);
+  EXPECT_TRUE(none.devMsgVisible);
+  EXPECT_FALSE(none.modelNameVisible || none.modelTitleVisible || none.deviceListVisible ||
+               none.mouseImageVisible);
+  EXPECT_EQ(visibleSlots(none), 0);
+  for (const auto& b : none.badges) EXPECT_FALSE(b.visible);
 
-TEST(WindowLayout, NameForOneDevicePickerForTwo) {
   WindowPlan one = planWindow(mouse(4 | 8 | 16), 1, geometry());
-  EXPECT_TRUE(one.modelNameVisible);
+  EXPECT_TRUE(one.modelNameVisible && one.mouseImageVisible);
   EXPECT_FALSE(one.modelTitleVisible || one.deviceListVisible || one.devMsgVisible);
-  EXPECT_TRUE(one.mouseImageVisible);
 
   WindowPlan two = planWindow(mouse(4 | 8 | 16), 2, geometry());
   EXPECT_FALSE(two.modelNameVisible);
@@ -83,17 +80,17 @@ TEST(WindowLayout, ColumnAndBadgesForButtonsTwoAndFour) {
 
   // avail = 450, step = 225; the first caption ends 30 below the top, its
   // pop-up starts 2 below that and the shortcut label 2 below the pop-up.
-  EXPECT_EQ(first.caption, (Frame{16, 12, 200, 18}));
-  EXPECT_EQ(first.popUp, (Frame{16, 32, 260, 26}));
-  EXPECT_EQ(first.shortcutLabel, (Frame{16, 60, 250, 26}));
-  EXPECT_EQ(third.caption, (Frame{16, 237, 200, 18}));
-  EXPECT_EQ(third.popUp, (Frame{16, 257, 260, 26}));
+  EXPECT_EQ(first.caption, (RectF{16, 12, 200, 18}));
+  EXPECT_EQ(first.popUp, (RectF{16, 32, 260, 26}));
+  EXPECT_EQ(first.shortcutLabel, (RectF{16, 60, 250, 26}));
+  EXPECT_EQ(third.caption, (RectF{16, 237, 200, 18}));
+  EXPECT_EQ(third.popUp, (RectF{16, 257, 260, 26}));
 
   // Badges 1 and 2 centred on buttonPos entries 2 and 4; scale 0.4.
   EXPECT_TRUE(plan.badges[0].visible && plan.badges[1].visible);
   EXPECT_FALSE(plan.badges[2].visible);
-  expectNear(plan.badges[0].frame, Frame{20 + 80 - 12, 40 + 40 - 12, 24, 24});
-  expectNear(plan.badges[1].frame, Frame{20 + 160 - 12, 40 + 80 - 12, 24, 24});
+  expectNear(plan.badges[0].frame, RectF{20 + 80 - 12, 40 + 40 - 12, 24, 24});
+  expectNear(plan.badges[1].frame, RectF{20 + 160 - 12, 40 + 80 - 12, 24, 24});
 }
 
 TEST(WindowLayout, StepIsWholeNumberDivision) {
@@ -118,7 +115,7 @@ TEST(WindowLayout, ExtraButtonsMatchByBothCodes) {
   EXPECT_TRUE(plan.slotPlan[4].visible && plan.slotPlan[4].enabled);
   EXPECT_EQ(plan.slotPlan[4].captionNumber, 1);
   EXPECT_EQ(plan.slotPlan[4].caption.y, 12);  // the first row
-  expectNear(plan.badges[0].frame, Frame{20 + 200 - 12, 40 + 100 - 12, 24, 24});
+  expectNear(plan.badges[0].frame, RectF{20 + 200 - 12, 40 + 100 - 12, 24, 24});
 
   // A press code of one button with the release code of another matches no
   // slot; nor do entries past extraCount.
@@ -126,17 +123,15 @@ TEST(WindowLayout, ExtraButtonsMatchByBothCodes) {
   addExtra(odd, 0xFE, 0xFA, {1, 1});
   odd.extraDown[1] = odd.extraUp[1] = 0xFC;
   EXPECT_EQ(visibleSlots(planWindow(odd, 1, geometry())), 0);
-}
 
-TEST(WindowLayout, ExtraBadgeSitsOnItsOwnEntry) {
   // The model lists an unmatched entry first: slot 5's badge still goes to
   // the position of the entry that matched it.
-  DeviceRecord r = mouse(4);
-  addExtra(r, 0xFE, 0xFA, {0, 0});
-  addExtra(r, 0xFA, 0xFA, {250, 500});
-  WindowPlan plan = planWindow(r, 1, geometry());
+  DeviceRecord later = mouse(4);
+  addExtra(later, 0xFE, 0xFA, {0, 0});
+  addExtra(later, 0xFA, 0xFA, {250, 500});
+  plan = planWindow(later, 1, geometry());
   EXPECT_TRUE(plan.slotPlan[4].visible);
-  expectNear(plan.badges[1].frame, Frame{20 + 100 - 12, 40 + 200 - 12, 24, 24});
+  expectNear(plan.badges[1].frame, RectF{20 + 100 - 12, 40 + 200 - 12, 24, 24});
 }
 
 }  // namespace

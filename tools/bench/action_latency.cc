@@ -35,7 +35,7 @@ class NullDeviceOutput : public SyntheticInput {
 
 class NoPointer : public PointerLocator {
  public:
-  std::optional<ScreenPoint> pointerPosition() override { return std::nullopt; }
+  std::optional<PointF> pointerPosition() override { return std::nullopt; }
 };
 
 class NoWindow : public ActiveWindowQuery {
