@@ -1,12 +1,11 @@
 #include "app/agent.h"
 
 #include "actions/key_codes.h"
-#include "app/fixed_device_directory.h"
 #include "core/log.h"
 
 namespace velt {
 
-Agent::Agent(FileLocations locations, std::unique_ptr<DeviceDirectory> devices)
+Agent::Agent(FileLocations locations, std::unique_ptr<FixedDeviceDirectory> devices)
     : locations_(std::move(locations)),
       store_(settings_, locations_.settingsFolder, locations_.defaultSettingsFile()),
       actions_(mainThread_, pointerModes_, systemClock()),
@@ -60,7 +59,7 @@ void Agent::stop() {
   // dispatcher as releases.
   overlay_.stop();
   deviceLayer_.stop();
-  if (auto* fixed = dynamic_cast<FixedDeviceDirectory*>(devicesOverride_.get())) fixed->shutdown();
+  if (devicesOverride_) devicesOverride_->shutdown();
   // Last, once no button is dispatched any more: no key stays held.
   actions_.stop();
 }

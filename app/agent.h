@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/action_system.h"
+#include "app/fixed_device_directory.h"
 #include "app/overlay_system.h"
 #include "core/file_locations.h"
 #include "core/pointer_modes.h"
@@ -23,7 +24,7 @@ class Agent {
  public:
   // devices: replaces the device layer as the window sees it (tests and
   // tools); nullptr uses the real one over hidraw.
-  explicit Agent(FileLocations locations, std::unique_ptr<DeviceDirectory> devices = nullptr);
+  explicit Agent(FileLocations locations, std::unique_ptr<FixedDeviceDirectory> devices = nullptr);
   // Stops whatever is still running.
   ~Agent();
 
@@ -55,7 +56,9 @@ class Agent {
   Settings& settings() { return settings_; }
   SettingsStore& settingsStore() { return store_; }
   const ModelCatalogue& modelCatalogue() const { return catalogue_; }
-  DeviceDirectory& devices() { return devicesOverride_ ? *devicesOverride_ : deviceLayer_; }
+  DeviceDirectory& devices() {
+    return devicesOverride_ ? static_cast<DeviceDirectory&>(*devicesOverride_) : deviceLayer_;
+  }
   DeviceLayer& deviceLayer() { return deviceLayer_; }
   MainThread& mainThread() { return mainThread_; }
   PointerModeState& pointerModes() { return pointerModes_; }
@@ -90,7 +93,7 @@ class Agent {
   OverlaySystem overlay_;
   HidrawTransport transport_;
   DeviceLayer deviceLayer_;
-  std::unique_ptr<DeviceDirectory> devicesOverride_;
+  std::unique_ptr<FixedDeviceDirectory> devicesOverride_;
   std::function<void(int)> quit_;
   bool stopped_ = false;
 };
