@@ -130,10 +130,16 @@ void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info
 
 void DeviceLayer::onDeviceRemoved(DeviceHandle device) {
   bool wasPresent;
+  uint8_t buttonsHeld = 0;
   {
     std::lock_guard lock(registryLock_);
+    if (const RegisteredDevice* d = registry_.find(device)) buttonsHeld = d->buttonsHeld;
     wasPresent = registry_.markRemoved(device);
   }
+  // A mouse that goes with buttons down never sends their release. While
+  // another mouse keeps the agent active nothing else would release them,
+  // and a held shortcut would stay pressed.
+  if (buttonsHeld != 0) postButtonMask(0);
   deviceChangeCountdown_.arm(kTicksAfterRemoval);
   if (wasPresent) {
     logFormat("device %" PRId64 " removed", device);
@@ -155,6 +161,7 @@ void DeviceLayer::onInputReport(DeviceHandle device, uint8_t reportId, const uin
     RegisteredDevice* d = registry_.find(device);
     if (!d) return;
     decoded = decodeInputReport(d->type, d->attributes.swap45 != 0, reportId, report, length);
+    if (decoded.status == DecodedReport::Buttons && decoded.hasMask) d->buttonsHeld = decoded.mask;
     if (decoded.status == DecodedReport::TooShort && !d->shortReportLogged) {
       d->shortReportLogged = true;
       char text[160];
