@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/uhid/uhid_nodes.h"
+
 struct libevdev;
 struct udev;
 struct udev_monitor;
@@ -61,18 +63,6 @@ class UeventMonitor {
   struct udev_monitor* monitor_ = nullptr;
 };
 
-// The nodes the kernel made for one HID device.
-struct HidNodes {
-  std::string hidraw;               // /dev/hidrawN
-  std::vector<std::string> events;  // /dev/input/eventN
-};
-
-// Waits until the HID device whose serial (uniq) is given has a hidraw node
-// and at least eventCount event nodes in /dev; sysfs enumeration through
-// libudev.
-std::optional<HidNodes> waitForHidNodes(std::string_view uniq, size_t eventCount,
-                                        milliseconds timeout);
-
 // The /dev/input/eventN of the input device at sysPath, once the node exists.
 std::optional<std::string> waitForEventNode(const std::string& sysPath, milliseconds timeout);
 
@@ -98,6 +88,8 @@ class EventReader {
   std::vector<input_event> frame(milliseconds timeout);
   // Drops what is queued.
   void drain();
+  // The keys and buttons the kernel holds as pressed on this device now.
+  std::vector<int> keysDown() const;
 
  private:
   int fd_ = -1;
