@@ -1,5 +1,7 @@
 #include "device/input_reports.h"
 
+#include <utility>
+
 #include "device/vendor_protocol.h"
 
 namespace velt {
@@ -62,25 +64,44 @@ void ButtonDispatcher::consumeButtonMask(uint8_t mask) {
   for (int n = 0; n <= 5; ++n) {
     const uint8_t bit = static_cast<uint8_t>(1u << n);
     if (!(changed & bit)) continue;
-    const ButtonAssignmentValue a = settings_.StandardButtonAssignments[n].load();
-    runner_.runButtonFunction(static_cast<uint8_t>(a.code), (mask & bit) ? 1 : 0,
+    const bool pressed = mask & bit;
+    ButtonAssignmentValue a = settings_.StandardButtonAssignments[n].load();
+    if (pressed) {
+      pressedStandard_[n] = a;
+    } else if (pressedStandard_[n]) {
+      a = *std::exchange(pressedStandard_[n], std::nullopt);
+    }
+    runner_.runButtonFunction(static_cast<uint8_t>(a.code), pressed ? 1 : 0,
                               static_cast<uint8_t>(a.op1), static_cast<uint8_t>(a.op2));
   }
 }
 
 void ButtonDispatcher::postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode) {
   for (size_t i = 0; i < ExtraButtonCodes.size(); ++i) {
-    ButtonAssignmentValue a = settings_.ExtraButtonAssignments[i].load();
-    if (a.code == 0) a.code = ExtraButtonDefaults[i];
     if (!extraButtonEnabled_[i].load(std::memory_order_relaxed)) continue;
-    const auto code = static_cast<uint8_t>(a.code);
-    const auto op1 = static_cast<uint8_t>(a.op1);
-    const auto op2 = static_cast<uint8_t>(a.op2);
-    if (pressCode != 0 && pressCode == ExtraButtonCodes[i].press) {
-      runner_.runButtonFunction(code, 1, op1, op2);
+    const bool press = pressCode != 0 && pressCode == ExtraButtonCodes[i].press;
+    const bool release = releaseCode != 0 && releaseCode == ExtraButtonCodes[i].release;
+    if (!press && !release) continue;
+    ButtonAssignmentValue current = settings_.ExtraButtonAssignments[i].load();
+    if (current.code == 0) current.code = ExtraButtonDefaults[i];
+    auto run = [&](const ButtonAssignmentValue& a, int pressed) {
+      runner_.runButtonFunction(static_cast<uint8_t>(a.code), pressed, static_cast<uint8_t>(a.op1),
+                                static_cast<uint8_t>(a.op2));
+    };
+    if (press) {
+      {
+        std::lock_guard lock(extraLock_);
+        pressedExtra_[i] = current;
+      }
+      run(current, 1);
     }
-    if (releaseCode != 0 && releaseCode == ExtraButtonCodes[i].release) {
-      runner_.runButtonFunction(code, 0, op1, op2);
+    if (release) {
+      ButtonAssignmentValue a = current;
+      {
+        std::lock_guard lock(extraLock_);
+        if (pressedExtra_[i]) a = *std::exchange(pressedExtra_[i], std::nullopt);
+      }
+      run(a, 0);
     }
   }
 }

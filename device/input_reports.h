@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 #include "core/button_function.h"
 #include "core/settings.h"
@@ -44,10 +45,14 @@ class ButtonDispatcher {
       : settings_(settings), extraButtonEnabled_(extraButtonEnabled), runner_(runner) {}
 
   // One call per changed bit 0 to 5 against the previous state, in bit
-  // order, serialised across threads. Bits 6 and 7 are remembered only.
+  // order, serialised across threads. Bits 6 and 7 are remembered only. A
+  // release carries the assignment its press was dispatched with, so a
+  // function changed while its button is held still ends (no key or pointer
+  // mode is left on).
   void consumeButtonMask(uint8_t mask);
   // A press with pressCode and/or a release with releaseCode, for each
   // enabled extra button whose codes they are. Runs on the caller's thread.
+  // As above, a release ends the function its press started.
   void postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode);
 
  private:
@@ -56,6 +61,12 @@ class ButtonDispatcher {
   ButtonFunctionRunner& runner_;
   std::mutex buttonDispatchLock_;
   uint8_t lastButtonMask_ = 0;  // guarded by buttonDispatchLock_
+  // What each held standard button was pressed with; guarded by
+  // buttonDispatchLock_.
+  std::array<std::optional<ButtonAssignmentValue>, 6> pressedStandard_;
+  std::mutex extraLock_;
+  // What each held extra button was pressed with; guarded by extraLock_.
+  std::array<std::optional<ButtonAssignmentValue>, 3> pressedExtra_;
 };
 
 }  // namespace velt

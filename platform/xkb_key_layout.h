@@ -33,7 +33,4 @@ class XkbKeyLayout : public KeyLayout {
   xkb_state* state_;
 };
 
-// The evdev key code of a macOS virtual key code, 0 when the key is unknown.
-int evdevKeyOf(int32_t virtualKeyCode);
-
 }  // namespace velt

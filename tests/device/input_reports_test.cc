@@ -117,5 +117,32 @@ TEST_F(ButtonDispatcherTest, ExtraButtonsHeldAndTapped) {
   EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{{7, 1, 0, 0}, {7, 0, 0, 0}}));
 }
 
+TEST_F(ButtonDispatcherTest, AReleaseEndsWhatItsPressStartedAfterAReassignment) {
+  // A shortcut held while the window reassigns its button: the release must
+  // still let go of the shortcut's keys, and a pointer mode must still end.
+  settings.StandardButtonAssignments[3].store({27, 8, 4});
+  dispatcher.consumeButtonMask(0x08);
+  settings.StandardButtonAssignments[3].store({13, 0, 0});
+  dispatcher.consumeButtonMask(0x00);
+  dispatcher.consumeButtonMask(0x08);  // the next press takes the new function
+  dispatcher.consumeButtonMask(0x00);
+
+  enabled[0] = true;
+  settings.ExtraButtonAssignments[0].store({23, 0, 0});
+  dispatcher.postExtraButtonCode(0xFE, 0);
+  settings.ExtraButtonAssignments[0].store({9, 0, 0});
+  dispatcher.postExtraButtonCode(0, 0xFD);
+  dispatcher.postExtraButtonCode(0, 0xFD);  // a release without a press takes the current one
+  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{
+                                {27, 1, 8, 4},
+                                {27, 0, 8, 4},
+                                {13, 1, 0, 0},
+                                {13, 0, 0, 0},
+                                {23, 1, 0, 0},
+                                {23, 0, 0, 0},
+                                {9, 0, 0, 0},
+                            }));
+}
+
 }  // namespace
 }  // namespace velt
