@@ -151,6 +151,9 @@ class Scenario {
     expectKeys(markers_, *keyboard_, std::string(what) + " pressed", down);
     mouse.sendButtons(0);
     if (!up.empty()) expectKeys(markers_, *keyboard_, std::string(what) + " released", up);
+    // The listener reads the mice in node order, not in the order they
+    // sent: let this release pass before another mouse presses.
+    std::this_thread::sleep_for(milliseconds(200));
   }
 
   void pressButtons() {

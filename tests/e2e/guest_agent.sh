@@ -1,3 +1,3 @@
 # Guest script: the agent against virtual mice of every type.
-syslogd -O /tmp/agent.log -s 4096
+mkdir -p /var/run && syslogd -O /tmp/agent.log
 velt-e2e-agent-scenario

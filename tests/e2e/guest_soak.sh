@@ -1,3 +1,3 @@
 # Guest script: hot-plug soak of the agent.
-syslogd -O /tmp/agent.log -s 4096
+mkdir -p /var/run && syslogd -O /tmp/agent.log
 velt-e2e-hotplug-soak 500
