@@ -6,6 +6,8 @@
 #include <linux/input-event-codes.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <thread>
@@ -91,6 +93,7 @@ class Scenario {
     // through of its other events via the clone belong here, together with
     // the wheel-mode scroll events, once the pointer modes run in the agent.
     terminate();
+    checkLog();
     return markers_.failures() == 0 ? 0 : 1;
   }
 
@@ -250,6 +253,20 @@ class Scenario {
       markers_.check(mouse->received(0).size() == configurationPassLength(d.type),
                      name + " gets one restore pass", describe(mouse->received(0)));
     }
+  }
+
+  // The log names each mouse with the model number its handshake gave.
+  void checkLog() {
+    std::ifstream file("/tmp/agent.log");
+    const std::string log{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    for (const VirtualMouse* m : pluggableMice()) {
+      if (!configurable(*m)) continue;
+      const std::string line = ": " + m->model + " (type " + std::to_string(m->type) + ", model " +
+                               std::to_string(m->modelNumber) + ")";
+      markers_.check(log.find(line) != std::string::npos, m->model + " identified in the log",
+                     "no line \"device N" + line + "\"");
+    }
+    markers_.check(log.find("exception") == std::string::npos, "no exception in the log");
   }
 
   Markers markers_;
