@@ -87,7 +87,10 @@ class Soak {
               std::to_string(keys.size()) + " keys down after round " + std::to_string(round));
         }
       }
-      anchor.reset();
+      if (anchor) {
+        anchor.reset();
+        std::this_thread::sleep_for(milliseconds(800));
+      }
       const Usage now = usage();
       series +=
           (series.empty() ? "" : ", ") + std::to_string(now.fds) + "/" + std::to_string(now.kb);
