@@ -1,5 +1,6 @@
 #include "app/agent.h"
 
+#include "actions/key_codes.h"
 #include "app/fixed_device_directory.h"
 #include "core/log.h"
 
@@ -9,9 +10,16 @@ Agent::Agent(FileLocations locations, std::unique_ptr<DeviceDirectory> devices)
     : locations_(std::move(locations)),
       store_(settings_, locations_.settingsFolder, locations_.defaultSettingsFile()),
       actions_(mainThread_, pointerModes_, systemClock()),
-      deviceLayer_({settings_, catalogue_, transport_, actions_.engine, eventTaps_, mainThread_,
-                    systemClock(), nullptr}),
+      pointerOutput_(actions_.events),
+      overlay_(settings_, store_, pointerModes_, mainThread_, pointerOutput_),
+      deviceLayer_({settings_, catalogue_, transport_, actions_.engine, overlay_.takeover,
+                    mainThread_, systemClock(), &overlay_.overlay}),
       devicesOverride_(std::move(devices)) {
+  actions_.engine.setOverlayControl(&overlay_.overlay);
+  actions_.engine.setTapControl(&overlay_.taps);
+  overlay_.taps.setButtonMaskSink(&deviceLayer_);
+  deviceLayer_.setRegistryObserver(&overlay_.takeover);
+  hooks.createOverlay = [this] { overlay_.createOverlayWindow(); };
   if (devicesOverride_) {
     hooks.initDeviceLayer = [] { return true; };
   } else {
@@ -25,6 +33,16 @@ Agent::Agent(FileLocations locations, std::unique_ptr<DeviceDirectory> devices)
 
 Agent::~Agent() {
   stop();
+  actions_.engine.setOverlayControl(nullptr);
+  actions_.engine.setTapControl(nullptr);
+}
+
+void Agent::ActionPointerOutput::postScrollEvent(double vertical, double horizontal) {
+  events.postScrollEvent(vertical, horizontal);
+}
+
+void Agent::ActionPointerOutput::volumeStep(bool up) {
+  events.tapSystemKey(up ? kMediaSoundUp : kMediaSoundDown);
 }
 
 void Agent::start() {
@@ -38,6 +56,9 @@ void Agent::start() {
 void Agent::stop() {
   if (stopped_) return;
   stopped_ = true;
+  // The mice go back to the system first; buttons they still held reach the
+  // dispatcher as releases.
+  overlay_.stop();
   deviceLayer_.stop();
   if (auto* fixed = dynamic_cast<FixedDeviceDirectory*>(devicesOverride_.get())) fixed->shutdown();
   // Last, once no button is dispatched any more: no key stays held.

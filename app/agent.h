@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "app/action_system.h"
-#include "app/stand_ins.h"
+#include "app/overlay_system.h"
 #include "core/file_locations.h"
 #include "core/pointer_modes.h"
 #include "core/settings.h"
@@ -32,8 +32,8 @@ class Agent {
   // order.
   struct StartupHooks {
     // Steps 2 to 4: the overlay window with its spotlight view and redraw
-    // loop. Nothing to do until the overlay is wired in.
-    std::function<void()> createOverlay = [] {};
+    // loop.
+    std::function<void()> createOverlay;
     // Step 7: the device layer and its event taps; false when they could
     // not be started.
     std::function<bool()> initDeviceLayer;
@@ -64,6 +64,8 @@ class Agent {
   // The overlay hooks itself in here, and its taps post scroll and volume
   // steps through actions().events.
   ActionSystem& actions() { return actions_; }
+  // The overlay, the pointer-mode taps and the takeover of the mice's input.
+  OverlaySystem& overlay() { return overlay_; }
 
  private:
   FileLocations locations_;
@@ -73,7 +75,19 @@ class Agent {
   QtMainThread mainThread_;
   PointerModeState pointerModes_;
   ActionSystem actions_;
-  NoEventTaps eventTaps_;
+
+  // The taps' scroll and volume steps, through the action engine's virtual
+  // pointer and media keys.
+  struct ActionPointerOutput : PointerOutput {
+    explicit ActionPointerOutput(SyntheticEvents& events) : events(events) {}
+    void postScrollEvent(double vertical, double horizontal) override;
+    void volumeStep(bool up) override;
+    SyntheticEvents& events;
+  };
+  ActionPointerOutput pointerOutput_;
+  // After the action engine its taps post through, before the device layer
+  // that drives it.
+  OverlaySystem overlay_;
   HidrawTransport transport_;
   DeviceLayer deviceLayer_;
   std::unique_ptr<DeviceDirectory> devicesOverride_;

@@ -131,17 +131,17 @@ bool parseModelDefinition(std::string_view json, const std::filesystem::path& fo
                     std::to_string(kMaxExtraButtons) + " allowed");
     }
     for (const auto& entry : *hid) {
-      ExtraButtonSpec spec;
-      if (!p.point(entry, "hid_num", spec.pos)) return false;
+      ExtraButtonSpec extra;
+      if (!p.point(entry, "hid_num", extra.pos)) return false;
       auto down = entry.find("down");
       auto up = entry.find("up");
       std::optional<double> dv, uv;
       if (down != entry.end()) dv = readDouble(*down);
       if (up != entry.end()) uv = readDouble(*up);
       if (!dv || !uv) return p.fail("an entry of \"hid_num\" lacks numeric down and up");
-      spec.down = truncateToInt32(*dv);
-      spec.up = truncateToInt32(*uv);
-      m.hidNum.push_back(spec);
+      extra.down = truncateToInt32(*dv);
+      extra.up = truncateToInt32(*uv);
+      m.hidNum.push_back(extra);
     }
   }
 
@@ -192,9 +192,9 @@ ModelCatalogue loadModelCatalogue(const std::filesystem::path& modelFolder) {
 const ModelDefinition* matchModel(const ModelCatalogue& catalogue, const DeviceIdentity& identity,
                                   ExtraButtonEnabled& extraButtonEnabled) {
   for (const auto& [name, model] : catalogue) {
-    for (const auto& spec : model.hidNum) {
+    for (const auto& extra : model.hidNum) {
       for (size_t i = 0; i < ExtraButtonCodes.size(); ++i) {
-        if (ExtraButtonCodes[i].press == spec.down && ExtraButtonCodes[i].release == spec.up) {
+        if (ExtraButtonCodes[i].press == extra.down && ExtraButtonCodes[i].release == extra.up) {
           extraButtonEnabled[i].store(true, std::memory_order_relaxed);
         }
       }

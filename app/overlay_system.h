@@ -1,0 +1,51 @@
+// The pointer modes and the overlay, one per process: the overlay's state
+// machine, the three taps, the takeover of the mice's input and, once the
+// application is up, the overlay window.
+//
+// The device layer creates the taps (takeover as EventTaps), tells them which
+// mice are registered (takeover as RegistryObserver) and hides the overlay
+// when the last mouse leaves (overlay). The action engine drives the overlay
+// (overlay as OverlayControl) and re-evaluates the taps after a pointer-mode
+// change (taps as TapControl).
+#pragma once
+
+#include <memory>
+
+#include "core/main_thread.h"
+#include "core/pointer_modes.h"
+#include "core/serial_queue.h"
+#include "core/settings.h"
+#include "core/settings_store.h"
+#include "device/device_directory.h"
+#include "overlay/overlay_controller.h"
+#include "overlay/overlay_window.h"
+#include "overlay/pointer_output.h"
+#include "overlay/pointer_taps.h"
+#include "platform/evdev_takeover.h"
+
+namespace velt {
+
+struct OverlaySystem {
+  // output: where scroll and volume steps go. Assigned standard buttons go
+  // to the device layer once it is set with taps.setButtonMaskSink.
+  OverlaySystem(Settings& settings, SettingsStore& store, PointerModeState& modes,
+                MainThread& mainThread, PointerOutput& output);
+  ~OverlaySystem();
+
+  // Main thread, once the QApplication exists: the overlay window, hidden.
+  void createOverlayWindow();
+  // Gives every mouse back to the system: no tap runs after this. Call
+  // before the action engine stops. Delayed jobs stop with the object.
+  void stop();
+
+  std::unique_ptr<TimerThread> timers;
+  OverlayController overlay;
+  PointerTaps taps;
+  EvdevTakeover takeover;
+
+ private:
+  const Settings& settings_;
+  std::unique_ptr<OverlayWindow> window_;
+};
+
+}  // namespace velt

@@ -1,0 +1,336 @@
+#include "platform/evdev_takeover.h"
+
+#include <fcntl.h>
+#include <libevdev/libevdev-uinput.h>
+#include <libevdev/libevdev.h>
+#include <libudev.h>
+#include <sys/ioctl.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "core/log.h"
+#include "core/number_text.h"
+
+namespace velt {
+namespace {
+
+using namespace std::chrono_literals;
+
+// How soon a mouse with a button held at takeover time is looked at again.
+constexpr auto kHeldButtonRetry = 200ms;
+
+std::string text(const char* s) {
+  return s ? std::string(s) : std::string();
+}
+
+std::string errorText(int negativeErrno) {
+  return strerror(-negativeErrno);
+}
+
+// uinput devices, ours and other programs', have no parent device and sit
+// directly under the virtual input class.
+bool isVirtualInputDevice(const std::string& syspath) {
+  return syspath.starts_with("/sys/devices/virtual/input/");
+}
+
+bool isPointer(libevdev* dev) {
+  if (libevdev_has_event_code(dev, EV_REL, REL_X) && libevdev_has_event_code(dev, EV_REL, REL_Y)) {
+    return true;
+  }
+  return libevdev_has_event_code(dev, EV_REL, REL_WHEEL) ||
+         libevdev_has_event_code(dev, EV_KEY, BTN_LEFT);
+}
+
+// Whether any key or button of the node is down right now, as the kernel
+// sees it.
+bool anyKeyDown(int fd) {
+  unsigned long down[KEY_CNT / (8 * sizeof(unsigned long)) + 1] = {};
+  if (ioctl(fd, EVIOCGKEY(sizeof down), down) < 0) return false;
+  for (unsigned long word : down) {
+    if (word) return true;
+  }
+  return false;
+}
+
+timeval monotonicNow() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return {now.tv_sec, static_cast<suseconds_t>(now.tv_nsec / 1000)};
+}
+
+// A grabbed evdev node. Letting go ungrabs it.
+// A grabbed evdev node. Events stamped before the grab also reached the
+// system and are not passed on again. Letting go ungrabs it.
+class EvdevSource : public InputSource {
+ public:
+  EvdevSource(int fd, libevdev* dev, timeval grabbedAt)
+      : fd_(fd), dev_(dev), grabbedAt_(grabbedAt) {}
+  ~EvdevSource() override {
+    libevdev_grab(dev_, LIBEVDEV_UNGRAB);
+    libevdev_free(dev_);
+    close(fd_);
+  }
+  int fd() const override { return fd_; }
+
+  bool read(std::vector<input_event>& events) override {
+    unsigned flags = LIBEVDEV_READ_FLAG_NORMAL;
+    for (;;) {
+      input_event e{};
+      int rc = libevdev_next_event(dev_, flags, &e);
+      if (rc == LIBEVDEV_READ_STATUS_SUCCESS) {
+        if (beforeGrab(e.time)) continue;
+        events.push_back(e);
+      } else if (rc == LIBEVDEV_READ_STATUS_SYNC) {
+        // First the SYN_DROPPED, then the events that bring the state up to
+        // date, read in sync mode until there are no more.
+        events.push_back(e);
+        flags = LIBEVDEV_READ_FLAG_SYNC;
+      } else if (rc == -EAGAIN) {
+        if (flags == LIBEVDEV_READ_FLAG_NORMAL) return true;
+        flags = LIBEVDEV_READ_FLAG_NORMAL;
+      } else {
+        return false;
+      }
+    }
+  }
+
+ private:
+  bool beforeGrab(const timeval& t) {
+    if (!grabbedAt_) return false;
+    if (timercmp(&t, &*grabbedAt_, <)) return true;
+    grabbedAt_.reset();
+    return false;
+  }
+
+  int fd_;
+  libevdev* dev_;
+  std::optional<timeval> grabbedAt_;
+};
+
+// The virtual copy of a mouse.
+class UinputClone : public InputSink {
+ public:
+  explicit UinputClone(libevdev_uinput* clone) : clone_(clone) {}
+  ~UinputClone() override { libevdev_uinput_destroy(clone_); }
+  bool write(std::span<const input_event> events) override {
+    const auto* data = reinterpret_cast<const char*>(events.data());
+    size_t left = events.size_bytes();
+    while (left > 0) {
+      ssize_t n = ::write(libevdev_uinput_get_fd(clone_), data, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      data += n;
+      left -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  libevdev_uinput* clone_;
+};
+
+}  // namespace
+
+EvdevTakeover::EvdevTakeover(PointerTaps& taps) : loop_(taps) {
+  loop_.setNodeGoneHandler([this](const std::string& node) { nodeIds_.erase(node); });
+}
+
+EvdevTakeover::~EvdevTakeover() {
+  stop();
+}
+
+bool EvdevTakeover::createEventTaps() {
+  if (started_) return true;
+  if (!loop_.start()) return false;
+  started_ = true;
+  loop_.post([this] {
+    startWatching();
+    rescan();
+  });
+  return true;
+}
+
+void EvdevTakeover::stop() {
+  loop_.stop();
+  nodeIds_.clear();
+  if (monitor_) udev_monitor_unref(monitor_);
+  if (udev_) udev_unref(udev_);
+  monitor_ = nullptr;
+  udev_ = nullptr;
+}
+
+void EvdevTakeover::registeredDevicesChanged(const std::vector<UsbId>& devices) {
+  loop_.post([this, devices] {
+    registered_ = devices;
+    rescan();
+  });
+}
+
+void EvdevTakeover::startWatching() {
+  udev_ = udev_new();
+  if (!udev_) {
+    logFormat("event taps: no udev (%s); the mice keep their standard buttons and wheel",
+              strerror(errno));
+    return;
+  }
+  // Without a udev daemon the kernel's own announcements are all there is.
+  const bool daemon = access("/run/udev/control", F_OK) == 0;
+  monitor_ = udev_monitor_new_from_netlink(udev_, daemon ? "udev" : "kernel");
+  if (!monitor_ ||
+      udev_monitor_filter_add_match_subsystem_devtype(monitor_, "input", nullptr) < 0 ||
+      udev_monitor_enable_receiving(monitor_) < 0) {
+    logFormat(
+        "event taps: cannot watch for input devices (%s); mice plugged in later keep "
+        "their standard buttons and wheel",
+        strerror(errno));
+    if (monitor_) udev_monitor_unref(monitor_);
+    monitor_ = nullptr;
+    return;
+  }
+  loop_.watch(udev_monitor_get_fd(monitor_), [this] { onMonitorEvent(); });
+}
+
+void EvdevTakeover::onMonitorEvent() {
+  udev_device* device = udev_monitor_receive_device(monitor_);
+  if (!device) return;
+  std::string action = text(udev_device_get_action(device));
+  std::string node = text(udev_device_get_devnode(device));
+  if (action == "remove") {
+    if (!node.empty()) {
+      loop_.removeNode(node);
+      nodeIds_.erase(node);
+      std::erase_if(reported_, [&](const std::string& r) { return r.starts_with(node + " "); });
+    }
+  } else if (action == "add" || action == "change") {
+    consider(device);
+  }
+  udev_device_unref(device);
+}
+
+void EvdevTakeover::rescan() {
+  if (udev_) {
+    udev_enumerate* list = udev_enumerate_new(udev_);
+    udev_enumerate_add_match_subsystem(list, "input");
+    udev_enumerate_add_match_sysname(list, "event*");
+    udev_enumerate_scan_devices(list);
+    udev_list_entry* entry;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(list)) {
+      udev_device* device = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(entry));
+      if (!device) continue;
+      consider(device);
+      udev_device_unref(device);
+    }
+    udev_enumerate_unref(list);
+  }
+  // Mice no longer registered go back to the system.
+  for (const std::string& node : loop_.nodeKeys()) {
+    auto id = nodeIds_.find(node);
+    if (id != nodeIds_.end() && registered(id->second)) continue;
+    logFormat("event taps: letting go of %s", node.c_str());
+    loop_.removeNode(node);
+    nodeIds_.erase(node);
+  }
+}
+
+bool EvdevTakeover::registered(UsbId id) const {
+  return std::find(registered_.begin(), registered_.end(), id) != registered_.end();
+}
+
+void EvdevTakeover::consider(udev_device* device) {
+  std::string node = text(udev_device_get_devnode(device));
+  if (node.empty() || !text(udev_device_get_sysname(device)).starts_with("event")) return;
+  if (loop_.hasNode(node)) return;
+  udev_device* input = udev_device_get_parent_with_subsystem_devtype(device, "input", nullptr);
+  if (!input || isVirtualInputDevice(text(udev_device_get_syspath(input)))) return;
+  auto vendor = scanHex(text(udev_device_get_sysattr_value(input, "id/vendor")));
+  auto product = scanHex(text(udev_device_get_sysattr_value(input, "id/product")));
+  if (!vendor || !product) return;
+  UsbId id{static_cast<int32_t>(*vendor), static_cast<int32_t>(*product)};
+  if (!registered(id)) return;
+  takeOver(node, text(udev_device_get_sysattr_value(input, "name")), id);
+}
+
+void EvdevTakeover::takeOver(const std::string& node, const std::string& name, UsbId id) {
+  const std::string label = node + " (" + name + ")";
+  int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    reportOnce(node, "open",
+               "event taps: cannot open " + label + ": " + strerror(errno) +
+                   "; that mouse keeps its standard buttons and wheel");
+    return;
+  }
+  libevdev* dev = nullptr;
+  int rc = libevdev_new_from_fd(fd, &dev);
+  if (rc < 0) {
+    reportOnce(node, "read", "event taps: cannot read " + label + ": " + errorText(rc));
+    close(fd);
+    return;
+  }
+  auto giveUp = [&] {
+    libevdev_free(dev);
+    close(fd);
+  };
+  auto tryAgainShortly = [&] {
+    logDebug("event taps: %s has a button down; trying again shortly", label.c_str());
+    giveUp();
+    loop_.postAfter(kHeldButtonRetry, [this] { rescan(); });
+  };
+  libevdev_set_clock_id(dev, CLOCK_MONOTONIC);
+  if (!isPointer(dev)) {
+    giveUp();
+    return;
+  }
+  // Grabbed now, a held button would stay down for the system: its release
+  // would only reach our copy. Wait until the buttons are up.
+  if (anyKeyDown(fd)) {
+    tryAgainShortly();
+    return;
+  }
+  libevdev_uinput* clone = nullptr;
+  rc = libevdev_uinput_create_from_device(dev, LIBEVDEV_UINPUT_OPEN_MANAGED, &clone);
+  if (rc < 0) {
+    reportOnce(node, "uinput",
+               "event taps: cannot make a virtual copy of " + label + " through /dev/uinput: " +
+                   errorText(rc) + "; that mouse keeps its standard buttons and wheel");
+    giveUp();
+    return;
+  }
+  const timeval grabbedAt = monotonicNow();
+  rc = libevdev_grab(dev, LIBEVDEV_GRAB);
+  if (rc < 0) {
+    reportOnce(node, "grab",
+               rc == -EBUSY ? "event taps: " + label +
+                                  " is held by another program; leaving that mouse to it"
+                            : "event taps: cannot take over " + label + ": " + errorText(rc));
+    libevdev_uinput_destroy(clone);
+    giveUp();
+    return;
+  }
+  // Pressed just before the grab, a button's release would reach only the
+  // copy, and the system would keep it down.
+  if (anyKeyDown(fd)) {
+    libevdev_grab(dev, LIBEVDEV_UNGRAB);
+    libevdev_uinput_destroy(clone);
+    tryAgainShortly();
+    return;
+  }
+  logFormat("event taps: took over %s", label.c_str());
+  std::erase_if(reported_, [&](const std::string& r) { return r.starts_with(node + " "); });
+  nodeIds_[node] = id;
+  loop_.addNode(node, label, std::make_unique<EvdevSource>(fd, dev, grabbedAt),
+                std::make_unique<UinputClone>(clone));
+}
+
+void EvdevTakeover::reportOnce(const std::string& node, const std::string& kind,
+                               const std::string& line) {
+  if (!reported_.insert(node + " " + kind).second) return;
+  logLine(line);
+}
+
+}  // namespace velt

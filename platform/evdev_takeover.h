@@ -1,0 +1,63 @@
+// The event taps on Linux: for every registered supported mouse, its pointer
+// nodes under /dev/input are grabbed and read on the input thread, and what
+// the taps let through goes on through a virtual copy of the mouse (a uinput
+// device with the mouse's name, ids and properties, so pointer speed,
+// acceleration and high-resolution scrolling stay as they were).
+//
+// Virtual input devices are never taken over: they live under
+// /sys/devices/virtual/input, which is also where our copies appear. A node
+// another program holds is left to it. When a mouse leaves, its copy leaves
+// with it and nothing stays pressed.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "device/device_directory.h"
+#include "overlay/overlay_control.h"
+#include "overlay/pointer_taps.h"
+#include "platform/input_loop.h"
+
+struct udev;
+struct udev_device;
+struct udev_monitor;
+
+namespace velt {
+
+class EvdevTakeover : public EventTaps, public RegistryObserver {
+ public:
+  explicit EvdevTakeover(PointerTaps& taps);
+  ~EvdevTakeover() override;
+
+  // Starts the input thread and the watch on input nodes. False only when
+  // the input thread cannot run; missing permissions or a missing uinput
+  // leave the mice to the system, with a log line.
+  bool createEventTaps() override;
+  // From now on, takes over the nodes of exactly these mice. Any thread.
+  void registeredDevicesChanged(const std::vector<UsbId>& devices) override;
+  // Lets every mouse go; the system reads them directly again.
+  void stop();
+
+ private:
+  void startWatching();
+  void onMonitorEvent();
+  void rescan();
+  void consider(udev_device* device);
+  void takeOver(const std::string& node, const std::string& name, UsbId id);
+  bool registered(UsbId id) const;
+  // Logs a failure about a node once, until the node goes away.
+  void reportOnce(const std::string& node, const std::string& kind, const std::string& line);
+
+  InputLoop loop_;
+  bool started_ = false;
+  // Input thread only.
+  udev* udev_ = nullptr;
+  udev_monitor* monitor_ = nullptr;
+  std::vector<UsbId> registered_;
+  std::map<std::string, UsbId> nodeIds_;
+  std::set<std::string> reported_;
+};
+
+}  // namespace velt

@@ -1,0 +1,65 @@
+// Fakes for the overlay's collaborators: the device layer's button-mask
+// hand-off, the action engine's scroll and volume output, the overlay window.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "device/device_directory.h"
+#include "overlay/overlay_controller.h"
+#include "overlay/pointer_output.h"
+#include "overlay/pointer_taps.h"
+
+namespace velt::testing {
+
+struct FakeButtonMaskSink : ButtonMaskSink {
+  bool active = true;
+  std::vector<uint8_t> masks;
+  bool deviceActive() const override { return active; }
+  void postButtonMask(uint8_t mask) override { masks.push_back(mask); }
+};
+
+struct FakePointerOutput : PointerOutput {
+  std::vector<std::pair<double, double>> scrolls;  // (vertical, horizontal)
+  std::vector<bool> volumeSteps;                   // true: up
+  void postScrollEvent(double vertical, double horizontal) override {
+    scrolls.emplace_back(vertical, horizontal);
+  }
+  void volumeStep(bool up) override { volumeSteps.push_back(up); }
+};
+
+// The overlay as the taps see it.
+struct FakeOverlayTarget : OverlayTapTarget {
+  bool visible = false;
+  int32_t mode = kDrawSpotlight;
+  int redrawRequests = 0;
+  std::vector<float> sizeSteps;
+  bool overlayVisible() const override { return visible; }
+  int32_t overlayDrawMode() const override { return mode; }
+  void requestOverlayRedraw(float) override { ++redrawRequests; }
+  void postSizeStep(float delta) override { sizeSteps.push_back(delta); }
+};
+
+// Records what the controller asks of the window, one word per call.
+struct FakeOverlayWindow : OverlayWindowPort {
+  std::vector<std::string> calls;
+  int32_t mode = -1;
+  void setMode(int32_t drawMode) override {
+    mode = drawMode;
+    calls.push_back("mode " + std::to_string(drawMode));
+  }
+  void saveScreen() override { calls.push_back("saveScreen"); }
+  void fadeIn() override { calls.push_back("fadeIn"); }
+  void fadeOut() override { calls.push_back("fadeOut"); }
+  void hideWindow() override { calls.push_back("hide"); }
+  void redrawScreen() override { calls.push_back("redraw"); }
+  void setNeedsDisplay() override { calls.push_back("display"); }
+  size_t count(const std::string& call) const {
+    size_t n = 0;
+    for (const auto& c : calls) n += c == call;
+    return n;
+  }
+};
+
+}  // namespace velt::testing

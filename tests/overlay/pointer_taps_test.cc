@@ -1,0 +1,178 @@
+#include "overlay/pointer_taps.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/overlay/overlay_fakes.h"
+#include "tests/support/test_support.h"
+
+namespace velt {
+namespace {
+
+using testing::FakeButtonMaskSink;
+using testing::FakeOverlayTarget;
+using testing::FakePointerOutput;
+using testing::ManualDelayedTasks;
+
+class PointerTapsTest : public ::testing::Test {
+ protected:
+  PointerModeState modes;
+  Settings settings;
+  FakeButtonMaskSink buttons;
+  FakePointerOutput output;
+  FakeOverlayTarget overlay;
+  ManualDelayedTasks delayed;
+  PointerTaps taps{modes, settings, &buttons, output, overlay, delayed};
+
+  // As the dispatcher does on a pointer-mode press or release.
+  void setWheelMode(int32_t mode) {
+    modes.wheelMode = mode;
+    taps.scheduleWheelTapUpdate(0);
+    delayed.advance({});
+  }
+  void setMotionMode(int32_t mode) {
+    modes.motionMode = mode;
+    taps.scheduleMotionTapUpdate(0);
+    delayed.advance({});
+  }
+  void showOverlay(int32_t mode) {
+    overlay.visible = true;
+    overlay.mode = mode;
+    taps.scheduleWheelTapUpdate(0);
+    taps.scheduleMotionTapUpdate(0);
+    delayed.advance({});
+  }
+};
+
+TEST_F(PointerTapsTest, WheelModes) {
+  setWheelMode(kWheelVolume);
+  EXPECT_EQ(taps.wheelEvent(0), TapVerdict::Swallow);
+  taps.wheelEvent(3);
+  taps.wheelEvent(-0.25);
+  EXPECT_EQ(output.volumeSteps, (std::vector<bool>{true, false})) << "one step an event, by sign";
+
+  setWheelMode(kWheelHorizontal);
+  EXPECT_EQ(taps.wheelEvent(0), TapVerdict::Swallow);
+  EXPECT_EQ(taps.wheelEvent(-2), TapVerdict::Swallow);
+  EXPECT_EQ(output.scrolls, (std::vector<std::pair<double, double>>{{0, 0}, {0, -2}}));
+}
+
+TEST_F(PointerTapsTest, WheelPassesUntilTheTapIsReevaluated) {
+  modes.wheelMode = kWheelVolume;
+  EXPECT_EQ(taps.wheelEvent(1), TapVerdict::Pass);
+  EXPECT_FALSE(taps.wheelTaken());
+  taps.scheduleWheelTapUpdate(0);
+  delayed.advance({});
+  EXPECT_TRUE(taps.wheelTaken());
+
+  // Released: the tap stays on until its next re-evaluation, then lets go.
+  modes.wheelMode = kWheelOff;
+  EXPECT_EQ(taps.wheelEvent(1), TapVerdict::Pass);
+  taps.scheduleWheelTapUpdate(0);
+  delayed.advance({});
+  EXPECT_FALSE(taps.wheelTapEnabled());
+  EXPECT_EQ(output.volumeSteps.size(), 0u);
+}
+
+TEST_F(PointerTapsTest, WheelResizesTheSpotlightAndMagnifierButNotTheDot) {
+  showOverlay(kDrawSpotlight);
+  EXPECT_EQ(taps.wheelEvent(1), TapVerdict::Swallow);
+  showOverlay(kDrawMagnifier);
+  EXPECT_EQ(taps.wheelEvent(-1), TapVerdict::Swallow);
+  EXPECT_EQ(overlay.sizeSteps, (std::vector<float>{1, -1}));
+
+  showOverlay(kDrawPointerDot);
+  EXPECT_FALSE(taps.wheelTaken());
+  EXPECT_EQ(taps.wheelEvent(1), TapVerdict::Pass);
+  EXPECT_EQ(overlay.sizeSteps.size(), 2u);
+  EXPECT_TRUE(output.scrolls.empty());
+}
+
+TEST_F(PointerTapsTest, OneWheelEventBothResizesAndScrolls) {
+  showOverlay(kDrawSpotlight);
+  setWheelMode(kWheelHorizontal);
+  EXPECT_EQ(taps.wheelEvent(1), TapVerdict::Swallow);
+  EXPECT_EQ(overlay.sizeSteps, (std::vector<float>{1}));
+  ASSERT_EQ(output.scrolls.size(), 1u);
+  EXPECT_EQ(output.scrolls[0], std::make_pair(0.0, 1.0));
+}
+
+TEST_F(PointerTapsTest, MotionScrollGrowsWithThePowerOneAndAHalf) {
+  setMotionMode(kMotionScroll);
+  EXPECT_EQ(taps.motionEvent(0, 4), TapVerdict::Swallow);
+  taps.motionEvent(-9, 0);
+  taps.motionEvent(2, 1);
+  ASSERT_EQ(output.scrolls.size(), 3u);
+  EXPECT_DOUBLE_EQ(output.scrolls[0].first, 0.800048);
+  EXPECT_EQ(output.scrolls[0].second, 0);
+  EXPECT_EQ(output.scrolls[1].first, 0);
+  EXPECT_DOUBLE_EQ(output.scrolls[1].second, -2.700162);
+  EXPECT_DOUBLE_EQ(output.scrolls[2].first, 0.100006);
+  // The root is taken in single precision.
+  EXPECT_EQ(output.scrolls[2].second, 0.100006 * 2 * static_cast<double>(std::sqrt(2.0f)));
+}
+
+TEST_F(PointerTapsTest, MotionVolumeStepsPastFourAndKeepsTheRemainder) {
+  setMotionMode(kMotionVolume);
+  taps.motionEvent(5, 2);
+  taps.motionEvent(5, 2);
+  EXPECT_TRUE(output.volumeSteps.empty()) << "exactly 4.0 is no step";
+  EXPECT_EQ(taps.motionEvent(0, 2), TapVerdict::Swallow);
+  EXPECT_EQ(output.volumeSteps, (std::vector<bool>{false}));
+
+  // 3.0 left over when the button goes up; the next hold starts from there.
+  taps.motionEvent(0, 3);
+  setMotionMode(kMotionOff);
+  setMotionMode(kMotionVolume);
+  taps.motionEvent(0, 1.5);
+  EXPECT_EQ(output.volumeSteps, (std::vector<bool>{false, false}));
+
+  taps.motionEvent(0, -4.5);
+  EXPECT_EQ(output.volumeSteps, (std::vector<bool>{false, false, true}));
+}
+
+TEST_F(PointerTapsTest, MotionUnderTheOverlayAsksForARedrawAndClearsTheRemainder) {
+  setMotionMode(kMotionVolume);
+  taps.motionEvent(0, 3);
+  setMotionMode(kMotionOff);
+  showOverlay(kDrawSpotlight);
+  EXPECT_EQ(taps.motionEvent(1, 1), TapVerdict::Pass);
+  EXPECT_EQ(overlay.redrawRequests, 1);
+
+  setMotionMode(kMotionVolume);
+  taps.motionEvent(0, 3);
+  EXPECT_TRUE(output.volumeSteps.empty());
+}
+
+TEST_F(PointerTapsTest, AssignedButtonsReachTheDispatcherAndAreSwallowed) {
+  settings.interceptMask = 0x0C;  // buttons 2 and 3
+  EXPECT_EQ(taps.buttonEvent(2, true), TapVerdict::Swallow);
+  EXPECT_EQ(taps.buttonEvent(3, true), TapVerdict::Swallow);
+  EXPECT_EQ(taps.buttonEvent(2, false), TapVerdict::Swallow);
+  EXPECT_EQ(buttons.masks, (std::vector<uint8_t>{0x04, 0x0C, 0x08}));
+
+  // Unassigned: tracked, but passed on and nothing posted.
+  EXPECT_EQ(taps.buttonEvent(4, true), TapVerdict::Pass);
+  EXPECT_EQ(taps.otherButtonMask(), 0x18);
+  EXPECT_EQ(buttons.masks.size(), 3u);
+}
+
+TEST_F(PointerTapsTest, ButtonsTheTapLeavesAlone) {
+  settings.interceptMask = 0xFF;
+  for (int button : {0, 1, 9, 40}) EXPECT_EQ(taps.buttonEvent(button, true), TapVerdict::Pass);
+  EXPECT_EQ(taps.otherButtonMask(), 0) << "the right button is never tapped; 8 and up don't fit";
+  EXPECT_TRUE(buttons.masks.empty());
+
+  // No supported mouse active: assigned buttons reach the dispatcher but
+  // also go on to the system.
+  buttons.active = false;
+  EXPECT_EQ(taps.buttonEvent(2, true), TapVerdict::Pass);
+  EXPECT_EQ(buttons.masks, (std::vector<uint8_t>{0x04}));
+  // No device layer at all: the same.
+  taps.setButtonMaskSink(nullptr);
+  EXPECT_EQ(taps.buttonEvent(3, true), TapVerdict::Pass);
+}
+
+}  // namespace
+}  // namespace velt
