@@ -5,11 +5,14 @@
 // agent with SIGTERM to check that every mouse gets its buttons back.
 #include <linux/input-event-codes.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "tests/e2e/agent_process.h"
@@ -80,18 +83,18 @@ class Scenario {
       return 1;
     }
     keyboard_ = std::make_unique<EventReader>(*keyboardNode);
-    markers_.check(agent_->waitForDevice(kAgentPointer, seconds(5)).has_value(),
-                   "agent created its uinput pointer");
+    auto pointerNode = agent_->waitForDevice(kAgentPointer, seconds(5));
+    if (!markers_.check(pointerNode.has_value(), "agent created its uinput pointer")) return 1;
+    pointer_ = std::make_unique<EventReader>(*pointerNode);
 
     if (!plugAll()) return 1;
     checkConfigurations();
     pressButtons();
     ignoredInput();
+    takeOverStandardButtons();
+    wheelScrollsSideways();
     mouseSimulatorTool();
     unplugSome();
-    // The evdev takeover of a type-7 mouse's standard buttons and the pass-
-    // through of its other events via the clone belong here, together with
-    // the wheel-mode scroll events, once the pointer modes run in the agent.
     terminate();
     checkLog();
     return markers_.failures() == 0 ? 0 : 1;
@@ -189,8 +192,9 @@ class Scenario {
     mice_.at("QR-550")->sendButtons(0x00);
     const Bytes otherKind = {0x12, 0x13, 0x04, 0x00, 0xFA, 0, 0, 0, 0};
     mice_.at("QR-350")->sendInput(1, otherKind);
-    const Bytes pointer = {0x04, 0x01, 0x01, 0x00};
+    const Bytes pointer = {0x01, 0x01, 0x01, 0x00}, pointerUp = {0, 0, 0, 0};
     mice_.at("QR-350")->sendInput(0, pointer);
+    mice_.at("QR-350")->sendInput(0, pointerUp);
     mice_.at("QR-150")->sendButtons(0x1C);
     mice_.at("QR-150")->sendButtons(0x00);
     mice_.at("Other mouse")->sendButtons(0x04);
@@ -203,6 +207,88 @@ class Scenario {
     markers_.check(keys.empty(), "reports without an assigned function send no keys",
                    "got " + describe(keys));
     markers_.check(agent_->running(), "agent runs after the ignored reports", agent_->ending());
+  }
+
+  // The mouse interface's event node, and the agent's copy of it: the node
+  // of the same name that the kernel did not make for the mouse.
+  std::optional<std::pair<std::string, std::string>> originalAndCopy(const std::string& name) {
+    UhidMouse& mouse = *mice_.at(name);
+    auto nodes = mouse.nodes(0, 1, seconds(10));
+    if (!nodes) return std::nullopt;
+    const std::string original = nodes->events.front();
+    const std::string deviceName = EventReader(original).name();
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      for (const auto& node : eventNodesNamed(deviceName)) {
+        if (node != original) return std::make_pair(original, node);
+      }
+      std::this_thread::sleep_for(milliseconds(100));
+    }
+    return std::make_pair(original, std::string());
+  }
+
+  // A type-7 mouse sends its buttons only as ordinary mouse events: the
+  // agent grabs its node, takes the assigned wheel button, and passes the
+  // rest on through its copy of the mouse.
+  void takeOverStandardButtons() {
+    auto nodes = originalAndCopy("QR-150");
+    if (!markers_.check(nodes && !nodes->second.empty(), "QR-150 has a copy made by the agent",
+                        nodes ? "no second node named like " + nodes->first : "no event node")) {
+      return;
+    }
+    const int grab = EventReader(nodes->first).grab();
+    markers_.check(grab == EBUSY, "QR-150's own node is grabbed by the agent",
+                   std::string("EVIOCGRAB: ") + std::strerror(grab));
+    EventReader copy(nodes->second);
+    UhidMouse& mouse = *mice_.at("QR-150");
+    keyboard_->drain();
+    const Bytes middle = {0x04, 0, 0, 0}, none = {0, 0, 0, 0};
+    mouse.sendInput(0, middle);
+    expectKeys(markers_, *keyboard_, "QR-150 wheel button taken over for Copy", kCopyKeys);
+    mouse.sendInput(0, none);
+    const Bytes leftAndMove = {0x01, 0x05, 0xFD, 0x00};
+    mouse.sendInput(0, leftAndMove);
+    mouse.sendInput(0, none);
+    std::vector<input_event> passed;
+    for (int i = 0; i < 4 && !contains(passed, EV_KEY, BTN_LEFT, 0); ++i) {
+      auto frame = copy.frame(seconds(3));
+      passed.insert(passed.end(), frame.begin(), frame.end());
+    }
+    markers_.check(contains(passed, EV_KEY, BTN_LEFT, 1) && contains(passed, EV_REL, REL_X, 5) &&
+                       contains(passed, EV_REL, REL_Y, -3) && contains(passed, EV_KEY, BTN_LEFT, 0),
+                   "QR-150's other events pass through the copy", describe(passed));
+    markers_.check(!contains(passed, EV_KEY, BTN_MIDDLE, 1), "the taken button stays off the copy",
+                   describe(passed));
+    auto keys = readKeys(*keyboard_, 1, milliseconds(300));
+    markers_.check(keys.empty(), "no keys from the passed events", describe(keys));
+  }
+
+  // Extra button 0 held: the wheel of a grabbed mouse scrolls sideways
+  // through the agent's virtual pointer; let go, the wheel is the mouse's.
+  void wheelScrollsSideways() {
+    auto nodes = originalAndCopy("QR-350");
+    if (!markers_.check(nodes && !nodes->second.empty(), "QR-350 has a copy made by the agent")) {
+      return;
+    }
+    EventReader copy(nodes->second);
+    UhidMouse& mouse = *mice_.at("QR-350");
+    pointer_->drain();
+    mouse.sendButtons(0, 0xFE);
+    std::this_thread::sleep_for(milliseconds(300));
+    const Bytes wheelUp = {0, 0, 0, 0x01};
+    mouse.sendInput(0, wheelUp);
+    auto scrolled = pointer_->frame(seconds(3));
+    // Up scrolls left, as the wheel's vertical delta becomes the horizontal
+    // one and evdev counts right as positive.
+    markers_.check(contains(scrolled, EV_REL, REL_HWHEEL, -1) &&
+                       contains(scrolled, EV_REL, REL_HWHEEL_HI_RES, -120),
+                   "held extra button 0 turns the wheel sideways", describe(scrolled));
+    mouse.sendButtons(0, 0xFD);
+    std::this_thread::sleep_for(milliseconds(300));
+    copy.drain();
+    mouse.sendInput(0, wheelUp);
+    auto wheel = copy.frame(seconds(3));
+    markers_.check(contains(wheel, EV_REL, REL_WHEEL, 1), "released, the wheel scrolls again",
+                   describe(wheel));
   }
 
   // The command-line tool against the running agent.
@@ -272,6 +358,7 @@ class Scenario {
   Markers markers_;
   std::unique_ptr<AgentProcess> agent_;
   std::unique_ptr<EventReader> keyboard_;
+  std::unique_ptr<EventReader> pointer_;
   std::map<std::string, std::unique_ptr<UhidMouse>> mice_;
 };
 

@@ -16,8 +16,8 @@ ReceivedReport feature(uint8_t reportId, Bytes head, size_t length) {
 }  // namespace
 
 const std::map<std::string, int> kGuestSettings = {
-    {"type2", 13},    {"type3", 27}, {"type3_op1", 40},
-    {"type3_op2", 9}, {"type4", 9},  {"numType1", 10},
+    {"type2", 13}, {"type3", 27},    {"type3_op1", 40}, {"type3_op2", 9},
+    {"type4", 9},  {"numType0", 23}, {"numType1", 10},
 };
 
 const std::vector<KeyEvent> kCopyKeys = {

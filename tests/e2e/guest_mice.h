@@ -20,8 +20,9 @@ using KeyEvent = std::pair<int, int>;
 
 // The settings file the guest programs give the agent: Copy on the wheel
 // button, a recorded Ctrl+Shift+K on side button 3, Mute on side button 4,
-// Play on extra button 1; extra button 2 keeps its built-in Volume+. The
-// masks it makes: buttons 2, 3 and 4, and extra button 1.
+// the wheel scrolling sideways while extra button 0 is held, Play on extra
+// button 1; extra button 2 keeps its built-in Volume+. The masks it makes:
+// buttons 2, 3 and 4, and extra button 1.
 extern const std::map<std::string, int> kGuestSettings;
 inline constexpr uint8_t kGuestInterceptMask = 0x1C;
 inline constexpr uint8_t kGuestHidButtonMask = 0x04;

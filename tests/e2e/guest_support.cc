@@ -199,6 +199,13 @@ void EventReader::drain() {
   }
 }
 
+int EventReader::grab() {
+  if (fd_ < 0) return EBADF;
+  if (::ioctl(fd_, EVIOCGRAB, 1) < 0) return errno;
+  ::ioctl(fd_, EVIOCGRAB, 0);
+  return 0;
+}
+
 std::vector<int> EventReader::keysDown() const {
   std::vector<int> down;
   uint8_t bits[KEY_MAX / 8 + 1] = {};
@@ -214,6 +221,12 @@ std::string describe(const input_event& event) {
   const char* code = libevdev_event_code_get_name(event.type, event.code);
   char text[96];
   std::snprintf(text, sizeof text, "%s %s %d", type ? type : "?", code ? code : "?", event.value);
+  return text;
+}
+
+std::string describe(const std::vector<input_event>& events) {
+  std::string text;
+  for (const auto& e : events) text += describe(e) + "; ";
   return text;
 }
 

@@ -88,6 +88,9 @@ class EventReader {
   std::vector<input_event> frame(milliseconds timeout);
   // Drops what is queued.
   void drain();
+  // Tries to grab the device for this reader alone (and lets go again): 0,
+  // or the errno, EBUSY while another program holds it.
+  int grab();
   // The keys and buttons the kernel holds as pressed on this device now.
   std::vector<int> keysDown() const;
 
@@ -99,6 +102,8 @@ class EventReader {
 
 // "EV_KEY KEY_A 1" for one event.
 std::string describe(const input_event& event);
+// "EV_KEY KEY_A 1; EV_SYN SYN_REPORT 0; " for several.
+std::string describe(const std::vector<input_event>& events);
 // True when events hold one of this type, code and value.
 bool contains(const std::vector<input_event>& events, int type, int code, int value);
 

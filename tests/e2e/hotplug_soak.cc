@@ -1,8 +1,9 @@
 // Guest program: hot-plug soak. Mice of every kind are plugged and unplugged
 // in quick succession, up to three at a time, with buttons pressed and often
 // still held when the mouse goes. Afterwards the agent must still run and
-// still work, its open file descriptors and memory must be flat, and no key
-// may be left pressed on its uinput devices.
+// still work, its open file descriptors and memory must be flat, no key may
+// be left pressed on its uinput devices, and no copy of a grabbed mouse may
+// outlive the mouse.
 //
 //   velt-e2e-hotplug-soak [CYCLES [SEED]]
 #include <linux/input-event-codes.h>
@@ -121,6 +122,11 @@ class Soak {
     const auto buttons = pointer_->keysDown();
     markers_.check(keys.empty() && buttons.empty(), "no key left pressed on the agent's devices",
                    std::to_string(keys.size() + buttons.size()) + " down");
+    std::string copies;
+    for (const VirtualMouse* m : pluggableMice()) {
+      if (!eventNodesNamed("Virtual " + m->model).empty()) copies += " " + m->model;
+    }
+    markers_.check(copies.empty(), "no copy of a mouse outlives it", "left:" + copies);
     stillWorks();
     auto status = agent_->terminate(seconds(20));
     markers_.check(status == 0, "agent ends with status 0 on SIGTERM", agent_->ending());
