@@ -304,7 +304,9 @@ class Scenario {
       while (std::fgets(line, sizeof line, pipe)) output += line;
       output += "(exit " + std::to_string(::pclose(pipe)) + ")";
     });
-    expectKeys(markers_, *keyboard_, "velt-mouse-sim press reaches the agent", kCopyKeys);
+    // The tool presses 4 s after its mouse appeared, which takes a while.
+    expectKeys(markers_, *keyboard_, "velt-mouse-sim press reaches the agent", kCopyKeys,
+               seconds(20));
     tool.join();
     const std::string configured =
         "1 mouse: feature set 0C 12 03 05 01 1C 00 1D 00 00 00 00 00 00 00 00\n";

@@ -99,8 +99,8 @@ std::string describe(const std::vector<KeyEvent>& keys) {
 }
 
 bool expectKeys(Markers& markers, EventReader& reader, const std::string& what,
-                const std::vector<KeyEvent>& expected) {
-  auto keys = readKeys(reader, expected.size(), std::chrono::seconds(5));
+                const std::vector<KeyEvent>& expected, std::chrono::milliseconds timeout) {
+  auto keys = readKeys(reader, expected.size(), timeout);
   return markers.check(keys == expected, what,
                        "got " + describe(keys) + "; expected " + describe(expected));
 }

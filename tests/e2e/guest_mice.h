@@ -53,7 +53,8 @@ std::vector<KeyEvent> readKeys(EventReader& reader, size_t count,
                                std::chrono::milliseconds timeout);
 // Reads as many key events as expected holds and checks them in order.
 bool expectKeys(Markers& markers, EventReader& reader, const std::string& what,
-                const std::vector<KeyEvent>& expected);
+                const std::vector<KeyEvent>& expected,
+                std::chrono::milliseconds timeout = std::chrono::seconds(5));
 std::string describe(const std::vector<KeyEvent>& keys);
 
 }  // namespace velt::e2e
