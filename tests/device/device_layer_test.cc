@@ -372,6 +372,24 @@ TEST_F(DeviceLayerTest, MouseLeavingWithButtonsDownReleasesThemWhileAnotherStays
   EXPECT_TRUE(layer.deviceActive());
 }
 
+TEST_F(DeviceLayerTest, MouseLeavingWithItsHeldExtraButtonDownReleasesIt) {
+  settings.ExtraButtonAssignments[0].store({23, 0, 0});
+  start();
+  auto ids = plug("QR-460");
+  nextDeviceChange();
+  press(ids, "QR-460", 0, 0xFE);
+  ASSERT_EQ(runner.calls(), (std::vector<ButtonCall>{{23, 1, 0, 0}}));
+  unplug(ids[0]);
+  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{{23, 1, 0, 0}, {23, 0, 0, 0}}));
+
+  // Released before it went: nothing more.
+  auto again = plug("QR-460");
+  press(again, "QR-460", 0, 0xFE);
+  press(again, "QR-460", 0, 0xFD);
+  unplug(again[0]);
+  EXPECT_EQ(runner.count(), 4u);
+}
+
 TEST_F(DeviceLayerTest, ReattachedMouseIsANewDevice) {
   start();
   auto ids = plug("QR-460");
