@@ -34,6 +34,8 @@ struct RegisteredDevice {
   int32_t type = 0;  // 0 once the device has gone
   DeviceAttributes attributes;
   bool shortReportLogged = false;  // a short input report has been logged
+  uint8_t buttonsHeld = 0;         // the standard-button state it last reported
+  bool extraButtonHeld = false;    // it reported extra button 0 pressed, not yet released
 };
 
 // Not thread-safe apart from newHandle(): the device layer holds registryLock

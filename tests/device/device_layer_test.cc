@@ -347,6 +347,46 @@ TEST_F(DeviceLayerTest, LastMouseLeavingReleasesHeldButtonsOnce) {
   EXPECT_TRUE(observer.last().empty());
 }
 
+TEST_F(DeviceLayerTest, MouseLeavingWithButtonsDownReleasesThemWhileAnotherStays) {
+  settings.StandardButtonAssignments[3].store({kFunctionShortcut, 40, kModShift});
+  start();
+  auto staying = plug("QR-550");
+  nextDeviceChange();
+  auto leaving = plug("QR-460");
+  ASSERT_TRUE(layer.deviceActive());
+  press(leaving, "QR-460", 0x08);
+  ASSERT_EQ(runner.calls(), (std::vector<ButtonCall>{{kFunctionShortcut, 1, 40, kModShift}}));
+
+  unplug(leaving[0]);
+  layer.waitForIdentificationQueue();
+  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{{kFunctionShortcut, 1, 40, kModShift},
+                                                     {kFunctionShortcut, 0, 40, kModShift}}));
+  // A mouse that goes with nothing held changes nothing.
+  auto third = plug("QR-250");
+  unplug(third[0]);
+  layer.waitForIdentificationQueue();
+  EXPECT_EQ(runner.count(), 2u);
+  EXPECT_TRUE(layer.deviceActive());
+}
+
+TEST_F(DeviceLayerTest, MouseLeavingWithItsHeldExtraButtonDownReleasesIt) {
+  settings.ExtraButtonAssignments[0].store({23, 0, 0});
+  start();
+  auto ids = plug("QR-460");
+  nextDeviceChange();
+  press(ids, "QR-460", 0, 0xFE);
+  ASSERT_EQ(runner.calls(), (std::vector<ButtonCall>{{23, 1, 0, 0}}));
+  unplug(ids[0]);
+  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{{23, 1, 0, 0}, {23, 0, 0, 0}}));
+
+  // Released before it went: nothing more.
+  auto again = plug("QR-460");
+  press(again, "QR-460", 0, 0xFE);
+  press(again, "QR-460", 0, 0xFD);
+  unplug(again[0]);
+  EXPECT_EQ(runner.count(), 4u);
+}
+
 TEST_F(DeviceLayerTest, ReattachedMouseIsANewDevice) {
   start();
   auto ids = plug("QR-460");

@@ -4,6 +4,7 @@
 #include <libevdev/libevdev.h>
 #include <libudev.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,33 +34,6 @@ struct UdevDeviceRef {
     if (device) udev_device_unref(device);
   }
 };
-
-// Calls visit(device) for each device of the subsystem until it returns true.
-template <typename Visit>
-bool forEachDevice(udev* context, const char* subsystem, Visit visit) {
-  udev_enumerate* enumerate = udev_enumerate_new(context);
-  if (!enumerate) return false;
-  udev_enumerate_add_match_subsystem(enumerate, subsystem);
-  udev_enumerate_scan_devices(enumerate);
-  bool found = false;
-  udev_list_entry* entry;
-  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
-    UdevDeviceRef device{udev_device_new_from_syspath(context, udev_list_entry_get_name(entry))};
-    if (device.device && visit(device.device)) {
-      found = true;
-      break;
-    }
-  }
-  udev_enumerate_unref(enumerate);
-  return found;
-}
-
-bool hasHidUniq(udev_device* device, std::string_view uniq) {
-  udev_device* hid = udev_device_get_parent_with_subsystem_devtype(device, "hid", nullptr);
-  if (!hid) return false;
-  const char* value = udev_device_get_property_value(hid, "HID_UNIQ");
-  return value && uniq == value;
-}
 
 }  // namespace
 
@@ -128,40 +102,6 @@ std::optional<std::string> UeventMonitor::next(milliseconds timeout) {
     int wait = remainingMs(deadline);
     if (wait == 0 || ::poll(&fd, 1, wait) <= 0) return std::nullopt;
   }
-}
-
-std::optional<HidNodes> waitForHidNodes(std::string_view uniq, size_t eventCount,
-                                        milliseconds timeout) {
-  udev* context = udev_new();
-  if (!context) return std::nullopt;
-  auto deadline = Clock::now() + timeout;
-  std::optional<HidNodes> result;
-  for (;;) {
-    HidNodes nodes;
-    forEachDevice(context, "hidraw", [&](udev_device* device) {
-      const char* node = udev_device_get_devnode(device);
-      if (node && hasHidUniq(device, uniq)) nodes.hidraw = node;
-      return !nodes.hidraw.empty();
-    });
-    forEachDevice(context, "input", [&](udev_device* device) {
-      const char* node = udev_device_get_devnode(device);
-      const char* name = udev_device_get_sysname(device);
-      if (node && name && std::strncmp(name, "event", 5) == 0 && hasHidUniq(device, uniq)) {
-        nodes.events.push_back(node);
-      }
-      return false;
-    });
-    bool ready = !nodes.hidraw.empty() && nodes.events.size() >= eventCount && exists(nodes.hidraw);
-    for (const auto& event : nodes.events) ready = ready && exists(event);
-    if (ready) {
-      result = std::move(nodes);
-      break;
-    }
-    if (remainingMs(deadline) == 0) break;
-    std::this_thread::sleep_for(milliseconds(20));
-  }
-  udev_unref(context);
-  return result;
 }
 
 std::optional<std::string> waitForEventNode(const std::string& sysPath, milliseconds timeout) {
@@ -259,11 +199,34 @@ void EventReader::drain() {
   }
 }
 
+int EventReader::grab() {
+  if (fd_ < 0) return EBADF;
+  if (::ioctl(fd_, EVIOCGRAB, 1) < 0) return errno;
+  ::ioctl(fd_, EVIOCGRAB, 0);
+  return 0;
+}
+
+std::vector<int> EventReader::keysDown() const {
+  std::vector<int> down;
+  uint8_t bits[KEY_MAX / 8 + 1] = {};
+  if (fd_ < 0 || ::ioctl(fd_, EVIOCGKEY(sizeof bits), bits) < 0) return down;
+  for (int code = 0; code <= KEY_MAX; ++code) {
+    if (bits[code / 8] & (1 << (code % 8))) down.push_back(code);
+  }
+  return down;
+}
+
 std::string describe(const input_event& event) {
   const char* type = libevdev_event_type_get_name(event.type);
   const char* code = libevdev_event_code_get_name(event.type, event.code);
   char text[96];
   std::snprintf(text, sizeof text, "%s %s %d", type ? type : "?", code ? code : "?", event.value);
+  return text;
+}
+
+std::string describe(const std::vector<input_event>& events) {
+  std::string text;
+  for (const auto& e : events) text += describe(e) + "; ";
   return text;
 }
 

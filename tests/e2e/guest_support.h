@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/uhid/uhid_nodes.h"
+
 struct libevdev;
 struct udev;
 struct udev_monitor;
@@ -61,18 +63,6 @@ class UeventMonitor {
   struct udev_monitor* monitor_ = nullptr;
 };
 
-// The nodes the kernel made for one HID device.
-struct HidNodes {
-  std::string hidraw;               // /dev/hidrawN
-  std::vector<std::string> events;  // /dev/input/eventN
-};
-
-// Waits until the HID device whose serial (uniq) is given has a hidraw node
-// and at least eventCount event nodes in /dev; sysfs enumeration through
-// libudev.
-std::optional<HidNodes> waitForHidNodes(std::string_view uniq, size_t eventCount,
-                                        milliseconds timeout);
-
 // The /dev/input/eventN of the input device at sysPath, once the node exists.
 std::optional<std::string> waitForEventNode(const std::string& sysPath, milliseconds timeout);
 
@@ -98,6 +88,11 @@ class EventReader {
   std::vector<input_event> frame(milliseconds timeout);
   // Drops what is queued.
   void drain();
+  // Tries to grab the device for this reader alone (and lets go again): 0,
+  // or the errno, EBUSY while another program holds it.
+  int grab();
+  // The keys and buttons the kernel holds as pressed on this device now.
+  std::vector<int> keysDown() const;
 
  private:
   int fd_ = -1;
@@ -107,6 +102,8 @@ class EventReader {
 
 // "EV_KEY KEY_A 1" for one event.
 std::string describe(const input_event& event);
+// "EV_KEY KEY_A 1; EV_SYN SYN_REPORT 0; " for several.
+std::string describe(const std::vector<input_event>& events);
 // True when events hold one of this type, code and value.
 bool contains(const std::vector<input_event>& events, int type, int code, int value);
 

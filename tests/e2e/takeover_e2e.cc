@@ -174,7 +174,7 @@ void takeoverAndPassThrough(Markers& m, LogLines& log) {
   const std::string name = "velt takeover mouse";
   auto mouse = plugMouse(m, name);
   if (!mouse) return;
-  auto nodes = waitForHidNodes(name, 1, kWait);
+  auto nodes = waitForHidNodes("HID_UNIQ", name, 1, kWait);
   if (!m.check(nodes.has_value(), "mouse event node appears")) return;
   const std::string real = nodes->events.front();
 
@@ -234,7 +234,7 @@ void unplugWithButtonsDown(Markers& m) {
   const std::string name = "velt unplugged mouse";
   auto mouse = plugMouse(m, name);
   if (!mouse) return;
-  auto nodes = waitForHidNodes(name, 1, kWait);
+  auto nodes = waitForHidNodes("HID_UNIQ", name, 1, kWait);
   if (!m.check(nodes.has_value(), "unplug: mouse node appears")) return;
   EvdevTakeover takeover(t.taps);
   takeover.createEventTaps();
@@ -260,7 +260,7 @@ void heldByAnotherProgram(Markers& m, LogLines& log) {
   const std::string name = "velt held mouse";
   auto mouse = plugMouse(m, name);
   if (!mouse) return;
-  auto nodes = waitForHidNodes(name, 1, kWait);
+  auto nodes = waitForHidNodes("HID_UNIQ", name, 1, kWait);
   if (!m.check(nodes.has_value(), "held: mouse node appears")) return;
   const std::string real = nodes->events.front();
   int holder = ::open(real.c_str(), O_RDONLY | O_CLOEXEC);

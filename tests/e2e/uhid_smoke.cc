@@ -120,7 +120,7 @@ void numberedDevice(Markers& markers) {
   if (!device) return;
   markers.check(waitUntil([&] { return device->started(); }), "uhid start");
 
-  auto nodes = waitForHidNodes("smoke-numbered", 1, kWait);
+  auto nodes = waitForHidNodes("HID_UNIQ", "smoke-numbered", 1, kWait);
   if (!markers.check(nodes.has_value(), "hidraw and event nodes appear",
                      "no hidraw or event node within 10 s")) {
     return;
@@ -203,7 +203,7 @@ void unnumberedDevice(Markers& markers) {
   SetReports sets;
   auto device = plug(markers, "smoke-unnumbered", kUnnumberedDescriptor, answer, sets);
   if (!device) return;
-  auto nodes = waitForHidNodes("smoke-unnumbered", 1, kWait);
+  auto nodes = waitForHidNodes("HID_UNIQ", "smoke-unnumbered", 1, kWait);
   if (!markers.check(nodes.has_value(), "unnumbered: nodes appear")) return;
   int hidraw = ::open(nodes->hidraw.c_str(), O_RDWR | O_CLOEXEC);
   if (!markers.check(hidraw >= 0, "unnumbered: open hidraw", errnoText())) return;

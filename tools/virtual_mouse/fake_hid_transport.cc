@@ -19,7 +19,7 @@ FakeHidTransport::DeviceId FakeHidTransport::add(HidDeviceInfo info,
     info.name = "virtual-hidraw" + std::to_string(id);
     Device& d = devices_[id];
     d.info = std::move(info);
-    d.answers = std::move(answers);
+    d.responder = VirtualResponder(std::move(answers));
   }
   queue({Event::Attach, id});
   return id;
@@ -222,19 +222,10 @@ HidResult FakeHidTransport::read(DeviceHandle device, VirtualReportKind kind, ui
   Device* d = transfer(device, result);
   if (!d) return result;
   if (d->readError != 0) return {d->readError, 0};
-  auto answer = std::find_if(d->answers.begin(), d->answers.end(), [&](const VirtualAnswer& a) {
-    return a.kind == kind && a.reportId == reportId;
-  });
-  if (answer == d->answers.end()) return {EPIPE, 0};
-  if (d->requests[reportId] < answer->requestsFirst) {
-    // Not asked yet: the mouse answers with an empty report.
-    std::fill(buffer.begin(), buffer.end(), 0);
-    if (reportId != 0 && !buffer.empty()) buffer[0] = reportId;
-    return {0, buffer.size()};
-  }
-  const size_t n = std::min(buffer.size(), answer->bytes.size());
-  std::copy_n(answer->bytes.begin(), n, buffer.begin());
-  return {0, n};
+  auto answer = d->responder.read(kind, reportId, buffer.size());
+  if (!answer) return {EPIPE, 0};
+  std::copy(answer->begin(), answer->end(), buffer.begin());
+  return {0, answer->size()};
 }
 
 HidResult FakeHidTransport::record(DeviceHandle device, VirtualReportKind kind, uint8_t reportId,
@@ -244,7 +235,7 @@ HidResult FakeHidTransport::record(DeviceHandle device, VirtualReportKind kind, 
   Device* d = transfer(device, result);
   if (!d) return result;
   d->sent.push_back({kind, reportId, {report.begin(), report.end()}});
-  ++d->requests[reportId];
+  d->responder.received(reportId);
   return {0, report.size()};
 }
 

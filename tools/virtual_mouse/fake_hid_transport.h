@@ -79,11 +79,10 @@ class FakeHidTransport : public HidTransport {
  private:
   struct Device {
     HidDeviceInfo info;
-    std::vector<VirtualAnswer> answers;
+    VirtualResponder responder;
     std::optional<DeviceHandle> handle;
     bool gone = false;
     bool subscribed = false;
-    std::map<uint8_t, int> requests;  // reports set, by id
     std::vector<SentReport> sent;
     int transfers = 0;
     int vanishAfter = -1;

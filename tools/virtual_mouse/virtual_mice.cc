@@ -1,5 +1,6 @@
 #include "tools/virtual_mouse/virtual_mice.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
@@ -159,7 +160,37 @@ VirtualMouse otherMouse() {
   return m;
 }
 
+// The example mouse of the HID class definition: three buttons, X and Y.
+VirtualMouse exampleBootMouse() {
+  VirtualMouse m{"Boot mouse", 254, 0, 0x1209, 0x0002, "", {}};
+  const Bytes descriptor = {
+      0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x09, 0x01, 0xA1, 0x00, 0x05, 0x09, 0x19,
+      0x01, 0x29, 0x03, 0x15, 0x00, 0x25, 0x01, 0x95, 0x03, 0x75, 0x01, 0x81, 0x02,
+      0x95, 0x01, 0x75, 0x05, 0x81, 0x01, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x15,
+      0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x02, 0x81, 0x06, 0xC0, 0xC0,
+  };
+  m.interfaces = {{"mouse", descriptor, {}, true}};
+  return m;
+}
+
 }  // namespace
+
+std::optional<std::vector<uint8_t>> VirtualResponder::read(VirtualReportKind kind, uint8_t reportId,
+                                                           size_t maxLength) const {
+  for (const VirtualAnswer& a : answers_) {
+    if (a.kind != kind || a.reportId != reportId) continue;
+    auto asked = requests_.find(reportId);
+    if ((asked == requests_.end() ? 0 : asked->second) < a.requestsFirst) {
+      // Not asked yet: an empty report.
+      std::vector<uint8_t> zeros(std::min(maxLength, a.bytes.size()), 0);
+      if (reportId != 0 && !zeros.empty()) zeros[0] = reportId;
+      return zeros;
+    }
+    return std::vector<uint8_t>(a.bytes.begin(),
+                                a.bytes.begin() + std::min(maxLength, a.bytes.size()));
+  }
+  return std::nullopt;
+}
 
 size_t VirtualMouse::buttonInterface() const {
   for (size_t i = 0; i < interfaces.size(); ++i) {
@@ -200,6 +231,11 @@ const std::vector<VirtualMouse>& virtualMice() {
       otherMouse(),
   };
   return mice;
+}
+
+const VirtualMouse& bootMouse() {
+  static const VirtualMouse mouse = exampleBootMouse();
+  return mouse;
 }
 
 const VirtualMouse& virtualMouse(std::string_view model) {

@@ -4,7 +4,10 @@
 // transport and the kernel-level mouse simulator both build on them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,8 +49,31 @@ struct VirtualMouse {
   std::vector<uint8_t> buttonReport(uint8_t mask, uint8_t extraCode = 0) const;
 };
 
+// How one plugged interface answers reads: with its description's answers,
+// with zeros until it has been sent a report often enough, and not at all for
+// reports it does not have. Not thread-safe.
+class VirtualResponder {
+ public:
+  explicit VirtualResponder(std::vector<VirtualAnswer> answers = {})
+      : answers_(std::move(answers)) {}
+  // At most maxLength bytes of the answer to a read of (kind, reportId), from
+  // byte 0 (the report id first when it is not 0); nullopt when the interface
+  // has no such report.
+  std::optional<std::vector<uint8_t>> read(VirtualReportKind kind, uint8_t reportId,
+                                           size_t maxLength) const;
+  // The host has set or written a report with this id.
+  void received(uint8_t reportId) { ++requests_[reportId]; }
+
+ private:
+  std::vector<VirtualAnswer> answers_;
+  std::map<uint8_t, int> requests_;
+};
+
 // Every supported model, then one ordinary mouse of another maker.
 const std::vector<VirtualMouse>& virtualMice();
+// An ordinary three-button mouse of another maker with the boot-protocol
+// report descriptor that the HID class definition gives as its example.
+const VirtualMouse& bootMouse();
 // The description of a model; aborts when there is none.
 const VirtualMouse& virtualMouse(std::string_view model);
 

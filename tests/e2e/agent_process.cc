@@ -1,0 +1,162 @@
+#include "tests/e2e/agent_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace velt::e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// The keys of a settings file, in the order the shipped default lists them.
+const char* const kSettingsKeys[] = {
+    "spotlightDim", "type1",        "type2",        "type3",        "type4",     "numType0",
+    "numType1",     "numType2",     "type1_op1",    "type2_op1",    "type3_op1", "type4_op1",
+    "numType0_op1", "numType1_op1", "numType2_op1", "type1_op2",    "type2_op2", "type3_op2",
+    "type4_op2",    "numType0_op2", "numType1_op2", "numType2_op2",
+};
+
+bool writeSettings(const std::map<std::string, int>& values, std::string* error) {
+  const char* home = std::getenv("HOME");
+  const std::filesystem::path folder =
+      std::filesystem::path(home ? home : "/root") / "Documents" / "quorin.driver.velt";
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  std::ofstream out(folder / "button.plist");
+  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+         "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+         "<plist version=\"1.0\">\n<dict>\n";
+  for (const char* key : kSettingsKeys) {
+    auto it = values.find(key);
+    int value = it != values.end() ? it->second : (std::string(key) == "spotlightDim" ? 310 : 0);
+    out << "\t<key>" << key << "</key>\n\t<string>" << value << "</string>\n";
+  }
+  out << "</dict>\n</plist>\n";
+  out.close();
+  if (!out) {
+    *error = "cannot write " + (folder / "button.plist").string();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<AgentProcess> AgentProcess::start(const std::map<std::string, int>& settings,
+                                                  bool debug, std::string* error) {
+  if (!writeSettings(settings, error)) return nullptr;
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    *error = "fork failed";
+    return nullptr;
+  }
+  if (pid == 0) {
+    // The agent's own output goes to a file; its log lines go to syslog.
+    int out = ::open("/tmp/agent.out", O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (out >= 0) {
+      ::dup2(out, STDOUT_FILENO);
+      ::dup2(out, STDERR_FILENO);
+      ::close(out);
+    }
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (debug) ::setenv("VELT_DEBUG", "1", 1);
+    ::execlp("velt-mouse-assistant", "velt-mouse-assistant", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return std::unique_ptr<AgentProcess>(new AgentProcess(pid));
+}
+
+AgentProcess::~AgentProcess() {
+  if (!ended_) {
+    ::kill(pid_, SIGKILL);
+    int status;
+    ::waitpid(pid_, &status, 0);
+  }
+}
+
+void AgentProcess::reap(int status) {
+  ended_ = true;
+  if (WIFEXITED(status)) {
+    exitStatus_ = WEXITSTATUS(status);
+    ending_ = "exit status " + std::to_string(exitStatus_);
+  } else if (WIFSIGNALED(status)) {
+    ending_ = "signal " + std::to_string(WTERMSIG(status));
+  }
+}
+
+bool AgentProcess::running() {
+  if (ended_) return false;
+  int status;
+  if (::waitpid(pid_, &status, WNOHANG) == pid_) reap(status);
+  return !ended_;
+}
+
+std::optional<int> AgentProcess::terminate(milliseconds timeout) {
+  if (!running()) return std::nullopt;
+  ::kill(pid_, SIGTERM);
+  const auto deadline = Clock::now() + timeout;
+  while (running()) {
+    if (Clock::now() >= deadline) {
+      ::kill(pid_, SIGKILL);
+      int status;
+      ::waitpid(pid_, &status, 0);
+      reap(status);
+      ending_ = "no end within " + std::to_string(timeout.count()) + " ms of SIGTERM";
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  if (exitStatus_ < 0) return std::nullopt;
+  return exitStatus_;
+}
+
+std::optional<std::string> AgentProcess::waitForDevice(const char* name, milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    auto nodes = eventNodesNamed(name);
+    if (!nodes.empty()) return nodes.front();
+    if (!running() || Clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(milliseconds(100));
+  }
+}
+
+void AgentProcess::showLog() {
+  std::fflush(stdout);
+  std::system("echo '---- the agent log'; tail -n 120 /tmp/agent.log; cat /tmp/agent.out");
+}
+
+int AgentProcess::openFileDescriptors() const {
+  int count = 0;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    ++count;
+  }
+  return count;
+}
+
+long AgentProcess::residentKilobytes() const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  std::string key;
+  while (status >> key) {
+    if (key == "VmRSS:") {
+      long kb = 0;
+      status >> kb;
+      return kb;
+    }
+    status.ignore(4096, '\n');
+  }
+  return -1;
+}
+
+}  // namespace velt::e2e

@@ -1,0 +1,62 @@
+// The agent as a process inside the test guest: a prepared settings file,
+// start-up on the offscreen platform, its uinput devices, its resource use,
+// and the way out through SIGTERM.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tests/e2e/guest_support.h"
+
+namespace velt::e2e {
+
+inline constexpr const char* kAgentKeyboard = "VELT Mouse Assistant virtual keyboard";
+inline constexpr const char* kAgentPointer = "VELT Mouse Assistant virtual pointer";
+
+class AgentProcess {
+ public:
+  // Writes button.plist with these keys (the rest 0) into the documents
+  // folder of $HOME, then starts velt-mouse-assistant. debug sets VELT_DEBUG.
+  static std::unique_ptr<AgentProcess> start(const std::map<std::string, int>& settings, bool debug,
+                                             std::string* error);
+  // Kills the agent if it still runs.
+  ~AgentProcess();
+  AgentProcess(const AgentProcess&) = delete;
+  AgentProcess& operator=(const AgentProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  // True while the process has not ended.
+  bool running();
+  // How it ended, as "exit status 0" or "signal 11", once it has.
+  const std::string& ending() const { return ending_; }
+  // Sends SIGTERM and waits; the exit status, or nullopt when it did not end
+  // normally within timeout (it is then killed).
+  std::optional<int> terminate(std::chrono::milliseconds timeout);
+
+  // Waits until the agent's virtual device of this name has an event node.
+  std::optional<std::string> waitForDevice(const char* name, std::chrono::milliseconds timeout);
+
+  // Prints the end of the agent's log (syslogd writes it to /tmp/agent.log)
+  // and its own output, to tell why a check failed.
+  static void showLog();
+
+  // Open file descriptors and resident memory (kB), from /proc.
+  int openFileDescriptors() const;
+  long residentKilobytes() const;
+
+ private:
+  explicit AgentProcess(pid_t pid) : pid_(pid) {}
+  void reap(int status);
+
+  pid_t pid_;
+  bool ended_ = false;
+  int exitStatus_ = -1;
+  std::string ending_;
+};
+
+}  // namespace velt::e2e

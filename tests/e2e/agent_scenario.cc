@@ -1,0 +1,374 @@
+// Guest program: the real agent against a virtual mouse of every type in a
+// real kernel. It plugs them through /dev/uhid, checks the handshakes and the
+// configuration reports byte for byte, presses buttons and reads the keys
+// the agent sends through its uinput keyboard, unplugs mice, and ends the
+// agent with SIGTERM to check that every mouse gets its buttons back.
+#include <linux/input-event-codes.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "tests/e2e/agent_process.h"
+#include "tests/e2e/guest_mice.h"
+#include "tools/mouse_sim/sim_commands.h"
+
+namespace velt::e2e {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+const std::vector<KeyEvent> kMute = {{KEY_MUTE, 1}, {KEY_MUTE, 0}};
+
+ReceivedReport feature(uint8_t reportId, Bytes bytes) {
+  return {VirtualReportKind::Feature, reportId, std::move(bytes)};
+}
+
+// The reports each type's identification sends before configuration.
+std::vector<ReceivedReport> handshakeOf(const VirtualMouse& mouse) {
+  switch (mouse.type) {
+    case 1:
+      return {feature(0, {0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01}),
+              feature(0, {0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0x00})};
+    case 6: {
+      // Its first answer is empty, so the request is sent once.
+      Bytes request(35, 0);
+      request[0] = 0x07;
+      return {feature(7, request)};
+    }
+    default:
+      return {};
+  }
+}
+
+bool configurable(const VirtualMouse& mouse) {
+  return configurationPassLength(mouse.type) > 0;
+}
+
+// Waits until no mouse has received anything for quiet.
+void waitForQuiet(const std::map<std::string, std::unique_ptr<UhidMouse>>& mice,
+                  milliseconds quiet) {
+  auto count = [&] {
+    size_t n = 0;
+    for (const auto& [name, m] : mice) {
+      for (size_t i = 0; i < m->description().interfaces.size(); ++i) n += m->received(i).size();
+    }
+    return n;
+  };
+  size_t last = count();
+  for (int round = 0; round < 60; ++round) {
+    std::this_thread::sleep_for(quiet);
+    size_t now = count();
+    if (now == last) return;
+    last = now;
+  }
+}
+
+class Scenario {
+ public:
+  int run() {
+    std::string error;
+    agent_ = AgentProcess::start(kGuestSettings, true, &error);
+    if (!markers_.check(agent_ != nullptr, "agent started", error)) return 1;
+    auto keyboardNode = agent_->waitForDevice(kAgentKeyboard, seconds(60));
+    if (!markers_.check(keyboardNode.has_value(), "agent created its uinput keyboard",
+                        agent_->running() ? "no such event node" : agent_->ending())) {
+      return 1;
+    }
+    keyboard_ = std::make_unique<EventReader>(*keyboardNode);
+    auto pointerNode = agent_->waitForDevice(kAgentPointer, seconds(5));
+    if (!markers_.check(pointerNode.has_value(), "agent created its uinput pointer")) return 1;
+    pointer_ = std::make_unique<EventReader>(*pointerNode);
+
+    if (!plugAll()) return 1;
+    checkConfigurations();
+    pressButtons();
+    ignoredInput();
+    takeOverStandardButtons();
+    wheelScrollsSideways();
+    mouseSimulatorTool();
+    unplugSome();
+    terminate();
+    checkLog();
+    return markers_.failures() == 0 ? 0 : 1;
+  }
+
+ private:
+  bool plugAll() {
+    for (const VirtualMouse* model : pluggableMice()) {
+      std::string error;
+      auto mouse = UhidMouse::plug(*model, commandName(*model), nullptr, &error);
+      if (!markers_.check(mouse != nullptr, "plugged " + model->model, error)) return false;
+      mice_[model->model] = std::move(mouse);
+    }
+    for (const auto& [name, mouse] : mice_) {
+      for (size_t i = 0; i < mouse->description().interfaces.size(); ++i) {
+        if (!mouse->nodes(i, 0, seconds(10))) {
+          markers_.fail("hidraw node of " + name, "none appeared for " + mouse->phys(i));
+        }
+      }
+    }
+    return true;
+  }
+
+  void checkConfigurations() {
+    // Identification runs one mouse after another on the listener thread;
+    // each registration arms a configuration pass 0.6 s later.
+    for (const auto& [name, mouse] : mice_) {
+      const VirtualMouse& d = mouse->description();
+      if (!configurable(d)) continue;
+      const size_t expected = handshakeOf(d).size() + configurationPassLength(d.type);
+      if (!mouse->waitForReceived(0, expected, seconds(30))) {
+        markers_.fail(name + " configured", "received " + describe(mouse->received(0)));
+      }
+    }
+    waitForQuiet(mice_, milliseconds(1500));
+    for (const auto& [name, mouse] : mice_) {
+      const VirtualMouse& d = mouse->description();
+      if (configurable(d)) {
+        checkConfiguration(markers_, name + " handshake and configuration reports",
+                           mouse->received(0), handshakeOf(d), d.type, kGuestInterceptMask,
+                           kGuestHidButtonMask);
+      }
+      // A type-1 mouse's vendor interface, type 7 and other makers' mice get
+      // no reports at all.
+      for (size_t i = configurable(d) ? 1 : 0; i < d.interfaces.size(); ++i) {
+        markers_.check(mouse->received(i).empty(),
+                       name + " " + d.interfaces[i].label + " interface gets no reports",
+                       "received " + describe(mouse->received(i)));
+      }
+    }
+  }
+
+  // Presses mask on a mouse and checks the keys, then releases it.
+  void press(const std::string& name, uint8_t mask, const std::vector<KeyEvent>& down,
+             const std::vector<KeyEvent>& up = {}) {
+    UhidMouse& mouse = *mice_.at(name);
+    char what[64];
+    std::snprintf(what, sizeof what, "%s buttons %02X", name.c_str(), mask);
+    mouse.sendButtons(mask);
+    expectKeys(markers_, *keyboard_, std::string(what) + " pressed", down);
+    mouse.sendButtons(0);
+    if (!up.empty()) expectKeys(markers_, *keyboard_, std::string(what) + " released", up);
+    // The listener reads the mice in node order, not in the order they
+    // sent: let this release pass before another mouse presses.
+    std::this_thread::sleep_for(milliseconds(200));
+  }
+
+  void pressButtons() {
+    keyboard_->drain();
+    press("QR-350", 0x04, kCopyKeys);
+    press("QR-350", 0x10, kMute);
+    // A recorded shortcut is held as long as its button.
+    press("QR-350", 0x08, {{KEY_LEFTSHIFT, 1}, {KEY_LEFTCTRL, 1}, {KEY_K, 1}},
+          {{KEY_K, 0}, {KEY_LEFTCTRL, 0}, {KEY_LEFTSHIFT, 0}});
+    // Extra buttons: a code press and release in one report.
+    mice_.at("QR-350")->sendButtons(0, 0xFA);
+    expectKeys(markers_, *keyboard_, "QR-350 extra button 1 plays",
+               {{KEY_PLAYPAUSE, 1}, {KEY_PLAYPAUSE, 0}});
+    mice_.at("QR-350")->sendButtons(0, 0xFC);
+    expectKeys(markers_, *keyboard_, "QR-350 extra button 2 keeps Volume+",
+               {{KEY_VOLUMEUP, 1}, {KEY_VOLUMEUP, 0}});
+    press("QR-360", 0x10, kMute);
+    // This model reports its side buttons the other way round.
+    press("QR-450", 0x08, kMute);
+    press("QR-460", 0x04, kCopyKeys);
+    press("QR-250", 0x04, kCopyKeys);
+    press("QR-550", 0x04, kCopyKeys);
+  }
+
+  void ignoredInput() {
+    // Reports the agent must not act on: the primary and secondary buttons,
+    // a type-1 report of another kind, the pointer interfaces, other makers'
+    // mice and a type-7 mouse's vendor reports.
+    mice_.at("QR-550")->sendButtons(0x03);
+    mice_.at("QR-550")->sendButtons(0x00);
+    const Bytes otherKind = {0x12, 0x13, 0x04, 0x00, 0xFA, 0, 0, 0, 0};
+    mice_.at("QR-350")->sendInput(1, otherKind);
+    const Bytes pointer = {0x01, 0x01, 0x01, 0x00}, pointerUp = {0, 0, 0, 0};
+    mice_.at("QR-350")->sendInput(0, pointer);
+    mice_.at("QR-350")->sendInput(0, pointerUp);
+    mice_.at("QR-150")->sendButtons(0x1C);
+    mice_.at("QR-150")->sendButtons(0x00);
+    mice_.at("Other mouse")->sendButtons(0x04);
+    mice_.at("Other mouse")->sendButtons(0x00);
+    const Bytes boot = {0x04, 0x00, 0x00};
+    mice_.at("Boot mouse")->sendInput(0, boot);
+    const Bytes bootUp = {0x00, 0x00, 0x00};
+    mice_.at("Boot mouse")->sendInput(0, bootUp);
+    auto keys = readKeys(*keyboard_, 1, milliseconds(1500));
+    markers_.check(keys.empty(), "reports without an assigned function send no keys",
+                   "got " + describe(keys));
+    markers_.check(agent_->running(), "agent runs after the ignored reports", agent_->ending());
+  }
+
+  // The mouse interface's event node, and the agent's copy of it: the node
+  // of the same name that the kernel did not make for the mouse.
+  std::optional<std::pair<std::string, std::string>> originalAndCopy(const std::string& name) {
+    UhidMouse& mouse = *mice_.at(name);
+    auto nodes = mouse.nodes(0, 1, seconds(10));
+    if (!nodes) return std::nullopt;
+    const std::string original = nodes->events.front();
+    const std::string deviceName = EventReader(original).name();
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      for (const auto& node : eventNodesNamed(deviceName)) {
+        if (node != original) return std::make_pair(original, node);
+      }
+      std::this_thread::sleep_for(milliseconds(100));
+    }
+    return std::make_pair(original, std::string());
+  }
+
+  // A type-7 mouse sends its buttons only as ordinary mouse events: the
+  // agent grabs its node, takes the assigned wheel button, and passes the
+  // rest on through its copy of the mouse.
+  void takeOverStandardButtons() {
+    auto nodes = originalAndCopy("QR-150");
+    if (!markers_.check(nodes && !nodes->second.empty(), "QR-150 has a copy made by the agent",
+                        nodes ? "no second node named like " + nodes->first : "no event node")) {
+      return;
+    }
+    const int grab = EventReader(nodes->first).grab();
+    markers_.check(grab == EBUSY, "QR-150's own node is grabbed by the agent",
+                   std::string("EVIOCGRAB: ") + std::strerror(grab));
+    EventReader copy(nodes->second);
+    UhidMouse& mouse = *mice_.at("QR-150");
+    keyboard_->drain();
+    const Bytes middle = {0x04, 0, 0, 0}, none = {0, 0, 0, 0};
+    mouse.sendInput(0, middle);
+    expectKeys(markers_, *keyboard_, "QR-150 wheel button taken over for Copy", kCopyKeys);
+    mouse.sendInput(0, none);
+    const Bytes leftAndMove = {0x01, 0x05, 0xFD, 0x00};
+    mouse.sendInput(0, leftAndMove);
+    mouse.sendInput(0, none);
+    std::vector<input_event> passed;
+    for (int i = 0; i < 4 && !contains(passed, EV_KEY, BTN_LEFT, 0); ++i) {
+      auto frame = copy.frame(seconds(3));
+      passed.insert(passed.end(), frame.begin(), frame.end());
+    }
+    markers_.check(contains(passed, EV_KEY, BTN_LEFT, 1) && contains(passed, EV_REL, REL_X, 5) &&
+                       contains(passed, EV_REL, REL_Y, -3) && contains(passed, EV_KEY, BTN_LEFT, 0),
+                   "QR-150's other events pass through the copy", describe(passed));
+    markers_.check(!contains(passed, EV_KEY, BTN_MIDDLE, 1), "the taken button stays off the copy",
+                   describe(passed));
+    auto keys = readKeys(*keyboard_, 1, milliseconds(300));
+    markers_.check(keys.empty(), "no keys from the passed events", describe(keys));
+  }
+
+  // Extra button 0 held: the wheel of a grabbed mouse scrolls sideways
+  // through the agent's virtual pointer; let go, the wheel is the mouse's.
+  void wheelScrollsSideways() {
+    auto nodes = originalAndCopy("QR-350");
+    if (!markers_.check(nodes && !nodes->second.empty(), "QR-350 has a copy made by the agent")) {
+      return;
+    }
+    EventReader copy(nodes->second);
+    UhidMouse& mouse = *mice_.at("QR-350");
+    pointer_->drain();
+    mouse.sendButtons(0, 0xFE);
+    std::this_thread::sleep_for(milliseconds(300));
+    const Bytes wheelUp = {0, 0, 0, 0x01};
+    mouse.sendInput(0, wheelUp);
+    auto scrolled = pointer_->frame(seconds(3));
+    // Up scrolls left, as the wheel's vertical delta becomes the horizontal
+    // one and evdev counts right as positive.
+    markers_.check(contains(scrolled, EV_REL, REL_HWHEEL, -1) &&
+                       contains(scrolled, EV_REL, REL_HWHEEL_HI_RES, -120),
+                   "held extra button 0 turns the wheel sideways", describe(scrolled));
+    mouse.sendButtons(0, 0xFD);
+    std::this_thread::sleep_for(milliseconds(300));
+    copy.drain();
+    mouse.sendInput(0, wheelUp);
+    auto wheel = copy.frame(seconds(3));
+    markers_.check(contains(wheel, EV_REL, REL_WHEEL, 1), "released, the wheel scrolls again",
+                   describe(wheel));
+  }
+
+  // The command-line tool against the running agent.
+  void mouseSimulatorTool() {
+    std::string output;
+    std::thread tool([&output] {
+      FILE* pipe = ::popen(
+          "velt-mouse-sim -e 'plug qr-550; wait 4000; press 1 0x04; release 1; wait 300; "
+          "reports 1' 2>&1",
+          "r");
+      if (!pipe) return;
+      char line[512];
+      while (std::fgets(line, sizeof line, pipe)) output += line;
+      output += "(exit " + std::to_string(::pclose(pipe)) + ")";
+    });
+    // The tool presses 4 s after its mouse appeared, which takes a while.
+    expectKeys(markers_, *keyboard_, "velt-mouse-sim press reaches the agent", kCopyKeys,
+               seconds(20));
+    tool.join();
+    const std::string configured =
+        "1 mouse: feature set 0C 12 03 05 01 1C 00 1D 00 00 00 00 00 00 00 00\n";
+    markers_.check(output.find(configured) != std::string::npos &&
+                       output.find("(exit 0)") != std::string::npos,
+                   "velt-mouse-sim shows the configuration it received", output);
+  }
+
+  void unplugSome() {
+    for (const char* name : {"QR-360", "QR-460", "QR-150", "QR-160", "Other mouse", "Boot mouse"}) {
+      mice_.erase(name);
+    }
+    std::this_thread::sleep_for(seconds(2));
+    markers_.check(agent_->running(), "agent runs after the mice were unplugged", agent_->ending());
+    // The remaining mice still work.
+    press("QR-550", 0x04, kCopyKeys);
+  }
+
+  void terminate() {
+    waitForQuiet(mice_, milliseconds(1500));
+    const auto held = keyboard_->keysDown();
+    markers_.check(held.empty(), "no key held before quitting",
+                   std::to_string(held.size()) + " keys down");
+    for (auto& [name, mouse] : mice_) mouse->clearReceived();
+    auto status = agent_->terminate(seconds(20));
+    markers_.check(status == 0, "agent ends with status 0 on SIGTERM", agent_->ending());
+    for (const auto& [name, mouse] : mice_) {
+      const VirtualMouse& d = mouse->description();
+      if (!configurable(d)) continue;
+      checkConfiguration(markers_, name + " gets its buttons back on quit", mouse->received(0), {},
+                         d.type, 0, 0);
+      markers_.check(mouse->received(0).size() == configurationPassLength(d.type),
+                     name + " gets one restore pass", describe(mouse->received(0)));
+    }
+  }
+
+  // The log names each mouse with the model number its handshake gave.
+  void checkLog() {
+    std::ifstream file("/tmp/agent.log");
+    const std::string log{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    for (const VirtualMouse* m : pluggableMice()) {
+      if (!configurable(*m)) continue;
+      const std::string line = ": " + m->model + " (type " + std::to_string(m->type) + ", model " +
+                               std::to_string(m->modelNumber) + ")";
+      markers_.check(log.find(line) != std::string::npos, m->model + " identified in the log",
+                     "no line \"device N" + line + "\"");
+    }
+    markers_.check(log.find("exception") == std::string::npos, "no exception in the log");
+  }
+
+  Markers markers_;
+  std::unique_ptr<AgentProcess> agent_;
+  std::unique_ptr<EventReader> keyboard_;
+  std::unique_ptr<EventReader> pointer_;
+  std::map<std::string, std::unique_ptr<UhidMouse>> mice_;
+};
+
+}  // namespace
+}  // namespace velt::e2e
+
+int main() {
+  const int status = velt::e2e::Scenario().run();
+  if (status != 0) velt::e2e::AgentProcess::showLog();
+  return status;
+}

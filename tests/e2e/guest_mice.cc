@@ -1,0 +1,108 @@
+#include "tests/e2e/guest_mice.h"
+
+#include <libevdev/libevdev.h>
+#include <linux/input-event-codes.h>
+
+#include <algorithm>
+
+namespace velt::e2e {
+namespace {
+
+ReceivedReport feature(uint8_t reportId, Bytes head, size_t length) {
+  head.resize(length, 0);
+  return {VirtualReportKind::Feature, reportId, std::move(head)};
+}
+
+}  // namespace
+
+const std::map<std::string, int> kGuestSettings = {
+    {"type2", 13}, {"type3", 27},    {"type3_op1", 40}, {"type3_op2", 9},
+    {"type4", 9},  {"numType0", 23}, {"numType1", 10},
+};
+
+const std::vector<KeyEvent> kCopyKeys = {
+    {KEY_LEFTCTRL, 1}, {KEY_C, 1}, {KEY_C, 0}, {KEY_LEFTCTRL, 0}};
+
+std::vector<ReceivedReport> configurationPass(int type, uint8_t m, uint8_t h, uint8_t sequence) {
+  switch (type) {
+    case 1:
+      return {feature(0, {0x02, m, 0, 0, 0, 0, 0, uint8_t(0x02 ^ m)}, 8),
+              feature(0, {0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0x00}, 8),
+              feature(0, {0x06, sequence, h, 0, uint8_t(sequence ^ h), 0, 0, 0x06}, 8)};
+    case 2:
+      return {feature(5, {0x05, 0, 0, 0x11, 0x11, m}, 21),
+              feature(5, {0x05, 0, 0, 0x11, 0x0F, h}, 21)};
+    case 6:
+      return {feature(7, {0x07, 0x01, 0x0C, 0x12, 0x03, 0x05, m, 0x00}, 35)};
+    case 10:
+      return {feature(0, {0x0C, 0x12, 0x03, 0x05, 0x01, m, 0x00, uint8_t(m ^ 0x01)}, 16)};
+    default:
+      return {};
+  }
+}
+
+size_t configurationPassLength(int type) {
+  return configurationPass(type, 0, 0, 0xE0).size();
+}
+
+std::string describe(const std::vector<ReceivedReport>& reports) {
+  std::string text;
+  for (const auto& r : reports) text += (text.empty() ? "" : "; ") + describe(r);
+  return text.empty() ? "nothing" : text;
+}
+
+bool checkConfiguration(Markers& markers, const std::string& what,
+                        const std::vector<ReceivedReport>& received,
+                        const std::vector<ReceivedReport>& handshake, int type, uint8_t m,
+                        uint8_t h) {
+  const size_t pass = configurationPassLength(type);
+  bool ok = pass > 0 && received.size() >= handshake.size() + pass &&
+            (received.size() - handshake.size()) % pass == 0 &&
+            std::equal(handshake.begin(), handshake.end(), received.begin());
+  for (size_t at = handshake.size(); ok && at + pass <= received.size(); at += pass) {
+    uint8_t sequence = 0xE0;
+    if (type == 1) {
+      sequence = received[at + 2].bytes.size() > 1 ? received[at + 2].bytes[1] : 0;
+      ok = (sequence & 0xF0) == 0xE0;
+    }
+    const auto expected = configurationPass(type, m, h, sequence);
+    ok = ok && std::equal(expected.begin(), expected.end(), received.begin() + at);
+  }
+  return markers.check(ok, what,
+                       "received " + describe(received) + "; expected " + describe(handshake) +
+                           " then passes of " + describe(configurationPass(type, m, h, 0xE1)));
+}
+
+std::vector<KeyEvent> readKeys(EventReader& reader, size_t count,
+                               std::chrono::milliseconds timeout) {
+  std::vector<KeyEvent> keys;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (keys.size() < count) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    // With no time left, what is already queued still counts.
+    auto event = reader.next(std::max(left, std::chrono::milliseconds(0)));
+    if (!event) break;
+    if (event->type == EV_KEY && event->value != 2) keys.emplace_back(event->code, event->value);
+  }
+  return keys;
+}
+
+std::string describe(const std::vector<KeyEvent>& keys) {
+  std::string text;
+  for (const auto& [code, value] : keys) {
+    const char* name = libevdev_event_code_get_name(EV_KEY, code);
+    text +=
+        (text.empty() ? "" : ", ") + std::string(name ? name : "?") + " " + std::to_string(value);
+  }
+  return text.empty() ? "no keys" : text;
+}
+
+bool expectKeys(Markers& markers, EventReader& reader, const std::string& what,
+                const std::vector<KeyEvent>& expected, std::chrono::milliseconds timeout) {
+  auto keys = readKeys(reader, expected.size(), timeout);
+  return markers.check(keys == expected, what,
+                       "got " + describe(keys) + "; expected " + describe(expected));
+}
+
+}  // namespace velt::e2e

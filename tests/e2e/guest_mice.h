@@ -1,0 +1,60 @@
+// What the guest programs expect of the agent's traffic with the virtual
+// mice: the handshakes and configuration reports of each device type, byte
+// for byte, and the key events its button functions produce.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/e2e/guest_support.h"
+#include "tools/mouse_sim/uhid_mouse.h"
+
+namespace velt::e2e {
+
+using Bytes = std::vector<uint8_t>;
+// An EV_KEY code and value.
+using KeyEvent = std::pair<int, int>;
+
+// The settings file the guest programs give the agent: Copy on the wheel
+// button, a recorded Ctrl+Shift+K on side button 3, Mute on side button 4,
+// the wheel scrolling sideways while extra button 0 is held, Play on extra
+// button 1; extra button 2 keeps its built-in Volume+. The masks it makes:
+// buttons 2, 3 and 4, and extra button 1.
+extern const std::map<std::string, int> kGuestSettings;
+inline constexpr uint8_t kGuestInterceptMask = 0x1C;
+inline constexpr uint8_t kGuestHidButtonMask = 0x04;
+// The keys of Copy.
+extern const std::vector<std::pair<int, int>> kCopyKeys;
+
+// The reports the agent sends a mouse of this type in one configuration
+// pass with masks m and h; sequence is the type-1 extra-button report's
+// sequence byte (E0 to EF).
+std::vector<ReceivedReport> configurationPass(int type, uint8_t m, uint8_t h, uint8_t sequence);
+// Number of reports in one pass of this type; 0 for types that get none.
+size_t configurationPassLength(int type);
+
+// Checks that received is exactly handshake followed by at least one
+// configuration pass with masks m and h (passes repeat as the agent
+// re-configures). Type-1 sequence bytes are taken from the reports and
+// checked for their form only.
+bool checkConfiguration(Markers& markers, const std::string& what,
+                        const std::vector<ReceivedReport>& received,
+                        const std::vector<ReceivedReport>& handshake, int type, uint8_t m,
+                        uint8_t h);
+
+// "feature set 02 1C ...; feature set ..." for a list of reports.
+std::string describe(const std::vector<ReceivedReport>& reports);
+
+// The next count key events (EV_KEY, autorepeat ignored) within timeout.
+std::vector<KeyEvent> readKeys(EventReader& reader, size_t count,
+                               std::chrono::milliseconds timeout);
+// Reads as many key events as expected holds and checks them in order.
+bool expectKeys(Markers& markers, EventReader& reader, const std::string& what,
+                const std::vector<KeyEvent>& expected,
+                std::chrono::milliseconds timeout = std::chrono::seconds(5));
+std::string describe(const std::vector<KeyEvent>& keys);
+
+}  // namespace velt::e2e

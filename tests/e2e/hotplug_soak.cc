@@ -1,0 +1,217 @@
+// Guest program: hot-plug soak. Mice of every kind are plugged and unplugged
+// in quick succession, up to three at a time, with buttons pressed and often
+// still held when the mouse goes. Afterwards the agent must still run and
+// still work, its open file descriptors and memory must be flat, no key may
+// be left pressed on its uinput devices, and no copy of a grabbed mouse may
+// outlive the mouse.
+//
+//   velt-e2e-hotplug-soak [CYCLES [SEED]]
+#include <linux/input-event-codes.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <optional>
+#include <random>
+#include <thread>
+
+#include "tests/e2e/agent_process.h"
+#include "tests/e2e/guest_mice.h"
+#include "tools/mouse_sim/sim_commands.h"
+
+namespace velt::e2e {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+// Memory may grow by this much over the second half: the registry keeps a
+// record of every device it has seen.
+constexpr long kMemoryAllowanceKb = 2048;
+constexpr int kRoundCycles = 50;
+
+struct Usage {
+  int fds;
+  long kb;
+};
+
+class Soak {
+ public:
+  Soak(int cycles, unsigned seed) : cycles_(cycles), seed_(seed), random_(seed) {}
+
+  int run() {
+    std::string error;
+    agent_ = AgentProcess::start(kGuestSettings, false, &error);
+    if (!markers_.check(agent_ != nullptr, "agent started", error)) return 1;
+    auto keyboardNode = agent_->waitForDevice(kAgentKeyboard, seconds(60));
+    auto pointerNode = agent_->waitForDevice(kAgentPointer, seconds(10));
+    if (!markers_.check(keyboardNode && pointerNode, "agent created its uinput devices",
+                        agent_->ending())) {
+      return 1;
+    }
+    keyboard_ = std::make_unique<EventReader>(*keyboardNode);
+    pointer_ = std::make_unique<EventReader>(*pointerNode);
+    // One mouse of every kind first, then rounds of random mice. The figures
+    // are taken between rounds, with every mouse unplugged; the first half
+    // of the rounds fills what the agent's allocator and tables fill once,
+    // the second half must leave them flat.
+    const auto models = pluggableMice();
+    for (const VirtualMouse* m : models) cycle(*m);
+    while (!plugged_.empty()) unplugOldest();
+
+    const auto started = std::chrono::steady_clock::now();
+    std::uniform_int_distribution<size_t> pick(0, models.size() - 1);
+    std::optional<Usage> before;
+    std::string series;
+    const int rounds = (cycles_ + kRoundCycles - 1) / kRoundCycles;
+    for (int done = 0, round = 0; done < cycles_ && agent_->running(); ++round) {
+      // Every other round one mouse stays in throughout, so that the agent
+      // has a mouse selected while the others come and go.
+      std::unique_ptr<UhidMouse> anchor;
+      if (round % 2 == 1) {
+        const VirtualMouse& model = virtualMouse(round % 4 == 1 ? "QR-550" : "QR-450");
+        anchor = UhidMouse::plug(model, "anchor" + std::to_string(round), nullptr, &error);
+        std::this_thread::sleep_for(seconds(1));
+      }
+      for (int i = 0; i < kRoundCycles && done < cycles_; ++i, ++done) {
+        cycle(*models[pick(random_)]);
+      }
+      while (!plugged_.empty()) unplugOldest();
+      std::this_thread::sleep_for(milliseconds(800));
+      countKeys();
+      if (anchor) {
+        // The buttons held on the mice that went must not stay pressed.
+        const auto keys = keyboard_->keysDown();
+        if (!keys.empty()) {
+          markers_.fail(
+              "keys released when held mice go and another stays",
+              std::to_string(keys.size()) + " keys down after round " + std::to_string(round));
+        }
+      }
+      if (anchor) {
+        anchor.reset();
+        std::this_thread::sleep_for(milliseconds(800));
+      }
+      const Usage now = usage();
+      series +=
+          (series.empty() ? "" : ", ") + std::to_string(now.fds) + "/" + std::to_string(now.kb);
+      if (round == rounds / 2 - 1) before = now;
+    }
+    const auto took =
+        std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - started);
+    settle();
+    markers_.note("soak: open fds/resident kB after each round: " + series);
+
+    const bool alive = agent_->running();
+    markers_.check(alive, "agent runs after the soak", agent_->ending());
+    if (!alive) return 1;
+    const Usage after = usage();
+    if (!before) before = after;
+    char figures[240];
+    std::snprintf(figures, sizeof figures,
+                  "soak: %d cycles (seed %u) in %lld ms, %zu key events; open fds %d -> %d; "
+                  "resident memory %ld kB -> %ld kB",
+                  cycles_, seed_, static_cast<long long>(took.count()), keysSeen_, before->fds,
+                  after.fds, before->kb, after.kb);
+    markers_.note(figures);
+    markers_.check(after.fds == before->fds, "open file descriptors are flat", figures);
+    markers_.check(after.kb - before->kb <= kMemoryAllowanceKb, "memory is flat", figures);
+    markers_.check(keysSeen_ > 0, "buttons pressed during the soak reached the agent", figures);
+
+    const auto keys = keyboard_->keysDown();
+    const auto buttons = pointer_->keysDown();
+    markers_.check(keys.empty() && buttons.empty(), "no key left pressed on the agent's devices",
+                   std::to_string(keys.size() + buttons.size()) + " down");
+    std::string copies;
+    for (const VirtualMouse* m : pluggableMice()) {
+      if (!eventNodesNamed("Virtual " + m->model).empty()) copies += " " + m->model;
+    }
+    markers_.check(copies.empty(), "no copy of a mouse outlives it", "left:" + copies);
+    stillWorks();
+    auto status = agent_->terminate(seconds(20));
+    markers_.check(status == 0, "agent ends with status 0 on SIGTERM", agent_->ending());
+    return markers_.failures() == 0 ? 0 : 1;
+  }
+
+ private:
+  // Plugs a mouse, maybe presses buttons (and maybe leaves them held), and
+  // unplugs the oldest mouse when three are in.
+  void cycle(const VirtualMouse& model) {
+    std::string error;
+    auto mouse = UhidMouse::plug(model, "soak" + std::to_string(next_++), nullptr, &error);
+    if (!mouse) {
+      markers_.fail("plug " + model.model, error);
+      return;
+    }
+    plugged_.push_back(std::move(mouse));
+    std::uniform_int_distribution<int> percent(0, 99);
+    std::uniform_int_distribution<int> pause(0, 60);
+    std::this_thread::sleep_for(milliseconds(pause(random_)));
+    if (percent(random_) < 70) {
+      // Any of the assigned standard buttons, or an extra-button code.
+      static const uint8_t kMasks[] = {0x04, 0x08, 0x10, 0x0C, 0x1C, 0x18};
+      static const uint8_t kCodes[] = {0xFA, 0xFC, 0xFE, 0xFD};
+      UhidMouse& m = *plugged_.back();
+      m.sendButtons(kMasks[percent(random_) % 6],
+                    percent(random_) < 30 ? kCodes[percent(random_) % 4] : 0);
+      std::this_thread::sleep_for(milliseconds(pause(random_)));
+      if (percent(random_) < 50) m.sendButtons(0);
+    }
+    if (plugged_.size() >= 3 || percent(random_) < 40) unplugOldest();
+    countKeys();
+  }
+
+  void unplugOldest() {
+    plugged_.pop_front();
+    countKeys();
+  }
+
+  // Reads the keys the agent has sent, which would pile up unread otherwise.
+  void countKeys() { keysSeen_ += readKeys(*keyboard_, SIZE_MAX, milliseconds(0)).size(); }
+
+  // Lets countdowns and configuration passes finish.
+  void settle() {
+    std::this_thread::sleep_for(seconds(3));
+    countKeys();
+    pointer_->drain();
+  }
+
+  Usage usage() const { return {agent_->openFileDescriptors(), agent_->residentKilobytes()}; }
+
+  void stillWorks() {
+    std::string error;
+    auto mouse = UhidMouse::plug(virtualMouse("QR-550"), "soak-last", nullptr, &error);
+    if (!markers_.check(mouse != nullptr, "plug a mouse after the soak", error)) return;
+    const bool configured = mouse->waitForReceived(0, 1, seconds(20));
+    markers_.check(configured, "a mouse plugged after the soak is configured",
+                   describe(mouse->received(0)));
+    std::this_thread::sleep_for(seconds(1));
+    keyboard_->drain();
+    mouse->sendButtons(0x04);
+    expectKeys(markers_, *keyboard_, "a press after the soak still sends Copy", kCopyKeys);
+    mouse->sendButtons(0);
+  }
+
+  int cycles_;
+  unsigned seed_;
+  std::mt19937 random_;
+  Markers markers_;
+  std::unique_ptr<AgentProcess> agent_;
+  std::unique_ptr<EventReader> keyboard_;
+  std::unique_ptr<EventReader> pointer_;
+  std::deque<std::unique_ptr<UhidMouse>> plugged_;
+  int next_ = 1;
+  size_t keysSeen_ = 0;
+};
+
+}  // namespace
+}  // namespace velt::e2e
+
+int main(int argc, char** argv) {
+  const int cycles = argc > 1 ? std::atoi(argv[1]) : 500;
+  const unsigned seed =
+      argc > 2 ? static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)) : std::random_device{}();
+  const int status = velt::e2e::Soak(cycles, seed).run();
+  if (status != 0) velt::e2e::AgentProcess::showLog();
+  return status;
+}
