@@ -270,8 +270,7 @@ bool binaryPlistWithinLimits(std::string_view bytes, const PlistLimits& limits,
         sum.payload = saturatingAdd(sum.payload, figures[child].payload);
         sum.depth = std::max(sum.depth, figures[child].depth + 1);
         if (stack.size() + figures[child].depth > limits.depth) {
-          ok = plist.fail("containers nested more than " + std::to_string(limits.depth) +
-                          " deep");
+          ok = plist.fail("containers nested more than " + std::to_string(limits.depth) + " deep");
         }
         break;
       }

@@ -13,9 +13,9 @@
 namespace velt {
 
 struct PlistLimits {
-  uint64_t nodes = 4096;          // values once every reference is copied out
+  uint64_t nodes = 4096;              // values once every reference is copied out
   uint64_t payloadBytes = 256 << 10;  // their text, data and key bytes together
-  uint32_t depth = 32;            // containers inside containers
+  uint32_t depth = 32;                // containers inside containers
 };
 
 // True when bytes is not a binary property list (nothing to check), or is one

@@ -89,10 +89,14 @@ void ButtonDispatcher::postExtraButtonCode(uint8_t pressCode, uint8_t releaseCod
                                 static_cast<uint8_t>(a.op2));
     };
     if (press) {
+      // A second press before the release (a lost release code) first ends
+      // what the first one started.
+      std::optional<ButtonAssignmentValue> earlier;
       {
         std::lock_guard lock(extraLock_);
-        pressedExtra_[i] = current;
+        earlier = std::exchange(pressedExtra_[i], current);
       }
+      if (earlier) run(*earlier, 0);
       run(current, 1);
     }
     if (release) {
