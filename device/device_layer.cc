@@ -294,9 +294,17 @@ bool DeviceLayer::settled() {
 }
 
 void DeviceLayer::sendConfiguration() {
+  std::lock_guard lock(registryLock_);
+  sendConfigurationLocked();
+}
+
+void DeviceLayer::sendConfigurationLocked() {
+  // The masks are read under the lock, and once the quit pass has gone out
+  // no other pass follows it: the mice must be left handling their buttons
+  // themselves, not handing them to an agent that has gone.
+  if (quitPassSent_) return;
   const uint8_t intercept = settings_.interceptMask.load(std::memory_order_relaxed);
   const uint8_t h = settings_.hidButtonMask.load(std::memory_order_relaxed);
-  std::lock_guard lock(registryLock_);
   for (const auto& [handle, d] : registry_.devices()) {
     if (d.type == 0 || !isConfigurable(d.type, d.attributes.id)) continue;
     const uint8_t m =
@@ -324,9 +332,13 @@ void DeviceLayer::sendConfiguration() {
 
 void DeviceLayer::restoreDevicesOnQuit() {
   if (!hidManager_.load()) return;
-  settings_.interceptMask.store(0);
-  settings_.hidButtonMask.store(0);
-  sendConfiguration();
+  {
+    std::lock_guard lock(registryLock_);
+    settings_.interceptMask.store(0);
+    settings_.hidButtonMask.store(0);
+    sendConfigurationLocked();
+    quitPassSent_ = true;
+  }
   services_.clock.sleepFor(kQuitPause);
 }
 

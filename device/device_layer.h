@@ -85,7 +85,8 @@ class DeviceLayer final : public DeviceDirectory,
 
   // Queues the matching and registration of an identified device. Any thread.
   void submitIdentification(const DeviceIdentity& identity);
-  // Sends every configurable device its button masks, under registryLock.
+  // Sends every configurable device its button masks, under registryLock;
+  // nothing once restoreDevicesOnQuit has sent its pass.
   void sendConfiguration();
   // Extra-button codes, dispatched on the calling thread.
   void postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode) {
@@ -120,6 +121,8 @@ class DeviceLayer final : public DeviceDirectory,
   void setSelection(const DeviceRecord& record, int32_t index);
   void raiseDeviceChange();
   void raiseConfigRequest();
+  // A configuration pass; registryLock_ is held.
+  void sendConfigurationLocked();
 
   DeviceLayerServices services_;
   Settings& settings_;
@@ -128,6 +131,7 @@ class DeviceLayer final : public DeviceDirectory,
   DeviceRegistry registry_;  // guarded by registryLock_ (newHandle() apart)
   std::mutex probeLock_;
   uint8_t reportSequence_ = 0;  // guarded by registryLock_
+  bool quitPassSent_ = false;   // guarded by registryLock_
 
   ExtraButtonEnabled extraButtonEnabled_{};
   ButtonDispatcher dispatcher_;

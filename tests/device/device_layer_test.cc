@@ -434,6 +434,12 @@ TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
   EXPECT_EQ(quit[1].bytes, (Bytes{0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0x00}));
   EXPECT_EQ(quit[2].bytes[2], 0x00);
   EXPECT_EQ(settings.interceptMask.load(), 0);
+  // Nothing follows the quit pass, not even a commit's late pass.
+  settings.interceptMask = 0x08;
+  layer.armConfigCountdown(1);
+  layer.sendConfiguration();
+  settle();
+  EXPECT_EQ(transport.sentReports(a[0]).size(), 3u);
 }
 
 TEST_F(DeviceLayerTest, BadDevicesAreSkippedWithOneLineEach) {
