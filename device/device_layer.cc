@@ -350,25 +350,15 @@ void DeviceLayer::updateDeviceActive(bool found) {
   if (was && !found) postIdentification([this] { dispatcher_.consumeButtonMask(0); });
 }
 
-void DeviceLayer::setSelection(const DeviceRecord& record, int32_t index) {
-  std::lock_guard lock(selectionLock_);
-  selectedDevice_ = record;
-  selectedDeviceIndex_ = index;
-}
-
 int32_t DeviceLayer::countSelectableDevices() {
   std::lock_guard lock(registryLock_);
   return registry_.countSelectable();
 }
 
 int32_t DeviceLayer::indexOfSelectedDevice() {
-  DeviceRecord selected;
-  {
-    std::lock_guard lock(selectionLock_);
-    selected = selectedDevice_;
-  }
+  std::lock_guard selection(selectionLock_);
   std::lock_guard lock(registryLock_);
-  return registry_.indexOf(selected);
+  return registry_.indexOf(selectedDevice_);
 }
 
 int32_t DeviceLayer::selectedDeviceIndex() {
@@ -394,24 +384,21 @@ std::optional<DeviceRecord> DeviceLayer::awaitDeviceChange() {
     if (stopping_.load()) return std::nullopt;
     deviceChangesSeen_ = deviceChanges_;
   }
-  DeviceRecord selected;
-  {
-    std::lock_guard lock(selectionLock_);
-    selected = selectedDevice_;
-  }
   // The selection follows the device: the first selectable one equal to the
-  // selected device, or else the first selectable one.
-  int32_t index;
+  // selected device, or else the first selectable one. It is read and
+  // written back in one step, so a choice the user makes meanwhile stands.
   std::optional<DeviceRecord> record;
   {
+    std::lock_guard selection(selectionLock_);
     std::lock_guard lock(registryLock_);
-    index = registry_.indexOf(selected);
+    int32_t index = registry_.indexOf(selectedDevice_);
     if (index >= registry_.countSelectable()) index = 0;
     record = registry_.describe(index);
+    selectedDevice_ = record.value_or(DeviceRecord{});
+    selectedDeviceIndex_ = index;
   }
   updateDeviceActive(record.has_value());
   DeviceRecord result = record.value_or(DeviceRecord{});
-  setSelection(result, index);
   if (result.type == 0 && services_.overlay) {
     OverlayControl* overlay = services_.overlay;
     services_.mainThread.post([overlay] { overlay->hideOverlayIfVisible(); });
@@ -422,12 +409,14 @@ std::optional<DeviceRecord> DeviceLayer::awaitDeviceChange() {
 void DeviceLayer::selectDevice(int32_t index) {
   std::optional<DeviceRecord> record;
   {
+    std::lock_guard selection(selectionLock_);
     std::lock_guard lock(registryLock_);
     if (index < 0 || index >= registry_.countSelectable()) index = 0;
     record = registry_.describe(index);
+    selectedDevice_ = record.value_or(DeviceRecord{});
+    selectedDeviceIndex_ = index;
   }
   updateDeviceActive(record.has_value());
-  setSelection(record.value_or(DeviceRecord{}), index);
   deviceChangeCountdown_.arm(kTicksAfterSelection);
 }
 

@@ -118,7 +118,6 @@ class DeviceLayer final : public DeviceDirectory,
   // Sets deviceActive to found; when that clears it, the final all-released
   // mask goes to the dispatcher.
   void updateDeviceActive(bool found);
-  void setSelection(const DeviceRecord& record, int32_t index);
   void raiseDeviceChange();
   void raiseConfigRequest();
   // A configuration pass; registryLock_ is held.
@@ -137,7 +136,7 @@ class DeviceLayer final : public DeviceDirectory,
   ButtonDispatcher dispatcher_;
   std::atomic<bool> deviceActive_{false};
 
-  std::mutex selectionLock_;
+  std::mutex selectionLock_;         // taken before registryLock_ when both are held
   DeviceRecord selectedDevice_;      // guarded by selectionLock_
   int32_t selectedDeviceIndex_ = 0;  // guarded by selectionLock_
 

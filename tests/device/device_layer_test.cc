@@ -538,5 +538,21 @@ TEST(CountdownTickerTest, ABurstOfEventsGivesOneNotice) {
   EXPECT_EQ(ticker.remaining(), 0);
 }
 
+TEST(CountdownTickerTest, AnArmWhileTheNoticeGoesOutStands) {
+  FakeClock clock;
+  int notices = 0;
+  CountdownTicker* self = nullptr;
+  CountdownTicker ticker(clock, [&] {
+    if (++notices == 1) self->arm(1);
+  });
+  self = &ticker;
+  ticker.arm(1);
+  ticker.tick();
+  EXPECT_EQ(ticker.remaining(), 1);
+  ticker.tick();
+  EXPECT_EQ(notices, 2);
+  EXPECT_EQ(ticker.remaining(), 0);
+}
+
 }  // namespace
 }  // namespace velt
