@@ -130,21 +130,17 @@ void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info
 
 void DeviceLayer::onDeviceRemoved(DeviceHandle device) {
   bool wasPresent;
-  uint8_t buttonsHeld = 0;
-  bool extraButtonHeld = false;
+  HeldButtons held;
   {
     std::lock_guard lock(registryLock_);
-    if (const RegisteredDevice* d = registry_.find(device)) {
-      buttonsHeld = d->buttonsHeld;
-      extraButtonHeld = d->extraButtonHeld;
-    }
+    if (const RegisteredDevice* d = registry_.find(device)) held = d->held;
     wasPresent = registry_.markRemoved(device);
   }
   // A mouse that goes with buttons down never sends their release. While
   // another mouse keeps the agent active nothing else would release them,
   // and a held shortcut or pointer mode would stay on.
-  if (buttonsHeld != 0) postButtonMask(0);
-  if (extraButtonHeld) postExtraButtonCode(0, static_cast<uint8_t>(ExtraButtonCodes[0].release));
+  if (held.mask != 0) postButtonMask(0);
+  if (held.extraButton0) postExtraButtonCode(0, static_cast<uint8_t>(ExtraButtonCodes[0].release));
   deviceChangeCountdown_.arm(kTicksAfterRemoval);
   if (wasPresent) {
     logFormat("device %" PRId64 " removed", device);
@@ -166,12 +162,7 @@ void DeviceLayer::onInputReport(DeviceHandle device, uint8_t reportId, const uin
     RegisteredDevice* d = registry_.find(device);
     if (!d) return;
     decoded = decodeInputReport(d->type, d->attributes.swap45 != 0, reportId, report, length);
-    if (decoded.status == DecodedReport::Buttons) {
-      if (decoded.hasMask) d->buttonsHeld = decoded.mask;
-      // Extra button 0 is the one held between a press and a release code.
-      if (decoded.extraCode == ExtraButtonCodes[0].press) d->extraButtonHeld = true;
-      if (decoded.extraCode == ExtraButtonCodes[0].release) d->extraButtonHeld = false;
-    }
+    d->held.note(decoded);
     if (decoded.status == DecodedReport::TooShort && !d->shortReportLogged) {
       d->shortReportLogged = true;
       char text[160];

@@ -57,6 +57,13 @@ DecodedReport decodeInputReport(int32_t type, bool swap45, uint8_t reportId, con
   }
 }
 
+void HeldButtons::note(const DecodedReport& report) {
+  if (report.status != DecodedReport::Buttons) return;
+  if (report.hasMask) mask = report.mask;
+  if (report.extraCode == ExtraButtonCodes[0].press) extraButton0 = true;
+  if (report.extraCode == ExtraButtonCodes[0].release) extraButton0 = false;
+}
+
 void ButtonDispatcher::consumeButtonMask(uint8_t mask) {
   std::lock_guard lock(buttonDispatchLock_);
   const uint8_t changed = lastButtonMask_ ^ mask;
