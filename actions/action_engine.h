@@ -13,8 +13,8 @@
 #include "actions/synthetic_input.h"
 #include "core/button_function.h"
 #include "core/main_thread.h"
+#include "core/overlay_control.h"
 #include "core/pointer_modes.h"
-#include "overlay/overlay_control.h"
 
 namespace velt {
 

@@ -55,8 +55,10 @@ void Agent::start() {
 void Agent::stop() {
   if (stopped_) return;
   stopped_ = true;
-  // The mice go back to the system first; buttons they still held reach the
-  // dispatcher as releases.
+  // The takeover hears nothing more from the device layer; then the mice go
+  // back to the system, and buttons they still held reach the dispatcher as
+  // releases before the device layer stops.
+  deviceLayer_.setRegistryObserver(nullptr);
   overlay_.stop();
   deviceLayer_.stop();
   if (devicesOverride_) devicesOverride_->shutdown();

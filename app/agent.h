@@ -47,6 +47,8 @@ class Agent {
   // After the devices were restored: stops the device layer's threads, then
   // releases every key the agent holds. Safe to call twice.
   void stop();
+  // After stop(): a thread still waits for a device that does not answer.
+  bool waitingOnDevice() { return !devicesOverride_ && deviceLayer_.waitingOnDevice(); }
 
   // Called, from any thread, when the agent has to end with status (the HID
   // listener could not start).

@@ -68,6 +68,14 @@ int main(int argc, char** argv) {
     if (delegate.applicationDidFinishLaunching()) {
       status = app.exec();
       delegate.applicationWillTerminate();
+      // A mouse that never answers keeps one request until the kernel gives
+      // up on it, seconds later. Every other mouse has its buttons back by
+      // now: leave without waiting for that one.
+      if (agent.waitingOnDevice()) {
+        velt::logLine("a device does not answer; not waiting for it");
+        velt::setLogSink(nullptr);
+        std::_Exit(status);
+      }
     }
   }
   velt::setLogSink(nullptr);

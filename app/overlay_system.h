@@ -16,7 +16,6 @@
 #include "core/serial_queue.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
-#include "device/device_directory.h"
 #include "overlay/overlay_controller.h"
 #include "overlay/overlay_window.h"
 #include "overlay/pointer_output.h"

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 #include <optional>
-#include <vector>
 
+#include "core/device_events.h"
 #include "device/device_record.h"
 
 namespace velt {
@@ -25,39 +25,9 @@ class DeviceDirectory {
   virtual int32_t selectedDeviceIndex() = 0;
   // Raises the device-change notice once, about ms milliseconds from now.
   virtual void scheduleDeviceChangeNotice(int32_t milliseconds) = 0;
-  // Hands every button back to the mice and waits for the reports to go out.
+  // Hands every button back to the mice that answer; returns once their
+  // reports are written, without waiting for a mouse that does not answer.
   virtual void restoreDevicesOnQuit() = 0;
-};
-
-}  // namespace velt
-
-namespace velt {
-
-struct UsbId {
-  int32_t vendorId = 0;
-  int32_t productId = 0;
-  bool operator==(const UsbId&) const = default;
-};
-
-// What the event taps need from the device layer.
-class ButtonMaskSink {
- public:
-  virtual ~ButtonMaskSink() = default;
-  // A supported mouse is selected and present.
-  virtual bool deviceActive() const = 0;
-  // Hands a standard-button state (bit n: button n down) to the dispatcher.
-  // Any thread; returns at once.
-  virtual void postButtonMask(uint8_t mask) = 0;
-};
-
-// Learns which supported mice are registered, so that their ordinary input
-// nodes can be taken over.
-class RegistryObserver {
- public:
-  virtual ~RegistryObserver() = default;
-  // The USB ids of every registered device (type not 0), in registry order,
-  // after each change. Called on a device-layer thread.
-  virtual void registeredDevicesChanged(const std::vector<UsbId>& devices) = 0;
 };
 
 }  // namespace velt

@@ -6,7 +6,6 @@
 #include <future>
 
 #include "core/log.h"
-#include "device/vendor_protocol.h"
 
 namespace velt {
 namespace {
@@ -17,7 +16,12 @@ constexpr int32_t kTicksAfterRegistration = 3;
 constexpr int32_t kTicksAfterRemoval = 3;
 constexpr int32_t kTicksAfterSelection = 1;
 constexpr int32_t kMillisecondsPerTick = 200;
-constexpr Clock::Duration kQuitPause = 1s;
+// How long quitting waits for a device to be free for its last reports, and
+// then for the threads that talk to devices to end. A device that does not
+// answer keeps a request for seconds (uhid: 5 s); quitting does not wait for
+// it.
+constexpr auto kQuitPatience = std::chrono::milliseconds(300);
+constexpr auto kStopPatience = std::chrono::milliseconds(100);
 
 bool accessDenied(int error) {
   return error == EACCES || error == EPERM;
@@ -34,6 +38,14 @@ DeviceLayer::DeviceLayer(const DeviceLayerServices& services)
 
 DeviceLayer::~DeviceLayer() {
   stop();
+  // What a silent device still holds: its request ends with the kernel's
+  // time-out, and the thread with it.
+  std::list<Worker> left;
+  {
+    std::lock_guard lock(workersLock_);
+    left.swap(workers_);
+  }
+  for (Worker& w : left) w.thread.join();
 }
 
 bool DeviceLayer::initDeviceLayer() {
@@ -49,7 +61,7 @@ bool DeviceLayer::initDeviceLayer() {
   }
   listener_ = std::thread([this] { runListener(); });
   deviceChangeCountdown_.start("notify device change");
-  configThread_ = std::thread([this] { runConfigurationThread(); });
+  startWorker(false, [this] { runConfigurationThread(); });
   configCountdown_.start("notify device state change");
   return true;
 }
@@ -68,13 +80,52 @@ void DeviceLayer::stop() {
   }
   deviceChangeCountdown_.stop();
   configCountdown_.stop();
-  if (configThread_.joinable()) configThread_.join();
+  {
+    std::unique_lock lock(workersLock_);
+    workerFinished_.wait_for(lock, kStopPatience, [this] {
+      for (const Worker& w : workers_) {
+        if (!w.finished) return false;
+      }
+      return true;
+    });
+    reapWorkersLocked();
+  }
   std::unique_ptr<SerialQueue> ident;
   {
     std::lock_guard lock(identMutex_);
     ident = std::move(ident_);
   }
   ident.reset();  // runs the tasks already queued, then joins
+}
+
+bool DeviceLayer::waitingOnDevice() {
+  std::lock_guard lock(workersLock_);
+  reapWorkersLocked();
+  return !workers_.empty();
+}
+
+void DeviceLayer::startWorker(bool handshake, std::function<void()> work) {
+  std::lock_guard lock(workersLock_);
+  reapWorkersLocked();
+  Worker& worker = workers_.emplace_back();
+  worker.handshake = handshake;
+  worker.thread = std::thread([this, &worker, work = std::move(work)] {
+    work();
+    std::lock_guard done(workersLock_);
+    worker.finished = true;
+    workerFinished_.notify_all();
+  });
+}
+
+void DeviceLayer::reapWorkersLocked() {
+  for (auto it = workers_.begin(); it != workers_.end();) {
+    if (!it->finished) {
+      ++it;
+      continue;
+    }
+    it->thread.join();  // it has only its return left
+    it = workers_.erase(it);
+  }
 }
 
 // --- Listener thread -------------------------------------------------------
@@ -123,9 +174,31 @@ void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info
     }
     return;
   }
-  HandshakeContext context{services_.transport, services_.clock, probeLock_};
-  identifyDevice(kind, device, info, context,
-                 [this](const DeviceIdentity& identity) { submitIdentification(identity); });
+  if (!asksTheDevice(kind)) {
+    HandshakeContext context{services_.transport, services_.clock, probeLock_, &stopping_};
+    identifyDevice(kind, device, info, context,
+                   [this](const DeviceIdentity& identity) { submitIdentification(identity); });
+    return;
+  }
+  // A handshake waits for the device's answers, seconds for one that never
+  // answers: it runs on a thread of its own, so that the listener goes on
+  // reading the other mice.
+  {
+    std::lock_guard lock(registryLock_);
+    identifying_.insert(device);
+  }
+  startWorker(true, [this, kind, device, info] { runHandshake(kind, device, info); });
+}
+
+void DeviceLayer::runHandshake(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info) {
+  nameCurrentThread("velt handshake");
+  HandshakeContext context{services_.transport, services_.clock, probeLock_, &stopping_};
+  const HandshakeEnd end =
+      identifyDevice(kind, device, info, context,
+                     [this](const DeviceIdentity& identity) { submitIdentification(identity); });
+  std::lock_guard lock(registryLock_);
+  identifying_.erase(device);
+  if (end == HandshakeEnd::Silent) silent_.insert(device);
 }
 
 void DeviceLayer::onDeviceRemoved(DeviceHandle device) {
@@ -217,14 +290,19 @@ void DeviceLayer::registerIdentifiedDevice(const DeviceIdentity& identity) {
   configCountdown_.arm(kTicksAfterRegistration);
 }
 
+void DeviceLayer::setRegistryObserver(RegistryObserver* observer) {
+  std::lock_guard lock(observerLock_);
+  observer_ = observer;
+}
+
 void DeviceLayer::notifyRegistryObserver() {
-  if (!observer_) return;
   std::vector<UsbId> ids;
   {
     std::lock_guard lock(registryLock_);
     ids = registry_.registeredUsbIds();
   }
-  observer_->registeredDevicesChanged(ids);
+  std::lock_guard lock(observerLock_);
+  if (observer_) observer_->registeredDevicesChanged(ids);
 }
 
 void DeviceLayer::postButtonMask(uint8_t mask) {
@@ -232,7 +310,16 @@ void DeviceLayer::postButtonMask(uint8_t mask) {
   postIdentification([this, mask] { dispatcher_.consumeButtonMask(mask); });
 }
 
-void DeviceLayer::waitForIdentificationQueue() {
+void DeviceLayer::waitForIdentification() {
+  {
+    std::unique_lock lock(workersLock_);
+    workerFinished_.wait(lock, [this] {
+      for (const Worker& w : workers_) {
+        if (w.handshake && !w.finished) return false;
+      }
+      return true;
+    });
+  }
   std::promise<void> done;
   auto finished = done.get_future();
   if (!postIdentification([&done] { done.set_value(); })) return;
@@ -284,53 +371,96 @@ bool DeviceLayer::settled() {
   return !passRunning_ && configRequests_ == configRequestsSeen_;
 }
 
-void DeviceLayer::sendConfiguration() {
+std::vector<DeviceLayer::PassTarget> DeviceLayer::passTargets(bool quitting) {
+  std::vector<PassTarget> targets;
   std::lock_guard lock(registryLock_);
-  sendConfigurationLocked();
-}
-
-void DeviceLayer::sendConfigurationLocked() {
-  // The masks are read under the lock, and once the quit pass has gone out
-  // no other pass follows it: the mice must be left handling their buttons
-  // themselves, not handing them to an agent that has gone.
-  if (quitPassSent_) return;
-  const uint8_t intercept = settings_.interceptMask.load(std::memory_order_relaxed);
-  const uint8_t h = settings_.hidButtonMask.load(std::memory_order_relaxed);
   for (const auto& [handle, d] : registry_.devices()) {
     if (d.type == 0 || !isConfigurable(d.type, d.attributes.id)) continue;
-    const uint8_t m =
-        configurationMask(d.type, d.attributes.buttonMask, intercept, d.attributes.swap45);
-    int failure = 0;
-    for (const auto& report : configurationReports(d.type, m, h, reportSequence_)) {
-      if (report.pauseBefore > Clock::Duration::zero())
-        services_.clock.sleepFor(report.pauseBefore);
-      if (debugLogging()) {
-        char label[48];
-        std::snprintf(label, sizeof label, "set feature %u device %" PRId64, report.reportId,
-                      handle);
-        logHexDump(label, report.bytes.data(), report.bytes.size());
-      }
-      HidResult r = services_.transport.setFeatureReport(handle, report.reportId, report.bytes);
-      if (!r.ok() && failure == 0) failure = r.error;
-    }
-    if (failure != 0) {
-      logFormat("device %" PRId64 " (%s): configuration report failed: %s", handle,
-                d.attributes.name.c_str(), std::strerror(failure));
-    }
+    if (silent_.count(handle) != 0) continue;
+    // A device still being identified may not answer at all: it has had no
+    // masks that quitting would have to take back.
+    if (quitting && identifying_.count(handle) != 0) continue;
+    auto& channel = channels_[handle];
+    if (!channel) channel = std::make_shared<std::timed_mutex>();
+    targets.push_back(
+        {handle, d.type, d.attributes.buttonMask, d.attributes.swap45, d.attributes.name, channel});
+  }
+  return targets;
+}
+
+void DeviceLayer::sendConfiguration() {
+  std::lock_guard pass(passLock_);
+  // Once the quit pass has begun no other pass writes anything: the mice
+  // must be left handling their buttons themselves, not handing them to an
+  // agent that has gone.
+  if (quitPassStarted_.load()) return;
+  const uint8_t intercept = settings_.interceptMask.load(std::memory_order_relaxed);
+  const uint8_t h = settings_.hidButtonMask.load(std::memory_order_relaxed);
+  for (const PassTarget& target : passTargets(false)) {
+    std::lock_guard channel(*target.channel);
+    if (quitPassStarted_.load() || stopping_.load()) break;
+    configureDevice(target,
+                    configurationMask(target.type, target.buttonMask, intercept, target.swap45), h);
   }
   configurationPasses_.fetch_add(1);
 }
 
-void DeviceLayer::restoreDevicesOnQuit() {
-  if (!hidManager_.load()) return;
+void DeviceLayer::configureDevice(const PassTarget& target, uint8_t m, uint8_t h) {
+  uint8_t sequence = target.type == kDeviceType1 ? reportSequence_.fetch_add(1) : 0;
+  int failure = 0;
+  for (const auto& report : configurationReports(target.type, m, h, sequence)) {
+    if (report.pauseBefore > Clock::Duration::zero()) services_.clock.sleepFor(report.pauseBefore);
+    if (debugLogging()) {
+      char label[48];
+      std::snprintf(label, sizeof label, "set feature %u device %" PRId64, report.reportId,
+                    target.handle);
+      logHexDump(label, report.bytes.data(), report.bytes.size());
+    }
+    HidResult r =
+        services_.transport.setFeatureReport(target.handle, report.reportId, report.bytes);
+    if (r.error == ETIMEDOUT) {
+      markSilent(target.handle, target.name);
+      return;
+    }
+    if (!r.ok() && failure == 0) failure = r.error;
+  }
+  if (failure != 0) {
+    logFormat("device %" PRId64 " (%s): configuration report failed: %s", target.handle,
+              target.name.c_str(), std::strerror(failure));
+  }
+}
+
+void DeviceLayer::markSilent(DeviceHandle device, const std::string& name) {
   {
     std::lock_guard lock(registryLock_);
-    settings_.interceptMask.store(0);
-    settings_.hidButtonMask.store(0);
-    sendConfigurationLocked();
-    quitPassSent_ = true;
+    if (!silent_.insert(device).second) return;
   }
-  services_.clock.sleepFor(kQuitPause);
+  logFormat("device %" PRId64 " (%s) does not answer; no more configuration reports", device,
+            name.c_str());
+}
+
+void DeviceLayer::restoreDevicesOnQuit() {
+  if (!hidManager_.load()) return;
+  const auto deadline = std::chrono::steady_clock::now() + kQuitPatience;
+  settings_.interceptMask.store(0);
+  settings_.hidButtonMask.store(0);
+  quitPassStarted_.store(true);
+  // One pass at a time, unless a device that does not answer holds up the
+  // pass under way: then each device's own lock keeps the order.
+  std::unique_lock pass(passLock_, std::defer_lock);
+  (void)pass.try_lock_until(deadline);
+  for (const PassTarget& target : passTargets(true)) {
+    std::unique_lock channel(*target.channel, std::defer_lock);
+    if (!channel.try_lock_until(deadline)) {
+      logFormat("device %" PRId64 " (%s) does not answer; left as it is", target.handle,
+                target.name.c_str());
+      continue;
+    }
+    configureDevice(target, 0, 0);
+  }
+  configurationPasses_.fetch_add(1);
+  // The reports went out with the calls that wrote them: hidraw returns from
+  // a report only once the device has taken it.
 }
 
 // --- Selection ----------------------------------------------------------------

@@ -8,15 +8,20 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
+#include <vector>
 
 #include "core/button_function.h"
 #include "core/clock.h"
 #include "core/configuration_scheduler.h"
 #include "core/main_thread.h"
+#include "core/overlay_control.h"
 #include "core/serial_queue.h"
 #include "core/settings.h"
 #include "device/countdown_ticker.h"
@@ -25,7 +30,7 @@
 #include "device/hid_transport.h"
 #include "device/input_reports.h"
 #include "device/model_catalogue.h"
-#include "overlay/overlay_control.h"
+#include "device/vendor_protocol.h"
 
 namespace velt {
 
@@ -56,13 +61,19 @@ class DeviceLayer final : public DeviceDirectory,
   // queue, the two tickers and the configuration thread. False when called
   // before, or when the event taps cannot be created (then nothing starts).
   bool initDeviceLayer();
-  // Joins every thread; awaitDeviceChange returns nullopt from then on.
+  // Ends every thread; awaitDeviceChange returns nullopt from then on. A
+  // thread that a silent device keeps in a request (a handshake, or a
+  // configuration pass) is given a moment, then left to the request's
+  // time-out: waitingOnDevice() tells, and the destructor waits for it.
   // Safe to call more than once. restoreDevicesOnQuit comes first.
   void stop();
+  // After stop(): a thread still waits for a device's answer.
+  bool waitingOnDevice();
 
   // Told the USB ids of the present devices after each registration and
-  // removal, on the identification queue. Set before initDeviceLayer.
-  void setRegistryObserver(RegistryObserver* observer) { observer_ = observer; }
+  // removal, on the identification queue. Any thread; once this returns with
+  // nullptr, the old observer hears nothing more.
+  void setRegistryObserver(RegistryObserver* observer);
   // Called once when the HID listener cannot start; the process should end.
   void setFatalErrorHandler(std::function<void()> handler) { fatalError_ = std::move(handler); }
 
@@ -85,17 +96,19 @@ class DeviceLayer final : public DeviceDirectory,
 
   // Queues the matching and registration of an identified device. Any thread.
   void submitIdentification(const DeviceIdentity& identity);
-  // Sends every configurable device its button masks, under registryLock;
-  // nothing once restoreDevicesOnQuit has sent its pass.
+  // Sends every configurable device its button masks, one pass at a time;
+  // nothing once restoreDevicesOnQuit has begun its pass. The registry is
+  // read under registryLock, the reports are written without it.
   void sendConfiguration();
   // Extra-button codes, dispatched on the calling thread.
   void postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode) {
     dispatcher_.postExtraButtonCode(pressCode, releaseCode);
   }
 
-  // Blocks until the tasks queued on the identification queue so far have
-  // run. Returns at once when the queue is not running.
-  void waitForIdentificationQueue();
+  // Blocks until the handshakes under way have ended and the tasks queued on
+  // the identification queue so far have run. Returns at once when the queue
+  // is not running.
+  void waitForIdentification();
   // How many configuration passes have finished.
   uint64_t configurationPasses() const { return configurationPasses_.load(); }
   // No countdown is running and no configuration pass is pending or under way.
@@ -109,8 +122,29 @@ class DeviceLayer final : public DeviceDirectory,
   void onInputReport(DeviceHandle device, uint8_t reportId, const uint8_t* report,
                      size_t length) override;
 
+  // A thread that may wait in a device request; stop() waits for it only a
+  // while.
+  struct Worker {
+    std::thread thread;
+    bool handshake = false;
+    bool finished = false;  // guarded by workersLock_
+  };
+  // What a configuration pass writes to one device, read under registryLock.
+  struct PassTarget {
+    DeviceHandle handle;
+    int32_t type;
+    int32_t buttonMask;
+    int32_t swap45;
+    std::string name;
+    std::shared_ptr<std::timed_mutex> channel;
+  };
+
   void runListener();
   void runConfigurationThread();
+  void startWorker(bool handshake, std::function<void()> work);
+  // Joins the finished workers; workersLock_ held.
+  void reapWorkersLocked();
+  void runHandshake(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info);
   void registerIdentifiedDevice(const DeviceIdentity& identity);
   void notifyRegistryObserver();
   // Queues task on the identification queue; dropped when it is not running.
@@ -120,17 +154,33 @@ class DeviceLayer final : public DeviceDirectory,
   void updateDeviceActive(bool found);
   void raiseDeviceChange();
   void raiseConfigRequest();
-  // A configuration pass; registryLock_ is held.
-  void sendConfigurationLocked();
+  // The configurable devices in registry order; skipping those that did not
+  // answer, and for the quit pass those still being identified.
+  std::vector<PassTarget> passTargets(bool quitting);
+  // Writes one device's reports; false when the pass must end there.
+  void configureDevice(const PassTarget& target, uint8_t m, uint8_t h);
+  void markSilent(DeviceHandle device, const std::string& name);
 
   DeviceLayerServices services_;
   Settings& settings_;
 
+  // Guards the registry's data only: no device request is made under it.
   std::mutex registryLock_;
   DeviceRegistry registry_;  // guarded by registryLock_ (newHandle() apart)
+  // Handles whose handshake is under way, and handles whose requests timed
+  // out; both guarded by registryLock_.
+  std::set<DeviceHandle> identifying_;
+  std::set<DeviceHandle> silent_;
+  // One per configurable device, held while its reports are written, so
+  // that the quit pass comes after whatever a pass was writing to it.
+  std::map<DeviceHandle, std::shared_ptr<std::timed_mutex>> channels_;  // registryLock_
   std::mutex probeLock_;
-  uint8_t reportSequence_ = 0;  // guarded by registryLock_
-  bool quitPassSent_ = false;   // guarded by registryLock_
+  // Serialises configuration passes; the quit pass does not wait for a pass
+  // that a silent device holds up.
+  std::timed_mutex passLock_;
+  std::atomic<uint8_t> reportSequence_{0};
+  // Set as the quit pass begins: no other pass writes anything after it.
+  std::atomic<bool> quitPassStarted_{false};
 
   ExtraButtonEnabled extraButtonEnabled_{};
   ButtonDispatcher dispatcher_;
@@ -161,9 +211,12 @@ class DeviceLayer final : public DeviceDirectory,
   std::mutex identMutex_;
   std::unique_ptr<SerialQueue> ident_;  // guarded by identMutex_ for posting
   std::thread listener_;
-  std::thread configThread_;
+  std::mutex workersLock_;
+  std::condition_variable workerFinished_;
+  std::list<Worker> workers_;  // guarded by workersLock_
 
-  RegistryObserver* observer_ = nullptr;
+  std::mutex observerLock_;
+  RegistryObserver* observer_ = nullptr;  // guarded by observerLock_
   std::function<void()> fatalError_;
 };
 

@@ -58,16 +58,6 @@ class ReportChannel {
   const std::string& label_;
 };
 
-bool gone(const HidResult& r) {
-  return r.error == ENODEV;
-}
-
-// A request that timed out: the device does not answer at all, so further
-// attempts would only hold up the listener thread.
-bool silent(const HidResult& r) {
-  return r.error == ETIMEDOUT;
-}
-
 class Handshake {
  public:
   Handshake(DeviceHandle device, const HidDeviceInfo& info, HandshakeContext& context,
@@ -83,10 +73,10 @@ class Handshake {
     static constexpr std::array<uint8_t, 8> kAsk = {0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01};
     static constexpr std::array<uint8_t, 8> kFollow = {0x00, 0x12, 0x12, 0x12,
                                                        0x12, 0x12, 0x12, 0x00};
-    if (vanished(channel_.setFeature(0, kAsk))) return;
+    if (over() || over(channel_.setFeature(0, kAsk))) return;
     std::array<uint8_t, 32> answer{};
     HidResult r = channel_.getFeature(0, std::span(answer).first(21));
-    if (vanished(r)) return;
+    if (over(r)) return;
     int32_t model = 0;
     if (answer[0] == 'I' && answer[1] == 'R') {
       model = answer[3];
@@ -94,7 +84,7 @@ class Handshake {
       noAnswer("IR", r, "taken as model 0");
     }
     submit(kDeviceType1, model, /*noInput=*/true);
-    if (vanished(channel_.setFeature(0, kFollow))) return;
+    if (over() || over(channel_.setFeature(0, kFollow))) return;
     context_.clock.sleepFor(kType1SettlePause);
   }
 
@@ -109,14 +99,14 @@ class Handshake {
     bool answered = false;
     HidResult r;
     for (int attempt = 0; attempt < kHandshakeAttempts; ++attempt) {
+      if (over()) return;
       r = channel_.getInput(0x07, std::span(answer).first(inSize));
-      if (vanished(r)) return;
+      if (over(r)) return;
       if (answer[2] == 'B' && answer[3] == 'T') {
         answered = true;
         break;
       }
-      if (silent(r)) break;
-      if (vanished(channel_.setFeature(0x07, request))) return;
+      if (over(channel_.setFeature(0x07, request))) return;
       context_.clock.sleepFor(kType6RetryPause);
     }
     if (!answered) noAnswer("BT", r, "model number left as read");
@@ -126,8 +116,9 @@ class Handshake {
   void type10() {
     static constexpr std::array<uint8_t, 6> kExpected = {0x0C, 0x12, 0x03, 0x05, 'A', 'M'};
     std::array<uint8_t, 32> answer{};
+    if (over()) return;
     HidResult r = channel_.getFeature(0, answer);
-    if (vanished(r)) return;
+    if (over(r)) return;
     if (!std::equal(kExpected.begin(), kExpected.end(), answer.begin())) {
       noAnswer("AM", r, "ignored");
       return;
@@ -151,15 +142,15 @@ class Handshake {
       bool answered = false;
       HidResult r;
       for (int attempt = 0; attempt < kHandshakeAttempts; ++attempt) {
+        if (over()) return;
         r = channel_.getFeature(0x05, std::span(answer).first(21));
-        if (vanished(r)) return;
+        if (over(r)) return;
         if (answer[1] == 'A' && answer[2] == 'B') {
           model = answer[5];
           answered = true;
           break;
         }
-        if (silent(r)) break;
-        if (vanished(channel_.setFeature(0x05, request))) return;
+        if (over(channel_.setFeature(0x05, request))) return;
         context_.clock.sleepFor(kType2RetryPause);
       }
       if (!answered) {
@@ -174,11 +165,30 @@ class Handshake {
     submit_(DeviceIdentity{device_, type, modelId, p_.vendorId, p_.productId, noInput});
   }
 
+  HandshakeEnd end() const { return end_; }
+
  private:
-  bool vanished(const HidResult& r) {
-    if (!gone(r)) return false;
-    logFormat("%s went away during identification (%s)", label_.c_str(), std::strerror(r.error));
+  // Whether the agent is quitting: no further request then.
+  bool over() {
+    if (!context_.stopping || !context_.stopping->load()) return false;
+    end_ = HandshakeEnd::Stopped;
     return true;
+  }
+  // Whether r ends the handshake: the device has gone, or it did not answer
+  // in time, so asking again would only wait as long once more.
+  bool over(const HidResult& r) {
+    if (r.error == ENODEV) {
+      logFormat("%s went away during identification (%s)", label_.c_str(), std::strerror(r.error));
+      end_ = HandshakeEnd::Gone;
+      return true;
+    }
+    if (r.error == ETIMEDOUT) {
+      logFormat("%s does not answer (%s); identification ends", label_.c_str(),
+                std::strerror(r.error));
+      end_ = HandshakeEnd::Silent;
+      return true;
+    }
+    return false;
   }
 
   void noAnswer(const char* expected, const HidResult& last, const char* outcome) {
@@ -197,6 +207,7 @@ class Handshake {
   const SubmitIdentification& submit_;
   std::string label_;
   ReportChannel channel_;
+  HandshakeEnd end_ = HandshakeEnd::Done;
 };
 
 uint8_t xorOf(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
@@ -247,6 +258,18 @@ DeviceKind classifyDevice(const HidProperties& p) {
   return DeviceKind::Ignored;
 }
 
+bool asksTheDevice(DeviceKind kind) {
+  switch (kind) {
+    case DeviceKind::Type1Mouse:
+    case DeviceKind::Type2:
+    case DeviceKind::Type6:
+    case DeviceKind::Type10:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::string describeHidDevice(const HidDeviceInfo& info) {
   char ids[24];
   std::snprintf(ids, sizeof ids, " (%04X:%04X)", static_cast<unsigned>(info.properties.vendorId),
@@ -254,8 +277,8 @@ std::string describeHidDevice(const HidDeviceInfo& info) {
   return info.name + ids;
 }
 
-void identifyDevice(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info,
-                    HandshakeContext& context, const SubmitIdentification& submit) {
+HandshakeEnd identifyDevice(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info,
+                            HandshakeContext& context, const SubmitIdentification& submit) {
   Handshake handshake(device, info, context, submit);
   switch (kind) {
     case DeviceKind::Type1Mouse:
@@ -280,6 +303,7 @@ void identifyDevice(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& i
     case DeviceKind::OtherMouse:
       break;
   }
+  return handshake.end();
 }
 
 uint8_t swapButtons45(uint8_t mask) {

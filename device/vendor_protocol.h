@@ -3,6 +3,7 @@
 // tell them which buttons to hand to the agent.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -40,6 +41,8 @@ enum class DeviceKind {
 
 // Applies the classification rules in their fixed order.
 DeviceKind classifyDevice(const HidProperties& properties);
+// Whether identifying a device of this kind asks the device anything.
+bool asksTheDevice(DeviceKind kind);
 
 // "/dev/hidraw3 (0C45:7E20)", for log lines.
 std::string describeHidDevice(const HidDeviceInfo& info);
@@ -48,17 +51,28 @@ struct HandshakeContext {
   HidTransport& transport;
   Clock& clock;
   std::mutex& probeLock;  // serialises the type-2 handshake
+  // Set when the agent quits: no further request is made.
+  const std::atomic<bool>* stopping = nullptr;
 };
 
 using SubmitIdentification = std::function<void(const DeviceIdentity&)>;
 
-// Runs the handshake of a classified device on the calling (listener) thread
-// and submits what it learns: nothing for an ignored device or one that does
-// not answer as it must, twice for type 6, once otherwise. OtherMouse is the
-// caller's, since it is submitted from the identification queue. A device
-// that goes away in the middle ends the handshake with one log line.
-void identifyDevice(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info,
-                    HandshakeContext& context, const SubmitIdentification& submit);
+// How a handshake ended.
+enum class HandshakeEnd {
+  Done,     // whatever the device answered, it was judged
+  Silent,   // a request timed out: the device does not answer at all
+  Gone,     // the device went away
+  Stopped,  // the agent is quitting
+};
+
+// Runs the handshake of a classified device on the calling thread, one
+// request after another, and submits what it learns: nothing for an ignored
+// device or one that does not answer as it must, twice for type 6, once
+// otherwise. OtherMouse is the caller's, since it is submitted from the
+// identification queue. A request that times out or finds the device gone
+// ends the handshake with one log line.
+HandshakeEnd identifyDevice(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info,
+                            HandshakeContext& context, const SubmitIdentification& submit);
 
 // Bits 3 and 4 exchanged.
 uint8_t swapButtons45(uint8_t mask);

@@ -14,8 +14,8 @@
 
 #include "core/delayed_tasks.h"
 #include "core/main_thread.h"
+#include "core/overlay_control.h"
 #include "core/settings.h"
-#include "overlay/overlay_control.h"
 #include "overlay/pointer_taps.h"
 #include "overlay/redraw_throttle.h"
 

@@ -9,10 +9,10 @@
 #include <cstdint>
 
 #include "core/delayed_tasks.h"
+#include "core/device_events.h"
+#include "core/overlay_control.h"
 #include "core/pointer_modes.h"
 #include "core/settings.h"
-#include "device/device_directory.h"
-#include "overlay/overlay_control.h"
 #include "overlay/pointer_output.h"
 
 namespace velt {

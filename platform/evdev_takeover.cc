@@ -1,9 +1,6 @@
 #include "platform/evdev_takeover.h"
 
 #include <fcntl.h>
-#include <libevdev/libevdev-uinput.h>
-#include <libevdev/libevdev.h>
-#include <libudev.h>
 #include <sys/ioctl.h>
 #include <sys/time.h>
 #include <time.h>
@@ -16,7 +13,9 @@
 
 #include "core/log.h"
 #include "core/number_text.h"
+#include "platform/evdev_handles.h"
 #include "platform/uinput_events.h"
+#include "platform/unique_fd.h"
 
 namespace velt {
 namespace {
@@ -65,26 +64,33 @@ timeval monotonicNow() {
   return {now.tv_sec, static_cast<suseconds_t>(now.tv_nsec / 1000)};
 }
 
-// A grabbed evdev node. Letting go ungrabs it.
+// Lets go of a grabbed node; a node that has gone needs no letting go.
+void ungrab(libevdev* dev, const std::string& label) {
+  const int rc = libevdev_grab(dev, LIBEVDEV_UNGRAB);
+  if (rc < 0 && rc != -ENODEV) {
+    logFormat("event taps: cannot hand %s back to the system: %s", label.c_str(), strerror(-rc));
+  }
+}
+
 // A grabbed evdev node. Events stamped before the grab also reached the
 // system and are not passed on again. Letting go ungrabs it.
 class EvdevSource : public InputSource {
  public:
-  EvdevSource(int fd, libevdev* dev, timeval grabbedAt, int dotsPerInch)
-      : fd_(fd), dev_(dev), grabbedAt_(grabbedAt), dotsPerInch_(dotsPerInch) {}
-  ~EvdevSource() override {
-    libevdev_grab(dev_, LIBEVDEV_UNGRAB);
-    libevdev_free(dev_);
-    close(fd_);
-  }
-  int fd() const override { return fd_; }
+  EvdevSource(UniqueFd fd, EvdevPtr dev, std::string label, timeval grabbedAt, int dotsPerInch)
+      : fd_(std::move(fd)),
+        dev_(std::move(dev)),
+        label_(std::move(label)),
+        grabbedAt_(grabbedAt),
+        dotsPerInch_(dotsPerInch) {}
+  ~EvdevSource() override { ungrab(dev_.get(), label_); }
+  int fd() const override { return fd_.get(); }
   int dotsPerInch() const override { return dotsPerInch_; }
 
   bool read(std::vector<input_event>& events) override {
     unsigned flags = LIBEVDEV_READ_FLAG_NORMAL;
     for (;;) {
       input_event e{};
-      int rc = libevdev_next_event(dev_, flags, &e);
+      int rc = libevdev_next_event(dev_.get(), flags, &e);
       if (rc == LIBEVDEV_READ_STATUS_SUCCESS) {
         if (beforeGrab(e.time)) continue;
         events.push_back(e);
@@ -110,8 +116,9 @@ class EvdevSource : public InputSource {
     return false;
   }
 
-  int fd_;
-  libevdev* dev_;
+  UniqueFd fd_;
+  EvdevPtr dev_;
+  std::string label_;
   std::optional<timeval> grabbedAt_;
   int dotsPerInch_;
 };
@@ -119,14 +126,13 @@ class EvdevSource : public InputSource {
 // The virtual copy of a mouse.
 class UinputClone : public InputSink {
  public:
-  explicit UinputClone(libevdev_uinput* clone) : clone_(clone) {}
-  ~UinputClone() override { libevdev_uinput_destroy(clone_); }
+  explicit UinputClone(EvdevUinputPtr clone) : clone_(std::move(clone)) {}
   bool write(std::span<const input_event> events) override {
-    return writeEvents(libevdev_uinput_get_fd(clone_), events);
+    return writeEvents(libevdev_uinput_get_fd(clone_.get()), events);
   }
 
  private:
-  libevdev_uinput* clone_;
+  EvdevUinputPtr clone_;
 };
 
 }  // namespace
@@ -153,10 +159,8 @@ bool EvdevTakeover::createEventTaps() {
 void EvdevTakeover::stop() {
   loop_.stop();
   nodeIds_.clear();
-  if (monitor_) udev_monitor_unref(monitor_);
-  if (udev_) udev_unref(udev_);
-  monitor_ = nullptr;
-  udev_ = nullptr;
+  monitor_.reset();
+  udev_.reset();
 }
 
 void EvdevTakeover::registeredDevicesChanged(const std::vector<UsbId>& devices) {
@@ -167,7 +171,7 @@ void EvdevTakeover::registeredDevicesChanged(const std::vector<UsbId>& devices) 
 }
 
 void EvdevTakeover::startWatching() {
-  udev_ = udev_new();
+  udev_.reset(udev_new());
   if (!udev_) {
     logFormat("event taps: no udev (%s); the mice keep their standard buttons and wheel",
               strerror(errno));
@@ -175,26 +179,25 @@ void EvdevTakeover::startWatching() {
   }
   // Without a udev daemon the kernel's own announcements are all there is.
   const bool daemon = access("/run/udev/control", F_OK) == 0;
-  monitor_ = udev_monitor_new_from_netlink(udev_, daemon ? "udev" : "kernel");
+  monitor_.reset(udev_monitor_new_from_netlink(udev_.get(), daemon ? "udev" : "kernel"));
   if (!monitor_ ||
-      udev_monitor_filter_add_match_subsystem_devtype(monitor_, "input", nullptr) < 0 ||
-      udev_monitor_enable_receiving(monitor_) < 0) {
+      udev_monitor_filter_add_match_subsystem_devtype(monitor_.get(), "input", nullptr) < 0 ||
+      udev_monitor_enable_receiving(monitor_.get()) < 0) {
     logFormat(
         "event taps: cannot watch for input devices (%s); mice plugged in later keep "
         "their standard buttons and wheel",
         strerror(errno));
-    if (monitor_) udev_monitor_unref(monitor_);
-    monitor_ = nullptr;
+    monitor_.reset();
     return;
   }
-  loop_.watch(udev_monitor_get_fd(monitor_), [this] { onMonitorEvent(); });
+  loop_.watch(udev_monitor_get_fd(monitor_.get()), [this] { onMonitorEvent(); });
 }
 
 void EvdevTakeover::onMonitorEvent() {
-  udev_device* device = udev_monitor_receive_device(monitor_);
+  UdevDevicePtr device{udev_monitor_receive_device(monitor_.get())};
   if (!device) return;
-  std::string action = text(udev_device_get_action(device));
-  std::string node = text(udev_device_get_devnode(device));
+  std::string action = text(udev_device_get_action(device.get()));
+  std::string node = text(udev_device_get_devnode(device.get()));
   if (action == "remove") {
     if (!node.empty()) {
       loop_.removeNode(node);
@@ -202,25 +205,22 @@ void EvdevTakeover::onMonitorEvent() {
       std::erase_if(reported_, [&](const std::string& r) { return r.starts_with(node + " "); });
     }
   } else if (action == "add" || action == "change") {
-    consider(device);
+    consider(device.get());
   }
-  udev_device_unref(device);
 }
 
 void EvdevTakeover::rescan() {
-  if (udev_) {
-    udev_enumerate* list = udev_enumerate_new(udev_);
-    udev_enumerate_add_match_subsystem(list, "input");
-    udev_enumerate_add_match_sysname(list, "event*");
-    udev_enumerate_scan_devices(list);
+  UdevEnumeratePtr list{udev_ ? udev_enumerate_new(udev_.get()) : nullptr};
+  if (list) {
+    udev_enumerate_add_match_subsystem(list.get(), "input");
+    udev_enumerate_add_match_sysname(list.get(), "event*");
+    udev_enumerate_scan_devices(list.get());
     udev_list_entry* entry;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(list)) {
-      udev_device* device = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(entry));
-      if (!device) continue;
-      consider(device);
-      udev_device_unref(device);
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(list.get())) {
+      UdevDevicePtr device{
+          udev_device_new_from_syspath(udev_.get(), udev_list_entry_get_name(entry))};
+      if (device) consider(device.get());
     }
-    udev_enumerate_unref(list);
   }
   // Mice no longer registered go back to the system.
   for (const std::string& node : loop_.nodeKeys()) {
@@ -254,73 +254,64 @@ void EvdevTakeover::consider(udev_device* device) {
 void EvdevTakeover::takeOver(const std::string& node, const std::string& name, UsbId id,
                              int dotsPerInch) {
   const std::string label = node + " (" + name + ")";
-  int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  UniqueFd fd(open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) {
     reportOnce(node, "open",
                "event taps: cannot open " + label + ": " + strerror(errno) +
                    "; that mouse keeps its standard buttons and wheel");
     return;
   }
-  libevdev* dev = nullptr;
-  int rc = libevdev_new_from_fd(fd, &dev);
+  libevdev* made = nullptr;
+  int rc = libevdev_new_from_fd(fd.get(), &made);
+  EvdevPtr dev(made);
   if (rc < 0) {
     reportOnce(node, "read", "event taps: cannot read " + label + ": " + errorText(rc));
-    close(fd);
     return;
   }
-  auto giveUp = [&] {
-    libevdev_free(dev);
-    close(fd);
-  };
   auto tryAgainShortly = [&] {
     logDebug("event taps: %s has a button down; trying again shortly", label.c_str());
-    giveUp();
     loop_.postAfter(kHeldButtonRetry, [this] { rescan(); });
   };
-  libevdev_set_clock_id(dev, CLOCK_MONOTONIC);
-  if (!isPointer(dev)) {
-    giveUp();
-    return;
-  }
+  libevdev_set_clock_id(dev.get(), CLOCK_MONOTONIC);
+  if (!isPointer(dev.get())) return;
   // Grabbed now, a held button would stay down for the system: its release
   // would only reach our copy. Wait until the buttons are up.
-  if (anyKeyDown(fd)) {
+  if (anyKeyDown(fd.get())) {
     tryAgainShortly();
     return;
   }
-  libevdev_uinput* clone = nullptr;
-  rc = libevdev_uinput_create_from_device(dev, LIBEVDEV_UINPUT_OPEN_MANAGED, &clone);
+  libevdev_uinput* copy = nullptr;
+  rc = libevdev_uinput_create_from_device(dev.get(), LIBEVDEV_UINPUT_OPEN_MANAGED, &copy);
+  EvdevUinputPtr clone(copy);
   if (rc < 0) {
     reportOnce(node, "uinput",
                "event taps: cannot make a virtual copy of " + label + " through /dev/uinput: " +
                    errorText(rc) + "; that mouse keeps its standard buttons and wheel");
-    giveUp();
     return;
   }
   const timeval grabbedAt = monotonicNow();
-  rc = libevdev_grab(dev, LIBEVDEV_GRAB);
+  rc = libevdev_grab(dev.get(), LIBEVDEV_GRAB);
   if (rc < 0) {
     reportOnce(node, "grab",
                rc == -EBUSY ? "event taps: " + label +
                                   " is held by another program; leaving that mouse to it"
                             : "event taps: cannot take over " + label + ": " + errorText(rc));
-    libevdev_uinput_destroy(clone);
-    giveUp();
     return;
   }
   // Pressed just before the grab, a button's release would reach only the
   // copy, and the system would keep it down.
-  if (anyKeyDown(fd)) {
-    libevdev_grab(dev, LIBEVDEV_UNGRAB);
-    libevdev_uinput_destroy(clone);
+  if (anyKeyDown(fd.get())) {
+    ungrab(dev.get(), label);
     tryAgainShortly();
     return;
   }
   logFormat("event taps: took over %s", label.c_str());
   std::erase_if(reported_, [&](const std::string& r) { return r.starts_with(node + " "); });
   nodeIds_[node] = id;
-  loop_.addNode(node, label, std::make_unique<EvdevSource>(fd, dev, grabbedAt, dotsPerInch),
-                std::make_unique<UinputClone>(clone));
+  loop_.addNode(
+      node, label,
+      std::make_unique<EvdevSource>(std::move(fd), std::move(dev), label, grabbedAt, dotsPerInch),
+      std::make_unique<UinputClone>(std::move(clone)));
 }
 
 void EvdevTakeover::reportOnce(const std::string& node, const std::string& kind,

@@ -15,14 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "device/device_directory.h"
-#include "overlay/overlay_control.h"
+#include "core/device_events.h"
+#include "core/overlay_control.h"
 #include "overlay/pointer_taps.h"
 #include "platform/input_loop.h"
-
-struct udev;
-struct udev_device;
-struct udev_monitor;
+#include "platform/udev_handles.h"
 
 namespace velt {
 
@@ -55,8 +52,8 @@ class EvdevTakeover : public EventTaps, public RegistryObserver {
   InputLoop loop_;
   bool started_ = false;
   // Input thread only.
-  udev* udev_ = nullptr;
-  udev_monitor* monitor_ = nullptr;
+  UdevPtr udev_;
+  UdevMonitorPtr monitor_;
   std::vector<UsbId> registered_;
   std::map<std::string, UsbId> nodeIds_;
   std::set<std::string> reported_;

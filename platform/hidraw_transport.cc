@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -18,6 +19,11 @@
 #include "core/log.h"
 
 namespace velt {
+namespace {
+
+constexpr auto kSilentAfter = std::chrono::seconds(1);
+
+}  // namespace
 
 // One hidraw node. The node is opened for report traffic only once the
 // device layer uses it, so devices it ignores are not kept awake.
@@ -31,23 +37,19 @@ struct HidrawTransport::Node {
   bool readable = true;                         // listener thread only
   uint8_t buffer[kInputReportBufferSize] = {};  // listener thread only
 
-  ~Node() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
   // The open descriptor, or -errno. Stays open until the node is released.
   int acquire() {
     std::lock_guard lock(mutex_);
-    if (fd_ < 0) {
-      fd_ = ::open(devnode.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-      if (fd_ < 0) return -errno;
+    if (!fd_.valid()) {
+      fd_.reset(::open(devnode.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+      if (!fd_.valid()) return -errno;
     }
-    return fd_;
+    return fd_.get();
   }
 
  private:
   std::mutex mutex_;
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 namespace {
@@ -99,18 +101,14 @@ void readInfoFromSysfs(udev_device* device, RawInfo& out) {
 
 HidrawTransport::HidrawTransport() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-HidrawTransport::~HidrawTransport() {
-  if (monitor_) udev_monitor_unref(monitor_);
-  if (udev_) udev_unref(udev_);
-  if (wakeFd_ >= 0) ::close(wakeFd_);
-}
+HidrawTransport::~HidrawTransport() = default;
 
 bool HidrawTransport::open(std::string& reason) {
-  if (wakeFd_ < 0) {
+  if (!wakeFd_.valid()) {
     reason = "eventfd failed";
     return false;
   }
-  udev_ = udev_new();
+  udev_.reset(udev_new());
   if (!udev_) {
     reason = "libudev cannot start";
     return false;
@@ -118,13 +116,13 @@ bool HidrawTransport::open(std::string& reason) {
   // Without udevd, listen to the kernel's own device events.
   const bool udevd = ::access("/run/udev/control", F_OK) == 0;
   const char* source = udevd ? "udev" : "kernel";
-  monitor_ = udev_monitor_new_from_netlink(udev_, source);
+  monitor_.reset(udev_monitor_new_from_netlink(udev_.get(), source));
   if (!monitor_) {
     reason = std::string("cannot watch ") + source + " device events: " + std::strerror(errno);
     return false;
   }
-  int rc = udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr);
-  if (rc >= 0) rc = udev_monitor_enable_receiving(monitor_);
+  int rc = udev_monitor_filter_add_match_subsystem_devtype(monitor_.get(), "hidraw", nullptr);
+  if (rc >= 0) rc = udev_monitor_enable_receiving(monitor_.get());
   if (rc < 0) {
     reason = std::string("cannot watch ") + source + " device events: " + std::strerror(-rc);
     return false;
@@ -138,18 +136,14 @@ void HidrawTransport::run(HidListener& listener) {
 
   // Devices already attached come first; one that also shows up as a
   // hot-plug event is reported once.
-  udev_enumerate* enumerate = udev_enumerate_new(udev_);
-  if (enumerate) {
-    udev_enumerate_add_match_subsystem(enumerate, "hidraw");
-    udev_enumerate_scan_devices(enumerate);
+  if (UdevEnumeratePtr enumerate{udev_enumerate_new(udev_.get())}) {
+    udev_enumerate_add_match_subsystem(enumerate.get(), "hidraw");
+    udev_enumerate_scan_devices(enumerate.get());
     udev_list_entry* entry;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
-      if (udev_device* d = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(entry))) {
-        addDevice(d, listener);
-        udev_device_unref(d);
-      }
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
+      UdevDevicePtr d{udev_device_new_from_syspath(udev_.get(), udev_list_entry_get_name(entry))};
+      if (d) addDevice(d.get(), listener);
     }
-    udev_enumerate_unref(enumerate);
   }
 
   std::vector<pollfd> fds;
@@ -159,7 +153,7 @@ void HidrawTransport::run(HidListener& listener) {
       std::lock_guard lock(mutex_);
       if (pollSetChanged_) {
         pollSetChanged_ = false;
-        fds = {{wakeFd_, POLLIN, 0}, {udev_monitor_get_fd(monitor_), POLLIN, 0}};
+        fds = {{wakeFd_.get(), POLLIN, 0}, {udev_monitor_get_fd(monitor_.get()), POLLIN, 0}};
         polled.clear();
         for (auto& [handle, node] : nodes_) {
           if (!node->subscribed || !node->readable) continue;
@@ -177,7 +171,7 @@ void HidrawTransport::run(HidListener& listener) {
     }
     if (fds[0].revents) {
       uint64_t count;
-      [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
+      [[maybe_unused]] ssize_t n = ::read(wakeFd_.get(), &count, sizeof count);
     }
     if (stopping_.load()) return;
     if (fds[1].revents & POLLIN) receiveMonitorEvent(listener);
@@ -201,22 +195,21 @@ void HidrawTransport::stop() {
 }
 
 void HidrawTransport::wake() {
-  if (wakeFd_ < 0) return;
+  if (!wakeFd_.valid()) return;
   uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+  [[maybe_unused]] ssize_t n = ::write(wakeFd_.get(), &one, sizeof one);
 }
 
 void HidrawTransport::receiveMonitorEvent(HidListener& listener) {
-  udev_device* device = udev_monitor_receive_device(monitor_);
+  UdevDevicePtr device{udev_monitor_receive_device(monitor_.get())};
   if (!device) return;
-  const char* action = udev_device_get_action(device);
-  const char* syspath = udev_device_get_syspath(device);
+  const char* action = udev_device_get_action(device.get());
+  const char* syspath = udev_device_get_syspath(device.get());
   if (action && std::strcmp(action, "add") == 0) {
-    addDevice(device, listener);
+    addDevice(device.get(), listener);
   } else if (action && syspath && std::strcmp(action, "remove") == 0) {
     removeDevice(syspath, listener);
   }
-  udev_device_unref(device);
 }
 
 void HidrawTransport::addDevice(udev_device* device, HidListener& listener) {
@@ -231,10 +224,12 @@ void HidrawTransport::addDevice(udev_device* device, HidListener& listener) {
   }
   RawInfo raw;
   int openError = 0;
-  const int fd = ::open(devnode, O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) openError = errno;
-  const bool fromNode = fd >= 0 && readInfoFromNode(fd, raw);
-  if (fd >= 0) ::close(fd);
+  bool fromNode = false;
+  {
+    UniqueFd fd(::open(devnode, O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) openError = errno;
+    fromNode = fd.valid() && readInfoFromNode(fd.get(), raw);
+  }
   if (!fromNode) readInfoFromSysfs(device, raw);
 
   HidDeviceInfo info = makeHidDeviceInfo(devnode, raw.vendorId, raw.productId,
@@ -325,6 +320,7 @@ HidResult HidrawTransport::transfer(DeviceHandle device, Transfer kind, uint8_t 
   std::vector<uint8_t> buffer(length + offset, 0);
   if (report) std::copy_n(report, length, buffer.begin() + static_cast<std::ptrdiff_t>(offset));
   if (!buffer.empty()) buffer[0] = reportId;
+  const auto started = std::chrono::steady_clock::now();
   long rc = -1;
   switch (kind) {
     case Transfer::SetFeature:
@@ -340,7 +336,14 @@ HidResult HidrawTransport::transfer(DeviceHandle device, Transfer kind, uint8_t 
       rc = ioctl(fd, HIDIOCGINPUT(buffer.size()), buffer.data());
       break;
   }
-  if (rc < 0) return {errno, 0};
+  if (rc < 0) {
+    // The kernel gives a device that never answers a few seconds (uhid and
+    // Bluetooth 5 s), then fails the request, with EIO from uhid. A failure
+    // that took that long is the device's silence, whatever the code.
+    const int error = errno;
+    const bool late = std::chrono::steady_clock::now() - started >= kSilentAfter;
+    return {late && error != ENODEV ? ETIMEDOUT : error, 0};
+  }
   const auto got = static_cast<size_t>(rc);
   const size_t n = std::min(got > offset ? got - offset : 0, length);
   if (answer) std::copy_n(buffer.begin() + static_cast<std::ptrdiff_t>(offset), n, answer);

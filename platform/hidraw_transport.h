@@ -10,10 +10,8 @@
 #include <string>
 
 #include "device/hid_transport.h"
-
-struct udev;
-struct udev_device;
-struct udev_monitor;
+#include "platform/udev_handles.h"
+#include "platform/unique_fd.h"
 
 namespace velt {
 
@@ -51,9 +49,9 @@ class HidrawTransport : public HidTransport {
   HidResult transfer(DeviceHandle device, Transfer kind, uint8_t reportId, const uint8_t* report,
                      uint8_t* answer, size_t length);
 
-  udev* udev_ = nullptr;
-  udev_monitor* monitor_ = nullptr;
-  int wakeFd_ = -1;
+  UdevPtr udev_;
+  UdevMonitorPtr monitor_;
+  UniqueFd wakeFd_;
   std::atomic<bool> stopping_{false};
 
   std::mutex mutex_;

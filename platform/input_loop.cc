@@ -36,62 +36,71 @@ struct InputLoop::Node {
   std::vector<input_event> frame;  // events of the frame in progress
 };
 
-InputLoop::InputLoop(PointerTaps& taps) : taps_(taps) {}
+InputLoop::InputLoop(PointerTaps& taps)
+    : taps_(taps),
+      epoll_(epoll_create1(EPOLL_CLOEXEC)),
+      wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (!epoll_.valid() || !wake_.valid()) {
+    setupError_ = errno;
+    return;
+  }
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = kWakeTag;
+  if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, wake_.get(), &ev) != 0) setupError_ = errno;
+}
 
 InputLoop::~InputLoop() {
   stop();
 }
 
 bool InputLoop::start() {
+  std::lock_guard lock(mutex_);
   if (thread_.joinable()) return true;
-  epoll_ = epoll_create1(EPOLL_CLOEXEC);
-  wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (epoll_ < 0 || wake_ < 0) {
-    logFormat("event taps: cannot start the input thread: %s", strerror(errno));
+  if (setupError_ != 0 || stopping_) {
+    logFormat("event taps: cannot start the input thread: %s",
+              setupError_ != 0 ? strerror(setupError_) : "stopped");
     return false;
   }
-  epoll_event ev{};
-  ev.events = EPOLLIN;
-  ev.data.u64 = kWakeTag;
-  epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &ev);
   thread_ = std::thread([this] { run(); });
   return true;
 }
 
 void InputLoop::stop() {
-  if (thread_.joinable()) {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    uint64_t one = 1;
-    (void)!write(wake_, &one, sizeof one);
-    thread_.join();
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    posted_.clear();
+    timed_.clear();
   }
+  wake();
+  if (thread_.joinable()) thread_.join();
   // Never started, or already stopped: nodes handed over before are let go
   // here.
   while (!nodes_.empty()) removeNode(nodes_.begin()->first);
-  if (wake_ >= 0) close(wake_);
-  if (epoll_ >= 0) close(epoll_);
-  wake_ = epoll_ = -1;
+}
+
+void InputLoop::wake() {
+  uint64_t one = 1;
+  if (wake_.valid()) (void)!write(wake_.get(), &one, sizeof one);
 }
 
 void InputLoop::post(std::function<void()> task) {
   {
     std::lock_guard lock(mutex_);
+    if (stopping_) return;
     posted_.push_back(std::move(task));
   }
-  uint64_t one = 1;
-  if (wake_ >= 0) (void)!write(wake_, &one, sizeof one);
+  wake();
 }
 
 void InputLoop::postAfter(std::chrono::milliseconds delay, std::function<void()> task) {
   {
     std::lock_guard lock(mutex_);
+    if (stopping_) return;
     timed_.push_back({std::chrono::steady_clock::now() + delay, std::move(task)});
   }
-  uint64_t one = 1;
-  if (wake_ >= 0) (void)!write(wake_, &one, sizeof one);
+  wake();
 }
 
 void InputLoop::addNode(const std::string& key, const std::string& label,
@@ -99,11 +108,11 @@ void InputLoop::addNode(const std::string& key, const std::string& label,
   if (hasNode(key)) removeNode(key);
   auto node = std::make_unique<Node>(taps_, key, label, std::move(source), std::move(sink));
   node->tag = nextTag_++;
-  if (epoll_ >= 0) {
+  if (epoll_.valid()) {
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u64 = node->tag;
-    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, node->source->fd(), &ev) != 0) {
+    if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, node->source->fd(), &ev) != 0) {
       logFormat("event taps: cannot watch %s: %s", label.c_str(), strerror(errno));
       return;
     }
@@ -118,8 +127,13 @@ void InputLoop::removeNode(const std::string& key) {
   Node& node = *it->second;
   std::vector<input_event> release;
   node.filter.releaseAll(release);
-  if (!release.empty() && node.sink) node.sink->write(release);
-  if (epoll_ >= 0) epoll_ctl(epoll_, EPOLL_CTL_DEL, node.source->fd(), nullptr);
+  if (!release.empty() && node.sink && !node.sink->write(release)) {
+    logFormat("event taps: cannot release the buttons held on the copy of %s: %s",
+              node.label.c_str(), strerror(errno));
+  }
+  if (epoll_.valid() && epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, node.source->fd(), nullptr) != 0) {
+    logFormat("event taps: cannot stop watching %s: %s", node.label.c_str(), strerror(errno));
+  }
   nodeTags_.erase(node.tag);
   // The clone goes first; then the node is let go and the system reads the
   // mouse directly again.
@@ -139,7 +153,7 @@ void InputLoop::watch(int fd, std::function<void()> onReadable) {
   epoll_event ev{};
   ev.events = EPOLLIN;
   ev.data.u64 = tag;
-  if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) {
+  if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) {
     logFormat("event taps: cannot watch descriptor %d: %s", fd, strerror(errno));
     return;
   }
@@ -205,7 +219,7 @@ void InputLoop::run() {
   nameCurrentThread("velt input");
   epoll_event ready[kEventsPerWait];
   for (;;) {
-    int n = epoll_wait(epoll_, ready, kEventsPerWait, nextTimeoutMs());
+    int n = epoll_wait(epoll_.get(), ready, kEventsPerWait, nextTimeoutMs());
     if (n < 0 && errno != EINTR) {
       logFormat("event taps: the input thread stops: %s", strerror(errno));
       break;
@@ -214,7 +228,7 @@ void InputLoop::run() {
       uint64_t tag = ready[i].data.u64;
       if (tag == kWakeTag) {
         uint64_t count;
-        (void)!read(wake_, &count, sizeof count);
+        (void)!read(wake_.get(), &count, sizeof count);
         continue;
       }
       if (auto w = watched_.find(tag); w != watched_.end()) {

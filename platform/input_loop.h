@@ -18,6 +18,7 @@
 
 #include "overlay/pointer_taps.h"
 #include "platform/evdev_frame_filter.h"
+#include "platform/unique_fd.h"
 
 namespace velt {
 
@@ -52,9 +53,10 @@ class InputLoop {
 
   // Starts the input thread; false, with a log line, when it cannot.
   bool start();
-  // Lets every node go and ends the thread.
+  // Lets every node go and ends the thread for good.
   void stop();
-  // Runs task on the input thread. Any thread.
+  // Runs task on the input thread; dropped once the loop has stopped. Any
+  // thread, as long as the loop exists.
   void post(std::function<void()> task);
   // Runs task on the input thread about delay from now. Any thread.
   void postAfter(std::chrono::milliseconds delay, std::function<void()> task);
@@ -84,10 +86,14 @@ class InputLoop {
   void runPosted();
   void readNode(Node& node);
   int nextTimeoutMs();
+  void wake();
 
   PointerTaps& taps_;
-  int epoll_ = -1;
-  int wake_ = -1;
+  // Made with the loop and closed only when it goes, so any thread may wake
+  // it at any time.
+  const UniqueFd epoll_;
+  const UniqueFd wake_;
+  int setupError_ = 0;
   std::thread thread_;
 
   std::mutex mutex_;

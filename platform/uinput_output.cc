@@ -1,8 +1,6 @@
 #include "platform/uinput_output.h"
 
 #include <fcntl.h>
-#include <libevdev/libevdev-uinput.h>
-#include <libevdev/libevdev.h>
 #include <linux/input.h>
 #include <unistd.h>
 
@@ -97,13 +95,13 @@ void UinputOutput::close() {
 void UinputOutput::key(uint16_t evdevCode, bool down) {
   std::lock_guard lock(mutex_);
   if (!ensureOpen()) return;
-  if (!writeKeyReport(keyboard_.fd, evdevCode, down)) failed("the virtual keyboard");
+  if (!writeKeyReport(keyboard_.fd.get(), evdevCode, down)) failed("the virtual keyboard");
 }
 
 void UinputOutput::scroll(const ScrollFrame& frame) {
   std::lock_guard lock(mutex_);
   if (!ensureOpen()) return;
-  if (!writeScrollReport(pointer_.fd, frame)) failed("the virtual pointer");
+  if (!writeScrollReport(pointer_.fd.get(), frame)) failed("the virtual pointer");
 }
 
 int UinputOutput::openAttempts() const {
@@ -113,12 +111,12 @@ int UinputOutput::openAttempts() const {
 
 std::string UinputOutput::keyboardNode() const {
   std::lock_guard lock(mutex_);
-  return nodeOf(keyboard_.uinput);
+  return nodeOf(keyboard_.uinput.get());
 }
 
 std::string UinputOutput::pointerNode() const {
   std::lock_guard lock(mutex_);
-  return nodeOf(pointer_.uinput);
+  return nodeOf(pointer_.uinput.get());
 }
 
 bool UinputOutput::ensureOpen() {
@@ -134,8 +132,8 @@ bool UinputOutput::ensureOpen() {
   if (create(keyboard_, true, reason) && create(pointer_, false, reason)) {
     if (!lastFailure_.empty()) logFormat("uinput: %s usable again", devicePath_.c_str());
     lastFailure_.clear();
-    logDebug("uinput: keyboard %s, pointer %s", nodeOf(keyboard_.uinput).c_str(),
-             nodeOf(pointer_.uinput).c_str());
+    logDebug("uinput: keyboard %s, pointer %s", nodeOf(keyboard_.uinput.get()).c_str(),
+             nodeOf(pointer_.uinput.get()).c_str());
     return true;
   }
   closeDevices();
@@ -152,31 +150,34 @@ bool UinputOutput::ensureOpen() {
 }
 
 bool UinputOutput::create(Device& device, bool keyboard, std::string& reason) {
-  device.fd = ::open(devicePath_.c_str(), O_RDWR | O_CLOEXEC);
-  if (device.fd < 0) {
+  UniqueFd fd(::open(devicePath_.c_str(), O_RDWR | O_CLOEXEC));
+  if (!fd.valid()) {
     int error = errno;
     reason = devicePath_ + ": " + std::strerror(error) + accessHint(error);
     return false;
   }
-  libevdev* dev = libevdev_new();
-  libevdev_set_id_bustype(dev, BUS_VIRTUAL);
-  libevdev_set_id_vendor(dev, kVendor);
-  libevdev_set_id_version(dev, 1);
-  if (keyboard) {
-    describeKeyboard(dev);
-  } else {
-    describePointer(dev);
-  }
-  int result = libevdev_uinput_create_from_device(dev, device.fd, &device.uinput);
-  libevdev_free(dev);
-  if (result != 0) {
-    device.uinput = nullptr;
-    reason = devicePath_ + ": creating the " + (keyboard ? "keyboard" : "pointer") +
-             " failed: " + std::strerror(-result);
-    ::close(device.fd);
-    device.fd = -1;
+  const char* what = keyboard ? "keyboard" : "pointer";
+  EvdevPtr dev(libevdev_new());
+  if (!dev) {
+    reason = std::string("describing the ") + what + " failed: out of memory";
     return false;
   }
+  libevdev_set_id_bustype(dev.get(), BUS_VIRTUAL);
+  libevdev_set_id_vendor(dev.get(), kVendor);
+  libevdev_set_id_version(dev.get(), 1);
+  if (keyboard) {
+    describeKeyboard(dev.get());
+  } else {
+    describePointer(dev.get());
+  }
+  libevdev_uinput* made = nullptr;
+  const int result = libevdev_uinput_create_from_device(dev.get(), fd.get(), &made);
+  if (result != 0) {
+    reason = devicePath_ + ": creating the " + what + " failed: " + std::strerror(-result);
+    return false;
+  }
+  device.uinput.reset(made);
+  device.fd = std::move(fd);
   return true;
 }
 
@@ -196,15 +197,11 @@ std::string UinputOutput::accessHint(int error) const {
   }
 }
 
-void UinputOutput::destroy(Device& device) {
-  if (device.uinput) libevdev_uinput_destroy(device.uinput);
-  if (device.fd >= 0) ::close(device.fd);
-  device = Device{};
-}
-
 void UinputOutput::closeDevices() {
-  destroy(keyboard_);
-  destroy(pointer_);
+  for (Device* device : {&keyboard_, &pointer_}) {
+    device->uinput.reset();
+    device->fd.reset();
+  }
 }
 
 void UinputOutput::failed(const std::string& what) {

@@ -11,8 +11,8 @@
 
 #include "actions/synthetic_input.h"
 #include "core/clock.h"
-
-struct libevdev_uinput;
+#include "platform/evdev_handles.h"
+#include "platform/unique_fd.h"
 
 namespace velt {
 
@@ -46,12 +46,11 @@ class UinputOutput : public SyntheticInput {
 
  private:
   struct Device {
-    int fd = -1;
-    libevdev_uinput* uinput = nullptr;
+    UniqueFd fd;
+    EvdevUinputPtr uinput;  // goes before its descriptor
   };
   bool ensureOpen();  // mutex_ held
   bool create(Device& device, bool keyboard, std::string& reason);
-  void destroy(Device& device);
   void closeDevices();  // mutex_ held
   void failed(const std::string& what);
   std::string accessHint(int error) const;

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "device/device_directory.h"
+#include "core/device_events.h"
 #include "overlay/overlay_controller.h"
 #include "overlay/pointer_output.h"
 #include "overlay/pointer_taps.h"

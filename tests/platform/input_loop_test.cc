@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <future>
+#include <thread>
 
 #include "tests/overlay/overlay_fakes.h"
 #include "tests/platform/input_events.h"
@@ -145,6 +147,30 @@ TEST_F(InputLoopTest, StoppingReleasesWhatTheCopyHolds) {
   loop.stop();
   EXPECT_TRUE(sourceDestroyed);
   EXPECT_EQ(received.waitFor(4), joined({frame({key(BTN_RIGHT, 1)}), frame({key(BTN_RIGHT, 0)})}));
+}
+
+TEST_F(InputLoopTest, PostsRacingStopAreDropped) {
+  // The device layer may post from its own thread while the loop stops: the
+  // wake-up descriptor must stay the loop's until it is gone, and nothing
+  // posted runs after stop().
+  std::atomic<bool> posting{true};
+  std::atomic<int> posts{0};
+  std::atomic<bool> stopped{false};
+  std::atomic<int> lateRuns{0};
+  std::thread poster([&] {
+    while (posting) {
+      loop.post([&] { lateRuns += stopped ? 1 : 0; });
+      ++posts;
+    }
+  });
+  while (posts < 100) std::this_thread::yield();
+  loop.stop();
+  stopped = true;
+  const int atStop = posts;
+  while (posts < atStop + 100) std::this_thread::yield();
+  posting = false;
+  poster.join();
+  EXPECT_EQ(lateRuns, 0);
 }
 
 }  // namespace

@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
   auto ids = transport.plugAll(mouse);
   const auto buttons = ids[mouse.buttonInterface()];
   transport.sync();
-  layer.waitForIdentificationQueue();
+  layer.waitForIdentification();
   while (!layer.settled()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   layer.describeDevice(0);  // as the configuration window does: the mouse is now active
 

@@ -53,7 +53,24 @@ UhidMouse::UhidMouse(const VirtualMouse& mouse, std::string tag, ReportObserver 
 
 std::unique_ptr<UhidMouse> UhidMouse::plug(const VirtualMouse& mouse, const std::string& tag,
                                            ReportObserver observer, std::string* error) {
+  return create(mouse, tag, std::move(observer), false, error);
+}
+
+std::unique_ptr<UhidMouse> UhidMouse::plugSilent(const VirtualMouse& mouse, const std::string& tag,
+                                                 std::string* error) {
+  return create(mouse, tag, nullptr, true, error);
+}
+
+int UhidMouse::unanswered() const {
+  std::lock_guard lock(mutex_);
+  return unanswered_;
+}
+
+std::unique_ptr<UhidMouse> UhidMouse::create(const VirtualMouse& mouse, const std::string& tag,
+                                             ReportObserver observer, bool silent,
+                                             std::string* error) {
   std::unique_ptr<UhidMouse> self(new UhidMouse(mouse, tag, std::move(observer)));
+  self->silent_ = silent;
   for (size_t i = 0; i < mouse.interfaces.size(); ++i) {
     auto slot = std::make_unique<Interface>();
     slot->responder = VirtualResponder(mouse.interfaces[i].answers);
@@ -82,6 +99,12 @@ std::unique_ptr<UhidMouse> UhidMouse::plug(const VirtualMouse& mouse, const std:
     };
     handlers.output = [raw, i](HidReportType type, std::span<const uint8_t> data) {
       raw->receive(i, type, data);
+    };
+    handlers.silent = [raw] {
+      if (!raw->silent_) return false;
+      std::lock_guard lock(raw->mutex_);
+      ++raw->unanswered_;
+      return true;
     };
     std::string reason;
     self->interfaces_[i]->device = UhidDevice::create(setup, std::move(handlers), &reason);

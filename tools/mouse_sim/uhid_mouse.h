@@ -42,6 +42,9 @@ class UhidMouse {
   // nullptr with the reason in *error.
   static std::unique_ptr<UhidMouse> plug(const VirtualMouse& mouse, const std::string& tag,
                                          ReportObserver observer, std::string* error);
+  // The same mouse, but it never answers a get or set report request.
+  static std::unique_ptr<UhidMouse> plugSilent(const VirtualMouse& mouse, const std::string& tag,
+                                               std::string* error);
   // Unplugs every interface.
   ~UhidMouse();
   UhidMouse(const UhidMouse&) = delete;
@@ -62,6 +65,9 @@ class UhidMouse {
   bool waitForReceived(size_t interfaceIndex, size_t count,
                        std::chrono::milliseconds timeout) const;
 
+  // How many requests a silent mouse has left unanswered.
+  int unanswered() const;
+
   // The phys of one interface's device ("velt-mouse-sim/<tag>/input<i>").
   std::string phys(size_t interfaceIndex) const;
   // The nodes the kernel made for one interface, once its hidraw node and
@@ -72,6 +78,9 @@ class UhidMouse {
  private:
   struct Interface;
   UhidMouse(const VirtualMouse& mouse, std::string tag, ReportObserver observer);
+  static std::unique_ptr<UhidMouse> create(const VirtualMouse& mouse, const std::string& tag,
+                                           ReportObserver observer, bool silent,
+                                           std::string* error);
   void receive(size_t interfaceIndex, HidReportType type, std::span<const uint8_t> data);
 
   VirtualMouse mouse_;
@@ -80,6 +89,8 @@ class UhidMouse {
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::vector<std::unique_ptr<Interface>> interfaces_;
+  bool silent_ = false;
+  int unanswered_ = 0;  // guarded by mutex_
 };
 
 }  // namespace velt

@@ -161,6 +161,7 @@ void UhidDevice::handle(const uhid_event& event) {
       break;
     }
     case UHID_GET_REPORT: {
+      if (handlers_.silent && handlers_.silent()) break;
       const auto& req = event.u.get_report;
       auto reply = std::make_unique<uhid_event>();
       std::memset(reply.get(), 0, sizeof(uhid_event));
@@ -178,6 +179,7 @@ void UhidDevice::handle(const uhid_event& event) {
       break;
     }
     case UHID_SET_REPORT: {
+      if (handlers_.silent && handlers_.silent()) break;
       const auto& req = event.u.set_report;
       size_t size = std::min<size_t>(req.size, UHID_DATA_MAX);
       bool accepted =

@@ -47,6 +47,9 @@ struct UhidHandlers {
       setReport;
   // An output report written to the hidraw node, report number first.
   std::function<void(HidReportType type, std::span<const uint8_t> data)> output;
+  // Asked at each get or set request: true leaves it unanswered, as a
+  // device that has stopped talking would (the kernel gives up after 5 s).
+  std::function<bool()> silent;
 };
 
 class UhidDevice {

@@ -11,7 +11,7 @@ FakeHidTransport::~FakeHidTransport() {
 }
 
 FakeHidTransport::DeviceId FakeHidTransport::add(HidDeviceInfo info,
-                                                 std::vector<VirtualAnswer> answers) {
+                                                 std::vector<VirtualAnswer> answers, bool held) {
   DeviceId id;
   {
     std::lock_guard lock(mutex_);
@@ -20,6 +20,7 @@ FakeHidTransport::DeviceId FakeHidTransport::add(HidDeviceInfo info,
     Device& d = devices_[id];
     d.info = std::move(info);
     d.responder = VirtualResponder(std::move(answers));
+    d.held = held;
   }
   queue({Event::Attach, id});
   return id;
@@ -27,10 +28,21 @@ FakeHidTransport::DeviceId FakeHidTransport::add(HidDeviceInfo info,
 
 FakeHidTransport::DeviceId FakeHidTransport::plug(const VirtualMouse& mouse, size_t interfaceIndex,
                                                   int openError) {
+  return plugInterface(mouse, interfaceIndex, openError, false);
+}
+
+FakeHidTransport::DeviceId FakeHidTransport::plugSilent(const VirtualMouse& mouse,
+                                                        size_t interfaceIndex) {
+  return plugInterface(mouse, interfaceIndex, 0, true);
+}
+
+FakeHidTransport::DeviceId FakeHidTransport::plugInterface(const VirtualMouse& mouse,
+                                                           size_t interfaceIndex, int openError,
+                                                           bool held) {
   const VirtualInterface& i = mouse.interfaces.at(interfaceIndex);
   return add(makeHidDeviceInfo({}, mouse.vendorId, mouse.productId, mouse.serialNumber,
                                i.reportDescriptor, openError),
-             i.answers);
+             i.answers, held);
 }
 
 std::vector<FakeHidTransport::DeviceId> FakeHidTransport::plugAll(const VirtualMouse& mouse) {
@@ -82,6 +94,24 @@ void FakeHidTransport::vanishAfterCalls(DeviceId id, int calls) {
 void FakeHidTransport::failReads(DeviceId id, int error) {
   std::lock_guard lock(mutex_);
   devices_.at(id).readError = error;
+}
+
+void FakeHidTransport::holdRequests(DeviceId id) {
+  std::lock_guard lock(mutex_);
+  devices_.at(id).held = true;
+}
+
+void FakeHidTransport::releaseRequests() {
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [id, d] : devices_) d.held = false;
+  }
+  released_.notify_all();
+}
+
+int FakeHidTransport::heldRequests(DeviceId id) const {
+  std::lock_guard lock(mutex_);
+  return devices_.at(id).waiting;
 }
 
 std::optional<DeviceHandle> FakeHidTransport::handleOf(DeviceId id) const {
@@ -193,7 +223,8 @@ void FakeHidTransport::subscribeInput(DeviceHandle device) {
   if (it != byHandle_.end()) devices_.at(it->second).subscribed = true;
 }
 
-FakeHidTransport::Device* FakeHidTransport::transfer(DeviceHandle device, HidResult& result) {
+FakeHidTransport::Device* FakeHidTransport::transfer(DeviceHandle device, HidResult& result,
+                                                     std::unique_lock<std::mutex>& lock) {
   auto it = byHandle_.find(device);
   if (it == byHandle_.end()) {
     result.error = ENODEV;
@@ -212,14 +243,21 @@ FakeHidTransport::Device* FakeHidTransport::transfer(DeviceHandle device, HidRes
     return nullptr;
   }
   ++d.transfers;
+  if (d.held) {
+    ++d.waiting;
+    released_.wait(lock, [&d] { return !d.held; });
+    --d.waiting;
+    result.error = ETIMEDOUT;
+    return nullptr;
+  }
   return &d;
 }
 
 HidResult FakeHidTransport::read(DeviceHandle device, VirtualReportKind kind, uint8_t reportId,
                                  std::span<uint8_t> buffer) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   HidResult result;
-  Device* d = transfer(device, result);
+  Device* d = transfer(device, result, lock);
   if (!d) return result;
   if (d->readError != 0) return {d->readError, 0};
   auto answer = d->responder.read(kind, reportId, buffer.size());
@@ -230,9 +268,9 @@ HidResult FakeHidTransport::read(DeviceHandle device, VirtualReportKind kind, ui
 
 HidResult FakeHidTransport::record(DeviceHandle device, VirtualReportKind kind, uint8_t reportId,
                                    std::span<const uint8_t> report) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   HidResult result;
-  Device* d = transfer(device, result);
+  Device* d = transfer(device, result, lock);
   if (!d) return result;
   d->sent.push_back({kind, reportId, {report.begin(), report.end()}});
   d->responder.received(reportId);

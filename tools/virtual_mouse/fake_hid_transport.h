@@ -33,6 +33,8 @@ class FakeHidTransport : public HidTransport {
 
   // Plugs one interface of a mouse; openError makes the node unopenable.
   DeviceId plug(const VirtualMouse& mouse, size_t interfaceIndex, int openError = 0);
+  // Plugs one interface of a mouse that never answers (see holdRequests).
+  DeviceId plugSilent(const VirtualMouse& mouse, size_t interfaceIndex);
   // Plugs every interface of a mouse, in order.
   std::vector<DeviceId> plugAll(const VirtualMouse& mouse);
   // Plugs a device given by its raw properties.
@@ -51,6 +53,12 @@ class FakeHidTransport : public HidTransport {
   // Every report read fails with error (ETIMEDOUT: a mouse that never
   // answers); 0 restores the answers.
   void failReads(DeviceId id, int error);
+  // A mouse that never answers, as the kernel sees one: every report
+  // transfer waits until releaseRequests(), then fails with ETIMEDOUT.
+  void holdRequests(DeviceId id);
+  void releaseRequests();
+  // How many transfers wait for the device right now.
+  int heldRequests(DeviceId id) const;
 
   // What the agent did.
   std::optional<DeviceHandle> handleOf(DeviceId id) const;
@@ -87,6 +95,8 @@ class FakeHidTransport : public HidTransport {
     int transfers = 0;
     int vanishAfter = -1;
     int readError = 0;
+    bool held = false;
+    int waiting = 0;
   };
   struct Event {
     enum Kind { Attach, Remove, Input, Marker };
@@ -100,11 +110,14 @@ class FakeHidTransport : public HidTransport {
     std::shared_ptr<std::promise<void>> marker;
   };
 
-  DeviceId add(HidDeviceInfo info, std::vector<VirtualAnswer> answers);
+  DeviceId plugInterface(const VirtualMouse& mouse, size_t interfaceIndex, int openError,
+                         bool held);
+  DeviceId add(HidDeviceInfo info, std::vector<VirtualAnswer> answers, bool held = false);
   void queue(Event event);
   // The device behind a handle for one transfer; null (with error set) when
-  // it has gone. Holds mutex_.
-  Device* transfer(DeviceHandle device, HidResult& result);
+  // it has gone or does not answer. Called with lock, which it may release
+  // while the device is held.
+  Device* transfer(DeviceHandle device, HidResult& result, std::unique_lock<std::mutex>& lock);
   HidResult read(DeviceHandle device, VirtualReportKind kind, uint8_t reportId,
                  std::span<uint8_t> buffer);
   HidResult record(DeviceHandle device, VirtualReportKind kind, uint8_t reportId,
@@ -112,6 +125,7 @@ class FakeHidTransport : public HidTransport {
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
+  std::condition_variable released_;
   std::deque<Event> events_;
   bool stopping_ = false;
   std::map<DeviceId, Device> devices_;
