@@ -2,12 +2,15 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QWidget>
+#include <map>
 
 #include "core/log.h"
+#include "platform/agent_bus.h"
 #include "platform/single_instance.h"
 #include "ui/auto_run.h"
 #include "ui/configuration_window.h"
@@ -135,6 +138,37 @@ void AppDelegate::createStatusItem() {
             if (reason == QSystemTrayIcon::Trigger) showConfig();
           });
   statusItem_->show();
+
+  // The same menu for desktops that have no tray, through the agent's GNOME
+  // Shell extension; the tray icon stands aside while that shows it.
+  const std::map<QAction*, QString> items = {
+      {outlets.textMenuConfig, QStringLiteral("settings")},
+      {outlets.textMenuUninstall, QStringLiteral("uninstall")},
+      {outlets.textMenuExit, QStringLiteral("exit")}};
+  agentBus_ = new AgentBus(
+      [menu = outlets.statusMenu, items] {
+        QList<AgentMenuItem> list;
+        for (QAction* action : menu->actions()) {
+          auto item = items.find(action);
+          if (item != items.end()) list.append({item->second, action->text()});
+        }
+        return list;
+      },
+      [this](const QString& item) {
+        if (item == QLatin1String("settings")) {
+          showConfig();
+        } else if (item == QLatin1String("uninstall")) {
+          uninstall();
+        } else if (item == QLatin1String("exit")) {
+          quit();
+        } else {
+          logFormat("D-Bus: no menu item \"%s\"", item.toUtf8().constData());
+        }
+      },
+      this);
+  connect(agentBus_, &AgentBus::shellMenuChanged, this,
+          [this](bool present) { statusItem_->setVisible(!present); });
+  agentBus_->publish();
 }
 
 void AppDelegate::checkDeviceNotify() {
@@ -189,6 +223,8 @@ void AppDelegate::quit() {
 void AppDelegate::applicationWillTerminate() {
   if (terminated_ || !window_) return;
   terminated_ = true;
+  delete agentBus_;  // the desktop's menu goes at once
+  agentBus_ = nullptr;
   agent_.devices().restoreDevicesOnQuit();
   agent_.stop();
   refreshQueue_.reset();

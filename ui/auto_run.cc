@@ -93,6 +93,7 @@ std::vector<std::filesystem::path> installedFiles(const std::filesystem::path& p
       prefix / "share/icons/hicolor/256x256/apps" / (name + ".png"),
       prefix / "lib/udev/rules.d" / ("70-" + name + ".rules"),
       prefix / "lib/modules-load.d" / (name + ".conf"),
+      prefix / "share/gnome-shell/extensions" / kShellExtensionUuid,
   };
 }
 

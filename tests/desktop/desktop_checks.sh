@@ -204,17 +204,38 @@ x11_checks() {
 }
 
 # --- The agent itself ------------------------------------------------------------
-agent_starts_and_quits() {
+agent_call() {
+  gdbus call --session -d quorin.driver.velt -o /quorin/driver/velt "$@"
+}
+# The agent starts, offers its menu on the bus (on GNOME through the
+# extension's top-bar menu), opens its window from it (seen on X11), and
+# ends with status 0: on GNOME through the menu's exit item, elsewhere on
+# SIGTERM.
+agent_runs() {
   "$agent" >"$out/agent.log" 2>&1 &
   local pid=$!
   children+=($pid)
-  poll 30 test -S "$XDG_RUNTIME_DIR/quorin.driver.velt.socket" || return 1
-  kill -TERM $pid
-  local status
-  poll 20 sh -c "! kill -0 $pid" || return 1
+  poll 30 agent_call -m org.freedesktop.DBus.Peer.Ping || return 1
+  agent_call -m org.freedesktop.DBus.Properties.Get quorin.driver.velt.Agent MenuItems >"$out/menu" &&
+    grep -q "('settings', '[^']" "$out/menu" && grep -q "('uninstall', '[^']" "$out/menu" &&
+    grep -q "('exit', '[^']" "$out/menu" || { echo "    menu: $(cat "$out/menu")"; return 1; }
+  if [ "$desktop" = gnome ]; then
+    poll 10 shell_view indicator on || return 1
+  fi
+  if [ "$desktop" = x11 ]; then
+    agent_call -m quorin.driver.velt.Agent.Activate settings >/dev/null &&
+      poll 10 xdotool search --onlyvisible --class velt-mouse-assistant || return 1
+  fi
+  if [ "$desktop" = gnome ]; then
+    agent_call -m quorin.driver.velt.Agent.Activate exit >/dev/null || return 1
+  else
+    kill -TERM $pid
+  fi
+  poll 20 eval "! kill -0 $pid" || return 1
   wait $pid
-  status=$?
+  local status=$?
   [ $status -eq 0 ] || { sed 's/^/    /' "$out/agent.log"; return 1; }
+  [ "$desktop" != gnome ] || poll 10 shell_view indicator off
 }
 
 case $desktop in
@@ -223,7 +244,7 @@ case $desktop in
   sway) sway_checks ;;
   x11) x11_checks ;;
 esac
-check "the agent starts and ends on SIGTERM" agent_starts_and_quits
+check "the agent starts, offers its menu, and ends" agent_runs
 
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]
