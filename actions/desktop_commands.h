@@ -80,6 +80,8 @@ struct DesktopRoute {
 // views for the agent, which the shell refuses to outside programs.
 inline constexpr std::string_view kShellExtensionName = "quorin.driver.velt.Shell";
 inline constexpr std::string_view kShellExtensionPath = "/quorin/driver/velt/Shell";
+// Its folder name under share/gnome-shell/extensions.
+inline constexpr std::string_view kShellExtensionUuid = "velt-mouse-assistant@quorin.driver.velt";
 
 // The routes of a function, in the order they are tried. folder: what the
 // file manager opens.

@@ -11,6 +11,7 @@
 
 #include "core/log.h"
 #include "platform/agent_bus.h"
+#include "platform/shell_extension.h"
 #include "platform/single_instance.h"
 #include "ui/auto_run.h"
 #include "ui/configuration_window.h"
@@ -169,6 +170,7 @@ void AppDelegate::createStatusItem() {
   connect(agentBus_, &AgentBus::shellMenuChanged, this,
           [this](bool present) { statusItem_->setVisible(!present); });
   agentBus_->publish();
+  enableShellExtension(this);
 }
 
 void AppDelegate::checkDeviceNotify() {

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <string>
 
+#include "actions/desktop_commands.h"
 #include "core/log.h"
 #include "ui/interface_texts.h"
 

@@ -12,8 +12,6 @@ namespace velt {
 inline constexpr std::string_view kAutostartTemplate = "quorin.driver.agent.desktop";
 inline constexpr std::string_view kAutostartEntry = "quorin.driver.velt.desktop";
 inline constexpr std::string_view kExecutableName = "velt-mouse-assistant";
-// The GNOME Shell extension's folder name (packaging/gnome-shell).
-inline constexpr std::string_view kShellExtensionUuid = "velt-mouse-assistant@quorin.driver.velt";
 
 // Whether the running executable is the installed one: its folder is the
 // installed binary folder, links resolved on both sides.

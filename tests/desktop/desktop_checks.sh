@@ -149,6 +149,10 @@ gnome_checks() {
   gnome_extension Enable
   poll 20 extension_present on
   check "screenshot (17): the shell's screenshot tool" opens 17 "$ext" shell_view screenshot-tool
+  # As on a fresh account: the agent enables its extension itself.
+  gsettings set org.gnome.shell enabled-extensions "[]"
+  gsettings set org.gnome.shell disabled-extensions "[]"
+  poll 10 extension_present off || fail "the extension goes when it is no longer enabled"
 }
 
 # --- KWin: its effects and its show-desktop mode ---------------------------
@@ -208,7 +212,7 @@ agent_call() {
   gdbus call --session -d quorin.driver.velt -o /quorin/driver/velt "$@"
 }
 # The agent starts, offers its menu on the bus (on GNOME through the
-# extension's top-bar menu), opens its window from it (seen on X11), and
+# extension's top-bar menu, which it enables itself), opens its window from it (seen on X11), and
 # ends with status 0: on GNOME through the menu's exit item, elsewhere on
 # SIGTERM.
 agent_runs() {
