@@ -63,6 +63,14 @@ if ! id "$user" >/dev/null 2>&1; then
   useradd --create-home --user-group --shell /bin/bash "$user" || cannot_host "cannot create $user"
 fi
 
+# A rig that was killed before it could clean up (a test's time limit) left
+# its desktop running as the user: end it, by process id.
+leftover=$(ps -u "$user" -o pid=,stat= | awk '$2 !~ /^Z/ { print $1 }' | tr '\n' ' ')
+if [ -n "$leftover" ]; then
+  say "ending processes an earlier run left: $leftover"
+  for pid in $leftover; do kill -KILL "$pid" 2>/dev/null; done
+fi
+
 scratch=$(mktemp -d /tmp/velt-rig.XXXXXX)
 chmod 755 "$scratch"
 home=$scratch/home
@@ -218,10 +226,11 @@ EOF
 esac
 say "started in $((($(date +%s%N) - started) / 1000000)) ms"
 
-# The command gets a working folder of its own in the scratch folder.
+# The command gets a working folder of its own in the scratch folder, and a
+# time limit below the test's, so that the rig always stops the desktop.
 mkdir -m 755 "$scratch/work"
 chown "$user:" "$scratch/work"
 cd "$scratch/work"
-"${user_env[@]}" VELT_RIG_DESKTOP="$desktop" "${environment[@]}" \
+timeout --kill-after=10 "${VELT_RIG_TIME_LIMIT:-240}" "${user_env[@]}" VELT_RIG_DESKTOP="$desktop" "${environment[@]}" \
   ${CI:+CI=$CI} ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} ${UBSAN_OPTIONS:+UBSAN_OPTIONS=$UBSAN_OPTIONS} \
   ${LSAN_OPTIONS:+LSAN_OPTIONS=$LSAN_OPTIONS} "$@"
