@@ -90,7 +90,7 @@ TEST_F(ConfigurationWindowTest, MenusAreBuiltOnceWithSeparatorsAndTags) {
                  Qt::ItemIsEnabled);
   }
   EXPECT_EQ(popUp(1)->currentData().toInt(), 27);
-  EXPECT_EQ(popUp(1)->currentText(), "Keyboard struct");
+  EXPECT_EQ(popUp(1)->currentText(), "Keyboard shortcut…");
   EXPECT_EQ(state.shortcutLabels[0]->text(), "Shift+Super+C");
   EXPECT_TRUE(state.shortcutLabels[0]->isHidden());
   EXPECT_EQ(popUp(2)->currentData().toInt(), 0);
