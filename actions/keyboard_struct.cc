@@ -12,6 +12,10 @@ namespace velt {
 namespace {
 constexpr int kWidth = 400;
 constexpr int kHeight = 160;
+constexpr int kRowHeight = 22;
+// The key row above the modifier row, measured from the top.
+constexpr int kKeyRowY = 38;
+constexpr int kModifierRowY = 78;
 }  // namespace
 
 KeyboardStruct::KeyboardStruct(KeyNames names, QWidget* parent)
@@ -28,10 +32,11 @@ KeyboardStruct::KeyboardStruct(KeyNames names, QWidget* parent)
   logFormat("%f", static_cast<double>(ok_->height()));
 
   auto* label = new QLabel("Key:", this);
-  label->setGeometry(10, kHeight - 60 - 22 + 2, 120, 22);
+  label->setGeometry(10, kKeyRowY, 120, kRowHeight);
   label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   keyList_ = new QComboBox(this);
-  keyList_->setGeometry(140, kHeight - 60 - 22 - 2, 160, 26);
+  // A little taller than the row, as Qt's styles draw a combo box.
+  keyList_->setGeometry(140, kKeyRowY - 2, 160, kRowHeight + 4);
   keyList_->setMaxVisibleItems(20);
   for (int i = 0; i < kKeyNameCount; ++i) {
     keyList_->addItem(QString::fromStdString(names_[i]), KeyNameTable()[i].code);
@@ -39,7 +44,7 @@ KeyboardStruct::KeyboardStruct(KeyNames names, QWidget* parent)
 
   auto makeFlag = [this](const char* text, int x, int width) {
     auto* box = new QCheckBox(text, this);
-    box->setGeometry(x, kHeight - 100 - 22, width, 22);
+    box->setGeometry(x, kModifierRowY, width, kRowHeight);
     connect(box, &QCheckBox::clicked, this, &KeyboardStruct::setModifierDone);
     return box;
   };

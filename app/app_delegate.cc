@@ -13,6 +13,7 @@
 #include "platform/agent_bus.h"
 #include "platform/shell_extension.h"
 #include "platform/single_instance.h"
+#include "ui/agent_commands.h"
 #include "ui/auto_run.h"
 #include "ui/configuration_window.h"
 #include "ui/resource_images.h"
@@ -48,8 +49,9 @@ bool AppDelegate::applicationDidFinishLaunching() {
     singleInstance_->askRunningCopyToReopen();
     return false;
   }
-  connect(singleInstance_, &SingleInstance::reopenRequested, this,
-          &AppDelegate::applicationShouldHandleReopen);
+  singleInstance_->setRequestHandler([this](const std::string& line, SingleInstance::Reply reply) {
+    handleRequest(line, std::move(reply));
+  });
 
   // 2-4. The overlay window, its view and the redraw loop.
   agent_.hooks.createOverlay();
@@ -191,6 +193,38 @@ void AppDelegate::showConfig() {
 
 void AppDelegate::applicationShouldHandleReopen() {
   showConfig();
+}
+
+void AppDelegate::handleRequest(const std::string& line,
+                                std::function<void(std::string_view)> reply) {
+  logDebug("request: %s", line.c_str());
+  std::string error;
+  std::optional<AgentRequest> request = parseRequestLine(line, &error);
+  if (!request) {
+    reply(std::string(kAnswerRefused) + error);
+    return;
+  }
+  switch (request->kind) {
+    case AgentRequest::Kind::Show:
+      applicationShouldHandleReopen();
+      reply(kAnswerOk);
+      return;
+    case AgentRequest::Kind::Quit:
+      // The caller's connection stays open until the process ends, so it
+      // learns when the mice have their buttons back.
+      reply(kAnswerOk);
+      quit();
+      return;
+    case AgentRequest::Kind::Run:
+    case AgentRequest::Kind::Press:
+    case AgentRequest::Kind::Release:
+      break;
+  }
+  agent_.runCommand(*request, [mainThread = env_.mainThread, reply](std::string refusal) {
+    mainThread->post([reply, refusal] {
+      reply(refusal.empty() ? std::string(kAnswerOk) : std::string(kAnswerRefused) + refusal);
+    });
+  });
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "actions/shortcut_text.h"
 #include "app/agent.h"
@@ -51,6 +52,9 @@ class AppDelegate : public QObject {
   bool applicationDidFinishLaunching();
   // A second copy was started: the window comes to the front.
   void applicationShouldHandleReopen();
+  // A request line from a second copy or the command line (see
+  // ui/agent_commands.h); reply gets the answer line, now or later.
+  void handleRequest(const std::string& line, std::function<void(std::string_view)> reply);
   // The termination path: hands the mice their buttons back, then stops the
   // background loops.
   void applicationWillTerminate();

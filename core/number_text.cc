@@ -1,5 +1,7 @@
 #include "core/number_text.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -37,6 +39,21 @@ int32_t leadingInt(std::string_view text) {
   }
   if (negative) return static_cast<int32_t>(-value);
   return static_cast<int32_t>(value >= limit ? limit - 1 : value);
+}
+
+std::optional<double> leadingDouble(std::string_view text) {
+  size_t i = skipSpace(text);
+  const bool negative = i < text.size() && text[i] == '-';
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  // Leading signs are taken above; from_chars would take a second one.
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) return std::nullopt;
+  double value = 0;
+  auto [end, error] = std::from_chars(text.data() + i, text.data() + text.size(), value);
+  // "inf", "nan" and numbers past the double range are no positions.
+  if (end == text.data() + i || error != std::errc() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return negative ? -value : value;
 }
 
 std::optional<uint32_t> scanHex(std::string_view text) {

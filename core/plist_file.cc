@@ -12,8 +12,10 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <vector>
 
 #include "core/number_text.h"
+#include "core/plist_bounds.h"
 
 namespace velt {
 namespace {
@@ -30,6 +32,93 @@ int32_t clampToInt32(double v) {
   if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
   if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
   return static_cast<int32_t>(v);
+}
+
+// The same limits for a tree already read: XML shares nothing, but a file of
+// deeply nested or very many values would be written back far larger than it
+// was read (the XML indentation grows with the depth), and past what the
+// next start accepts. Walks without recursion.
+bool treeWithinLimits(plist_t root, const PlistLimits& limits, std::string& reason) {
+  struct Item {
+    plist_t node;
+    uint32_t depth;
+  };
+  std::vector<Item> stack{{root, 0}};
+  uint64_t nodes = 0;
+  uint64_t payload = 0;
+  while (!stack.empty()) {
+    const Item item = stack.back();
+    stack.pop_back();
+    if (item.depth > limits.depth) {
+      reason = "values nested more than " + std::to_string(limits.depth) + " deep";
+      return false;
+    }
+    uint64_t length = 0;
+    switch (plist_get_node_type(item.node)) {
+      case PLIST_ARRAY:
+        for (uint32_t i = 0, n = plist_array_get_size(item.node); i < n; ++i) {
+          stack.push_back({plist_array_get_item(item.node, i), item.depth + 1});
+        }
+        break;
+      case PLIST_DICT: {
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(item.node, &it);
+        for (uint32_t i = 0, n = plist_dict_get_size(item.node); i < n && it; ++i) {
+          char* key = nullptr;
+          plist_t value = nullptr;
+          plist_dict_next_item(item.node, it, &key, &value);
+          if (key) payload += std::strlen(key);
+          std::free(key);
+          ++nodes;
+          if (value) stack.push_back({value, item.depth + 1});
+        }
+        std::free(it);
+        break;
+      }
+      case PLIST_STRING:
+        plist_get_string_ptr(item.node, &length);
+        break;
+      case PLIST_DATA:
+        plist_get_data_ptr(item.node, &length);
+        break;
+      default:
+        break;
+    }
+    payload += length;
+    if (++nodes > limits.nodes) {
+      reason = "holds more than " + std::to_string(limits.nodes) + " values";
+      return false;
+    }
+    if (payload > limits.payloadBytes) {
+      reason = "holds more than " + std::to_string(limits.payloadBytes) + " bytes";
+      return false;
+    }
+  }
+  return true;
+}
+
+// A dictionary that names a key more than once keeps the last value under it,
+// as the XML reader does, and the key only once. Otherwise a save would change
+// one copy and write both, and the next load would read the other.
+plist_t withoutRepeatedKeys(plist_t dict) {
+  const uint32_t size = plist_dict_get_size(dict);
+  plist_t unique = plist_new_dict();
+  plist_dict_iter it = nullptr;
+  plist_dict_new_iter(dict, &it);
+  for (uint32_t i = 0; i < size && it; ++i) {
+    char* key = nullptr;
+    plist_t value = nullptr;
+    plist_dict_next_item(dict, it, &key, &value);
+    if (key && value) plist_dict_set_item(unique, key, plist_copy(value));
+    std::free(key);
+  }
+  std::free(it);
+  if (plist_dict_get_size(unique) == size) {
+    plist_free(unique);
+    return dict;
+  }
+  plist_free(dict);
+  return unique;
 }
 
 }  // namespace
@@ -75,6 +164,11 @@ PlistDictionary::ReadResult PlistDictionary::read(const std::filesystem::path& p
   if (in.bad()) return {Status::Unreadable, PlistDictionary(nullptr), "read error"};
   if (bytes.empty()) return {Status::Unreadable, PlistDictionary(nullptr), "empty file"};
 
+  std::string tooLarge;
+  if (!binaryPlistWithinLimits(bytes, PlistLimits{}, tooLarge)) {
+    return {Status::Unreadable, PlistDictionary(nullptr), tooLarge};
+  }
+
   plist_t root = nullptr;
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
   if (!root) return {Status::Unreadable, PlistDictionary(nullptr), "not a property list"};
@@ -82,7 +176,11 @@ PlistDictionary::ReadResult PlistDictionary::read(const std::filesystem::path& p
     plist_free(root);
     return {Status::Unreadable, PlistDictionary(nullptr), "root is not a dictionary"};
   }
-  return {Status::Ok, PlistDictionary(root), {}};
+  if (!treeWithinLimits(root, PlistLimits{}, tooLarge)) {
+    plist_free(root);
+    return {Status::Unreadable, PlistDictionary(nullptr), tooLarge};
+  }
+  return {Status::Ok, PlistDictionary(withoutRepeatedKeys(root)), {}};
 }
 
 size_t PlistDictionary::size() const {

@@ -31,7 +31,7 @@ class CountdownTicker {
   // the wait. Any thread.
   void arm(int32_t ticks);
   // 0 once the notice of the last arm has gone out.
-  int32_t remaining() const { return count_.load(); }
+  int32_t remaining() const;
   // One tick: counts down by one, and fires when that reaches 0.
   void tick();
 
@@ -45,7 +45,8 @@ class CountdownTicker {
 
   Clock& clock_;
   std::function<void()> onExpired_;
-  std::atomic<int32_t> count_{0};
+  // The countdown in the low 32 bits, the number of arms in the high ones.
+  std::atomic<uint64_t> state_{0};
   std::atomic<bool> stopping_{false};
   std::mutex mutex_;
   std::condition_variable armed_;

@@ -130,21 +130,17 @@ void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info
 
 void DeviceLayer::onDeviceRemoved(DeviceHandle device) {
   bool wasPresent;
-  uint8_t buttonsHeld = 0;
-  bool extraButtonHeld = false;
+  HeldButtons held;
   {
     std::lock_guard lock(registryLock_);
-    if (const RegisteredDevice* d = registry_.find(device)) {
-      buttonsHeld = d->buttonsHeld;
-      extraButtonHeld = d->extraButtonHeld;
-    }
+    if (const RegisteredDevice* d = registry_.find(device)) held = d->held;
     wasPresent = registry_.markRemoved(device);
   }
   // A mouse that goes with buttons down never sends their release. While
   // another mouse keeps the agent active nothing else would release them,
   // and a held shortcut or pointer mode would stay on.
-  if (buttonsHeld != 0) postButtonMask(0);
-  if (extraButtonHeld) postExtraButtonCode(0, static_cast<uint8_t>(ExtraButtonCodes[0].release));
+  if (held.mask != 0) postButtonMask(0);
+  if (held.extraButton0) postExtraButtonCode(0, static_cast<uint8_t>(ExtraButtonCodes[0].release));
   deviceChangeCountdown_.arm(kTicksAfterRemoval);
   if (wasPresent) {
     logFormat("device %" PRId64 " removed", device);
@@ -166,12 +162,7 @@ void DeviceLayer::onInputReport(DeviceHandle device, uint8_t reportId, const uin
     RegisteredDevice* d = registry_.find(device);
     if (!d) return;
     decoded = decodeInputReport(d->type, d->attributes.swap45 != 0, reportId, report, length);
-    if (decoded.status == DecodedReport::Buttons) {
-      if (decoded.hasMask) d->buttonsHeld = decoded.mask;
-      // Extra button 0 is the one held between a press and a release code.
-      if (decoded.extraCode == ExtraButtonCodes[0].press) d->extraButtonHeld = true;
-      if (decoded.extraCode == ExtraButtonCodes[0].release) d->extraButtonHeld = false;
-    }
+    d->held.note(decoded);
     if (decoded.status == DecodedReport::TooShort && !d->shortReportLogged) {
       d->shortReportLogged = true;
       char text[160];
@@ -294,9 +285,17 @@ bool DeviceLayer::settled() {
 }
 
 void DeviceLayer::sendConfiguration() {
+  std::lock_guard lock(registryLock_);
+  sendConfigurationLocked();
+}
+
+void DeviceLayer::sendConfigurationLocked() {
+  // The masks are read under the lock, and once the quit pass has gone out
+  // no other pass follows it: the mice must be left handling their buttons
+  // themselves, not handing them to an agent that has gone.
+  if (quitPassSent_) return;
   const uint8_t intercept = settings_.interceptMask.load(std::memory_order_relaxed);
   const uint8_t h = settings_.hidButtonMask.load(std::memory_order_relaxed);
-  std::lock_guard lock(registryLock_);
   for (const auto& [handle, d] : registry_.devices()) {
     if (d.type == 0 || !isConfigurable(d.type, d.attributes.id)) continue;
     const uint8_t m =
@@ -324,9 +323,13 @@ void DeviceLayer::sendConfiguration() {
 
 void DeviceLayer::restoreDevicesOnQuit() {
   if (!hidManager_.load()) return;
-  settings_.interceptMask.store(0);
-  settings_.hidButtonMask.store(0);
-  sendConfiguration();
+  {
+    std::lock_guard lock(registryLock_);
+    settings_.interceptMask.store(0);
+    settings_.hidButtonMask.store(0);
+    sendConfigurationLocked();
+    quitPassSent_ = true;
+  }
   services_.clock.sleepFor(kQuitPause);
 }
 
@@ -338,25 +341,15 @@ void DeviceLayer::updateDeviceActive(bool found) {
   if (was && !found) postIdentification([this] { dispatcher_.consumeButtonMask(0); });
 }
 
-void DeviceLayer::setSelection(const DeviceRecord& record, int32_t index) {
-  std::lock_guard lock(selectionLock_);
-  selectedDevice_ = record;
-  selectedDeviceIndex_ = index;
-}
-
 int32_t DeviceLayer::countSelectableDevices() {
   std::lock_guard lock(registryLock_);
   return registry_.countSelectable();
 }
 
 int32_t DeviceLayer::indexOfSelectedDevice() {
-  DeviceRecord selected;
-  {
-    std::lock_guard lock(selectionLock_);
-    selected = selectedDevice_;
-  }
+  std::lock_guard selection(selectionLock_);
   std::lock_guard lock(registryLock_);
-  return registry_.indexOf(selected);
+  return registry_.indexOf(selectedDevice_);
 }
 
 int32_t DeviceLayer::selectedDeviceIndex() {
@@ -382,24 +375,21 @@ std::optional<DeviceRecord> DeviceLayer::awaitDeviceChange() {
     if (stopping_.load()) return std::nullopt;
     deviceChangesSeen_ = deviceChanges_;
   }
-  DeviceRecord selected;
-  {
-    std::lock_guard lock(selectionLock_);
-    selected = selectedDevice_;
-  }
   // The selection follows the device: the first selectable one equal to the
-  // selected device, or else the first selectable one.
-  int32_t index;
+  // selected device, or else the first selectable one. It is read and
+  // written back in one step, so a choice the user makes meanwhile stands.
   std::optional<DeviceRecord> record;
   {
+    std::lock_guard selection(selectionLock_);
     std::lock_guard lock(registryLock_);
-    index = registry_.indexOf(selected);
+    int32_t index = registry_.indexOf(selectedDevice_);
     if (index >= registry_.countSelectable()) index = 0;
     record = registry_.describe(index);
+    selectedDevice_ = record.value_or(DeviceRecord{});
+    selectedDeviceIndex_ = index;
   }
   updateDeviceActive(record.has_value());
   DeviceRecord result = record.value_or(DeviceRecord{});
-  setSelection(result, index);
   if (result.type == 0 && services_.overlay) {
     OverlayControl* overlay = services_.overlay;
     services_.mainThread.post([overlay] { overlay->hideOverlayIfVisible(); });
@@ -410,12 +400,14 @@ std::optional<DeviceRecord> DeviceLayer::awaitDeviceChange() {
 void DeviceLayer::selectDevice(int32_t index) {
   std::optional<DeviceRecord> record;
   {
+    std::lock_guard selection(selectionLock_);
     std::lock_guard lock(registryLock_);
     if (index < 0 || index >= registry_.countSelectable()) index = 0;
     record = registry_.describe(index);
+    selectedDevice_ = record.value_or(DeviceRecord{});
+    selectedDeviceIndex_ = index;
   }
   updateDeviceActive(record.has_value());
-  setSelection(record.value_or(DeviceRecord{}), index);
   deviceChangeCountdown_.arm(kTicksAfterSelection);
 }
 

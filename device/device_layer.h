@@ -85,7 +85,8 @@ class DeviceLayer final : public DeviceDirectory,
 
   // Queues the matching and registration of an identified device. Any thread.
   void submitIdentification(const DeviceIdentity& identity);
-  // Sends every configurable device its button masks, under registryLock.
+  // Sends every configurable device its button masks, under registryLock;
+  // nothing once restoreDevicesOnQuit has sent its pass.
   void sendConfiguration();
   // Extra-button codes, dispatched on the calling thread.
   void postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode) {
@@ -117,9 +118,10 @@ class DeviceLayer final : public DeviceDirectory,
   // Sets deviceActive to found; when that clears it, the final all-released
   // mask goes to the dispatcher.
   void updateDeviceActive(bool found);
-  void setSelection(const DeviceRecord& record, int32_t index);
   void raiseDeviceChange();
   void raiseConfigRequest();
+  // A configuration pass; registryLock_ is held.
+  void sendConfigurationLocked();
 
   DeviceLayerServices services_;
   Settings& settings_;
@@ -128,12 +130,13 @@ class DeviceLayer final : public DeviceDirectory,
   DeviceRegistry registry_;  // guarded by registryLock_ (newHandle() apart)
   std::mutex probeLock_;
   uint8_t reportSequence_ = 0;  // guarded by registryLock_
+  bool quitPassSent_ = false;   // guarded by registryLock_
 
   ExtraButtonEnabled extraButtonEnabled_{};
   ButtonDispatcher dispatcher_;
   std::atomic<bool> deviceActive_{false};
 
-  std::mutex selectionLock_;
+  std::mutex selectionLock_;         // taken before registryLock_ when both are held
   DeviceRecord selectedDevice_;      // guarded by selectionLock_
   int32_t selectedDeviceIndex_ = 0;  // guarded by selectionLock_
 

@@ -12,6 +12,7 @@
 #include "device/device_directory.h"
 #include "device/device_identity.h"
 #include "device/device_record.h"
+#include "device/input_reports.h"
 #include "device/model_catalogue.h"
 
 namespace velt {
@@ -34,8 +35,7 @@ struct RegisteredDevice {
   int32_t type = 0;  // 0 once the device has gone
   DeviceAttributes attributes;
   bool shortReportLogged = false;  // a short input report has been logged
-  uint8_t buttonsHeld = 0;         // the standard-button state it last reported
-  bool extraButtonHeld = false;    // it reported extra button 0 pressed, not yet released
+  HeldButtons held;                // what its reports hold down
 };
 
 // Not thread-safe apart from newHandle(): the device layer holds registryLock

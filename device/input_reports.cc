@@ -57,6 +57,13 @@ DecodedReport decodeInputReport(int32_t type, bool swap45, uint8_t reportId, con
   }
 }
 
+void HeldButtons::note(const DecodedReport& report) {
+  if (report.status != DecodedReport::Buttons) return;
+  if (report.hasMask) mask = report.mask;
+  if (report.extraCode == ExtraButtonCodes[0].press) extraButton0 = true;
+  if (report.extraCode == ExtraButtonCodes[0].release) extraButton0 = false;
+}
+
 void ButtonDispatcher::consumeButtonMask(uint8_t mask) {
   std::lock_guard lock(buttonDispatchLock_);
   const uint8_t changed = lastButtonMask_ ^ mask;
@@ -89,10 +96,14 @@ void ButtonDispatcher::postExtraButtonCode(uint8_t pressCode, uint8_t releaseCod
                                 static_cast<uint8_t>(a.op2));
     };
     if (press) {
+      // A second press before the release (a lost release code) first ends
+      // what the first one started.
+      std::optional<ButtonAssignmentValue> earlier;
       {
         std::lock_guard lock(extraLock_);
-        pressedExtra_[i] = current;
+        earlier = std::exchange(pressedExtra_[i], current);
       }
+      if (earlier) run(*earlier, 0);
       run(current, 1);
     }
     if (release) {

@@ -33,6 +33,15 @@ struct DecodedReport {
 DecodedReport decodeInputReport(int32_t type, bool swap45, uint8_t reportId, const uint8_t* report,
                                 size_t length);
 
+// What one mouse holds down, as its reports tell: its standard buttons, and
+// extra button 0 between its press and release codes. A mouse that goes
+// never sends their releases; whoever sees it go must.
+struct HeldButtons {
+  uint8_t mask = 0;
+  bool extraButton0 = false;
+  void note(const DecodedReport& report);
+};
+
 // The function an extra button performs when its assignment code is 0.
 inline constexpr std::array<int32_t, 3> ExtraButtonDefaults = {18, 8, 7};
 

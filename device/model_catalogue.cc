@@ -32,8 +32,10 @@ std::optional<int32_t> readInt(const Json& v) {
   return std::nullopt;
 }
 
+// A number given as a JSON number or as a numeric string.
 std::optional<double> readDouble(const Json& v) {
   if (v.is_number()) return v.get<double>();
+  if (v.is_string()) return leadingDouble(v.get_ref<const std::string&>());
   return std::nullopt;
 }
 

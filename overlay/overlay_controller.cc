@@ -28,6 +28,8 @@ void OverlayController::attach(OverlayWindowPort* window, TapControl* taps) {
 
 void OverlayController::toggleOverlay(int32_t drawMode) {
   mainThread_.post([this, drawMode] {
+    // The Spotlight button's release before the hold time.
+    if (drawMode == kDrawSpotlight) ++spotlightEvents_;
     if (overlayVisible()) {
       hide();
       magnifierIdle_.store(true, std::memory_order_relaxed);
@@ -42,22 +44,23 @@ void OverlayController::toggleOverlay(int32_t drawMode) {
 }
 
 void OverlayController::spotlightPressed() {
+  const uint64_t press = ++spotlightEvents_;
   if (!overlayVisible()) {
     spotlightHeld_.store(false, std::memory_order_relaxed);
-    uint64_t changesAtPress = changes_;
-    delayed_.runAfter("spotlight hold", kSpotlightHoldTime, [this, changesAtPress] {
-      mainThread_.post([this, changesAtPress] { holdCheck(changesAtPress); });
-    });
+    delayed_.runAfter("spotlight hold", kSpotlightHoldTime,
+                      [this, press] { mainThread_.post([this, press] { holdCheck(press); }); });
   } else if (spotlightHeld()) {
     hide();
   }
   // Otherwise the release toggles the overlay off.
 }
 
-void OverlayController::holdCheck(uint64_t changesAtPress) {
+void OverlayController::holdCheck(uint64_t press) {
   // A release before the hold time has shown (and maybe hidden again) the
-  // spotlight; the dot is only for a press still held.
-  if (overlayVisible() || changes_ != changesAtPress) return;
+  // spotlight, and a later press has a check of its own: the dot is only for
+  // the last press, still held. Whatever else came and went meanwhile, the
+  // magnifier say, the dot replaces it even while it fades out.
+  if (press != spotlightEvents_ || (overlayVisible() && !fadingOut_)) return;
   spotlightHeld_.store(true, std::memory_order_relaxed);
   show(kDrawPointerDot);
 }
@@ -78,6 +81,7 @@ void OverlayController::hideOverlayIfVisible() {
 
 void OverlayController::show(int32_t drawMode) {
   ++changes_;
+  fadingOut_ = false;
   drawMode_.store(drawMode, std::memory_order_relaxed);
   if (window_) window_->setMode(drawMode);
   visible_.store(true, std::memory_order_release);
@@ -91,6 +95,7 @@ void OverlayController::show(int32_t drawMode) {
 
 void OverlayController::hide() {
   uint64_t changesAtHide = ++changes_;
+  fadingOut_ = true;
   if (window_) window_->fadeOut();
   delayed_.runAfter("sp fade out", kFadeDuration, [this, changesAtHide] {
     mainThread_.post([this, changesAtHide] { fadeOutOver(changesAtHide); });
@@ -101,6 +106,7 @@ void OverlayController::fadeOutOver(uint64_t changesAtHide) {
   // A second hide during the fade restarted it; its own end takes the
   // window down.
   if (changes_ != changesAtHide) return;
+  fadingOut_ = false;
   if (window_) window_->hideWindow();
   visible_.store(false, std::memory_order_release);
   if (taps_) {

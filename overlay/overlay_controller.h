@@ -80,7 +80,7 @@ class OverlayController : public OverlayControl, public OverlayTapTarget {
  private:
   void show(int32_t drawMode);
   void hide();
-  void holdCheck(uint64_t changesAtPress);
+  void holdCheck(uint64_t press);
   void fadeOutOver(uint64_t changesAtHide);
 
   Settings& settings_;
@@ -95,9 +95,13 @@ class OverlayController : public OverlayControl, public OverlayTapTarget {
   std::atomic<int32_t> drawMode_{kDrawSpotlight};
   std::atomic<bool> spotlightHeld_{false};
   std::atomic<bool> magnifierIdle_{true};
-  // Main thread only: counts every show and hide, so that a delayed hold
-  // check or fade-out end can tell whether the overlay changed meanwhile.
+  // Main thread only. changes_ counts every show and hide, so that a
+  // delayed fade-out end can tell whether the overlay changed meanwhile;
+  // spotlightEvents_ counts the Spotlight button's presses and early
+  // releases, so that a hold check knows whether it is still the last word.
   uint64_t changes_ = 0;
+  uint64_t spotlightEvents_ = 0;
+  bool fadingOut_ = false;
 };
 
 }  // namespace velt

@@ -105,11 +105,15 @@ TapVerdict PointerTaps::buttonEvent(int buttonNumber, bool down) {
   uint8_t before = otherButtonMask_;
   otherButtonMask_ = down ? (before | bit) : (before & ~bit);
   uint8_t changed = before ^ otherButtonMask_;
-  if ((settings_.interceptMask.load(std::memory_order_relaxed) & changed) == 0) {
-    return TapVerdict::Pass;
-  }
+  // A press goes to the dispatcher when its button is assigned; a release
+  // also when the dispatcher was told of its press, so that the function the
+  // press started ends even if the button was unassigned meanwhile.
+  uint8_t wanted = settings_.interceptMask.load(std::memory_order_relaxed);
+  if (!down) wanted |= postedButtonMask_;
+  if ((wanted & changed) == 0) return TapVerdict::Pass;
   ButtonMaskSink* buttons = buttons_.load();
   if (!buttons) return TapVerdict::Pass;
+  postedButtonMask_ = otherButtonMask_;
   buttons->postButtonMask(otherButtonMask_);
   return buttons->deviceActive() ? TapVerdict::Swallow : TapVerdict::Pass;
 }

@@ -88,6 +88,7 @@ class PointerTaps : public TapControl {
   double accumulatedX_ = 0;
   double accumulatedY_ = 0;
   uint8_t otherButtonMask_ = 0;
+  uint8_t postedButtonMask_ = 0;  // the mask the dispatcher was last given
 };
 
 // The delay of a tap re-evaluation or redraw request as a duration; negative

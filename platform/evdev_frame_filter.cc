@@ -1,5 +1,6 @@
 #include "platform/evdev_frame_filter.h"
 
+#include "core/number_text.h"
 #include "platform/uinput_events.h"
 
 namespace velt {
@@ -23,6 +24,25 @@ bool isWheel(const input_event& e) {
 }
 
 }  // namespace
+
+int mouseDotsPerInch(std::string_view hwdbValue) {
+  int first = 0;
+  size_t at = 0;
+  while (at < hwdbValue.size()) {
+    size_t end = hwdbValue.find(' ', at);
+    if (end == std::string_view::npos) end = hwdbValue.size();
+    std::string_view entry = hwdbValue.substr(at, end - at);
+    at = end + 1;
+    const bool marked = entry.starts_with('*');
+    if (marked) entry.remove_prefix(1);
+    // The digits before any "@rate".
+    const int dpi = leadingInt(entry.substr(0, entry.find('@')));
+    if (dpi <= 0) continue;
+    if (marked) return dpi;
+    if (first == 0) first = dpi;
+  }
+  return first;
+}
 
 void FrameFilter::filter(std::span<const input_event> frame, std::vector<input_event>& out) {
   double dx = 0, dy = 0, notches = 0;
@@ -55,7 +75,8 @@ void FrameFilter::filter(std::span<const input_event> frame, std::vector<input_e
   }
   // One decision per frame, as the wheel or the sensor moved once. The
   // high-resolution steps between notches follow the decision of the wheel.
-  const bool holdPointer = motion && taps_.motionEvent(dx, dy) == TapVerdict::Swallow;
+  const bool holdPointer =
+      motion && taps_.motionEvent(dx * motionScale_, dy * motionScale_) == TapVerdict::Swallow;
   bool takeWheel = false;
   if (wholeNotches) {
     takeWheel = taps_.wheelEvent(notches) == TapVerdict::Swallow;

@@ -9,15 +9,25 @@
 #include <bitset>
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "overlay/pointer_taps.h"
 
 namespace velt {
 
+// The resolution udev's hardware database gives a mouse (its MOUSE_DPI
+// property: "800", "800@125", or a list such as "400 *800 1600" with the
+// default marked), in counts per inch; 0 when the text names none.
+int mouseDotsPerInch(std::string_view hwdbValue);
+
 class FrameFilter {
  public:
-  explicit FrameFilter(PointerTaps& taps) : taps_(taps) {}
+  // dotsPerInch: the mouse's resolution, 0 when unknown. The pointer modes
+  // see motion in counts of a 1000 dpi mouse, so the same hand movement
+  // gives about the same steps whatever the mouse.
+  explicit FrameFilter(PointerTaps& taps, int dotsPerInch = 0)
+      : taps_(taps), motionScale_(dotsPerInch > 0 ? 1000.0 / dotsPerInch : 1.0) {}
 
   // frame: the events of one frame, SYN_REPORT last. Appends to out what the
   // clone reports for it; nothing when the taps took all of it.
@@ -32,6 +42,7 @@ class FrameFilter {
   bool passKey(const input_event& event);
 
   PointerTaps& taps_;
+  double motionScale_;
   std::bitset<KEY_CNT> cloneDown_;
   uint32_t tappedDown_ = 0;  // bit n: standard button n went down through the taps
 };

@@ -70,14 +70,15 @@ timeval monotonicNow() {
 // system and are not passed on again. Letting go ungrabs it.
 class EvdevSource : public InputSource {
  public:
-  EvdevSource(int fd, libevdev* dev, timeval grabbedAt)
-      : fd_(fd), dev_(dev), grabbedAt_(grabbedAt) {}
+  EvdevSource(int fd, libevdev* dev, timeval grabbedAt, int dotsPerInch)
+      : fd_(fd), dev_(dev), grabbedAt_(grabbedAt), dotsPerInch_(dotsPerInch) {}
   ~EvdevSource() override {
     libevdev_grab(dev_, LIBEVDEV_UNGRAB);
     libevdev_free(dev_);
     close(fd_);
   }
   int fd() const override { return fd_; }
+  int dotsPerInch() const override { return dotsPerInch_; }
 
   bool read(std::vector<input_event>& events) override {
     unsigned flags = LIBEVDEV_READ_FLAG_NORMAL;
@@ -112,6 +113,7 @@ class EvdevSource : public InputSource {
   int fd_;
   libevdev* dev_;
   std::optional<timeval> grabbedAt_;
+  int dotsPerInch_;
 };
 
 // The virtual copy of a mouse.
@@ -245,10 +247,12 @@ void EvdevTakeover::consider(udev_device* device) {
   if (!vendor || !product) return;
   UsbId id{static_cast<int32_t>(*vendor), static_cast<int32_t>(*product)};
   if (!registered(id)) return;
-  takeOver(node, text(udev_device_get_sysattr_value(input, "name")), id);
+  takeOver(node, text(udev_device_get_sysattr_value(input, "name")), id,
+           mouseDotsPerInch(text(udev_device_get_property_value(device, "MOUSE_DPI"))));
 }
 
-void EvdevTakeover::takeOver(const std::string& node, const std::string& name, UsbId id) {
+void EvdevTakeover::takeOver(const std::string& node, const std::string& name, UsbId id,
+                             int dotsPerInch) {
   const std::string label = node + " (" + name + ")";
   int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
@@ -315,7 +319,7 @@ void EvdevTakeover::takeOver(const std::string& node, const std::string& name, U
   logFormat("event taps: took over %s", label.c_str());
   std::erase_if(reported_, [&](const std::string& r) { return r.starts_with(node + " "); });
   nodeIds_[node] = id;
-  loop_.addNode(node, label, std::make_unique<EvdevSource>(fd, dev, grabbedAt),
+  loop_.addNode(node, label, std::make_unique<EvdevSource>(fd, dev, grabbedAt, dotsPerInch),
                 std::make_unique<UinputClone>(clone));
 }
 

@@ -45,7 +45,9 @@ class EvdevTakeover : public EventTaps, public RegistryObserver {
   void onMonitorEvent();
   void rescan();
   void consider(udev_device* device);
-  void takeOver(const std::string& node, const std::string& name, UsbId id);
+  // dotsPerInch: the mouse's resolution from udev's hardware database, 0
+  // when it has none.
+  void takeOver(const std::string& node, const std::string& name, UsbId id, int dotsPerInch);
   bool registered(UsbId id) const;
   // Logs a failure about a node once, until the node goes away.
   void reportOnce(const std::string& node, const std::string& kind, const std::string& line);

@@ -26,7 +26,7 @@ struct InputLoop::Node {
         label(std::move(l)),
         source(std::move(s)),
         sink(std::move(c)),
-        filter(taps) {}
+        filter(taps, source->dotsPerInch()) {}
   std::string key;
   std::string label;
   uint64_t tag = 0;

@@ -30,6 +30,8 @@ class InputSource {
   // A SYN_DROPPED event means the kernel dropped events: the frame in
   // progress is incomplete, and what follows brings the state up to date.
   virtual bool read(std::vector<input_event>& events) = 0;
+  // The mouse's resolution in counts per inch; 0 when unknown.
+  virtual int dotsPerInch() const { return 0; }
 };
 
 // Where a node's events go on to the system: its clone.

@@ -17,6 +17,15 @@ TEST(LeadingInt, ReadsLikeTheStoredFilesExpect) {
   EXPECT_EQ(leadingInt("-99999999999999999999"), -2147483647 - 1);
 }
 
+TEST(LeadingDouble, NumbersInTextAndWhatIsNone) {
+  EXPECT_EQ(leadingDouble(" 254.9xyz"), 254.9);
+  EXPECT_EQ(leadingDouble("-1e2"), -100.0);
+  EXPECT_EQ(leadingDouble("+7"), 7.0);
+  for (const char* none : {"", "abc", "+-1", "nan", "inf", "1e999"}) {
+    EXPECT_EQ(leadingDouble(none), std::nullopt) << none;
+  }
+}
+
 TEST(ScanHex, PrefixesDigitsAndFailures) {
   EXPECT_EQ(scanHex("0C45"), 0x0C45u);
   EXPECT_EQ(scanHex("0x0C45"), 0x0C45u);

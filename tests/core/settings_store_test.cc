@@ -214,6 +214,53 @@ TEST_F(SettingsStoreTest, AnUnreadableFileIsKeptAsideNotLost) {
   EXPECT_EQ(reread.spotlightSize, 310);
 }
 
+// Settings files that once broke the store; they are also the settings fuzz
+// target's regression inputs.
+std::filesystem::path brokenSettings(const char* name) {
+  return std::filesystem::path(VELT_SOURCE_DIR) / "tests/fuzz/corpus/settings" / name;
+}
+
+TEST_F(SettingsStoreTest, FilesThatWouldExpandPastTheLimitsAreRefusedAndKeptAside) {
+  // 16 levels of shared references: libplist would copy out 5.5 MB, which
+  // the next start refused; 26 levels took gigabytes to load.
+  // And an XML file nested 20,000 deep, whose indentation alone would have
+  // made the saved file 400 MB.
+  std::string deep;
+  for (int i = 0; i < 20000; ++i) deep += "<array>";
+  for (int i = 0; i < 20000; ++i) deep += "</array>";
+  const std::string deepXml = plistXml({{"type1", str("13")}, {"deep", deep}});
+  size_t refused = 0;
+  for (const char* name : {"bplist-shared-refs-16.plist", "bplist-shared-refs-26.plist", ""}) {
+    const std::string bytes = *name ? readFile(brokenSettings(name)) : deepXml;
+    writeFile(file, bytes);
+    Settings fresh;
+    SettingsStore s(fresh, folder, defaults);
+    s.loadSettings();
+    EXPECT_EQ(log.count(" more than "), ++refused) << name;
+    EXPECT_EQ(fresh.StandardButtonAssignments[1].code, 0) << name;
+    fresh.StandardButtonAssignments[1].code = 14;
+    s.saveSettings();
+    EXPECT_EQ(readFile(file.string() + ".unreadable"), bytes);
+    EXPECT_LT(std::filesystem::file_size(file), 4096u);
+    Settings reread;
+    SettingsStore(reread, folder, defaults).loadSettings();
+    EXPECT_EQ(reread.StandardButtonAssignments[1].code, 14) << name;
+  }
+}
+
+TEST_F(SettingsStoreTest, ARepeatedKeyCountsOnceAndTheSavedChoiceComesBack) {
+  writeFile(file, readFile(brokenSettings("bplist-duplicate-key.plist")));
+  auto s = store();
+  s.loadSettings();
+  settings.StandardButtonAssignments[1].code = 13;
+  s.saveSettings();
+  const std::string xml = readFile(file);
+  EXPECT_EQ(xml.find("<key>type1</key>"), xml.rfind("<key>type1</key>"));
+  Settings reread;
+  SettingsStore(reread, folder, defaults).loadSettings();
+  EXPECT_EQ(reread.StandardButtonAssignments[1].code, 13);
+}
+
 TEST_F(SettingsStoreTest, FailedWritesKeepTheOldFileAndLeaveNoTemporary) {
   auto s = store();
   s.loadSettings();

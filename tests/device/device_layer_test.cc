@@ -434,6 +434,12 @@ TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
   EXPECT_EQ(quit[1].bytes, (Bytes{0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0x00}));
   EXPECT_EQ(quit[2].bytes[2], 0x00);
   EXPECT_EQ(settings.interceptMask.load(), 0);
+  // Nothing follows the quit pass, not even a commit's late pass.
+  settings.interceptMask = 0x08;
+  layer.armConfigCountdown(1);
+  layer.sendConfiguration();
+  settle();
+  EXPECT_EQ(transport.sentReports(a[0]).size(), 3u);
 }
 
 TEST_F(DeviceLayerTest, BadDevicesAreSkippedWithOneLineEach) {
@@ -529,6 +535,22 @@ TEST(CountdownTickerTest, ABurstOfEventsGivesOneNotice) {
   EXPECT_EQ(notices, 1);
   ticker.tick();
   EXPECT_EQ(notices, 1);
+  EXPECT_EQ(ticker.remaining(), 0);
+}
+
+TEST(CountdownTickerTest, AnArmWhileTheNoticeGoesOutStands) {
+  FakeClock clock;
+  int notices = 0;
+  CountdownTicker* self = nullptr;
+  CountdownTicker ticker(clock, [&] {
+    if (++notices == 1) self->arm(1);
+  });
+  self = &ticker;
+  ticker.arm(1);
+  ticker.tick();
+  EXPECT_EQ(ticker.remaining(), 1);
+  ticker.tick();
+  EXPECT_EQ(notices, 2);
   EXPECT_EQ(ticker.remaining(), 0);
 }
 

@@ -133,6 +133,12 @@ TEST_F(ButtonDispatcherTest, AReleaseEndsWhatItsPressStartedAfterAReassignment) 
   settings.ExtraButtonAssignments[0].store({9, 0, 0});
   dispatcher.postExtraButtonCode(0, 0xFD);
   dispatcher.postExtraButtonCode(0, 0xFD);  // a release without a press takes the current one
+  // A press code twice (its release was lost) with a reassignment between:
+  // the first function ends before the second starts.
+  dispatcher.postExtraButtonCode(0xFE, 0);
+  settings.ExtraButtonAssignments[0].store({25, 0, 0});
+  dispatcher.postExtraButtonCode(0xFE, 0);
+  dispatcher.postExtraButtonCode(0, 0xFD);
   EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{
                                 {27, 1, 8, 4},
                                 {27, 0, 8, 4},
@@ -141,6 +147,10 @@ TEST_F(ButtonDispatcherTest, AReleaseEndsWhatItsPressStartedAfterAReassignment) 
                                 {23, 1, 0, 0},
                                 {23, 0, 0, 0},
                                 {9, 0, 0, 0},
+                                {9, 1, 0, 0},
+                                {9, 0, 0, 0},
+                                {25, 1, 0, 0},
+                                {25, 0, 0, 0},
                             }));
 }
 

@@ -44,9 +44,9 @@ class ModelCatalogueTest : public ::testing::Test {
 };
 
 TEST_F(ModelCatalogueTest, ParsesEveryField) {
-  addModel("m",
-           modelJson("QR-1", 2, 5, "0x0C45", " 7e1c",
-                     R"([{"down": 254.9, "up": 253, "x": 11, "y": 12}])", R"(, "swap45": "1")"));
+  addModel("m", modelJson("QR-1", 2, 5, "0x0C45", " 7e1c",
+                          R"([{"down": "254.9", "up": 253, "x": " 11", "y": 12}])",
+                          R"(, "swap45": "1")"));
   auto catalogue = load();
   ASSERT_EQ(catalogue.size(), 1u);
   const ModelDefinition& m = catalogue.at("QR-1");
@@ -62,6 +62,7 @@ TEST_F(ModelCatalogueTest, ParsesEveryField) {
   ASSERT_EQ(m.hidNum.size(), 1u);
   EXPECT_EQ(m.hidNum[0].down, 254);  // truncated toward zero
   EXPECT_EQ(m.hidNum[0].up, 253);
+  EXPECT_DOUBLE_EQ(m.hidNum[0].pos.x, 11);
   EXPECT_DOUBLE_EQ(m.hidNum[0].pos.y, 12);
 }
 

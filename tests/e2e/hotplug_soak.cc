@@ -1,13 +1,14 @@
 // Guest program: hot-plug soak. Mice of every kind are plugged and unplugged
 // in quick succession, up to three at a time, with buttons pressed and often
 // still held when the mouse goes. Afterwards the agent must still run and
-// still work, its open file descriptors and memory must be flat, no key may
-// be left pressed on its uinput devices, and no copy of a grabbed mouse may
-// outlive the mouse.
+// still work, its open file descriptors must not grow and its memory must be
+// flat, no key may be left pressed on its uinput devices, and no copy of a
+// grabbed mouse may outlive the mouse.
 //
 //   velt-e2e-hotplug-soak [CYCLES [SEED]]
 #include <linux/input-event-codes.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -114,7 +115,8 @@ class Soak {
                   cycles_, seed_, static_cast<long long>(took.count()), keysSeen_, before->fds,
                   after.fds, before->kb, after.kb);
     markers_.note(figures);
-    markers_.check(after.fds == before->fds, "open file descriptors are flat", figures);
+    // A fall is no leak; only growth is.
+    markers_.check(after.fds <= before->fds, "open file descriptors do not grow", figures);
     markers_.check(after.kb - before->kb <= kMemoryAllowanceKb, "memory is flat", figures);
     markers_.check(keysSeen_ > 0, "buttons pressed during the soak reached the agent", figures);
 
@@ -176,7 +178,17 @@ class Soak {
     pointer_->drain();
   }
 
-  Usage usage() const { return {agent_->openFileDescriptors(), agent_->residentKilobytes()}; }
+  // The agent's figures once settled: a descriptor opened for a moment (a
+  // node probed, a pipe to a helper) is no leak, so the least of a few
+  // readings counts.
+  Usage usage() const {
+    Usage least{agent_->openFileDescriptors(), agent_->residentKilobytes()};
+    for (int i = 0; i < 4; ++i) {
+      std::this_thread::sleep_for(milliseconds(100));
+      least.fds = std::min(least.fds, agent_->openFileDescriptors());
+    }
+    return least;
+  }
 
   void stillWorks() {
     std::string error;

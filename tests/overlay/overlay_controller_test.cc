@@ -112,6 +112,23 @@ TEST_F(OverlayControllerTest, QuickDoubleClickLeavesNoDotBehind) {
   EXPECT_FALSE(overlay.spotlightHeld());
 }
 
+TEST_F(OverlayControllerTest, TheMagnifierComingAndGoingDuringAHoldStillGivesTheDot) {
+  // The magnifier's fade-out over before the hold time, or still running.
+  for (auto offAt : {100ms, 300ms}) {
+    spotlightDown();
+    wait(50ms);
+    magnifierDown();
+    wait(offAt - 50ms);
+    magnifierDown();
+    wait(400ms - offAt);
+    EXPECT_EQ(overlay.overlayDrawMode(), kDrawPointerDot) << offAt.count();
+    EXPECT_TRUE(overlay.spotlightHeld());
+    spotlightUp();
+    wait(1s);
+    EXPECT_FALSE(overlay.overlayVisible()) << offAt.count();
+  }
+}
+
 TEST_F(OverlayControllerTest, MagnifierTogglesWithAFreshSnapshot) {
   magnifierDown();
   wait(1ms);

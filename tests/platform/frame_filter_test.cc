@@ -40,6 +40,28 @@ TEST_F(FrameFilterTest, MotionModeHoldsThePointerAndKeepsTheRestOfTheFrame) {
   EXPECT_TRUE(run(frame({rel(REL_X, 1)})).empty());
 }
 
+TEST_F(FrameFilterTest, MotionModesSeeTheSameHandMovementWhateverTheResolution) {
+  EXPECT_EQ(mouseDotsPerInch("800@125"), 800);
+  EXPECT_EQ(mouseDotsPerInch("400@125 *3200@125 1600@125"), 3200);
+  EXPECT_EQ(mouseDotsPerInch("1600 800"), 1600);
+  EXPECT_EQ(mouseDotsPerInch(""), 0);
+  EXPECT_EQ(mouseDotsPerInch("fast"), 0);
+
+  // An inch of slow movement: 3200 counts on a 3200 dpi mouse, 800 on an
+  // 800 dpi one, and about as many volume steps from each (unscaled, the
+  // first gave more than three times as many).
+  hold(kWheelOff, kMotionVolume);
+  FrameFilter fine{taps, 3200};
+  FrameFilter coarse{taps, 800};
+  Events out;
+  for (int i = 0; i < 1600; ++i) fine.filter(frame({rel(REL_Y, 2)}), out);
+  const double fineSteps = output.volumeSteps.size();
+  for (int i = 0; i < 800; ++i) coarse.filter(frame({rel(REL_Y, 1)}), out);
+  const double coarseSteps = output.volumeSteps.size() - fineSteps;
+  EXPECT_GT(coarseSteps, 100);
+  EXPECT_NEAR(fineSteps / coarseSteps, 1.0, 0.2);
+}
+
 TEST_F(FrameFilterTest, WheelModeTakesNotchesAndTheStepsBetweenThem) {
   hold(kWheelHorizontal, kMotionOff);
   EXPECT_TRUE(run(frame({rel(REL_WHEEL_HI_RES, 40)})).empty());

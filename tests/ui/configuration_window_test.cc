@@ -90,7 +90,7 @@ TEST_F(ConfigurationWindowTest, MenusAreBuiltOnceWithSeparatorsAndTags) {
                  Qt::ItemIsEnabled);
   }
   EXPECT_EQ(popUp(1)->currentData().toInt(), 27);
-  EXPECT_EQ(popUp(1)->currentText(), "Keyboard struct");
+  EXPECT_EQ(popUp(1)->currentText(), "Keyboard shortcut…");
   EXPECT_EQ(state.shortcutLabels[0]->text(), "Shift+Super+C");
   EXPECT_TRUE(state.shortcutLabels[0]->isHidden());
   EXPECT_EQ(popUp(2)->currentData().toInt(), 0);
@@ -190,6 +190,8 @@ TEST_F(ConfigurationWindowTest, RecordingAShortcutAndSwitchingAway) {
   });
   choose(1, 27);
   EXPECT_EQ(panel->windowTitle(), "Button 1");
+  // The key row sits above the modifier check boxes.
+  EXPECT_LT(panel->keyList()->geometry().bottom(), panel->flagCtrl()->geometry().top());
   EXPECT_EQ(settings.StandardButtonAssignments[2].load(), (ButtonAssignmentValue{27, 8, 12}));
   EXPECT_EQ(stored("type2"), 27);
   EXPECT_EQ(stored("type2_op1"), 8);

@@ -1,0 +1,62 @@
+// A model.json of any content: parsed, matched against the identity it
+// describes, registered, and laid out in the configuration window. Badges and
+// slots must land on finite positions, whatever the file says.
+#include <cmath>
+
+#include "device/device_registry.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "ui/window_layout.h"
+
+namespace {
+
+bool finite(const velt::RectF& r) {
+  return std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.width) &&
+         std::isfinite(r.height);
+}
+
+velt::WindowGeometry geometry() {
+  velt::WindowGeometry g;
+  g.mouseImage = {20, 40, 400, 400};
+  for (int s = 0; s < velt::kSlotCount; ++s) {
+    g.badges[s] = {0, 0, 24, 24};
+    g.popUps[s] = {16, 100.0 * s, 260, 26};
+    g.captions[s] = {16, 100.0 * s, 200, 18};
+  }
+  g.buttonViewHeight = 480;
+  return g;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  velt::fuzz::QuietLog quiet;
+  velt::ModelDefinition model;
+  std::string reason;
+  const std::string_view json(reinterpret_cast<const char*>(data), size);
+  if (!velt::parseModelDefinition(json, "/models/m", model, reason)) {
+    velt::fuzz::check(!reason.empty(), "a refused model without a reason");
+    return 0;
+  }
+  velt::ModelCatalogue catalogue;
+  catalogue.emplace(model.name, model);
+  velt::ExtraButtonEnabled enabled{};
+  velt::DeviceRegistry registry;
+  const velt::DeviceIdentity identity{registry.newHandle(), model.type,   model.modelId,
+                                      model.usbVid,         model.usbPid, false};
+  const velt::ModelDefinition* matched = velt::matchModel(catalogue, identity, enabled);
+  if (!matched) return 0;
+  registry.registerDevice(identity, *matched);
+  for (int32_t index = 0; index < registry.countSelectable(); ++index) {
+    const auto record = registry.describe(index);
+    velt::fuzz::check(record.has_value(), "a selectable device without a record");
+    const velt::WindowPlan plan = velt::planWindow(*record, registry.countSelectable(), geometry());
+    for (const auto& badge : plan.badges) {
+      velt::fuzz::check(!badge.visible || finite(badge.frame), "a badge off the numbers");
+    }
+    for (const auto& slot : plan.slotPlan) {
+      velt::fuzz::check(!slot.visible || (finite(slot.popUp) && finite(slot.caption)),
+                        "a slot off the numbers");
+    }
+  }
+  return 0;
+}
