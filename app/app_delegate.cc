@@ -2,12 +2,16 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QWidget>
+#include <map>
 
 #include "core/log.h"
+#include "platform/agent_bus.h"
+#include "platform/shell_extension.h"
 #include "platform/single_instance.h"
 #include "ui/agent_commands.h"
 #include "ui/auto_run.h"
@@ -137,6 +141,38 @@ void AppDelegate::createStatusItem() {
             if (reason == QSystemTrayIcon::Trigger) showConfig();
           });
   statusItem_->show();
+
+  // The same menu for desktops that have no tray, through the agent's GNOME
+  // Shell extension; the tray icon stands aside while that shows it.
+  const std::map<QAction*, QString> items = {
+      {outlets.textMenuConfig, QStringLiteral("settings")},
+      {outlets.textMenuUninstall, QStringLiteral("uninstall")},
+      {outlets.textMenuExit, QStringLiteral("exit")}};
+  agentBus_ = new AgentBus(
+      [menu = outlets.statusMenu, items] {
+        QList<AgentMenuItem> list;
+        for (QAction* action : menu->actions()) {
+          auto item = items.find(action);
+          if (item != items.end()) list.append({item->second, action->text()});
+        }
+        return list;
+      },
+      [this](const QString& item) {
+        if (item == QLatin1String("settings")) {
+          showConfig();
+        } else if (item == QLatin1String("uninstall")) {
+          uninstall();
+        } else if (item == QLatin1String("exit")) {
+          quit();
+        } else {
+          logFormat("D-Bus: no menu item \"%s\"", item.toUtf8().constData());
+        }
+      },
+      this);
+  connect(agentBus_, &AgentBus::shellMenuChanged, this,
+          [this](bool present) { statusItem_->setVisible(!present); });
+  agentBus_->publish();
+  enableShellExtension(this);
 }
 
 void AppDelegate::checkDeviceNotify() {
@@ -223,6 +259,8 @@ void AppDelegate::quit() {
 void AppDelegate::applicationWillTerminate() {
   if (terminated_ || !window_) return;
   terminated_ = true;
+  delete agentBus_;  // the desktop's menu goes at once
+  agentBus_ = nullptr;
   agent_.devices().restoreDevicesOnQuit();
   agent_.stop();
   refreshQueue_.reset();

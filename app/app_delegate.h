@@ -22,6 +22,7 @@ class QSystemTrayIcon;
 
 namespace velt {
 
+class AgentBus;
 class ConfigurationWindow;
 class SingleInstance;
 
@@ -82,6 +83,7 @@ class AppDelegate : public QObject {
   std::unique_ptr<ConfigurationWindow> window_;
   SingleInstance* singleInstance_ = nullptr;
   QSystemTrayIcon* statusItem_ = nullptr;
+  AgentBus* agentBus_ = nullptr;  // the tray menu for the desktop's own menus
   std::unique_ptr<SerialQueue> refreshQueue_;
   std::unique_ptr<SerialQueue> firstNoticeQueue_;
   std::unique_ptr<SerialQueue> autoRunQueue_;
