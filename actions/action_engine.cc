@@ -64,12 +64,12 @@ constexpr int kLastCode = 30;
 // Indexed by FunctionCode.
 constexpr std::array<Action, kLastCode + 1> kActions = {{
     {},                                             // 0 Default
-    desktop(DesktopFunction::WindowOverview),       // 1 Exposé
+    desktop(DesktopFunction::WindowOverview),       // 1 Window overview
     keys({kAlt, kVkLeft}),                          // 2 Navigation backward
     keys({kAlt, kVkRight}),                         // 3 Navigation forward
-    desktop(DesktopFunction::ShowDesktop),          // 4 Show Desktop
-    desktop(DesktopFunction::ApplicationWindows),   // 5 Application Windows
-    desktop(DesktopFunction::Dashboard),            // 6 Dashboard
+    desktop(DesktopFunction::ShowDesktop),          // 4 Show desktop
+    desktop(DesktopFunction::ApplicationWindows),   // 5 Application windows
+    desktop(DesktopFunction::Dashboard),            // 6 Widgets (no desktop has them)
     with(ActionKind::MediaKey, kMediaSoundUp),      // 7 Volume+
     with(ActionKind::MediaKey, kMediaSoundDown),    // 8 Volume-
     with(ActionKind::MediaKey, kMediaMute),         // 9 Mute
@@ -79,7 +79,7 @@ constexpr std::array<Action, kLastCode + 1> kActions = {{
     keys({kCtrl, kVkC}),                            // 13 Copy
     keys({kCtrl, kVkX}),                            // 14 Cut
     keys({kCtrl, kVkV}),                            // 15 Paste
-    desktop(DesktopFunction::FileManager),          // 16 file manager here
+    desktop(DesktopFunction::FileManager),          // 16 Open file manager
     desktop(DesktopFunction::Screenshot),           // 17 Screenshot
     with(ActionKind::Spotlight),                    // 18 Spotlight
     with(ActionKind::Magnifier),                    // 19 Magnifier
@@ -90,10 +90,10 @@ constexpr std::array<Action, kLastCode + 1> kActions = {{
     with(ActionKind::WheelMode, kWheelVolume),      // 24
     with(ActionKind::MotionMode, kMotionScroll),    // 25
     with(ActionKind::MotionMode, kMotionVolume),    // 26
-    with(ActionKind::Shortcut),                     // 27 Keyboard struct
+    with(ActionKind::Shortcut),                     // 27 Keyboard shortcut
     keys({kAlt, kVkA}),                             // 28 meeting: microphone
     keys({kAlt, kVkV}),                             // 29 meeting: camera
-    desktop(DesktopFunction::ApplicationGrid),      // 30 Launchpad
+    desktop(DesktopFunction::ApplicationGrid),      // 30 Show applications
 }};
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {

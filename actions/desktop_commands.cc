@@ -2,40 +2,55 @@
 
 #include <exception>
 #include <filesystem>
+#include <utility>
 
-#include "actions/key_codes.h"
 #include "core/log.h"
 
 namespace velt {
 namespace {
 
-DesktopRoute route(DesktopRequirement::Kind need, std::string name, DesktopCall call) {
+using Need = DesktopRequirement::Kind;
+using Kind = DesktopCall::Kind;
+
+DesktopRoute route(Need need, std::string name, DesktopCall call) {
   return {{need, std::move(name)}, std::move(call)};
 }
 
 DesktopCall dbusMethod(std::string service, std::string path, std::string interface,
                        std::string method, std::vector<std::string> arguments = {}) {
-  return {DesktopCall::Kind::DBusMethod,
-          std::move(service),
-          std::move(path),
-          std::move(interface),
-          std::move(method),
-          std::move(arguments),
-          {}};
+  return {Kind::DBusMethod,     std::move(service), std::move(path),
+          std::move(interface), std::move(method),  std::move(arguments)};
 }
 
-DesktopCall simpleCall(DesktopCall::Kind kind, std::vector<std::string> arguments = {}) {
-  return {kind, {}, {}, {}, {}, std::move(arguments), {}};
+DesktopCall simpleCall(Kind kind, std::vector<std::string> arguments = {}) {
+  return {kind, {}, {}, {}, {}, std::move(arguments)};
+}
+
+// A method of the agent's own GNOME Shell extension.
+DesktopRoute shellExtension(const char* method) {
+  std::string name(kShellExtensionName);
+  return route(Need::Service, name,
+               dbusMethod(name, std::string(kShellExtensionPath), name, method));
 }
 
 // A KWin global shortcut, invoked by its name.
 DesktopRoute kwinShortcut(const char* name) {
-  return route(DesktopRequirement::Kind::Service, "org.kde.KWin",
+  // KWin itself must run: the bus can start a kglobalaccel of its own
+  // elsewhere, which knows none of KWin's shortcuts.
+  return route(Need::Service, "org.kde.KWin",
                dbusMethod("org.kde.kglobalaccel", "/component/kwin",
                           "org.kde.kglobalaccel.Component", "invokeShortcut", {name}));
 }
 
 constexpr const char* kGnomeShell = "org.gnome.Shell";
+
+// GNOME Shell's own overview switch, for a shell without the extension; it
+// ignores a change while it is still starting up.
+DesktopRoute gnomeOverview() {
+  return route(
+      Need::Service, kGnomeShell,
+      {Kind::ToggleProperty, kGnomeShell, "/org/gnome/Shell", kGnomeShell, {}, {"OverviewActive"}});
+}
 
 }  // namespace
 
@@ -69,8 +84,10 @@ std::string DesktopCall::describe() const {
   switch (kind) {
     case Kind::ToggleShowingDesktop:
       return "_NET_SHOWING_DESKTOP";
-    case Kind::ToggleShellOverview:
-      return "GNOME Shell overview";
+    case Kind::ToggleProperty:
+      out.append("toggle ").append(service).append(" ").append(path).append(" ");
+      out.append(interface).append(".").append(arguments.empty() ? "" : arguments.front());
+      return out;
     case Kind::DBusMethod:
       out.append("dbus ").append(service).append(" ").append(path).append(" ");
       out.append(interface).append(".").append(method).append("(");
@@ -87,48 +104,67 @@ std::string DesktopCall::describe() const {
       out.append("program ");
       addAll(arguments, " ");
       return out;
-    case Kind::KeyChord:
-      out.append("keys");
-      for (int32_t k : keys) out.append(" ").append(std::to_string(k));
+    case Kind::ScreenshotProgram:
+      out.append("screenshot by ");
+      addAll(arguments, " ");
       return out;
+    case Kind::GrabScreen:
+      return "X11 screen grab";
+  }
+  return "?";
+}
+
+std::string DesktopRequirement::describe() const {
+  switch (kind) {
+    case Kind::None:
+      return "nothing";
+    case Kind::Service:
+      return name + " on the session bus";
+    case Kind::ShowingDesktopHint:
+      return "_NET_SHOWING_DESKTOP";
+    case Kind::Program:
+      return "the program " + name;
+    case Kind::X11Screen:
+      return "an X11 screen";
   }
   return "?";
 }
 
 std::vector<DesktopRoute> desktopRoutes(DesktopFunction function, const std::string& folder) {
-  using Need = DesktopRequirement::Kind;
-  using Kind = DesktopCall::Kind;
   switch (function) {
     case DesktopFunction::WindowOverview:
-      return {route(Need::Service, kGnomeShell, simpleCall(Kind::ToggleShellOverview)),
-              kwinShortcut("Expose")};
+      return {shellExtension("ToggleOverview"), gnomeOverview(), kwinShortcut("Expose")};
     case DesktopFunction::ShowDesktop:
-      return {route(Need::ShowingDesktopHint, {}, simpleCall(Kind::ToggleShowingDesktop)),
-              kwinShortcut("Show Desktop")};
+      // KWin's own showDesktop method lasts only while its caller stays on
+      // the bus; its shortcut stays until it is pressed again.
+      return {shellExtension("ToggleShowDesktop"), kwinShortcut("Show Desktop"),
+              route(Need::ShowingDesktopHint, {}, simpleCall(Kind::ToggleShowingDesktop))};
     case DesktopFunction::ApplicationWindows:
-      return {kwinShortcut("ExposeClass")};
+      // GNOME Shell has no view of one application's windows: its overview
+      // shows them among the others.
+      return {kwinShortcut("ExposeClass"), shellExtension("ToggleOverview"), gnomeOverview()};
     case DesktopFunction::Dashboard:
       return {};
-    case DesktopFunction::ApplicationGrid: {
-      // Newer GNOME Shells refuse ShowApplications to other programs; their
-      // own key for the grid, Super+A, does the same.
-      DesktopCall superA = simpleCall(Kind::KeyChord);
-      superA.keys = {kVkCommand, 0};
-      return {route(Need::Service, kGnomeShell,
+    case DesktopFunction::ApplicationGrid:
+      // GNOME Shell 41 and later refuse ShowApplications to other programs.
+      return {shellExtension("ToggleApplicationGrid"),
+              route(Need::Service, kGnomeShell,
                     dbusMethod(kGnomeShell, "/org/gnome/Shell", kGnomeShell, "ShowApplications")),
-              route(Need::Service, kGnomeShell, std::move(superA)),
               route(Need::Service, "org.kde.plasmashell",
                     dbusMethod("org.kde.plasmashell", "/PlasmaShell", "org.kde.PlasmaShell",
                                "activateLauncherMenu"))};
-    }
     case DesktopFunction::FileManager:
       return {route(Need::None, {}, simpleCall(Kind::OpenFolder, {folder}))};
     case DesktopFunction::Screenshot:
-      return {route(Need::Service, "org.freedesktop.portal.Desktop",
+      return {shellExtension("OpenScreenshotTool"),
+              route(Need::Service, "org.freedesktop.portal.Desktop",
                     simpleCall(Kind::ScreenshotPortal)),
               route(Need::Program, "spectacle", simpleCall(Kind::StartProgram, {"spectacle"})),
               route(Need::Program, "gnome-screenshot",
-                    simpleCall(Kind::StartProgram, {"gnome-screenshot", "--interactive"}))};
+                    simpleCall(Kind::StartProgram, {"gnome-screenshot", "--interactive"})),
+              // wlroots compositors; grim fails at once on the others.
+              route(Need::Program, "grim", simpleCall(Kind::ScreenshotProgram, {"grim"})),
+              route(Need::X11Screen, {}, simpleCall(Kind::GrabScreen))};
   }
   return {};
 }
@@ -136,26 +172,35 @@ std::vector<DesktopRoute> desktopRoutes(DesktopFunction function, const std::str
 struct DesktopCommands::Attempt {
   DesktopFunction function;
   std::vector<DesktopRoute> routes;
+  Finished finished;
   bool started = false;
+
+  void finish(const std::string& route) {
+    if (finished) std::exchange(finished, nullptr)(route);
+  }
 };
 
-DesktopCommands::DesktopCommands(DesktopSession& session, MainThread& mainThread,
-                                 SyntheticEvents& keys)
-    : session_(session), mainThread_(mainThread), keys_(keys), alive_(std::make_shared<bool>()) {}
+DesktopCommands::DesktopCommands(DesktopSession& session, MainThread& mainThread)
+    : session_(session), mainThread_(mainThread), alive_(std::make_shared<bool>()) {}
 
 DesktopCommands::~DesktopCommands() = default;
 
-void DesktopCommands::run(DesktopFunction function) {
+void DesktopCommands::run(DesktopFunction function, Finished finished) {
   std::string folder;
   if (function == DesktopFunction::FileManager) {
     std::error_code ec;
     auto here = std::filesystem::current_path(ec);
     folder = ec ? std::filesystem::path("/").string() : here.string();
   }
-  auto attempt = std::make_shared<Attempt>(Attempt{function, desktopRoutes(function, folder)});
+  auto attempt = std::make_shared<Attempt>(
+      Attempt{function, desktopRoutes(function, folder), std::move(finished)});
   std::weak_ptr<bool> alive = alive_;
   mainThread_.post([this, alive, attempt] {
-    if (alive.lock()) tryFrom(attempt, 0);
+    if (!alive.lock()) return;
+    // What the desktop offers is learnt without waiting for it.
+    session_.refresh([this, alive, attempt] {
+      if (alive.lock()) tryFrom(attempt, 0);
+    });
   });
 }
 
@@ -165,14 +210,14 @@ void DesktopCommands::tryFrom(std::shared_ptr<Attempt> attempt, size_t index) {
     try {
       if (!offered(route.requirement)) continue;
       attempt->started = true;
-      if (route.call.kind == DesktopCall::Kind::KeyChord) {
-        for (int32_t k : route.call.keys) keys_.keyDown(k);
-        for (auto k = route.call.keys.rbegin(); k != route.call.keys.rend(); ++k) keys_.keyUp(*k);
-        return;
-      }
       std::weak_ptr<bool> alive = alive_;
       session_.start(route.call, [this, alive, attempt, i](std::string failure) {
-        if (!failure.empty() && alive.lock()) routeFailed(attempt, i, failure);
+        if (!alive.lock()) return;
+        if (failure.empty()) {
+          attempt->finish(attempt->routes[i].call.describe());
+        } else {
+          routeFailed(attempt, i, failure);
+        }
       });
     } catch (const std::exception& e) {
       routeFailed(attempt, i, e.what());
@@ -181,9 +226,31 @@ void DesktopCommands::tryFrom(std::shared_ptr<Attempt> attempt, size_t index) {
     }
     return;
   }
-  std::string name(desktopFunctionName(attempt->function));
-  if (!attempt->started && firstTime(name)) {
-    logFormat("%s: this desktop offers no way to do it; nothing done", name.c_str());
+  if (!attempt->started) {
+    notOffered(*attempt);
+  } else {
+    std::string name(desktopFunctionName(attempt->function));
+    if (firstTime(name + "|failed")) {
+      logFormat("%s: every way failed on %s; nothing done", name.c_str(),
+                session_.desktopName().c_str());
+    }
+  }
+  attempt->finish({});
+}
+
+void DesktopCommands::notOffered(const Attempt& attempt) {
+  std::string name(desktopFunctionName(attempt.function));
+  if (!firstTime(name)) return;
+  std::string missing;
+  for (const DesktopRoute& route : attempt.routes) {
+    missing.append(missing.empty() ? "" : ", ").append(route.requirement.describe());
+  }
+  const std::string desktop = session_.desktopName();
+  if (missing.empty()) {
+    logFormat("%s: not offered on %s; nothing done", name.c_str(), desktop.c_str());
+  } else {
+    logFormat("%s: not offered on %s (none of: %s); nothing done", name.c_str(), desktop.c_str(),
+              missing.c_str());
   }
 }
 
@@ -207,6 +274,8 @@ bool DesktopCommands::offered(const DesktopRequirement& requirement) {
       return session_.supportsShowingDesktop();
     case DesktopRequirement::Kind::Program:
       return session_.hasProgram(requirement.name);
+    case DesktopRequirement::Kind::X11Screen:
+      return session_.hasX11Screen();
   }
   return false;
 }

@@ -7,7 +7,7 @@ ActionSystem::ActionSystem(MainThread& mainThread, PointerModeState& modes, Cloc
       x11(clock),
       desktopSession(x11),
       events(output, x11),
-      desktop(desktopSession, mainThread, events),
+      desktop(desktopSession, mainThread),
       engine(events, desktop, x11, modes, mainThread) {}
 
 void ActionSystem::start() {

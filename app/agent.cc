@@ -13,6 +13,7 @@ Agent::Agent(FileLocations locations, std::unique_ptr<FixedDeviceDirectory> devi
       overlay_(settings_, store_, pointerModes_, mainThread_, pointerOutput_),
       deviceLayer_({settings_, catalogue_, transport_, actions_.engine, overlay_.takeover,
                     mainThread_, systemClock(), &overlay_.overlay}),
+      commandButtons_(actions_.engine, settings_),
       devicesOverride_(std::move(devices)) {
   actions_.engine.setOverlayControl(&overlay_.overlay);
   actions_.engine.setTapControl(&overlay_.taps);
@@ -50,11 +51,27 @@ void Agent::start() {
   logDebug("model catalogue: %zu models from %s", catalogue_.size(),
            locations_.modelFolder().c_str());
   actions_.start();
+  commandQueue_ = std::make_unique<SerialQueue>("velt command");
+}
+
+void Agent::runCommand(const AgentRequest& request, std::function<void(std::string refusal)> done) {
+  if (!commandQueue_) {
+    done("the agent is not running");
+    return;
+  }
+  commandQueue_->post(
+      [this, request, done = std::move(done)] { done(commandButtons_.perform(request)); });
 }
 
 void Agent::stop() {
   if (stopped_) return;
   stopped_ = true;
+  // Functions the command line still holds are let go of first, on their own
+  // queue, after any request still queued there.
+  if (commandQueue_) {
+    commandQueue_->post([this] { commandButtons_.releaseAll(); });
+    commandQueue_.reset();
+  }
   // The takeover hears nothing more from the device layer; then the mice go
   // back to the system, and buttons they still held reach the dispatcher as
   // releases before the device layer stops.

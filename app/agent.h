@@ -4,12 +4,14 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/action_system.h"
 #include "app/fixed_device_directory.h"
 #include "app/overlay_system.h"
 #include "core/file_locations.h"
 #include "core/pointer_modes.h"
+#include "core/serial_queue.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
 #include "device/device_directory.h"
@@ -17,6 +19,7 @@
 #include "device/model_catalogue.h"
 #include "platform/hidraw_transport.h"
 #include "platform/qt_main_thread.h"
+#include "ui/agent_commands.h"
 
 namespace velt {
 
@@ -42,13 +45,20 @@ class Agent {
   StartupHooks hooks;
 
   // Loads the settings, then the model catalogue; then creates the virtual
-  // keyboard and pointer.
+  // keyboard and pointer and the command line's queue.
   void start();
-  // After the devices were restored: stops the device layer's threads, then
-  // releases every key the agent holds. Safe to call twice.
+  // After the devices were restored: lets go of what the command line
+  // holds, stops the device layer's threads, then releases every key the
+  // agent holds. Safe to call twice.
   void stop();
   // After stop(): a thread still waits for a device that does not answer.
   bool waitingOnDevice() { return !devicesOverride_ && deviceLayer_.waitingOnDevice(); }
+
+  // A run, press or release from the command line. It is dispatched on the
+  // "velt command" queue, like a button on a device thread; done then gets
+  // the empty text, or why it was refused. Before start and after stop,
+  // done is refused at once.
+  void runCommand(const AgentRequest& request, std::function<void(std::string refusal)> done);
 
   // Called, from any thread, when the agent has to end with status (the HID
   // listener could not start).
@@ -95,6 +105,8 @@ class Agent {
   OverlaySystem overlay_;
   HidrawTransport transport_;
   DeviceLayer deviceLayer_;
+  CommandButtons commandButtons_;
+  std::unique_ptr<SerialQueue> commandQueue_;  // main thread only
   std::unique_ptr<FixedDeviceDirectory> devicesOverride_;
   std::function<void(int)> quit_;
   bool stopped_ = false;

@@ -2,13 +2,18 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QWidget>
+#include <map>
 
 #include "core/log.h"
+#include "platform/agent_bus.h"
+#include "platform/shell_extension.h"
 #include "platform/single_instance.h"
+#include "ui/agent_commands.h"
 #include "ui/auto_run.h"
 #include "ui/configuration_window.h"
 #include "ui/resource_images.h"
@@ -44,8 +49,9 @@ bool AppDelegate::applicationDidFinishLaunching() {
     singleInstance_->askRunningCopyToReopen();
     return false;
   }
-  connect(singleInstance_, &SingleInstance::reopenRequested, this,
-          &AppDelegate::applicationShouldHandleReopen);
+  singleInstance_->setRequestHandler([this](const std::string& line, SingleInstance::Reply reply) {
+    handleRequest(line, std::move(reply));
+  });
 
   // 2-4. The overlay window, its view and the redraw loop.
   agent_.hooks.createOverlay();
@@ -135,6 +141,38 @@ void AppDelegate::createStatusItem() {
             if (reason == QSystemTrayIcon::Trigger) showConfig();
           });
   statusItem_->show();
+
+  // The same menu for desktops that have no tray, through the agent's GNOME
+  // Shell extension; the tray icon stands aside while that shows it.
+  const std::map<QAction*, QString> items = {
+      {outlets.textMenuConfig, QStringLiteral("settings")},
+      {outlets.textMenuUninstall, QStringLiteral("uninstall")},
+      {outlets.textMenuExit, QStringLiteral("exit")}};
+  agentBus_ = new AgentBus(
+      [menu = outlets.statusMenu, items] {
+        QList<AgentMenuItem> list;
+        for (QAction* action : menu->actions()) {
+          auto item = items.find(action);
+          if (item != items.end()) list.append({item->second, action->text()});
+        }
+        return list;
+      },
+      [this](const QString& item) {
+        if (item == QLatin1String("settings")) {
+          showConfig();
+        } else if (item == QLatin1String("uninstall")) {
+          uninstall();
+        } else if (item == QLatin1String("exit")) {
+          quit();
+        } else {
+          logFormat("D-Bus: no menu item \"%s\"", item.toUtf8().constData());
+        }
+      },
+      this);
+  connect(agentBus_, &AgentBus::shellMenuChanged, this,
+          [this](bool present) { statusItem_->setVisible(!present); });
+  agentBus_->publish();
+  enableShellExtension(this);
 }
 
 void AppDelegate::checkDeviceNotify() {
@@ -155,6 +193,38 @@ void AppDelegate::showConfig() {
 
 void AppDelegate::applicationShouldHandleReopen() {
   showConfig();
+}
+
+void AppDelegate::handleRequest(const std::string& line,
+                                std::function<void(std::string_view)> reply) {
+  logDebug("request: %s", line.c_str());
+  std::string error;
+  std::optional<AgentRequest> request = parseRequestLine(line, &error);
+  if (!request) {
+    reply(std::string(kAnswerRefused) + error);
+    return;
+  }
+  switch (request->kind) {
+    case AgentRequest::Kind::Show:
+      applicationShouldHandleReopen();
+      reply(kAnswerOk);
+      return;
+    case AgentRequest::Kind::Quit:
+      // The caller's connection stays open until the process ends, so it
+      // learns when the mice have their buttons back.
+      reply(kAnswerOk);
+      quit();
+      return;
+    case AgentRequest::Kind::Run:
+    case AgentRequest::Kind::Press:
+    case AgentRequest::Kind::Release:
+      break;
+  }
+  agent_.runCommand(*request, [mainThread = env_.mainThread, reply](std::string refusal) {
+    mainThread->post([reply, refusal] {
+      reply(refusal.empty() ? std::string(kAnswerOk) : std::string(kAnswerRefused) + refusal);
+    });
+  });
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
@@ -189,6 +259,8 @@ void AppDelegate::quit() {
 void AppDelegate::applicationWillTerminate() {
   if (terminated_ || !window_) return;
   terminated_ = true;
+  delete agentBus_;  // the desktop's menu goes at once
+  agentBus_ = nullptr;
   agent_.devices().restoreDevicesOnQuit();
   agent_.stop();
   refreshQueue_.reset();

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "actions/shortcut_text.h"
 #include "app/agent.h"
@@ -21,6 +22,7 @@ class QSystemTrayIcon;
 
 namespace velt {
 
+class AgentBus;
 class ConfigurationWindow;
 class SingleInstance;
 
@@ -50,6 +52,9 @@ class AppDelegate : public QObject {
   bool applicationDidFinishLaunching();
   // A second copy was started: the window comes to the front.
   void applicationShouldHandleReopen();
+  // A request line from a second copy or the command line (see
+  // ui/agent_commands.h); reply gets the answer line, now or later.
+  void handleRequest(const std::string& line, std::function<void(std::string_view)> reply);
   // The termination path: hands the mice their buttons back, then stops the
   // background loops.
   void applicationWillTerminate();
@@ -78,6 +83,7 @@ class AppDelegate : public QObject {
   std::unique_ptr<ConfigurationWindow> window_;
   SingleInstance* singleInstance_ = nullptr;
   QSystemTrayIcon* statusItem_ = nullptr;
+  AgentBus* agentBus_ = nullptr;  // the tray menu for the desktop's own menus
   std::unique_ptr<SerialQueue> refreshQueue_;
   std::unique_ptr<SerialQueue> firstNoticeQueue_;
   std::unique_ptr<SerialQueue> autoRunQueue_;

@@ -1,14 +1,19 @@
-// velt-mouse-assistant: the per-user agent behind the mouse's buttons.
+// velt-mouse-assistant: the per-user agent behind the mouse's buttons, and
+// the command line that drives it.
 #include <QApplication>
+#include <QCoreApplication>
 #include <QLocale>
 #include <QMetaObject>
 #include <cstdlib>
+#include <iostream>
 
 #include "app/agent.h"
 #include "app/app_delegate.h"
+#include "app/command_line.h"
 #include "core/log.h"
 #include "platform/file_locations.h"
 #include "platform/qt_main_thread.h"
+#include "platform/single_instance.h"
 #include "platform/syslog_sink.h"
 #include "platform/unix_signals.h"
 #include "platform/xkb_key_layout.h"
@@ -21,9 +26,38 @@ velt::KeyNames currentKeyNames() {
   return layout ? velt::localizedKeyNames(*layout) : velt::englishKeyNames();
 }
 
+// The command line's work: everything but starting the agent. No display,
+// no lock, no agent of its own.
+int runCommandLine(int argc, char** argv, const velt::CommandLine& command) {
+  switch (command.action) {
+    case velt::CommandLine::Action::Help:
+      std::cout << velt::commandLineHelp("velt-mouse-assistant");
+      return velt::kExitDone;
+    case velt::CommandLine::Action::Version:
+      std::cout << "velt-mouse-assistant " VELT_VERSION " build " VELT_BUILD_NUMBER "\n";
+      return velt::kExitDone;
+    case velt::CommandLine::Action::BadUse:
+      std::cerr << "velt-mouse-assistant: " << command.problem << " (--help lists the options)\n";
+      return velt::kExitBadUse;
+    case velt::CommandLine::Action::Request:
+    case velt::CommandLine::Action::StartAgent:
+      break;
+  }
+  // The socket needs Qt's core, not its windows.
+  QCoreApplication app(argc, argv);
+  const velt::SingleInstance instance(velt::findFileLocations().runtimeDir,
+                                      std::string(velt::kApplicationId));
+  return velt::sendRequest(instance.socketPath(), command.request, std::cerr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const velt::CommandLine command = velt::parseCommandLine({argv + 1, argv + argc});
+  if (command.action != velt::CommandLine::Action::StartAgent) {
+    return runCommandLine(argc, argv, command);
+  }
+
   QApplication app(argc, argv);
   QApplication::setApplicationName("velt-mouse-assistant");
   QApplication::setApplicationDisplayName("VELT Mouse Assistant");

@@ -11,12 +11,13 @@ constexpr std::array<FunctionCatalogueEntry, kFunctionCatalogueSize> kCatalogue{
     {2, {"Navigation backward", "戻る", "後退"}},
     {3, {"Navigation forward", "進む", "前進"}},
     {255, {kSep, kSep, kSep}},
-    {1, {"Exposé", "Exposé", "Exposé"}},
-    {4, {"Show Desktop", "Show Desktop", "顯示桌面"}},
-    {5, {"Application Windows", "Application Windows", "列出子視窗"}},
-    {6, {"Dashboard", "Dashboard", "Dashboard"}},
-    {30, {"Launchpad", "Launchpad", "Launchpad"}},
-    {16, {"Lanuch Finder", "Finderを開く", "開啟Finder"}},
+    {1, {"Window overview", "ウィンドウを並べて表示", "展示視窗"}},
+    {4, {"Show desktop", "デスクトップを表示", "顯示桌面"}},
+    {5,
+     {"Application windows", "ウィンドウを並べて表示 (アプリケーション)", "展示視窗（應用程式）"}},
+    {6, {"Widgets", "ウィジェット", "元件"}},
+    {30, {"Show applications", "アプリケーションを表示する", "顯示應用程式"}},
+    {16, {"Open file manager", "ファイルマネージャを開く", "開啟檔案管理員"}},
     {255, {kSep, kSep, kSep}},
     {7, {"Volume+", "音量を上げる", "音量增加"}},
     {8, {"Volume-", "音量を下げる", "音量降低"}},
@@ -28,14 +29,14 @@ constexpr std::array<FunctionCatalogueEntry, kFunctionCatalogueSize> kCatalogue{
     {13, {"Copy", "コピー", "複製"}},
     {14, {"Cut", "切り取り", "剪下"}},
     {15, {"Paste", "貼り付け", "貼上"}},
-    {27, {"Keyboard struct", "ショートカットキー", "自訂按鍵"}},
+    {27, {"Keyboard shortcut…", "キーボードショートカット…", "鍵盤快捷鍵…"}},
     {255, {kSep, kSep, kSep}},
     {17, {"Screenshot", "スクリーンショット", "截取畫面"}},
-    {18, {"Spotlight", "スポットライト", "Spotlight"}},
-    {19, {"Magnifier", "Magnifier", "放大鏡 "}},
-    {20, {"Black screen(Keynote)", "ブラックアウト(Keynote)", "黑屏(Keynote)"}},
-    {21, {"Play slide(Keynote)", "フルスクリーン(Keynote)", "播放投影片(Keynote)"}},
-    {22, {"Previous slide(Keynote)", "前のスライドに戻る(Keynote)", "前一張投影片(Keynote)"}},
+    {18, {"Spotlight", "スポットライト", "聚光燈"}},
+    {19, {"Magnifier", "拡大鏡", "放大鏡 "}},
+    {20, {"Black screen (Impress)", "ブラックアウト(Impress)", "黑屏(Impress)"}},
+    {21, {"Play slide (Impress)", "フルスクリーン(Impress)", "播放投影片(Impress)"}},
+    {22, {"Previous slide (Impress)", "前のスライドに戻る(Impress)", "前一張投影片(Impress)"}},
     {255, {kSep, kSep, kSep}},
     {23, {"Scroll: Horizontal scrolling", "スクロール: 水平スクロール", "滾輪: 水平捲動"}},
     {24, {"Scroll: Volume", "スクロール: 音量", "滾輪: 音量調整"}},
@@ -57,8 +58,9 @@ constexpr uint8_t kAllSlots = 0x3F;
 constexpr uint8_t kStandardAndFirstExtra = 0x0F;  // slots 1 to 4
 
 constexpr AvailabilityRule kAvailability[] = {
-    // Dashboard no longer exists on current desktops; a stored code 6 still
-    // dispatches, but it is not offered.
+    // No Linux desktop has a layer of widgets to call up; a stored code 6
+    // still dispatches (and logs that nothing offers it), but it is not
+    // offered.
     {6, 0},
     // The application grid and the screenshot tool exist on every desktop.
     {30, kAllSlots},

@@ -122,6 +122,7 @@ class BinaryPlist {
     if (o.kind < kMarkerArray && o.payload > tableAt_ - pos) {
       return failed("an object runs past its end");
     }
+    if (hasNul(o, pos)) return failed("a string with a NUL character");
     return o;
   }
 
@@ -144,6 +145,20 @@ class BinaryPlist {
   }
 
   uint8_t byte(size_t at) const { return static_cast<uint8_t>(bytes_[at]); }
+
+  // libplist asserts on a dictionary key with a NUL inside, and would write
+  // a string with one into XML that no reader takes back.
+  bool hasNul(const Object& o, size_t at) const {
+    const std::string_view text = bytes_.substr(at, static_cast<size_t>(o.payload));
+    if (o.kind == kMarkerAscii || o.kind == kMarkerUtf8) {
+      return text.find('\0') != std::string_view::npos;
+    }
+    if (o.kind != kMarkerUtf16) return false;
+    for (size_t i = 0; i + 1 < text.size(); i += 2) {
+      if (text[i] == 0 && text[i + 1] == 0) return true;
+    }
+    return false;
+  }
 
   uint64_t bigEndian(size_t at, size_t size) const {
     uint64_t v = 0;

@@ -20,8 +20,8 @@ struct PlistLimits {
 
 // True when bytes is not a binary property list (nothing to check), or is one
 // whose expanded tree stays within limits, whose references all point at
-// objects of the file, which has no reference cycle and whose dictionary keys
-// are strings. False with reason otherwise.
+// objects of the file, which has no reference cycle, whose dictionary keys
+// are strings and whose strings hold no NUL. False with reason otherwise.
 bool binaryPlistWithinLimits(std::string_view bytes, const PlistLimits& limits,
                              std::string& reason);
 

@@ -12,18 +12,22 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImage>
 #include <QObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
+#include <QtGlobal>
 
 #include "core/log.h"
 
 namespace velt {
 namespace {
 
-constexpr int kBusQueryTimeoutMs = 1000;
 constexpr int kCallTimeoutMs = 5000;
+// A screenshot program that has not written its picture by then has hung.
+constexpr int kScreenshotProgramTimeoutMs = 20000;
 
 const QString kBus = QStringLiteral("org.freedesktop.DBus");
 const QString kPortal = QStringLiteral("org.freedesktop.portal.Desktop");
@@ -39,20 +43,34 @@ std::string errorText(const QDBusError& error) {
   return (error.name() + ": " + error.message()).toStdString();
 }
 
+QString picturesFolder() {
+  const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+  return pictures.isEmpty() ? QString() : QDir(pictures).absolutePath() + QLatin1Char('/');
+}
+
+// A new file in the Pictures folder, named for the moment; empty when the
+// folder cannot be made.
+QString newScreenshotFile(const QString& suffix) {
+  const QString folder = picturesFolder();
+  if (folder.isEmpty() || !QDir().mkpath(folder)) return {};
+  const QString stem =
+      folder + "Screenshot from " + QDateTime::currentDateTime().toString("yyyy-MM-dd hh-mm-ss");
+  QString file = stem + "." + suffix;
+  for (int n = 2; QFileInfo::exists(file); ++n)
+    file = stem + QStringLiteral(" (%1).").arg(n) + suffix;
+  return file;
+}
+
 // Screenshots a portal leaves outside the Pictures folder (some keep them in
 // a temporary folder) are copied into it, so that none is lost.
 void keepScreenshot(const QString& uri) {
   const QString file = QUrl(uri).toLocalFile();
-  const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-  if (file.isEmpty() || pictures.isEmpty()) return;
-  const QString picturesDir = QDir(pictures).absolutePath() + QLatin1Char('/');
+  const QString picturesDir = picturesFolder();
+  if (file.isEmpty() || picturesDir.isEmpty()) return;
   if (QFileInfo(file).absoluteFilePath().startsWith(picturesDir)) return;
-  QDir().mkpath(pictures);
-  const QString suffix = QFileInfo(file).suffix().isEmpty() ? "png" : QFileInfo(file).suffix();
-  const QString target = picturesDir + "Screenshot from " +
-                         QDateTime::currentDateTime().toString("yyyy-MM-dd hh-mm-ss") + "." +
-                         suffix;
-  if (QFile::copy(file, target)) {
+  const QString target =
+      newScreenshotFile(QFileInfo(file).suffix().isEmpty() ? "png" : QFileInfo(file).suffix());
+  if (!target.isEmpty() && QFile::copy(file, target)) {
     logFormat("screenshot: saved %s", target.toUtf8().constData());
   } else {
     logFormat("screenshot: cannot copy %s to %s", file.toUtf8().constData(),
@@ -98,38 +116,130 @@ class PortalRequest : public QObject {
   QString path_;
 };
 
+// Follows NameOwnerChanged on the session bus for the session.
+class BusWatcher : public QObject {
+  Q_OBJECT
+ public:
+  BusWatcher(QObject* parent, QtDesktopSession& session) : QObject(parent), session_(session) {
+    QDBusConnection::sessionBus().connect(kBus, "/org/freedesktop/DBus", kBus, "NameOwnerChanged",
+                                          this, SLOT(changed(QString, QString, QString)));
+  }
+
+ public slots:
+  void changed(const QString& name, const QString&, const QString& owner) {
+    session_.nameOwnerChanged(name.toStdString(), !owner.isEmpty());
+  }
+
+ private:
+  QtDesktopSession& session_;
+};
+
+// One refresh: ready runs once every question is answered.
+struct QtDesktopSession::Waiting {
+  int questions = 0;
+  std::function<void()> ready;
+  void answered() {
+    if (--questions == 0 && ready) std::exchange(ready, nullptr)();
+  }
+};
+
 QtDesktopSession::QtDesktopSession(X11Session& x11)
-    : x11_(x11), context_(std::make_unique<QObject>()) {}
+    : x11_(x11),
+      context_(std::make_unique<QObject>()),
+      x11Thread_(std::make_unique<SerialQueue>("desktop x11")) {}
 
-QtDesktopSession::~QtDesktopSession() = default;
+QtDesktopSession::~QtDesktopSession() {
+  x11Thread_.reset();  // nothing may post back once the context is gone
+}
 
-bool QtDesktopSession::hasService(std::string_view busName) {
+void QtDesktopSession::onX11Thread(std::function<void()> task, std::function<void()> then) {
+  QObject* context = context_.get();
+  x11Thread_->post([context, task = std::move(task), then = std::move(then)]() mutable {
+    task();
+    QMetaObject::invokeMethod(context, std::move(then), Qt::QueuedConnection);
+  });
+}
+
+void QtDesktopSession::refresh(std::function<void()> ready) {
+  auto waiting = std::make_shared<Waiting>();
+  waiting->questions = 2;
+  waiting->ready = std::move(ready);
+  // The window manager may have changed since the last press.
+  auto hint = std::make_shared<bool>(false);
+  onX11Thread([this, hint] { *hint = x11_.supportsShowingDesktop(); },
+              [this, hint, waiting] {
+                showingDesktopHint_ = *hint;
+                waiting->answered();
+              });
+  if (namesKnown_) {
+    waiting->answered();
+  } else {
+    learnBusNames(waiting);
+  }
+}
+
+// Asks the bus for the names it knows, once; NameOwnerChanged keeps the
+// owned ones current after that.
+void QtDesktopSession::learnBusNames(std::shared_ptr<Waiting> waiting) {
+  waitingForNames_.push_back(std::move(waiting));
+  if (waitingForNames_.size() > 1) return;  // already asked
   QDBusConnection bus = QDBusConnection::sessionBus();
+  auto allAnswered = [this] {
+    namesKnown_ = true;
+    for (auto& w : std::exchange(waitingForNames_, {})) w->answered();
+  };
   if (!bus.isConnected()) {
     if (!busMissingLogged_) {
       logFormat("D-Bus: no session bus (%s); desktop functions use other ways",
                 errorText(bus.lastError()).c_str());
       busMissingLogged_ = true;
     }
-    return false;
+    allAnswered();
+    return;
   }
-  const QString name = QString::fromUtf8(busName.data(), static_cast<qsizetype>(busName.size()));
-  auto ask = [&](const char* method, const QVariantList& arguments) {
+  new BusWatcher(context_.get(), *this);
+  auto remaining = std::make_shared<int>(2);
+  auto ask = [&](const char* method, std::set<std::string>& into) {
     QDBusMessage m = QDBusMessage::createMethodCall(kBus, "/org/freedesktop/DBus", kBus, method);
-    m.setArguments(arguments);
-    return bus.call(m, QDBus::Block, kBusQueryTimeoutMs);
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(m, kCallTimeoutMs), context_.get());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context_.get(),
+                     [&into, remaining, allAnswered](QDBusPendingCallWatcher* w) {
+                       w->deleteLater();
+                       QDBusPendingReply<QStringList> reply = *w;
+                       if (!reply.isError()) {
+                         for (const QString& name : reply.value()) into.insert(name.toStdString());
+                       }
+                       if (--*remaining == 0) allAnswered();
+                     });
   };
-  QDBusMessage owned = ask("NameHasOwner", {name});
-  if (owned.type() == QDBusMessage::ReplyMessage && owned.arguments().value(0).toBool()) {
-    return true;
+  ask("ListNames", owned_);
+  ask("ListActivatableNames", activatable_);
+}
+
+void QtDesktopSession::nameOwnerChanged(const std::string& name, bool owned) {
+  if (owned) {
+    owned_.insert(name);
+  } else {
+    owned_.erase(name);
   }
-  QDBusMessage activatable = ask("ListActivatableNames", {});
-  return activatable.type() == QDBusMessage::ReplyMessage &&
-         activatable.arguments().value(0).toStringList().contains(name);
+}
+
+bool QtDesktopSession::hasService(std::string_view busName) {
+  const std::string name(busName);
+  return owned_.count(name) > 0 || activatable_.count(name) > 0;
 }
 
 bool QtDesktopSession::supportsShowingDesktop() {
-  return x11_.supportsShowingDesktop();
+  return showingDesktopHint_;
+}
+
+bool QtDesktopSession::hasX11Screen() {
+  return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+std::string QtDesktopSession::desktopName() {
+  const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+  return desktop.isEmpty() ? std::string("this desktop") : desktop.toStdString();
 }
 
 bool QtDesktopSession::hasProgram(std::string_view program) {
@@ -140,14 +250,11 @@ bool QtDesktopSession::hasProgram(std::string_view program) {
 
 void QtDesktopSession::start(const DesktopCall& call, Done done) {
   switch (call.kind) {
-    case DesktopCall::Kind::ToggleShowingDesktop: {
-      std::string reason;
-      x11_.toggleShowingDesktop(reason);
-      done(reason);
+    case DesktopCall::Kind::ToggleShowingDesktop:
+      toggleShowingDesktop(std::move(done));
       return;
-    }
-    case DesktopCall::Kind::ToggleShellOverview:
-      toggleShellOverview(std::move(done));
+    case DesktopCall::Kind::ToggleProperty:
+      toggleProperty(call, std::move(done));
       return;
     case DesktopCall::Kind::DBusMethod: {
       QDBusMessage m = QDBusMessage::createMethodCall(qt(call.service), qt(call.path),
@@ -168,8 +275,11 @@ void QtDesktopSession::start(const DesktopCall& call, Done done) {
     case DesktopCall::Kind::StartProgram:
       startProgram(call.arguments, std::move(done));
       return;
-    case DesktopCall::Kind::KeyChord:
-      done("key chords are sent by the caller");
+    case DesktopCall::Kind::ScreenshotProgram:
+      runScreenshotProgram(call.arguments, std::move(done));
+      return;
+    case DesktopCall::Kind::GrabScreen:
+      grabScreen(std::move(done));
       return;
   }
 }
@@ -184,26 +294,37 @@ void QtDesktopSession::callMethod(const QDBusMessage& message, Done done) {
                    });
 }
 
-void QtDesktopSession::toggleShellOverview(Done done) {
-  QDBusMessage get = QDBusMessage::createMethodCall(kShell, "/org/gnome/Shell", kProperties, "Get");
-  get.setArguments({kShell, QStringLiteral("OverviewActive")});
+void QtDesktopSession::toggleShowingDesktop(Done done) {
+  auto reason = std::make_shared<std::string>();
+  onX11Thread([this, reason] { x11_.toggleShowingDesktop(*reason); },
+              [reason, done = std::move(done)] { done(*reason); });
+}
+
+void QtDesktopSession::toggleProperty(const DesktopCall& call, Done done) {
+  if (call.arguments.empty()) {
+    done("no property named");
+    return;
+  }
+  QDBusMessage get = QDBusMessage::createMethodCall(qt(call.service), qt(call.path), kProperties,
+                                                    QStringLiteral("Get"));
+  get.setArguments({qt(call.interface), qt(call.arguments.front())});
   auto* watcher = new QDBusPendingCallWatcher(
       QDBusConnection::sessionBus().asyncCall(get, kCallTimeoutMs), context_.get());
-  QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context_.get(),
-                   [this, done = std::move(done)](QDBusPendingCallWatcher* w) mutable {
-                     w->deleteLater();
-                     QDBusPendingReply<QDBusVariant> reply = *w;
-                     if (reply.isError()) {
-                       done(errorText(reply.error()));
-                       return;
-                     }
-                     const bool active = reply.value().variant().toBool();
-                     QDBusMessage set = QDBusMessage::createMethodCall(kShell, "/org/gnome/Shell",
-                                                                       kProperties, "Set");
-                     set.setArguments({kShell, QStringLiteral("OverviewActive"),
-                                       QVariant::fromValue(QDBusVariant(!active))});
-                     callMethod(set, std::move(done));
-                   });
+  QObject::connect(
+      watcher, &QDBusPendingCallWatcher::finished, context_.get(),
+      [this, call, done = std::move(done)](QDBusPendingCallWatcher* w) mutable {
+        w->deleteLater();
+        QDBusPendingReply<QDBusVariant> reply = *w;
+        if (reply.isError()) {
+          done(errorText(reply.error()));
+          return;
+        }
+        QDBusMessage set = QDBusMessage::createMethodCall(qt(call.service), qt(call.path),
+                                                          kProperties, QStringLiteral("Set"));
+        set.setArguments({qt(call.interface), qt(call.arguments.front()),
+                          QVariant::fromValue(QDBusVariant(!reply.value().variant().toBool()))});
+        callMethod(set, std::move(done));
+      });
 }
 
 void QtDesktopSession::takeScreenshot(Done done) {
@@ -231,6 +352,71 @@ void QtDesktopSession::takeScreenshot(Done done) {
                        request->listen(reply.value().path());  // an older portal
                      }
                    });
+}
+
+void QtDesktopSession::runScreenshotProgram(const std::vector<std::string>& arguments, Done done) {
+  const QString file = newScreenshotFile("png");
+  if (arguments.empty() || file.isEmpty()) {
+    done(arguments.empty() ? "no program given" : "no Pictures folder");
+    return;
+  }
+  QStringList rest;
+  for (size_t i = 1; i < arguments.size(); ++i) rest << qt(arguments[i]);
+  rest << file;
+  auto* process = new QProcess(context_.get());
+  process->setStandardInputFile(QProcess::nullDevice());
+  process->setStandardOutputFile(QProcess::nullDevice());
+  auto shared = std::make_shared<Done>(std::move(done));
+  auto finish = [process, shared](std::string failure) {
+    if (*shared) std::exchange(*shared, nullptr)(std::move(failure));
+    process->deleteLater();
+  };
+  QObject::connect(process, &QProcess::errorOccurred, process,
+                   [process, finish](QProcess::ProcessError error) {
+                     if (error == QProcess::FailedToStart) {
+                       finish(process->errorString().toStdString());
+                     } else if (error == QProcess::Timedout) {
+                       process->kill();
+                     }
+                   });
+  QObject::connect(
+      process, &QProcess::finished, process,
+      [process, file, finish](int code, QProcess::ExitStatus status) {
+        if (status == QProcess::NormalExit && code == 0 && QFileInfo(file).size() > 0) {
+          logFormat("screenshot: saved %s", file.toUtf8().constData());
+          finish({});
+          return;
+        }
+        QFile::remove(file);
+        QString why =
+            QString::fromUtf8(process->readAllStandardError()).trimmed().section('\n', 0, 0);
+        if (why.isEmpty()) why = QStringLiteral("exit status %1").arg(code);
+        finish(why.toStdString());
+      });
+  // A hung program is ended; its finished signal then reports it.
+  QTimer::singleShot(kScreenshotProgramTimeoutMs, process, [process] { process->kill(); });
+  process->start(qt(arguments.front()), rest);
+}
+
+void QtDesktopSession::grabScreen(Done done) {
+  const QString file = newScreenshotFile("png");
+  if (file.isEmpty()) {
+    done("no Pictures folder");
+    return;
+  }
+  auto failure = std::make_shared<std::string>();
+  onX11Thread(
+      [this, file, failure] {
+        X11Session::ScreenPicture picture = x11_.grabScreen(*failure);
+        if (picture.pixels.empty()) return;
+        const QImage image(picture.pixels.data(), picture.width, picture.height, picture.width * 4,
+                           QImage::Format_RGB32);
+        if (!image.save(file, "PNG")) *failure = "cannot write " + file.toStdString();
+      },
+      [file, failure, done = std::move(done)] {
+        if (failure->empty()) logFormat("screenshot: saved %s", file.toUtf8().constData());
+        done(*failure);
+      });
 }
 
 void QtDesktopSession::openFolder(const std::string& folder, Done done) {

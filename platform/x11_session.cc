@@ -163,4 +163,31 @@ bool X11Session::toggleShowingDesktop(std::string& reason) {
   return true;
 }
 
+X11Session::ScreenPicture X11Session::grabScreen(std::string& reason) {
+  std::lock_guard lock(mutex_);
+  if (!connect()) {
+    reason = "no X11 display";
+    return {};
+  }
+  Reply<xcb_get_geometry_reply_t> geometry(
+      xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, root_), nullptr));
+  if (!geometry) {
+    reason = "the root window has no size";
+    return {};
+  }
+  Reply<xcb_get_image_reply_t> image(
+      xcb_get_image_reply(connection_,
+                          xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, 0, 0,
+                                        geometry->width, geometry->height, ~0u),
+                          nullptr));
+  const size_t size = size_t{geometry->width} * geometry->height * 4;
+  if (!image || (image->depth != 24 && image->depth != 32) ||
+      static_cast<size_t>(xcb_get_image_data_length(image.get())) != size) {
+    reason = "the X server gave no picture of the screen";
+    return {};
+  }
+  const uint8_t* data = xcb_get_image_data(image.get());
+  return {geometry->width, geometry->height, std::vector<uint8_t>(data, data + size)};
+}
+
 }  // namespace velt

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "actions/synthetic_input.h"
 #include "core/clock.h"
@@ -38,6 +39,16 @@ class X11Session : public ActiveWindowQuery, public PointerLocator {
   // Asks the window manager to enter show-desktop mode, or to leave it when it
   // is on. False with reason when there is no display.
   bool toggleShowingDesktop(std::string& reason);
+
+  // What the root window shows: rows of width pixels, 4 bytes each (blue,
+  // green, red, unused). Empty with reason when there is no display, or the
+  // screen is not 24 or 32 bits deep.
+  struct ScreenPicture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> pixels;
+  };
+  ScreenPicture grabScreen(std::string& reason);
 
  private:
   bool connect();  // mutex_ held

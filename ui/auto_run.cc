@@ -4,6 +4,7 @@
 #include <sstream>
 #include <string>
 
+#include "actions/desktop_commands.h"
 #include "core/log.h"
 #include "ui/interface_texts.h"
 
@@ -93,6 +94,7 @@ std::vector<std::filesystem::path> installedFiles(const std::filesystem::path& p
       prefix / "share/icons/hicolor/256x256/apps" / (name + ".png"),
       prefix / "lib/udev/rules.d" / ("70-" + name + ".rules"),
       prefix / "lib/modules-load.d" / (name + ".conf"),
+      prefix / "share/gnome-shell/extensions" / kShellExtensionUuid,
   };
 }
 

@@ -70,7 +70,7 @@ class ActionEngineTest : public ::testing::Test {
   testing::ManualMainThread mainThread;
   PointerModeState modes;
   SyntheticEvents events{input, pointer};
-  DesktopCommands desktop{session, mainThread, events};
+  DesktopCommands desktop{session, mainThread};
   ActionEngine engine{events, desktop, windows, modes, mainThread};
   RecordingOverlay overlay;
 };
@@ -215,7 +215,7 @@ TEST_F(ActionEngineTest, DesktopFunctionsNeverHoldTheCallingThread) {
   EXPECT_TRUE(session.started.empty());
   EXPECT_EQ(mainThread.runPending(), 3u);
   ASSERT_EQ(session.started.size(), 2u);
-  EXPECT_EQ(session.started[0], "GNOME Shell overview");
+  EXPECT_EQ(session.started[0], testing::kExtensionCall + "ToggleOverview()");
   EXPECT_EQ(session.started[1].rfind("open folder ", 0), 0u);
   EXPECT_EQ(log.count("Dashboard"), 1u);
 }

@@ -1,7 +1,6 @@
 #include "actions/desktop_commands.h"
 
 #include <gtest/gtest.h>
-#include <linux/input-event-codes.h>
 
 #include <filesystem>
 
@@ -12,12 +11,13 @@ namespace velt {
 namespace {
 
 using testing::FakeDesktopSession;
-using testing::keyDown;
-using testing::keyUp;
+using testing::kExtensionCall;
 using Calls = std::vector<std::string>;
 
 const std::string kGnomeShowApplications =
     "dbus org.gnome.Shell /org/gnome/Shell org.gnome.Shell.ShowApplications()";
+const std::string kGnomeOverview =
+    "toggle org.gnome.Shell /org/gnome/Shell org.gnome.Shell.OverviewActive";
 
 std::string kwinShortcut(const std::string& name) {
   return "dbus org.kde.kglobalaccel /component/kwin "
@@ -27,10 +27,12 @@ std::string kwinShortcut(const std::string& name) {
 
 class DesktopCommandsTest : public ::testing::Test {
  protected:
-  // Runs function and returns the calls it started.
+  // Runs function and returns the calls it started; finished gets the route
+  // that worked.
   Calls run(DesktopFunction function) {
     session.started.clear();
-    commands.run(function);
+    finished.reset();
+    commands.run(function, [this](const std::string& route) { finished = route; });
     mainThread.runPending();
     return session.started;
   }
@@ -38,60 +40,80 @@ class DesktopCommandsTest : public ::testing::Test {
   testing::CaptureLog log;
   FakeDesktopSession session;
   testing::ManualMainThread mainThread;
-  testing::RecordingInput input;
-  testing::FixedPointer pointer;
-  SyntheticEvents keys{input, pointer};
-  DesktopCommands commands{session, mainThread, keys};
+  DesktopCommands commands{session, mainThread};
+  std::optional<std::string> finished;
 };
 
-TEST_F(DesktopCommandsTest, OnGnome) {
+TEST_F(DesktopCommandsTest, OnGnomeTheExtensionOpensTheShellsViews) {
   session = FakeDesktopSession::gnome();
-  EXPECT_EQ(run(DesktopFunction::WindowOverview), Calls{"GNOME Shell overview"});
-  EXPECT_EQ(run(DesktopFunction::ShowDesktop), Calls{"_NET_SHOWING_DESKTOP"});
-  EXPECT_EQ(run(DesktopFunction::Screenshot), Calls{"screenshot portal"});
-  EXPECT_EQ(run(DesktopFunction::ApplicationGrid), Calls{kGnomeShowApplications});
-  EXPECT_TRUE(input.take().empty());
+  EXPECT_EQ(run(DesktopFunction::WindowOverview), Calls{kExtensionCall + "ToggleOverview()"});
+  EXPECT_EQ(finished, kExtensionCall + "ToggleOverview()");
+  EXPECT_EQ(run(DesktopFunction::ApplicationWindows), Calls{kExtensionCall + "ToggleOverview()"});
+  EXPECT_EQ(run(DesktopFunction::ShowDesktop), Calls{kExtensionCall + "ToggleShowDesktop()"});
+  EXPECT_EQ(run(DesktopFunction::ApplicationGrid),
+            Calls{kExtensionCall + "ToggleApplicationGrid()"});
+  EXPECT_EQ(run(DesktopFunction::Screenshot), Calls{kExtensionCall + "OpenScreenshotTool()"});
 }
 
-TEST_F(DesktopCommandsTest, GnomeRefusingTheGridFallsBackToItsKey) {
+TEST_F(DesktopCommandsTest, GnomeWithoutTheExtension) {
   session = FakeDesktopSession::gnome();
+  session.services.erase("quorin.driver.velt.Shell");
+  EXPECT_EQ(run(DesktopFunction::WindowOverview), Calls{kGnomeOverview});
+  // The shell refuses the grid to other programs: logged once, and no other
+  // route is offered.
   session.failing[kGnomeShowApplications] = "org.freedesktop.DBus.Error.AccessDenied";
   for (int press = 0; press < 2; ++press) {
     EXPECT_EQ(run(DesktopFunction::ApplicationGrid), Calls{kGnomeShowApplications});
-    EXPECT_EQ(input.take(), (std::vector<std::string>{keyDown(KEY_LEFTMETA), keyDown(KEY_A),
-                                                      keyUp(KEY_A), keyUp(KEY_LEFTMETA)}));
+    EXPECT_EQ(finished, "");
   }
   EXPECT_EQ(log.count("AccessDenied"), 1u);
+  EXPECT_EQ(log.count("not offered"), 0u);
+  EXPECT_EQ(run(DesktopFunction::Screenshot), Calls{"screenshot portal"});
 }
 
 TEST_F(DesktopCommandsTest, OnKde) {
   session = FakeDesktopSession::kde();
   EXPECT_EQ(run(DesktopFunction::WindowOverview), Calls{kwinShortcut("Expose")});
   EXPECT_EQ(run(DesktopFunction::ApplicationWindows), Calls{kwinShortcut("ExposeClass")});
-  EXPECT_EQ(run(DesktopFunction::ShowDesktop), Calls{"_NET_SHOWING_DESKTOP"});
+  EXPECT_EQ(run(DesktopFunction::ShowDesktop), Calls{kwinShortcut("Show Desktop")});
   EXPECT_EQ(
       run(DesktopFunction::ApplicationGrid),
       Calls{"dbus org.kde.plasmashell /PlasmaShell org.kde.PlasmaShell.activateLauncherMenu()"});
-  session.showingDesktopHint = false;
-  EXPECT_EQ(run(DesktopFunction::ShowDesktop), Calls{kwinShortcut("Show Desktop")});
-}
-
-TEST_F(DesktopCommandsTest, ScreenshotFallsBackWhenThePortalFails) {
-  session = FakeDesktopSession::kde();
   session.failing["screenshot portal"] = "no screenshot backend";
   EXPECT_EQ(run(DesktopFunction::Screenshot), (Calls{"screenshot portal", "program spectacle"}));
+  EXPECT_EQ(finished, "program spectacle");
   EXPECT_EQ(log.count("screenshot: screenshot portal failed: no screenshot backend"), 1u);
 }
 
-TEST_F(DesktopCommandsTest, OnAnUnknownDesktop) {
+TEST_F(DesktopCommandsTest, WhatADesktopLacksIsLoggedOnceNamingItAndWhatIsMissing) {
+  session.programs = {"grim"};
   EXPECT_TRUE(run(DesktopFunction::WindowOverview).empty());
+  EXPECT_EQ(finished, "");
   EXPECT_TRUE(run(DesktopFunction::WindowOverview).empty());
-  EXPECT_TRUE(run(DesktopFunction::ApplicationWindows).empty());
-  EXPECT_EQ(log.count("window overview: this desktop offers no way to do it"), 1u);
-  EXPECT_EQ(log.count("application windows: this desktop offers no way to do it"), 1u);
+  EXPECT_EQ(log.count("window overview: not offered on sway (none of: quorin.driver.velt.Shell on "
+                      "the session bus, org.gnome.Shell on the session bus, org.kde.KWin "
+                      "on the session bus); nothing done"),
+            1u);
+  EXPECT_EQ(run(DesktopFunction::Screenshot), Calls{"screenshot by grim"});
 
-  session.programs = {"gnome-screenshot"};
-  EXPECT_EQ(run(DesktopFunction::Screenshot), Calls{"program gnome-screenshot --interactive"});
+  // On X11 the screen is taken by the agent; the window manager's hint shows
+  // the desktop.
+  session = FakeDesktopSession{};
+  session.x11Screen = true;
+  session.showingDesktopHint = true;
+  EXPECT_EQ(run(DesktopFunction::Screenshot), Calls{"X11 screen grab"});
+  EXPECT_EQ(run(DesktopFunction::ShowDesktop), Calls{"_NET_SHOWING_DESKTOP"});
+}
+
+TEST_F(DesktopCommandsTest, RoutesWaitUntilTheSessionHasLearntWhatTheDesktopOffers) {
+  session = FakeDesktopSession::gnome();
+  session.deferRefresh = true;
+  commands.run(DesktopFunction::WindowOverview);
+  mainThread.runPending();
+  EXPECT_TRUE(session.started.empty());
+  ASSERT_EQ(session.pendingRefreshes.size(), 1u);
+  session.pendingRefreshes.front()();
+  EXPECT_EQ(session.started, Calls{kExtensionCall + "ToggleOverview()"});
 }
 
 TEST_F(DesktopCommandsTest, FileManagerOpensTheWorkingDirectoryOfTheMoment) {

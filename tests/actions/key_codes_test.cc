@@ -41,20 +41,12 @@ TEST(KeyCodes, EveryRecorderKeyHasADistinctKeyOnTheVirtualKeyboard) {
   EXPECT_EQ(KeyNameTable()[kKeyNameCount - 1].name, "F12");
 }
 
-TEST(KeyCodes, TheKeysAPersonChecksFirst) {
-  const std::string letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-  const uint16_t letterKeys[] = {KEY_A, KEY_B, KEY_C, KEY_D, KEY_E, KEY_F, KEY_G, KEY_H, KEY_I,
-                                 KEY_J, KEY_K, KEY_L, KEY_M, KEY_N, KEY_O, KEY_P, KEY_Q, KEY_R,
-                                 KEY_S, KEY_T, KEY_U, KEY_V, KEY_W, KEY_X, KEY_Y, KEY_Z};
-  for (size_t i = 0; i < letters.size(); ++i) {
-    EXPECT_EQ(keyNamed(letters.substr(i, 1)), letterKeys[i]) << letters[i];
-  }
-  const uint16_t digitKeys[] = {KEY_0, KEY_1, KEY_2, KEY_3, KEY_4,
-                                KEY_5, KEY_6, KEY_7, KEY_8, KEY_9};
+TEST(KeyCodes, TheKeysThatTypeNoCharacter) {
+  // Letters, digits and punctuation are checked against a real layout, name
+  // by name, in xkb_key_layout_test; these keep their names on any layout.
   const uint16_t keypadKeys[] = {KEY_KP0, KEY_KP1, KEY_KP2, KEY_KP3, KEY_KP4,
                                  KEY_KP5, KEY_KP6, KEY_KP7, KEY_KP8, KEY_KP9};
   for (int d = 0; d <= 9; ++d) {
-    EXPECT_EQ(keyNamed(std::to_string(d)), digitKeys[d]) << d;
     EXPECT_EQ(keyNamed("Keypad " + std::to_string(d)), keypadKeys[d]) << d;
   }
   const uint16_t functionKeys[] = {KEY_F1, KEY_F2, KEY_F3, KEY_F4,  KEY_F5,  KEY_F6,
@@ -69,8 +61,7 @@ TEST(KeyCodes, TheKeysAPersonChecksFirst) {
       {"Tab", KEY_TAB},          {"Space", KEY_SPACE},           {"Esc", KEY_ESC},
       {"Delete", KEY_BACKSPACE}, {"Forward Delete", KEY_DELETE}, {"Home", KEY_HOME},
       {"End", KEY_END},          {"Page Up", KEY_PAGEUP},        {"Page Down", KEY_PAGEDOWN},
-      {"Caplock", KEY_CAPSLOCK}, {"[", KEY_LEFTBRACE},           {"]", KEY_RIGHTBRACE},
-      {"`", KEY_GRAVE},          {"\\", KEY_BACKSLASH},          {"\"", KEY_APOSTROPHE},
+      {"Caplock", KEY_CAPSLOCK},
   };
   for (const auto& [name, key] : named) EXPECT_EQ(keyNamed(name), key) << name;
 }

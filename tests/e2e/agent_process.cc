@@ -104,6 +104,12 @@ bool AgentProcess::running() {
 std::optional<int> AgentProcess::terminate(milliseconds timeout) {
   if (!running()) return std::nullopt;
   ::kill(pid_, SIGTERM);
+  auto status = waitForExit(timeout);
+  if (!ended_ || exitStatus_ < 0) ending_ += " after SIGTERM";
+  return status;
+}
+
+std::optional<int> AgentProcess::waitForExit(milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   while (running()) {
     if (Clock::now() >= deadline) {
@@ -111,7 +117,7 @@ std::optional<int> AgentProcess::terminate(milliseconds timeout) {
       int status;
       ::waitpid(pid_, &status, 0);
       reap(status);
-      ending_ = "no end within " + std::to_string(timeout.count()) + " ms of SIGTERM";
+      ending_ = "no end within " + std::to_string(timeout.count()) + " ms";
       return std::nullopt;
     }
     std::this_thread::sleep_for(milliseconds(20));

@@ -37,6 +37,8 @@ class AgentProcess {
   // Sends SIGTERM and waits; the exit status, or nullopt when it did not end
   // normally within timeout (it is then killed).
   std::optional<int> terminate(std::chrono::milliseconds timeout);
+  // Waits for the agent to end by itself; as terminate.
+  std::optional<int> waitForExit(std::chrono::milliseconds timeout);
 
   // Waits until the agent's virtual device of this name has an event node.
   std::optional<std::string> waitForDevice(const char* name, std::chrono::milliseconds timeout);

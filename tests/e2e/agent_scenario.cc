@@ -1,10 +1,12 @@
 // Guest program: the real agent against a virtual mouse of every type in a
 // real kernel. It plugs them through /dev/uhid, checks the handshakes and the
 // configuration reports byte for byte, presses buttons and reads the keys
-// the agent sends through its uinput keyboard, unplugs mice, and ends the
-// agent with SIGTERM, while a mouse that never answers is being identified,
-// to check that every other mouse gets its buttons back at once.
+// the agent sends through its uinput keyboard, drives it from its command
+// line, unplugs mice, and ends the agent with SIGTERM while a mouse that
+// never answers is being identified and a shortcut is held, to check that
+// every other mouse gets its buttons back at once and no key stays down.
 #include <linux/input-event-codes.h>
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -27,6 +29,21 @@ using std::chrono::milliseconds;
 using std::chrono::seconds;
 
 const std::vector<KeyEvent> kMute = {{KEY_MUTE, 1}, {KEY_MUTE, 0}};
+// The Ctrl+Shift+K recorded on side button 3 (slot 2), down and up.
+const std::vector<KeyEvent> kShortcutDown = {{KEY_LEFTSHIFT, 1}, {KEY_LEFTCTRL, 1}, {KEY_K, 1}};
+const std::vector<KeyEvent> kShortcutUp = {{KEY_K, 0}, {KEY_LEFTCTRL, 0}, {KEY_LEFTSHIFT, 0}};
+
+// Runs command through the shell: its exit status (-1 when it did not
+// exit) and what it printed.
+std::pair<int, std::string> runCommand(const std::string& command) {
+  std::string output;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return {-1, "popen failed"};
+  char line[512];
+  while (std::fgets(line, sizeof line, pipe)) output += line;
+  const int status = ::pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
 
 ReceivedReport feature(uint8_t reportId, Bytes bytes) {
   return {VirtualReportKind::Feature, reportId, std::move(bytes)};
@@ -93,7 +110,10 @@ class Scenario {
     pressButtons();
     ignoredInput();
     takeOverStandardButtons();
-    wheelScrollsSideways();
+    wheelScrollsSideways(
+        "held extra button 0", [this] { mice_.at("QR-350")->sendButtons(0, 0xFE); },
+        [this] { mice_.at("QR-350")->sendButtons(0, 0xFD); });
+    commandLine();
     mouseSimulatorTool();
     unplugSome();
     silentMouseThenTerminate();
@@ -168,8 +188,7 @@ class Scenario {
     press("QR-350", 0x04, kCopyKeys);
     press("QR-350", 0x10, kMute);
     // A recorded shortcut is held as long as its button.
-    press("QR-350", 0x08, {{KEY_LEFTSHIFT, 1}, {KEY_LEFTCTRL, 1}, {KEY_K, 1}},
-          {{KEY_K, 0}, {KEY_LEFTCTRL, 0}, {KEY_LEFTSHIFT, 0}});
+    press("QR-350", 0x08, kShortcutDown, kShortcutUp);
     // Extra buttons: a code press and release in one report.
     mice_.at("QR-350")->sendButtons(0, 0xFA);
     expectKeys(markers_, *keyboard_, "QR-350 extra button 1 plays",
@@ -263,9 +282,11 @@ class Scenario {
     markers_.check(keys.empty(), "no keys from the passed events", describe(keys));
   }
 
-  // Extra button 0 held: the wheel of a grabbed mouse scrolls sideways
+  // While hold is in force (extra button 0 held, or the same function held
+  // from the command line), the wheel of a grabbed mouse scrolls sideways
   // through the agent's virtual pointer; let go, the wheel is the mouse's.
-  void wheelScrollsSideways() {
+  template <typename Hold, typename LetGo>
+  void wheelScrollsSideways(const std::string& what, Hold hold, LetGo letGo) {
     auto nodes = originalAndCopy("QR-350");
     if (!markers_.check(nodes && !nodes->second.empty(), "QR-350 has a copy made by the agent")) {
       return;
@@ -273,7 +294,7 @@ class Scenario {
     EventReader copy(nodes->second);
     UhidMouse& mouse = *mice_.at("QR-350");
     pointer_->drain();
-    mouse.sendButtons(0, 0xFE);
+    hold();
     std::this_thread::sleep_for(milliseconds(300));
     const Bytes wheelUp = {0, 0, 0, 0x01};
     mouse.sendInput(0, wheelUp);
@@ -282,14 +303,43 @@ class Scenario {
     // one and evdev counts right as positive.
     markers_.check(contains(scrolled, EV_REL, REL_HWHEEL, -1) &&
                        contains(scrolled, EV_REL, REL_HWHEEL_HI_RES, -120),
-                   "held extra button 0 turns the wheel sideways", describe(scrolled));
-    mouse.sendButtons(0, 0xFD);
+                   what + " turns the wheel sideways", describe(scrolled));
+    letGo();
     std::this_thread::sleep_for(milliseconds(300));
     copy.drain();
     mouse.sendInput(0, wheelUp);
     auto wheel = copy.frame(seconds(3));
-    markers_.check(contains(wheel, EV_REL, REL_WHEEL, 1), "released, the wheel scrolls again",
+    markers_.check(contains(wheel, EV_REL, REL_WHEEL, 1), what + " let go, the wheel scrolls again",
                    describe(wheel));
+  }
+
+  // Expects the command line to exit with status, saying text (or nothing).
+  void expectCommand(const std::string& arguments, int status, const std::string& text = {}) {
+    auto [got, output] = runCommand("velt-mouse-assistant " + arguments);
+    markers_.check(
+        got == status && (text.empty() ? output.empty() : output.find(text) != output.npos),
+        "velt-mouse-assistant " + arguments + " exits with " + std::to_string(status),
+        "exit " + std::to_string(got) + ": " + output);
+  }
+
+  // The agent's command line reaches the same dispatcher as the buttons.
+  void commandLine() {
+    keyboard_->drain();
+    expectCommand("--run 13", 0);
+    expectKeys(markers_, *keyboard_, "--run 13 sends Copy", kCopyKeys);
+    // A recorded shortcut is held from --press to --release.
+    expectCommand("--press 27:2", 0);
+    expectKeys(markers_, *keyboard_, "--press 27:2 holds the shortcut of button 2", kShortcutDown);
+    auto early = readKeys(*keyboard_, 1, milliseconds(500));
+    markers_.check(early.empty(), "nothing lets go before --release", describe(early));
+    expectCommand("--release 27:2", 0);
+    expectKeys(markers_, *keyboard_, "--release 27:2 lets go of it", kShortcutUp);
+    expectCommand("--release 27:2", 2, "function 27:2 is not held");
+    wheelScrollsSideways(
+        "--press 23", [this] { expectCommand("--press 23", 0); },
+        [this] { expectCommand("--release 23", 0); });
+    auto keys = readKeys(*keyboard_, 1, milliseconds(300));
+    markers_.check(keys.empty(), "no stray keys from the command line", describe(keys));
   }
 
   // The command-line tool against the running agent.
@@ -351,10 +401,20 @@ class Scenario {
     const auto keyAfter = std::chrono::steady_clock::now() - asked;
     markers_.check(keyAfter < seconds(4), "the key came while the silent request waited");
 
+    // Held from the command line as the agent quits: let go on the way out.
+    expectCommand("--press 27:2", 0);
+    expectKeys(markers_, *keyboard_, "the shortcut is held as the agent quits", kShortcutDown);
+    // The key goes up while the agent ends; its keyboard is gone after.
     const auto before = std::chrono::steady_clock::now();
-    auto status = agent_->terminate(seconds(20));
-    const auto took =
-        std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - before);
+    std::optional<int> status;
+    milliseconds took{};
+    std::thread ender([&] {
+      status = agent_->terminate(seconds(20));
+      took = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - before);
+    });
+    expectKeys(markers_, *keyboard_, "quitting lets go of the held shortcut", kShortcutUp,
+               seconds(15));
+    ender.join();
     markers_.note("SIGTERM to the end of the agent: " + std::to_string(took.count()) + " ms");
     markers_.check(status == 0, "agent ends with status 0 on SIGTERM", agent_->ending());
     // The silent request alone would hold it 5 s. What it takes here is

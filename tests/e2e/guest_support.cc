@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <libevdev/libevdev.h>
-#include <libudev.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -27,13 +26,6 @@ int remainingMs(Clock::time_point deadline) {
 bool exists(const std::string& path) {
   return ::access(path.c_str(), F_OK) == 0;
 }
-
-struct UdevDeviceRef {
-  udev_device* device;
-  ~UdevDeviceRef() {
-    if (device) udev_device_unref(device);
-  }
-};
 
 }  // namespace
 
@@ -61,60 +53,6 @@ bool Markers::check(bool ok, std::string_view what, std::string_view detail) {
 void Markers::note(std::string_view text) {
   std::printf("velt-e2e: note %.*s\n", static_cast<int>(text.size()), text.data());
   std::fflush(stdout);
-}
-
-std::string hex(const uint8_t* data, size_t length) {
-  std::string text;
-  char byte[4];
-  for (size_t i = 0; i < length; ++i) {
-    std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", data[i]);
-    text += byte;
-  }
-  return text;
-}
-
-UeventMonitor::UeventMonitor(const char* subsystem) {
-  udev_ = udev_new();
-  if (!udev_) return;
-  monitor_ = udev_monitor_new_from_netlink(udev_, "kernel");
-  if (!monitor_) return;
-  udev_monitor_filter_add_match_subsystem_devtype(monitor_, subsystem, nullptr);
-  if (udev_monitor_enable_receiving(monitor_) < 0) {
-    udev_monitor_unref(monitor_);
-    monitor_ = nullptr;
-  }
-}
-
-UeventMonitor::~UeventMonitor() {
-  if (monitor_) udev_monitor_unref(monitor_);
-  if (udev_) udev_unref(udev_);
-}
-
-std::optional<std::string> UeventMonitor::next(milliseconds timeout) {
-  if (!monitor_) return std::nullopt;
-  auto deadline = Clock::now() + timeout;
-  for (;;) {
-    if (UdevDeviceRef device{udev_monitor_receive_device(monitor_)}; device.device) {
-      const char* action = udev_device_get_action(device.device);
-      return std::string(action ? action : "?") + " " + udev_device_get_syspath(device.device);
-    }
-    pollfd fd{udev_monitor_get_fd(monitor_), POLLIN, 0};
-    int wait = remainingMs(deadline);
-    if (wait == 0 || ::poll(&fd, 1, wait) <= 0) return std::nullopt;
-  }
-}
-
-std::optional<std::string> waitForEventNode(const std::string& sysPath, milliseconds timeout) {
-  auto deadline = Clock::now() + timeout;
-  for (;;) {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(sysPath, error)) {
-      std::string name = entry.path().filename();
-      if (name.rfind("event", 0) == 0 && exists("/dev/input/" + name)) return "/dev/input/" + name;
-    }
-    if (remainingMs(deadline) == 0) return std::nullopt;
-    std::this_thread::sleep_for(milliseconds(20));
-  }
 }
 
 bool waitForGone(const std::string& path, milliseconds timeout) {

@@ -15,8 +15,6 @@
 #include "tools/uhid/uhid_nodes.h"
 
 struct libevdev;
-struct udev;
-struct udev_monitor;
 
 namespace velt::e2e {
 
@@ -36,35 +34,6 @@ class Markers {
  private:
   int failures_ = 0;
 };
-
-std::string hex(const uint8_t* data, size_t length);
-inline std::string hex(const std::vector<uint8_t>& bytes) {
-  return hex(bytes.data(), bytes.size());
-}
-
-// Kernel uevents from libudev's netlink monitor (no udevd needed).
-class UeventMonitor {
- public:
-  // subsystem: "hidraw", "input", ...
-  explicit UeventMonitor(const char* subsystem);
-  ~UeventMonitor();
-  UeventMonitor(const UeventMonitor&) = delete;
-  UeventMonitor& operator=(const UeventMonitor&) = delete;
-  bool ok() const { return monitor_ != nullptr; }
-  // Waits for the next event of the subsystem; returns "add /sys/..." or
-  // nullopt on timeout.
-  std::optional<std::string> next(milliseconds timeout);
-  struct udev* context() const {
-    return udev_;
-  }
-
- private:
-  struct udev* udev_ = nullptr;
-  struct udev_monitor* monitor_ = nullptr;
-};
-
-// The /dev/input/eventN of the input device at sysPath, once the node exists.
-std::optional<std::string> waitForEventNode(const std::string& sysPath, milliseconds timeout);
 
 // Waits until path no longer exists.
 bool waitForGone(const std::string& path, milliseconds timeout);

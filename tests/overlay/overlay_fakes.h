@@ -3,6 +3,7 @@
 // and the taps wired to them.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,11 +16,21 @@
 
 namespace velt::testing {
 
+// Posts may come from an input thread: last() reads under the lock.
 struct FakeButtonMaskSink : ButtonMaskSink {
   bool active = true;
   std::vector<uint8_t> masks;
+  mutable std::mutex mutex;
   bool deviceActive() const override { return active; }
-  void postButtonMask(uint8_t mask) override { masks.push_back(mask); }
+  void postButtonMask(uint8_t mask) override {
+    std::lock_guard lock(mutex);
+    masks.push_back(mask);
+  }
+  // The last mask posted; 0xFF before any.
+  uint8_t last() const {
+    std::lock_guard lock(mutex);
+    return masks.empty() ? 0xFF : masks.back();
+  }
 };
 
 struct FakePointerOutput : PointerOutput {
@@ -64,7 +75,8 @@ struct FakeOverlayWindow : OverlayWindowPort {
   }
 };
 
-// The three taps over the fakes above, as the input thread sees them.
+// The three taps over the fakes above, as the input thread sees them. Their
+// re-evaluations run when the test advances the delayed tasks.
 struct TapsRig {
   PointerModeState modes;
   Settings settings;

@@ -23,7 +23,8 @@ foreach(path
     share/applications/quorin.driver.velt.desktop
     share/icons/hicolor/scalable/apps/velt-mouse-assistant.svg
     lib/udev/rules.d/70-velt-mouse-assistant.rules
-    lib/modules-load.d/velt-mouse-assistant.conf)
+    lib/modules-load.d/velt-mouse-assistant.conf
+    share/gnome-shell/extensions/velt-mouse-assistant@quorin.driver.velt/extension.js)
   if(NOT contents MATCHES "${path}")
     message(FATAL_ERROR "${path} is missing from the package:\n${contents}")
   endif()

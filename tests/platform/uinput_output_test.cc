@@ -42,10 +42,7 @@ TEST(UinputOutput, AMissingDeviceIsLoggedOnceAndRetriedAtMostEveryFewSeconds) {
   EXPECT_EQ(output.openAttempts(), 2);
 
   ASSERT_EQ(log.lines().size(), 1u);
-  const std::string line = log.lines()[0];
-  EXPECT_NE(line.find(path), std::string::npos) << line;
-  EXPECT_NE(line.find("modprobe uinput"), std::string::npos) << line;
-  EXPECT_NE(line.find("every 5 s"), std::string::npos) << line;
+  EXPECT_EQ(log.count(path), 1u);
 
   output.close();
   clock.advance(seconds(60));
@@ -61,7 +58,7 @@ TEST(UinputOutput, ANodeThatIsNotUinputFailsCleanly) {
   testing::writeFile(path, "");
   UinputOutput output(clock, path.string());
   EXPECT_FALSE(output.open());
-  EXPECT_EQ(log.count("creating the keyboard failed"), 1u);
+  EXPECT_EQ(log.count(path.string()), 1u);
   EXPECT_TRUE(output.keyboardNode().empty());
 }
 

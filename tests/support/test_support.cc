@@ -151,13 +151,6 @@ size_t ManualDelayedTasks::pending() const {
   return jobs_.size();
 }
 
-std::vector<std::string> ManualDelayedTasks::labels() const {
-  std::lock_guard lock(mutex_);
-  std::vector<std::string> out;
-  for (const auto& j : jobs_) out.push_back(j.label);
-  return out;
-}
-
 void RecordingInput::key(uint16_t evdevCode, bool down) {
   std::lock_guard lock(mutex_);
   events_.push_back(down ? keyDown(evdevCode) : keyUp(evdevCode));

@@ -90,7 +90,6 @@ class ManualDelayedTasks : public DelayedTasks {
   // fall due within d).
   void advance(Clock::Duration d);
   size_t pending() const;
-  std::vector<std::string> labels() const;
 
  private:
   struct Job {

@@ -90,7 +90,7 @@ TEST_F(ConfigurationWindowTest, MenusAreBuiltOnceWithSeparatorsAndTags) {
                  Qt::ItemIsEnabled);
   }
   EXPECT_EQ(popUp(1)->currentData().toInt(), 27);
-  EXPECT_EQ(popUp(1)->currentText(), "Keyboard struct");
+  EXPECT_EQ(popUp(1)->currentText(), "Keyboard shortcut…");
   EXPECT_EQ(state.shortcutLabels[0]->text(), "Shift+Super+C");
   EXPECT_TRUE(state.shortcutLabels[0]->isHidden());
   EXPECT_EQ(popUp(2)->currentData().toInt(), 0);
@@ -113,13 +113,15 @@ TEST_F(ConfigurationWindowTest, RebuildShowsNoDeviceOneDeviceAndTwo) {
   EXPECT_FALSE(o().mouseImage->isVisible() || o().modelName->isVisible() ||
                o().deviceList->isVisible() || o().modelTitle->isVisible());
   for (int s = 1; s <= 6; ++s) EXPECT_FALSE(popUp(s)->isVisible());
+  EXPECT_FALSE(o().B1Image->isVisible());
 
   devices.setDevices({mouse("QR-350", 4 | 16)});
   window.windowRebuild(devices.describeDevice(0));
   EXPECT_FALSE(o().devMsg->isVisible());
   EXPECT_TRUE(o().modelName->isVisible());
   EXPECT_EQ(o().modelName->text(), "QR-350");
-  EXPECT_FALSE(o().deviceList->isVisible());
+  EXPECT_TRUE(o().mouseImage->isVisible());
+  EXPECT_FALSE(o().deviceList->isVisible() || o().modelTitle->isVisible());
   EXPECT_TRUE(popUp(1)->isVisible() && popUp(3)->isVisible());
   EXPECT_FALSE(popUp(2)->isVisible());
   EXPECT_EQ(state.slotCaptions[0]->text(), "Button 1");

@@ -49,23 +49,7 @@ int visibleSlots(const WindowPlan& plan) {
   return n;
 }
 
-TEST(WindowLayout, MessageWithoutADeviceNameForOnePickerForTwo) {
-  WindowPlan none = planWindow(DeviceRecord{}, 0, geometry());
-  EXPECT_FALSE(none.deviceFound);
-  EXPECT_TRUE(none.devMsgVisible);
-  EXPECT_FALSE(none.modelNameVisible || none.modelTitleVisible || none.deviceListVisible ||
-               none.mouseImageVisible);
-  EXPECT_EQ(visibleSlots(none), 0);
-  for (const auto& b : none.badges) EXPECT_FALSE(b.visible);
-
-  WindowPlan one = planWindow(mouse(4 | 8 | 16), 1, geometry());
-  EXPECT_TRUE(one.modelNameVisible && one.mouseImageVisible);
-  EXPECT_FALSE(one.modelTitleVisible || one.deviceListVisible || one.devMsgVisible);
-
-  WindowPlan two = planWindow(mouse(4 | 8 | 16), 2, geometry());
-  EXPECT_FALSE(two.modelNameVisible);
-  EXPECT_TRUE(two.modelTitleVisible && two.deviceListVisible);
-}
+// What shows for no device, one and two is tested on the window itself.
 
 TEST(WindowLayout, ColumnAndBadgesForButtonsTwoAndFour) {
   WindowPlan plan = planWindow(mouse(4 | 16), 1, geometry());

@@ -45,9 +45,12 @@ class NoWindow : public ActiveWindowQuery {
 
 class NoDesktop : public DesktopSession {
  public:
+  void refresh(std::function<void()> ready) override { ready(); }
   bool hasService(std::string_view) override { return false; }
   bool supportsShowingDesktop() override { return false; }
   bool hasProgram(std::string_view) override { return false; }
+  bool hasX11Screen() override { return false; }
+  std::string desktopName() override { return "no desktop"; }
   void start(const DesktopCall&, Done done) override { done("no desktop"); }
 };
 
@@ -82,7 +85,7 @@ int main() {
   NoMainThread mainThread;
   PointerModeState modes;
   SyntheticEvents events(output, pointer);
-  DesktopCommands desktop(desktopSession, mainThread, events);
+  DesktopCommands desktop(desktopSession, mainThread);
   ActionEngine engine(events, desktop, windows, modes, mainThread);
 
   constexpr int kWarmUp = 2000;

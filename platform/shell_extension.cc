@@ -1,0 +1,104 @@
+#include "platform/shell_extension.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <functional>
+
+#include "actions/desktop_commands.h"
+#include "core/log.h"
+
+namespace velt {
+namespace {
+
+const QString kUuid = QString::fromUtf8(kShellExtensionUuid.data(),
+                                        static_cast<qsizetype>(kShellExtensionUuid.size()));
+
+// Runs gsettings with arguments; then gets its output, or an empty optional
+// text when it failed.
+void gsettings(QObject* context, const QStringList& arguments,
+               std::function<void(bool ok, const QString& output)> then) {
+  auto* process = new QProcess(context);
+  QObject::connect(process, &QProcess::errorOccurred, process,
+                   [process, then](QProcess::ProcessError error) {
+                     if (error != QProcess::FailedToStart) return;
+                     then(false, {});
+                     process->deleteLater();
+                   });
+  QObject::connect(process, &QProcess::finished, process,
+                   [process, then](int code, QProcess::ExitStatus status) {
+                     then(status == QProcess::NormalExit && code == 0,
+                          QString::fromUtf8(process->readAllStandardOutput()));
+                     process->deleteLater();
+                   });
+  process->start(QStringLiteral("gsettings"), arguments);
+}
+
+// The UUIDs in a gsettings string list ("['a', 'b']" or "@as []").
+QStringList uuids(const QString& list) {
+  QStringList out;
+  static const QRegularExpression quoted(QStringLiteral("'([^']*)'"));
+  for (const auto& match : quoted.globalMatch(list)) out << match.captured(1);
+  return out;
+}
+
+// For the next log-in: the shell reads enabled-extensions when it starts.
+void enableAtNextLogIn(QObject* context) {
+  const QStringList key = {QStringLiteral("org.gnome.shell"), QStringLiteral("enabled-extensions")};
+  gsettings(context, QStringList{QStringLiteral("get")} + key,
+            [context, key](bool ok, const QString& output) {
+              QStringList enabled = uuids(output);
+              if (!ok || enabled.contains(kUuid)) return;
+              enabled << kUuid;
+              gsettings(context,
+                        QStringList{QStringLiteral("set")} + key +
+                            QStringList{"['" + enabled.join("', '") + "']"},
+                        [](bool ok, const QString&) {
+                          if (ok) {
+                            logLine("GNOME Shell: the agent's extension loads at the next log-in");
+                          } else {
+                            logLine("GNOME Shell: cannot enable the agent's extension");
+                          }
+                        });
+            });
+}
+
+}  // namespace
+
+void enableShellExtension(QObject* context) {
+  if (!qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("GNOME"))) return;
+  gsettings(context,
+            {QStringLiteral("get"), QStringLiteral("org.gnome.shell"),
+             QStringLiteral("disabled-extensions")},
+            [context](bool ok, const QString& output) {
+              if (!ok) return;  // no GNOME settings here
+              if (uuids(output).contains(kUuid)) {
+                logLine("GNOME Shell: the agent's extension was switched off; its menu stays off");
+                return;
+              }
+              QDBusMessage enable = QDBusMessage::createMethodCall(
+                  QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
+                  QStringLiteral("org.gnome.Shell.Extensions"), QStringLiteral("EnableExtension"));
+              enable.setArguments({kUuid});
+              auto* watcher = new QDBusPendingCallWatcher(
+                  QDBusConnection::sessionBus().asyncCall(enable), context);
+              QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
+                               [context](QDBusPendingCallWatcher* w) {
+                                 w->deleteLater();
+                                 QDBusPendingReply<bool> reply = *w;
+                                 if (reply.isError()) {
+                                   logFormat("GNOME Shell: cannot enable the agent's extension: %s",
+                                             reply.error().message().toUtf8().constData());
+                                 } else if (!reply.value()) {
+                                   enableAtNextLogIn(context);  // not known to this shell yet
+                                 }
+                               });
+            });
+}
+
+}  // namespace velt

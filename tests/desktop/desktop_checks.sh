@@ -1,0 +1,254 @@
+#!/usr/bin/env bash
+# Runs inside desktop_rig.sh, as its user: every desktop function on this
+# desktop through velt-desktop-probe (the agent's DesktopCommands with the
+# real session behind it), each observed in the desktop itself where it lets
+# a test see it; then the agent itself starts, shows its menu where the
+# desktop has a place for one, and quits.
+#
+# usage: desktop_checks.sh PROBE AGENT
+set -uo pipefail
+probe=$1
+agent=$2
+desktop=$VELT_RIG_DESKTOP
+passed=0
+failed=0
+out=$(mktemp -d)
+children=()
+cleanup() {
+  for pid in "${children[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$out"
+}
+trap cleanup EXIT
+
+pass() { echo "ok   $desktop: $1"; passed=$((passed + 1)); }
+fail() {
+  echo "FAIL $desktop: $1"
+  [ -s "$out/probe" ] && sed 's/^/    /' "$out/probe"
+  failed=$((failed + 1))
+}
+# check NAME COMMAND...: one (function, desktop) pair.
+check() {
+  local name=$1
+  shift
+  if "$@"; then pass "$name"; else fail "$name"; fi
+}
+# Polls COMMAND every 0.1 s for at most SECONDS.
+poll() {
+  local seconds=$1
+  shift
+  local end=$((SECONDS + seconds))
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -ge $end ] && return 1
+    sleep 0.1
+  done
+}
+# Runs desktop function CODE; true when the route that worked starts with
+# ROUTE ("none": no route, and the log names this desktop and "not offered").
+run() {
+  local code=$1 route=$2
+  timeout 30 "$probe" run "$code" >"$out/probe" 2>&1 || return 1
+  if [ "$route" = none ]; then
+    grep -q '^route: none$' "$out/probe" && grep -q "not offered on $XDG_CURRENT_DESKTOP" "$out/probe"
+  else
+    grep -q "^route: $route" "$out/probe"
+  fi
+}
+# Shows a probe window of class NAME and waits until it is on screen.
+window() {
+  "$probe" window "$1" >"$out/window-$1" 2>&1 &
+  children+=($!)
+  poll 20 grep -q shown "$out/window-$1"
+}
+
+# The file manager: a stand-in registered for folders records what it opens.
+file_manager_opens_the_working_folder() {
+  mkdir -p ~/.local/share/applications ~/bin "$out/a folder"
+  printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"$HOME/file-manager.args"\n' >~/bin/files
+  chmod +x ~/bin/files
+  printf '[Desktop Entry]\nType=Application\nName=Files\nExec=%s %%U\nMimeType=inode/directory;\nNoDisplay=true\n' \
+    "$HOME/bin/files" >~/.local/share/applications/velt-test-files.desktop
+  xdg-mime default velt-test-files.desktop inode/directory || return 1
+  (cd "$out/a folder" && run 16 "open folder $out/a folder") || return 1
+  poll 20 grep -q -e "a%20folder" -e "a folder" ~/file-manager.args
+}
+
+# A new PNG picture in the Pictures folder.
+picture_appears() {
+  local route=$1
+  run 17 "$route" || return 1
+  poll 20 sh -c 'for f in "$HOME"/Pictures/*.png; do [ "$(head -c 4 "$f" | tail -c 3)" = PNG ] && exit 0; done; exit 1'
+}
+
+# toggles CODE ROUTE STATE [ARG]: function CODE takes ROUTE and turns on what
+# "STATE [ARG] on" sees; the next press turns it off.
+toggles() {
+  local code=$1 route=$2
+  shift 2
+  run "$code" "$route" && poll 10 "$@" on && run "$code" "$route" && poll 10 "$@" off
+}
+# opens CODE ROUTE STATE [ARG]: as toggles, once.
+opens() {
+  local code=$1 route=$2
+  shift 2
+  run "$code" "$route" && poll 10 "$@" on
+}
+# refused CODE PATTERN: no route worked, and the log says PATTERN.
+refused() {
+  run "$1" none
+  grep -q '^route: none$' "$out/probe" && grep -q "$2" "$out/probe"
+}
+# is VALUE on|off COMMAND...: COMMAND prints VALUE, or does not.
+is() {
+  local value=$1 state=$2
+  shift 2
+  if [ "$state" = on ]; then "$@" | grep -q "$value"; else ! "$@" | grep -q "$value"; fi
+}
+
+# --- GNOME Shell: its views through the agent's extension -----------------
+extension() {
+  gdbus call --session -d quorin.driver.velt.Shell -o /quorin/driver/velt/Shell "$@"
+}
+shell_view() {  # VIEW on|off, as the extension reports the shell's state
+  is "'$1'" "$2" extension -m org.freedesktop.DBus.Properties.Get quorin.driver.velt.Shell Showing
+}
+overview_active() {  # on|off, as the shell itself reports it
+  local want=false
+  [ "$1" = on ] && want=true
+  is "$want" on gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \
+    -m org.freedesktop.DBus.Properties.Get org.gnome.Shell OverviewActive
+}
+overview() { shell_view overview "$1" && overview_active "$1"; }
+extension_present() { # on|off
+  is true "$1" gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+    -m org.freedesktop.DBus.NameHasOwner quorin.driver.velt.Shell
+}
+gnome_extension() {  # Enable|Disable
+  gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \
+    -m "org.gnome.Shell.Extensions.${1}Extension" velt-mouse-assistant@quorin.driver.velt >/dev/null
+}
+gnome_checks() {
+  local ext="dbus quorin.driver.velt.Shell"
+  # The shell starts in its overview; it is put away first.
+  if shell_view overview on; then extension -m quorin.driver.velt.Shell.ToggleOverview >/dev/null; fi
+  poll 10 overview off || { fail "the overview goes away after start-up"; return; }
+  window files-window || { fail "a window shows"; return; }
+  check "window overview (1)" toggles 1 "$ext" overview
+  check "application windows (5): the overview" toggles 5 "$ext" overview
+  check "application grid (30)" toggles 30 "$ext" shell_view app-grid
+  check "show desktop (4): the windows are minimized and come back" toggles 4 "$ext" shell_view desktop
+  check "file manager (16)" file_manager_opens_the_working_folder
+  # Without the extension: the overview through the shell's own property,
+  # and the grid, which the shell refuses to other programs.
+  gnome_extension Disable
+  poll 10 extension_present off
+  check "window overview (1) without the extension: OverviewActive" \
+    toggles 1 "toggle org.gnome.Shell" overview_active
+  check "application grid (30) without the extension: refused, logged" \
+    refused 30 'ShowApplications.*failed: .*AccessDenied'
+  gnome_extension Enable
+  poll 20 extension_present on
+  check "screenshot (17): the shell's screenshot tool" opens 17 "$ext" shell_view screenshot-tool
+  # As on a fresh account: the agent enables its extension itself.
+  gsettings set org.gnome.shell enabled-extensions "[]"
+  gsettings set org.gnome.shell disabled-extensions "[]"
+  poll 10 extension_present off || fail "the extension goes when it is no longer enabled"
+}
+
+# --- KWin: its effects and its show-desktop mode ---------------------------
+windowview() {  # on|off
+  is "'windowview'" "$1" gdbus call --session -d org.kde.KWin -o /Effects \
+    -m org.freedesktop.DBus.Properties.Get org.kde.kwin.Effects activeEffects
+}
+kwin_showing_desktop() {  # on|off
+  local want=false
+  [ "$1" = on ] && want=true
+  is "$want" on gdbus call --session -d org.kde.KWin -o /KWin \
+    -m org.freedesktop.DBus.Properties.Get org.kde.KWin showingDesktop
+}
+kwin_checks() {
+  local shortcut="dbus org.kde.kglobalaccel /component/kwin org.kde.kglobalaccel.Component.invokeShortcut"
+  window files-window || { fail "a window shows"; return; }
+  check "window overview (1): present windows" toggles 1 "$shortcut(Expose)" windowview
+  check "application windows (5): present windows of the application" \
+    toggles 5 "$shortcut(ExposeClass)" windowview
+  check "show desktop (4)" toggles 4 "$shortcut(Show Desktop)" kwin_showing_desktop
+  # KWin alone has no launcher (Plasma's shell brings it) and takes no
+  # screenshot for a program it does not know; neither the portal nor
+  # Spectacle is installed here.
+  check "application grid (30): not offered without Plasma's shell" run 30 none
+  check "screenshot (17): nothing on KWin alone, logged" refused 17 "screenshot: .*nothing done"
+  check "file manager (16)" file_manager_opens_the_working_folder
+}
+
+# --- sway: no overview, no grid, no show-desktop mode ------------------------
+sway_checks() {
+  for code in 1 4 5 30; do check "function $code: not offered, logged" run "$code" none; done
+  check "screenshot (17): grim into Pictures" picture_appears "screenshot by grim"
+  check "file manager (16)" file_manager_opens_the_working_folder
+}
+
+# --- X11 with openbox: EWMH ----------------------------------------------------
+x11_showing_desktop() { is "= 1" "$1" xprop -root _NET_SHOWING_DESKTOP; }
+active_is() {
+  xdotool search --sync --limit 1 --class "$1" windowactivate --sync >/dev/null 2>&1
+  [ "$("$probe" active-class)" = "$1" ]
+}
+x11_impress_is_seen() {
+  window libreoffice-impress && active_is libreoffice-impress && active_is files-window
+}
+x11_checks() {
+  window files-window || { fail "a window shows"; return; }
+  check "show desktop (4): _NET_SHOWING_DESKTOP" toggles 4 _NET_SHOWING_DESKTOP x11_showing_desktop
+  for code in 1 5 30; do check "function $code: not offered, logged" run "$code" none; done
+  check "screenshot (17): the screen into Pictures" picture_appears "X11 screen grab"
+  check "file manager (16)" file_manager_opens_the_working_folder
+  # The presentation keys act only while LibreOffice Impress is active.
+  check "presentation keys (20-22): Impress is seen as the active window" x11_impress_is_seen
+}
+
+# --- The agent itself ------------------------------------------------------------
+agent_call() {
+  gdbus call --session -d quorin.driver.velt -o /quorin/driver/velt "$@"
+}
+# The agent starts, offers its menu on the bus (on GNOME through the
+# extension's top-bar menu, which it enables itself), opens its window from it (seen on X11), and
+# ends with status 0: on GNOME through the menu's exit item, elsewhere on
+# SIGTERM.
+agent_runs() {
+  "$agent" >"$out/agent.log" 2>&1 &
+  local pid=$!
+  children+=($pid)
+  poll 30 agent_call -m org.freedesktop.DBus.Peer.Ping || return 1
+  agent_call -m org.freedesktop.DBus.Properties.Get quorin.driver.velt.Agent MenuItems >"$out/menu" &&
+    grep -q "('settings', '[^']" "$out/menu" && grep -q "('uninstall', '[^']" "$out/menu" &&
+    grep -q "('exit', '[^']" "$out/menu" || { echo "    menu: $(cat "$out/menu")"; return 1; }
+  if [ "$desktop" = gnome ]; then
+    poll 10 shell_view indicator on || return 1
+  fi
+  if [ "$desktop" = x11 ]; then
+    agent_call -m quorin.driver.velt.Agent.Activate settings >/dev/null &&
+      poll 10 xdotool search --onlyvisible --class velt-mouse-assistant || return 1
+  fi
+  if [ "$desktop" = gnome ]; then
+    agent_call -m quorin.driver.velt.Agent.Activate exit >/dev/null || return 1
+  else
+    kill -TERM $pid
+  fi
+  poll 20 eval "! kill -0 $pid" || return 1
+  wait $pid
+  local status=$?
+  [ $status -eq 0 ] || { sed 's/^/    /' "$out/agent.log"; return 1; }
+  [ "$desktop" != gnome ] || poll 10 shell_view indicator off
+}
+
+case $desktop in
+  gnome) gnome_checks ;;
+  kwin) kwin_checks ;;
+  sway) sway_checks ;;
+  x11) x11_checks ;;
+esac
+check "the agent starts, offers its menu, and ends" agent_runs
+
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]

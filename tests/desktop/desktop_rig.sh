@@ -1,0 +1,243 @@
+#!/usr/bin/env bash
+# Starts a real desktop headless, runs a command inside it as an unprivileged
+# user, and stops everything it started by process id.
+#
+# usage: desktop_rig.sh DESKTOP [--extension DIR] -- COMMAND [ARGS...]
+#   DESKTOP    gnome (gnome-shell --headless, private system bus with
+#              python-dbusmock's logind and UPower), kwin (kwin_wayland
+#              --virtual), sway (headless backend, pixman renderer) or x11
+#              (Xvfb with openbox)
+#   --extension  a GNOME Shell extension folder, installed for the test user
+#              and enabled before the shell starts; the rig waits for the
+#              bus name the extension owns once the shell has started up
+#
+# The command runs as the user velt-test (created when missing: compositors
+# refuse to run as root) with a fresh HOME and XDG_RUNTIME_DIR, and finds the
+# desktop through the usual variables: WAYLAND_DISPLAY or DISPLAY,
+# DBUS_SESSION_BUS_ADDRESS, XDG_CURRENT_DESKTOP, QT_QPA_PLATFORM, SWAYSOCK.
+# VELT_RIG_DESKTOP names the desktop.
+#
+# Exit status: the command's; 77 when this machine cannot host the desktop
+# (not root, a program missing), which is a failure instead under CI=true.
+set -uo pipefail
+
+desktop=${1:-}
+shift || true
+extension=""
+while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+  case $1 in
+    --extension) extension=$2; shift 2 ;;
+    *) echo "desktop_rig: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+[ "${1:-}" = "--" ] && shift
+[ $# -gt 0 ] || { echo "usage: desktop_rig.sh gnome|kwin|sway|x11 [--extension DIR] -- COMMAND..." >&2; exit 2; }
+
+user=velt-test
+say() { echo "desktop_rig[$desktop]: $*" >&2; }
+
+cannot_host() {
+  if [ "${CI:-}" = true ]; then
+    say "cannot start the desktop here: $*"
+    exit 1
+  fi
+  say "skipped: $*"
+  exit 77
+}
+
+case $desktop in
+  gnome) needs=(gnome-shell dbus-daemon unshare gsettings gdbus) ;;
+  kwin) needs=(kwin_wayland dbus-daemon) ;;
+  sway) needs=(sway swaymsg dbus-daemon) ;;
+  x11) needs=(Xvfb openbox xprop dbus-daemon) ;;
+  *) echo "desktop_rig: unknown desktop '$desktop'" >&2; exit 2 ;;
+esac
+[ "$(id -u)" -eq 0 ] || cannot_host "the rig needs root to create its user and run as it"
+for program in "${needs[@]}" setpriv setsid; do
+  command -v "$program" >/dev/null || cannot_host "$program is not installed"
+done
+if [ "$desktop" = gnome ]; then
+  /usr/bin/python3 -c 'import dbusmock' 2>/dev/null || cannot_host "python3-dbusmock is not installed"
+fi
+if ! id "$user" >/dev/null 2>&1; then
+  useradd --create-home --user-group --shell /bin/bash "$user" || cannot_host "cannot create $user"
+fi
+
+# A rig that was killed before it could clean up (a test's time limit) left
+# its desktop running as the user: end it, by process id.
+leftover=$(ps -u "$user" -o pid=,stat= | awk '$2 !~ /^Z/ { print $1 }' | tr '\n' ' ')
+if [ -n "$leftover" ]; then
+  say "ending processes an earlier run left: $leftover"
+  for pid in $leftover; do kill -KILL "$pid" 2>/dev/null; done
+fi
+
+scratch=$(mktemp -d /tmp/velt-rig.XXXXXX)
+chmod 755 "$scratch"
+home=$scratch/home
+run=$scratch/run
+mkdir -m 700 "$home" "$run"
+chown "$user:" "$home" "$run"
+bus=unix:path=$run/bus
+groups=()  # process groups we started, each led by the pid we got
+
+user_env=(setpriv --reuid="$user" --regid="$user" --init-groups env -i HOME="$home" XDG_RUNTIME_DIR="$run"
+          PATH=/usr/bin:/bin:/usr/sbin:/sbin LANG=C.UTF-8 DBUS_SESSION_BUS_ADDRESS="$bus")
+as_user() { "${user_env[@]}" "$@"; }
+
+# Runs the command in a process group of its own and remembers the group.
+start_group() {
+  local log=$1
+  shift
+  setsid "$@" >"$scratch/$log" 2>&1 </dev/null &
+  groups+=($!)
+}
+
+stop_all() {
+  local status=$?
+  local i pid
+  for ((i = ${#groups[@]} - 1; i >= 0; i--)); do kill -TERM -- "-${groups[i]}" 2>/dev/null; done
+  # Zombies count as gone: they wait for the wait below.
+  live() { ps -e -o pgid=,stat= | awk -v g=" ${groups[*]} " 'index(g, " " $1 " ") && $2 !~ /^Z/' | grep -q .; }
+  for _ in $(seq 100); do live || break; sleep 0.1; done
+  for pid in "${groups[@]}"; do kill -KILL -- "-$pid" 2>/dev/null; done
+  # Daemons that left our groups (the system bus forks) were noted by pid.
+  for pid in $(cat "$scratch"/*.pid 2>/dev/null); do kill -KILL "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  # Anything the user still runs came from this rig: name it and end it.
+  local stray
+  stray=$(ps -u "$user" -o pid=,stat= | awk '$2 !~ /^Z/ { print $1 }' | tr '\n' ' ')
+  if [ -n "$stray" ]; then
+    say "stray processes after stopping: $(ps -o pid=,comm= -p "$(echo $stray | tr ' ' ,)" | tr '\n' ' ')"
+    for pid in $stray; do kill -KILL "$pid" 2>/dev/null; done
+    [ $status -eq 0 ] && status=1
+  fi
+  if [ $status -ne 0 ] && [ $status -ne 77 ]; then
+    for log in "$scratch"/*.log; do
+      [ -s "$log" ] || continue
+      echo "---- $(basename "$log") (last lines)" >&2
+      tail -n 40 "$log" >&2
+    done
+  fi
+  rm -rf "$scratch"
+  exit $status
+}
+trap stop_all EXIT
+trap 'exit 1' INT TERM
+
+# Polls condition (a command) every 0.1 s for at most seconds.
+wait_for() {
+  local seconds=$1 what=$2
+  shift 2
+  local start=$SECONDS
+  until "$@" >/dev/null 2>&1; do
+    if ((SECONDS - start >= seconds)); then
+      say "$what did not happen within ${seconds}s"
+      return 1
+    fi
+    sleep 0.1
+  done
+}
+
+started=$(date +%s%N)
+start_bus() {
+  start_group session-bus.log "${user_env[@]}" dbus-daemon --session --nofork --nopidfile \
+    --address="$bus"
+  wait_for 10 "the session bus" test -S "$run/bus" || exit 1
+}
+
+has_name() { as_user gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+  -m org.freedesktop.DBus.NameHasOwner "$1" | grep -q true; }
+
+environment=()
+case $desktop in
+  sway)
+    start_bus
+    printf 'output HEADLESS-1 resolution 1280x720\n' >"$scratch/sway.conf"
+    chmod 644 "$scratch/sway.conf"
+    start_group compositor.log "${user_env[@]}" WLR_BACKENDS=headless WLR_RENDERER=pixman \
+      WLR_LIBINPUT_NO_DEVICES=1 sway -c "$scratch/sway.conf"
+    wait_for 20 "sway's IPC socket" compgen -G "$run/sway-ipc.*.sock" || exit 1
+    sock=$(compgen -G "$run/sway-ipc.*.sock" | head -n 1)
+    wait_for 20 "sway's output" as_user swaymsg -s "$sock" -t get_outputs
+    environment=(WAYLAND_DISPLAY=wayland-1 SWAYSOCK="$sock" XDG_CURRENT_DESKTOP=sway
+                 XDG_SESSION_TYPE=wayland QT_QPA_PLATFORM=wayland)
+    ;;
+  x11)
+    start_bus
+    # The X server, run as the user, wants root's socket folder.
+    [ -d /tmp/.X11-unix ] || install -d -m 1777 /tmp/.X11-unix
+    # The server picks a free display itself: other test runs on this
+    # machine start X servers too.
+    setsid "${user_env[@]}" Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp \
+      3>"$scratch/display" >"$scratch/xserver.log" 2>&1 </dev/null &
+    groups+=($!)
+    wait_for 20 "the X server" grep -q '[0-9]' "$scratch/display" || exit 1
+    n=$(tr -dc 0-9 <"$scratch/display")
+    wait_for 20 "the X server" as_user DISPLAY=":$n" xprop -root || exit 1
+    start_group compositor.log "${user_env[@]}" DISPLAY=":$n" openbox
+    wait_for 20 "openbox" sh -c "setpriv --reuid=$user --regid=$user --init-groups env DISPLAY=:$n xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window" || exit 1
+    environment=(DISPLAY=":$n" XDG_CURRENT_DESKTOP=openbox XDG_SESSION_TYPE=x11 QT_QPA_PLATFORM=xcb)
+    ;;
+  kwin)
+    start_bus
+    # The installed binary carries a file capability, and an unprivileged
+    # exec of it is refused; a plain copy runs.
+    cp /usr/bin/kwin_wayland "$scratch/kwin_wayland"
+    start_group compositor.log "${user_env[@]}" XDG_CURRENT_DESKTOP=KDE \
+      "$scratch/kwin_wayland" --virtual --width 1280 --height 720 --socket wayland-kwin --no-lockscreen
+    wait_for 60 "KWin on the session bus" has_name org.kde.KWin || exit 1
+    wait_for 20 "KWin's socket" test -S "$run/wayland-kwin" || exit 1
+    environment=(WAYLAND_DISPLAY=wayland-kwin XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland
+                 QT_QPA_PLATFORM=wayland KDE_FULL_SESSION=true KDE_SESSION_VERSION=5)
+    ;;
+  gnome)
+    if [ -n "$extension" ]; then
+      uuid=$(basename "$extension")
+      mkdir -p "$home/.local/share/gnome-shell/extensions"
+      cp -r "$extension" "$home/.local/share/gnome-shell/extensions/$uuid"
+      chown -R "$user:" "$home/.local"
+    fi
+    start_bus
+    if [ -n "$extension" ]; then
+      as_user gsettings set org.gnome.shell enabled-extensions "['$uuid']" || exit 1
+    fi
+    # GNOME Shell insists on a system bus with logind. It gets a private one
+    # in a mount namespace, so nothing of the machine's own /run changes.
+    cat >"$scratch/gnome.sh" <<EOF
+mount -t tmpfs tmpfs /run/systemd 2>/dev/null || { mkdir -p /run/systemd && mount -t tmpfs tmpfs /run/systemd; }
+mkdir -p /run/dbus && mount -t tmpfs tmpfs /run/dbus
+dbus-daemon --system --nofork --nopidfile & echo \$! >"$scratch/system-bus.pid"
+for _ in \$(seq 100); do [ -S /run/dbus/system_bus_socket ] && break; sleep 0.1; done
+/usr/bin/python3 -m dbusmock --system --template logind >"$scratch/logind.log" 2>&1 &
+/usr/bin/python3 -m dbusmock --system --template upower >"$scratch/upower.log" 2>&1 &
+for name in org.freedesktop.login1 org.freedesktop.UPower; do
+  for _ in \$(seq 100); do
+    gdbus call --system -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+      -m org.freedesktop.DBus.NameHasOwner \$name 2>/dev/null | grep -q true && break
+    sleep 0.1
+  done
+done
+exec setpriv --reuid=$user --regid=$user --init-groups env -i HOME=$home XDG_RUNTIME_DIR=$run PATH=/usr/bin:/bin LANG=C.UTF-8 \
+  DBUS_SESSION_BUS_ADDRESS=$bus XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=wayland \
+  gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x720 --wayland-display=wayland-gnome
+EOF
+    start_group compositor.log unshare -m --propagation private sh "$scratch/gnome.sh"
+    wait_for 90 "GNOME Shell on the session bus" has_name org.gnome.Shell || exit 1
+    if [ -n "$extension" ]; then
+      # The extension takes its bus name once the shell has finished starting.
+      wait_for 90 "the extension's bus name" has_name "${VELT_RIG_EXTENSION_NAME:-quorin.driver.velt.Shell}" || exit 1
+    fi
+    environment=(WAYLAND_DISPLAY=wayland-gnome XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=wayland
+                 QT_QPA_PLATFORM=wayland)
+    ;;
+esac
+say "started in $((($(date +%s%N) - started) / 1000000)) ms"
+
+# The command gets a working folder of its own in the scratch folder, and a
+# time limit below the test's, so that the rig always stops the desktop.
+mkdir -m 755 "$scratch/work"
+chown "$user:" "$scratch/work"
+cd "$scratch/work"
+timeout --kill-after=10 "${VELT_RIG_TIME_LIMIT:-240}" "${user_env[@]}" VELT_RIG_DESKTOP="$desktop" "${environment[@]}" \
+  ${CI:+CI=$CI} ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} ${UBSAN_OPTIONS:+UBSAN_OPTIONS=$UBSAN_OPTIONS} \
+  ${LSAN_OPTIONS:+LSAN_OPTIONS=$LSAN_OPTIONS} "$@"
