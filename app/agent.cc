@@ -63,6 +63,25 @@ void Agent::runCommand(const AgentRequest& request, std::function<void(std::stri
       [this, request, done = std::move(done)] { done(commandButtons_.perform(request)); });
 }
 
+void Agent::resumed() {
+  if (devicesOverride_ || stopped_) return;
+  logLine("woke from sleep: configuring the mice again");
+  deviceLayer_.recheckDevices();
+}
+
+void Agent::sessionActiveChanged(bool active) {
+  if (devicesOverride_ || stopped_) return;
+  if (active) {
+    logLine("session active: taking the mice back");
+    deviceLayer_.setSessionActive(true);
+    return;
+  }
+  logLine("session inactive: handing the mice back");
+  if (commandQueue_) commandQueue_->post([this] { commandButtons_.releaseAll(); });
+  deviceLayer_.setSessionActive(false);
+  overlay_.overlay.hideOverlayIfVisible();
+}
+
 void Agent::stop() {
   if (stopped_) return;
   stopped_ = true;

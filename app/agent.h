@@ -12,6 +12,7 @@
 #include "core/file_locations.h"
 #include "core/pointer_modes.h"
 #include "core/serial_queue.h"
+#include "core/session_events.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
 #include "device/device_directory.h"
@@ -23,13 +24,13 @@
 
 namespace velt {
 
-class Agent {
+class Agent : public SessionEvents {
  public:
   // devices: replaces the device layer as the window sees it (tests and
   // tools); nullptr uses the real one over hidraw.
   explicit Agent(FileLocations locations, std::unique_ptr<FixedDeviceDirectory> devices = nullptr);
   // Stops whatever is still running.
-  ~Agent();
+  ~Agent() override;
 
   // Start-up hooks of the layers that the application wires in (see
   // docs/architecture.md, start-up order). Tests replace them to watch the
@@ -51,6 +52,15 @@ class Agent {
   // holds, stops the device layer's threads, then releases every key the
   // agent holds. Safe to call twice.
   void stop();
+  // SessionEvents. Waking from sleep configures every mouse again and asks
+  // each whether it still answers as it did. Leaving the seat releases
+  // everything the agent holds (the command line's presses, the mice's held
+  // buttons), hides the overlay and hands the mice back to the system, and no
+  // configuration goes out until the session has the seat again; then the
+  // mice are found, taken over and configured anew.
+  void resumed() override;
+  void sessionActiveChanged(bool active) override;
+
   // After stop(): a thread still waits for a device that does not answer.
   bool waitingOnDevice() { return !devicesOverride_ && deviceLayer_.waitingOnDevice(); }
 

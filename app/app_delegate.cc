@@ -209,6 +209,10 @@ void AppDelegate::handleRequest(const std::string& line,
       applicationShouldHandleReopen();
       reply(kAnswerOk);
       return;
+    case AgentRequest::Kind::Reconfigure:
+      agent_.resumed();
+      reply(kAnswerOk);
+      return;
     case AgentRequest::Kind::Quit:
       // The caller's connection stays open until the process ends, so it
       // learns when the mice have their buttons back.

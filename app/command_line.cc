@@ -38,8 +38,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
   QCommandLineParser parser;
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   const QCommandLineOption run("run", "", "CODE"), press("press", "", "CODE"),
-      release("release", "", "CODE"), show("show"), quit("quit"), help("help"), version("version");
-  const QList<QCommandLineOption> ours{run, press, release, show, quit, help, version};
+      release("release", "", "CODE"), show("show"), quit("quit"), reconfigure("reconfigure"),
+      help("help"), version("version");
+  const QList<QCommandLineOption> ours{run, press, release, show, quit, reconfigure, help, version};
   parser.addOptions(ours);
   addQtOptions(parser);
   QStringList list{kProgram};
@@ -66,9 +67,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     line.action = CommandLine::Action::Help;
   } else if (parser.isSet(version)) {
     line.action = CommandLine::Action::Version;
-  } else if (parser.isSet(show) || parser.isSet(quit)) {
+  } else if (parser.isSet(show) || parser.isSet(quit) || parser.isSet(reconfigure)) {
     line.action = CommandLine::Action::Request;
-    line.request.kind = parser.isSet(show) ? AgentRequest::Kind::Show : AgentRequest::Kind::Quit;
+    line.request.kind = parser.isSet(show)   ? AgentRequest::Kind::Show
+                        : parser.isSet(quit) ? AgentRequest::Kind::Quit
+                                             : AgentRequest::Kind::Reconfigure;
   } else {
     const auto& [option, kind] = parser.isSet(run) ? std::pair{run, AgentRequest::Kind::Run}
                                  : parser.isSet(press)

@@ -12,6 +12,7 @@
 #include "app/command_line.h"
 #include "core/log.h"
 #include "platform/file_locations.h"
+#include "platform/logind_watch.h"
 #include "platform/qt_main_thread.h"
 #include "platform/single_instance.h"
 #include "platform/syslog_sink.h"
@@ -100,6 +101,10 @@ int main(int argc, char** argv) {
     QObject::connect(&signalWatcher, &velt::UnixSignalWatcher::terminationRequested, &delegate,
                      &velt::AppDelegate::quit);
     if (delegate.applicationDidFinishLaunching()) {
+      // Waking from sleep and switching users, from the login manager.
+      velt::LogindWatch login(agent, QDBusConnection::systemBus(),
+                              qEnvironmentVariable("XDG_SESSION_ID"));
+      login.start();
       status = app.exec();
       delegate.applicationWillTerminate();
       // A mouse that never answers keeps one request until the kernel gives

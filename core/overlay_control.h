@@ -37,6 +37,10 @@ class EventTaps {
   virtual ~EventTaps() = default;
   // Creates the motion, wheel and button taps; false when any cannot be made.
   virtual bool createEventTaps() = 0;
+  // While false the mice are left to the system: every node taken over is
+  // handed back and its copy removed; true takes them over again. Any
+  // thread; returns at once, and the changes follow in call order.
+  virtual void setTakingOver(bool takeOver) = 0;
 };
 
 }  // namespace velt

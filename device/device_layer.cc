@@ -148,6 +148,9 @@ void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info
     logFormat("%s skipped: %s", describeHidDevice(info).c_str(), info.problem.c_str());
     return;
   }
+  // Another session has the seat: its agent looks after the mice. Every
+  // device is looked for anew when this one has the seat again.
+  if (!sessionActive_.load()) return;
   const HidProperties& p = info.properties;
   const DeviceKind kind = classifyDevice(p);
   logDebug("%s: usage %04X:%04X, reports in %d out %d feature %d, last id %d, kind %d",
@@ -186,6 +189,7 @@ void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info
   {
     std::lock_guard lock(registryLock_);
     identifying_.insert(device);
+    probes_[device] = {kind, info};
   }
   startWorker(true, [this, kind, device, info] { runHandshake(kind, device, info); });
 }
@@ -208,6 +212,9 @@ void DeviceLayer::onDeviceRemoved(DeviceHandle device) {
     std::lock_guard lock(registryLock_);
     if (const RegisteredDevice* d = registry_.find(device)) held = d->held;
     wasPresent = registry_.markRemoved(device);
+    probes_.erase(device);
+    silent_.erase(device);
+    channels_.erase(device);
   }
   // A mouse that goes with buttons down never sends their release. While
   // another mouse keeps the agent active nothing else would release them,
@@ -223,6 +230,7 @@ void DeviceLayer::onDeviceRemoved(DeviceHandle device) {
 
 void DeviceLayer::onInputReport(DeviceHandle device, uint8_t reportId, const uint8_t* report,
                                 size_t length) {
+  if (!sessionActive_.load()) return;
   if (debugLogging()) {
     char label[48];
     std::snprintf(label, sizeof label, "input %u device %" PRId64, reportId, device);
@@ -380,12 +388,16 @@ std::vector<DeviceLayer::PassTarget> DeviceLayer::passTargets(bool quitting) {
     // A device still being identified may not answer at all: it has had no
     // masks that quitting would have to take back.
     if (quitting && identifying_.count(handle) != 0) continue;
-    auto& channel = channels_[handle];
-    if (!channel) channel = std::make_shared<std::timed_mutex>();
-    targets.push_back(
-        {handle, d.type, d.attributes.buttonMask, d.attributes.swap45, d.attributes.name, channel});
+    targets.push_back({handle, d.type, d.attributes.buttonMask, d.attributes.swap45,
+                       d.attributes.name, channelLocked(handle)});
   }
   return targets;
+}
+
+std::shared_ptr<std::timed_mutex> DeviceLayer::channelLocked(DeviceHandle device) {
+  auto& channel = channels_[device];
+  if (!channel) channel = std::make_shared<std::timed_mutex>();
+  return channel;
 }
 
 void DeviceLayer::sendConfiguration() {
@@ -393,7 +405,7 @@ void DeviceLayer::sendConfiguration() {
   // Once the quit pass has begun no other pass writes anything: the mice
   // must be left handling their buttons themselves, not handing them to an
   // agent that has gone.
-  if (quitPassStarted_.load()) return;
+  if (quitPassStarted_.load() || !sessionActive_.load()) return;
   const uint8_t intercept = settings_.interceptMask.load(std::memory_order_relaxed);
   const uint8_t h = settings_.hidButtonMask.load(std::memory_order_relaxed);
   for (const PassTarget& target : passTargets(false)) {
@@ -445,6 +457,8 @@ void DeviceLayer::restoreDevicesOnQuit() {
   settings_.interceptMask.store(0);
   settings_.hidButtonMask.store(0);
   quitPassStarted_.store(true);
+  // The mice serve another session's agent now.
+  if (!sessionActive_.load()) return;
   // One pass at a time, unless a device that does not answer holds up the
   // pass under way: then each device's own lock keeps the order.
   std::unique_lock pass(passLock_, std::defer_lock);
@@ -461,6 +475,88 @@ void DeviceLayer::restoreDevicesOnQuit() {
   configurationPasses_.fetch_add(1);
   // The reports went out with the calls that wrote them: hidraw returns from
   // a report only once the device has taken it.
+}
+
+// --- Session and sleep -------------------------------------------------------
+
+void DeviceLayer::setSessionActive(bool active) {
+  if (sessionActive_.exchange(active) == active) return;
+  if (active) {
+    services_.eventTaps.setTakingOver(true);
+    services_.transport.reopenAll();
+    return;
+  }
+  // A button held through the takeover is released before its grab goes.
+  auto release = [this] {
+    {
+      std::lock_guard lock(registryLock_);
+      for (const auto& entry : registry_.devices()) registry_.find(entry.first)->held = {};
+    }
+    dispatcher_.releaseAll();
+    services_.eventTaps.setTakingOver(false);
+  };
+  if (!postIdentification(release)) release();
+}
+
+void DeviceLayer::recheckDevices() {
+  if (!sessionActive_.load() || stopping_.load() || !hidManager_.load()) return;
+  struct Ask {
+    DeviceHandle handle;
+    Probe probe;
+    int32_t type;
+    int32_t modelId;
+  };
+  std::vector<Ask> asks;
+  std::vector<DeviceHandle> silent;
+  {
+    std::lock_guard lock(registryLock_);
+    for (const auto& [handle, probe] : probes_) {
+      if (identifying_.count(handle) != 0) continue;
+      // One that never answered may answer now.
+      if (silent_.count(handle) != 0) {
+        silent.push_back(handle);
+        continue;
+      }
+      const RegisteredDevice* d = registry_.find(handle);
+      if (d && d->type != 0) asks.push_back({handle, probe, d->type, d->attributes.id});
+    }
+  }
+  for (DeviceHandle handle : silent) services_.transport.reopenDevice(handle);
+  // The pass follows the last answer, so that no mouse is configured and
+  // then asked again, or configured just before it is looked for anew.
+  auto left = std::make_shared<std::atomic<size_t>>(asks.size());
+  if (asks.empty()) configCountdown_.arm(1);
+  for (Ask& ask : asks) {
+    startWorker(true, [this, ask, left] {
+      recheckDevice(ask.handle, ask.probe.kind, ask.probe.info, ask.type, ask.modelId);
+      if (left->fetch_sub(1) == 1) configCountdown_.arm(1);
+    });
+  }
+}
+
+void DeviceLayer::recheckDevice(DeviceHandle device, DeviceKind kind, const HidDeviceInfo& info,
+                                int32_t type, int32_t modelId) {
+  nameCurrentThread("velt handshake");
+  std::shared_ptr<std::timed_mutex> channel;
+  {
+    std::lock_guard lock(registryLock_);
+    channel = channelLocked(device);
+  }
+  std::optional<DeviceIdentity> answer;
+  HandshakeEnd end;
+  {
+    // Not in the middle of a pass's reports to it.
+    std::lock_guard hold(*channel);
+    HandshakeContext context{services_.transport, services_.clock, probeLock_, &stopping_};
+    end = identifyDevice(kind, device, info, context,
+                         [&answer](const DeviceIdentity& identity) { answer = identity; });
+  }
+  if (end == HandshakeEnd::Gone || stopping_.load()) return;
+  if (end == HandshakeEnd::Done && answer && answer->type == type && answer->modelId == modelId) {
+    return;
+  }
+  logFormat("device %" PRId64 " does not answer as it did; looking for it again", device);
+  services_.transport.reopenDevice(device);
 }
 
 // --- Selection ----------------------------------------------------------------

@@ -94,6 +94,22 @@ class DeviceLayer final : public DeviceDirectory,
   bool deviceActive() const override { return deviceActive_.load(); }
   void postButtonMask(uint8_t mask) override;
 
+  // The agent's session has left the seat (false) or has it again (true).
+  // Leaving: input reports are ignored and no configuration goes out, not
+  // even at quit, since the mice now serve another session's agent; what
+  // the mice hold is released through the dispatcher, and only then do the
+  // event taps hand the mice back. Returning: the taps take over again and
+  // every device is looked for anew, its node reopened, so that each is
+  // identified, registered and configured again. Any thread; returns at once.
+  void setSessionActive(bool active);
+  bool sessionActive() const { return sessionActive_.load(); }
+  // After the machine has woken: every mouse that was identified by a
+  // handshake is asked again, and one that no longer answers as it did is
+  // looked for anew; once all have answered (or not), a configuration pass
+  // for every mouse, through the configuration countdown. Nothing while the
+  // session is inactive. Any thread; returns at once.
+  void recheckDevices();
+
   // Queues the matching and registration of an identified device. Any thread.
   void submitIdentification(const DeviceIdentity& identity);
   // Sends every configurable device its button masks, one pass at a time;
@@ -160,6 +176,11 @@ class DeviceLayer final : public DeviceDirectory,
   // Writes one device's reports; false when the pass must end there.
   void configureDevice(const PassTarget& target, uint8_t m, uint8_t h);
   void markSilent(DeviceHandle device, const std::string& name);
+  // The lock held while reports go to the device; registryLock_ held.
+  std::shared_ptr<std::timed_mutex> channelLocked(DeviceHandle device);
+  // Asks a registered device its handshake again; a worker thread.
+  void recheckDevice(DeviceHandle device, DeviceKind kind, const HidDeviceInfo& info, int32_t type,
+                     int32_t modelId);
 
   DeviceLayerServices services_;
   Settings& settings_;
@@ -171,6 +192,14 @@ class DeviceLayer final : public DeviceDirectory,
   // out; both guarded by registryLock_.
   std::set<DeviceHandle> identifying_;
   std::set<DeviceHandle> silent_;
+  // How each device that answers a handshake was found, so that it can be
+  // asked again after sleep; guarded by registryLock_.
+  struct Probe {
+    DeviceKind kind;
+    HidDeviceInfo info;
+  };
+  std::map<DeviceHandle, Probe> probes_;
+  std::atomic<bool> sessionActive_{true};
   // One per configurable device, held while its reports are written, so
   // that the quit pass comes after whatever a pass was writing to it.
   std::map<DeviceHandle, std::shared_ptr<std::timed_mutex>> channels_;  // registryLock_

@@ -82,6 +82,14 @@ class HidTransport {
 
   // Any thread: starts delivering the device's input reports.
   virtual void subscribeInput(DeviceHandle device) = 0;
+  // Any thread; returns at once. On the listener thread soon after, the
+  // device is reported removed, its node is closed, and if it is still there
+  // it is opened and reported as a new device, as if it had been plugged in
+  // again.
+  virtual void reopenDevice(DeviceHandle device) = 0;
+  // The same for every device present, including those whose node could not
+  // be opened before.
+  virtual void reopenAll() = 0;
 
   // Any thread. A removed or unknown device gives ENODEV.
   virtual HidResult setFeatureReport(DeviceHandle device, uint8_t reportId,

@@ -117,4 +117,19 @@ void ButtonDispatcher::postExtraButtonCode(uint8_t pressCode, uint8_t releaseCod
   }
 }
 
+void ButtonDispatcher::releaseAll() {
+  consumeButtonMask(0);
+  for (size_t i = 0; i < pressedExtra_.size(); ++i) {
+    std::optional<ButtonAssignmentValue> held;
+    {
+      std::lock_guard lock(extraLock_);
+      held = std::exchange(pressedExtra_[i], std::nullopt);
+    }
+    if (held) {
+      runner_.runButtonFunction(static_cast<uint8_t>(held->code), 0,
+                                static_cast<uint8_t>(held->op1), static_cast<uint8_t>(held->op2));
+    }
+  }
+}
+
 }  // namespace velt

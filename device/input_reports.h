@@ -63,6 +63,8 @@ class ButtonDispatcher {
   // enabled extra button whose codes they are. Runs on the caller's thread.
   // As above, a release ends the function its press started.
   void postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode);
+  // Ends whatever every held standard and extra button started.
+  void releaseAll();
 
  private:
   const Settings& settings_;

@@ -232,8 +232,18 @@ void EvdevTakeover::rescan() {
   }
 }
 
+void EvdevTakeover::setTakingOver(bool takeOver) {
+  loop_.post([this, takeOver] {
+    if (takingOver_ == takeOver) return;
+    takingOver_ = takeOver;
+    // Access to the nodes may have changed meanwhile: say again what fails.
+    if (takeOver) reported_.clear();
+    rescan();
+  });
+}
+
 bool EvdevTakeover::registered(UsbId id) const {
-  return std::find(registered_.begin(), registered_.end(), id) != registered_.end();
+  return takingOver_ && std::find(registered_.begin(), registered_.end(), id) != registered_.end();
 }
 
 void EvdevTakeover::consider(udev_device* device) {

@@ -34,6 +34,7 @@ class EvdevTakeover : public EventTaps, public RegistryObserver {
   bool createEventTaps() override;
   // From now on, takes over the nodes of exactly these mice. Any thread.
   void registeredDevicesChanged(const std::vector<UsbId>& devices) override;
+  void setTakingOver(bool takeOver) override;
   // Lets every mouse go; the system reads them directly again.
   void stop();
 
@@ -55,6 +56,7 @@ class EvdevTakeover : public EventTaps, public RegistryObserver {
   UdevPtr udev_;
   UdevMonitorPtr monitor_;
   std::vector<UsbId> registered_;
+  bool takingOver_ = true;
   std::map<std::string, UsbId> nodeIds_;
   std::set<std::string> reported_;
 };

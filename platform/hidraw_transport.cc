@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <utility>
 #include <vector>
 
 #include "core/log.h"
@@ -136,15 +137,7 @@ void HidrawTransport::run(HidListener& listener) {
 
   // Devices already attached come first; one that also shows up as a
   // hot-plug event is reported once.
-  if (UdevEnumeratePtr enumerate{udev_enumerate_new(udev_.get())}) {
-    udev_enumerate_add_match_subsystem(enumerate.get(), "hidraw");
-    udev_enumerate_scan_devices(enumerate.get());
-    udev_list_entry* entry;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
-      UdevDevicePtr d{udev_device_new_from_syspath(udev_.get(), udev_list_entry_get_name(entry))};
-      if (d) addDevice(d.get(), listener);
-    }
-  }
+  addPresentDevices(listener);
 
   std::vector<pollfd> fds;
   std::vector<std::shared_ptr<Node>> polled;
@@ -175,6 +168,7 @@ void HidrawTransport::run(HidListener& listener) {
     }
     if (stopping_.load()) return;
     if (fds[1].revents & POLLIN) receiveMonitorEvent(listener);
+    reopenRequested(listener);
     for (size_t i = 2; i < fds.size(); ++i) {
       if (!fds[i].revents) continue;
       Node& node = *polled[i - 2];
@@ -187,6 +181,56 @@ void HidrawTransport::run(HidListener& listener) {
       }
     }
   }
+}
+
+void HidrawTransport::addPresentDevices(HidListener& listener) {
+  UdevEnumeratePtr enumerate{udev_enumerate_new(udev_.get())};
+  if (!enumerate) return;
+  udev_enumerate_add_match_subsystem(enumerate.get(), "hidraw");
+  udev_enumerate_scan_devices(enumerate.get());
+  udev_list_entry* entry;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
+    UdevDevicePtr d{udev_device_new_from_syspath(udev_.get(), udev_list_entry_get_name(entry))};
+    if (d) addDevice(d.get(), listener);
+  }
+}
+
+void HidrawTransport::reopenDevice(DeviceHandle device) {
+  {
+    std::lock_guard lock(mutex_);
+    reopen_.push_back(device);
+  }
+  wake();
+}
+
+void HidrawTransport::reopenAll() {
+  {
+    std::lock_guard lock(mutex_);
+    reopenAll_ = true;
+  }
+  wake();
+}
+
+void HidrawTransport::reopenRequested(HidListener& listener) {
+  std::vector<std::string> syspaths;
+  bool all;
+  {
+    std::lock_guard lock(mutex_);
+    all = std::exchange(reopenAll_, false);
+    for (const auto& [handle, node] : nodes_) {
+      if (all || std::find(reopen_.begin(), reopen_.end(), handle) != reopen_.end()) {
+        syspaths.push_back(node->syspath);
+      }
+    }
+    reopen_.clear();
+  }
+  for (const std::string& syspath : syspaths) {
+    removeDevice(syspath, listener);
+    if (all) continue;
+    UdevDevicePtr d{udev_device_new_from_syspath(udev_.get(), syspath.c_str())};
+    if (d) addDevice(d.get(), listener);
+  }
+  if (all) addPresentDevices(listener);
 }
 
 void HidrawTransport::stop() {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "device/hid_transport.h"
 #include "platform/udev_handles.h"
@@ -26,6 +27,8 @@ class HidrawTransport : public HidTransport {
   void run(HidListener& listener) override;
   void stop() override;
   void subscribeInput(DeviceHandle device) override;
+  void reopenDevice(DeviceHandle device) override;
+  void reopenAll() override;
   HidResult setFeatureReport(DeviceHandle device, uint8_t reportId,
                              std::span<const uint8_t> report) override;
   HidResult getFeatureReport(DeviceHandle device, uint8_t reportId,
@@ -39,7 +42,10 @@ class HidrawTransport : public HidTransport {
 
  private:
   std::shared_ptr<Node> find(DeviceHandle device);
+  void addPresentDevices(HidListener& listener);
   void addDevice(udev_device* device, HidListener& listener);
+  // Carries out reopenDevice and reopenAll; listener thread.
+  void reopenRequested(HidListener& listener);
   void removeDevice(const std::string& syspath, HidListener& listener);
   void receiveMonitorEvent(HidListener& listener);
   void readInput(Node& node, HidListener& listener);
@@ -57,6 +63,8 @@ class HidrawTransport : public HidTransport {
   std::mutex mutex_;
   std::map<DeviceHandle, std::shared_ptr<Node>> nodes_;  // guarded by mutex_
   bool pollSetChanged_ = true;                           // guarded by mutex_
+  std::vector<DeviceHandle> reopen_;                     // guarded by mutex_
+  bool reopenAll_ = false;                               // guarded by mutex_
 };
 
 }  // namespace velt

@@ -34,9 +34,13 @@ struct Verb {
   bool takesFunction;
 };
 constexpr Verb kVerbs[] = {
-    {"show", AgentRequest::Kind::Show, false},  {"reopen", AgentRequest::Kind::Show, false},
-    {"quit", AgentRequest::Kind::Quit, false},  {"run", AgentRequest::Kind::Run, true},
-    {"press", AgentRequest::Kind::Press, true}, {"release", AgentRequest::Kind::Release, true},
+    {"show", AgentRequest::Kind::Show, false},
+    {"reopen", AgentRequest::Kind::Show, false},
+    {"quit", AgentRequest::Kind::Quit, false},
+    {"reconfigure", AgentRequest::Kind::Reconfigure, false},
+    {"run", AgentRequest::Kind::Run, true},
+    {"press", AgentRequest::Kind::Press, true},
+    {"release", AgentRequest::Kind::Release, true},
 };
 
 }  // namespace
@@ -117,6 +121,9 @@ window to the front. An option acts on the agent that is running:
   --release CODE  lets go of a function held with --press
   --show          opens the configuration window
   --quit          quits the agent; the mice get their buttons back
+  --reconfigure   configures the mice again, as after the computer wakes
+                  from sleep (for buttons that went back to their factory
+                  functions)
   --version       prints the version
   --help          prints this text
 
@@ -168,6 +175,7 @@ std::string CommandButtons::perform(const AgentRequest& request) {
       return {};
     case AgentRequest::Kind::Show:
     case AgentRequest::Kind::Quit:
+    case AgentRequest::Kind::Reconfigure:
       break;
   }
   return "not a button request";

@@ -1,5 +1,5 @@
 // What the command line asks of the running agent: show the window, quit,
-// or press and release a function as if a mouse button assigned to it had
+// configure the mice again, or press and release a function as if a mouse button assigned to it had
 // been pressed. Each request travels as one line of text over the agent's
 // single-instance socket and gets one line back.
 #pragma once
@@ -32,13 +32,13 @@ std::optional<FunctionReference> parseFunctionReference(std::string_view text, s
 std::string functionReferenceText(const FunctionReference& function);
 
 struct AgentRequest {
-  enum class Kind { Show, Quit, Run, Press, Release };
+  enum class Kind { Show, Quit, Reconfigure, Run, Press, Release };
   Kind kind = Kind::Show;
   FunctionReference function;  // Run, Press and Release
   bool operator==(const AgentRequest&) const = default;
 };
 
-// "show", "quit", "run 13", "press 27:4", "release 23". A second copy of
+// "show", "quit", "reconfigure", "run 13", "press 27:4", "release 23". A second copy of
 // the agent asks "reopen", which is read as "show".
 std::string requestLine(const AgentRequest& request);
 std::optional<AgentRequest> parseRequestLine(std::string_view line, std::string* error);

@@ -25,7 +25,13 @@ using DeviceId = FakeHidTransport::DeviceId;
 
 struct StubTaps : EventTaps {
   bool succeed = true;
+  std::atomic<bool> takingOver{true};
+  std::function<void(bool)> onTakingOver;
   bool createEventTaps() override { return succeed; }
+  void setTakingOver(bool takeOver) override {
+    if (onTakingOver) onTakingOver(takeOver);
+    takingOver = takeOver;
+  }
 };
 
 struct StubOverlay : OverlayControl {
@@ -441,6 +447,85 @@ TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
   layer.sendConfiguration();
   settle();
   EXPECT_EQ(transport.sentReports(a[0]).size(), 3u);
+}
+
+TEST_F(DeviceLayerTest, LeavingTheSeatReleasesHandsBackAndStaysQuietUntilComingBack) {
+  settings.interceptMask = 0x08;
+  settings.StandardButtonAssignments[3].store({13, 0, 0});
+  std::atomic<size_t> callsAtHandBack{99};
+  taps.onTakingOver = [&](bool takeOver) {
+    if (!takeOver) callsAtHandBack = runner.count();
+  };
+  start();
+  auto a = plug("QR-350");
+  nextDeviceChange();
+  quiesce();
+  press(a, "QR-350", 0x08);  // held as the session leaves
+  const auto before = transport.handleOf(a[0]);
+  transport.clearSentReports(a[0]);
+
+  layer.setSessionActive(false);
+  settle();
+  // The held button ends before the mice are handed back.
+  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{{13, 1, 0, 0}, {13, 0, 0, 0}}));
+  EXPECT_EQ(callsAtHandBack.load(), 2u);
+  EXPECT_FALSE(taps.takingOver);
+  // While away: presses are ignored; commits and quitting send nothing.
+  press(a, "QR-350", 0x08);
+  press(a, "QR-350", 0x00);
+  layer.armConfigCountdown(1);
+  quiesce();
+  EXPECT_EQ(runner.count(), 2u);
+  EXPECT_TRUE(transport.sentReports(a[0]).empty());
+
+  // Back: taken over, the node reopened, the mouse found and configured anew.
+  const uint64_t passes = layer.configurationPasses();
+  layer.setSessionActive(true);
+  EXPECT_TRUE(taps.takingOver);
+  ASSERT_TRUE(waitUntil([&] { return transport.handleOf(a[0]) != before; }));
+  quiesce();
+  awaitConfiguration(passes);
+  EXPECT_EQ(firstReport(a[0], 0x02), (Bytes{0x02, 0x08, 0, 0, 0, 0, 0, 0x0A}));
+  nextDeviceChange();
+  press(a, "QR-350", 0x08);
+  EXPECT_EQ(runner.count(), 3u);
+  press(a, "QR-350", 0x00);
+
+  layer.setSessionActive(false);
+  settle();
+  transport.clearSentReports(a[0]);
+  layer.restoreDevicesOnQuit();
+  EXPECT_TRUE(transport.sentReports(a[0]).empty());
+}
+
+TEST_F(DeviceLayerTest, WakingUpConfiguresEveryMouseAndFindsOneThatStoppedAnsweringAgain) {
+  settings.interceptMask = 0x08;
+  start();
+  auto a = plug("QR-350");
+  auto b = plug("QR-460");
+  quiesce();
+  const auto handleA = transport.handleOf(a[0]);
+  const auto handleB = transport.handleOf(b[0]);
+  transport.clearSentReports(a[0]);
+  // Its receiver was reset and does not answer yet.
+  transport.failReads(b[0], ETIMEDOUT);
+  const uint64_t passes = layer.configurationPasses();
+  layer.recheckDevices();
+  ASSERT_TRUE(waitUntil([&] { return transport.handleOf(b[0]) != handleB; }));
+  quiesce();
+  awaitConfiguration(passes);
+  EXPECT_EQ(transport.handleOf(a[0]), handleA);
+  EXPECT_EQ(firstReport(a[0], 0x02), (Bytes{0x02, 0x08, 0, 0, 0, 0, 0, 0x0A}));
+
+  // Found again but still silent; it answers by the next wake-up.
+  const auto silentB = transport.handleOf(b[0]);
+  transport.failReads(b[0], 0);
+  transport.clearSentReports(b[0]);
+  layer.recheckDevices();
+  ASSERT_TRUE(waitUntil([&] { return transport.handleOf(b[0]) != silentB; }));
+  quiesce();
+  EXPECT_EQ(layer.countSelectableDevices(), 2);
+  EXPECT_FALSE(transport.sentReports(b[0]).empty());
 }
 
 // Whether call returns while a device keeps a request waiting.

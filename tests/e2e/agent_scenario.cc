@@ -114,6 +114,7 @@ class Scenario {
         "held extra button 0", [this] { mice_.at("QR-350")->sendButtons(0, 0xFE); },
         [this] { mice_.at("QR-350")->sendButtons(0, 0xFD); });
     commandLine();
+    reconfigureAfterSleep();
     mouseSimulatorTool();
     unplugSome();
     silentMouseThenTerminate();
@@ -340,6 +341,35 @@ class Scenario {
         [this] { expectCommand("--release 23", 0); });
     auto keys = readKeys(*keyboard_, 1, milliseconds(300));
     markers_.check(keys.empty(), "no stray keys from the command line", describe(keys));
+  }
+
+  // A receiver reset as the machine wakes forgets what it was told, while
+  // its node stays. The wake-up (here from the command line, the way the
+  // login manager's signal goes) asks every mouse its handshake again, then
+  // configures each once; all still answer, so none is looked for anew.
+  void reconfigureAfterSleep() {
+    waitForQuiet(mice_, milliseconds(1500));
+    for (auto& [name, mouse] : mice_) mouse->clearReceived();
+    expectCommand("--reconfigure", 0);
+    // A type-6 mouse still holds the answer it was asked for at first, so
+    // this time it is only read.
+    auto asked = [](const VirtualMouse& d) {
+      return d.type == 6 ? std::vector<ReceivedReport>{} : handshakeOf(d);
+    };
+    for (const auto& [name, mouse] : mice_) {
+      const VirtualMouse& d = mouse->description();
+      if (!configurable(d)) continue;
+      mouse->waitForReceived(0, asked(d).size() + configurationPassLength(d.type), seconds(30));
+    }
+    waitForQuiet(mice_, milliseconds(1500));
+    for (const auto& [name, mouse] : mice_) {
+      const VirtualMouse& d = mouse->description();
+      if (!configurable(d)) continue;
+      checkConfiguration(markers_, name + " asked and configured again on waking",
+                         mouse->received(0), asked(d), d.type, kGuestInterceptMask,
+                         kGuestHidButtonMask);
+    }
+    press("QR-350", 0x04, kCopyKeys);
   }
 
   // The command-line tool against the running agent.

@@ -127,8 +127,18 @@ void takeoverAndHandBack(Markers& m, testing::CaptureLog& log) {
   m.check(waitUntil([&] { return grabbed(r.real); }, kWait), "mouse node is grabbed");
   m.check(log.count("took over " + r.real) == 1, "takeover is logged once");
 
+  // Another session takes the seat: the mouse goes back though it stays
+  // registered, and is taken over again when this session returns.
+  r.takeover.setTakingOver(false);
+  m.check(waitForGone(copy, kWait), "copy leaves when the session leaves the seat");
+  m.check(waitUntil([&] { return !grabbed(r.real); }, kWait), "the other session has the mouse");
+  r.takeover.setTakingOver(true);
+  const std::string again = r.waitForCopy();
+  m.check(!again.empty() && waitUntil([&] { return grabbed(r.real); }, kWait),
+          "taken over again when the session returns");
+
   r.takeover.registeredDevicesChanged({});
-  m.check(waitForGone(copy, kWait), "copy leaves when the mouse is no longer registered");
+  m.check(waitForGone(again, kWait), "copy leaves when the mouse is no longer registered");
   m.check(waitUntil([&] { return !grabbed(r.real); }, kWait), "the system has the mouse back");
 }
 

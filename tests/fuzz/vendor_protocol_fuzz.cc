@@ -22,6 +22,8 @@ class ScriptedTransport : public velt::HidTransport {
   void run(velt::HidListener&) override {}
   void stop() override {}
   void subscribeInput(DeviceHandle) override {}
+  void reopenDevice(DeviceHandle) override {}
+  void reopenAll() override {}
 
   HidResult setFeatureReport(DeviceHandle, uint8_t, std::span<const uint8_t> report) override {
     return outcome(report.size());

@@ -34,6 +34,7 @@ class QuietLog : public velt::LogSink {
 class NoTaps : public velt::EventTaps {
  public:
   bool createEventTaps() override { return true; }
+  void setTakingOver(bool) override {}
 };
 
 class DroppingMainThread : public velt::MainThread {

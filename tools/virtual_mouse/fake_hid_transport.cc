@@ -181,6 +181,19 @@ void FakeHidTransport::run(HidListener& listener) {
         if (handle) listener.onDeviceRemoved(*handle);
         break;
       }
+      case Event::Reopen: {
+        std::vector<DeviceId> ids;
+        if (event.id != 0) {
+          ids.push_back(event.id);
+        } else {
+          std::lock_guard lock(mutex_);
+          for (const auto& [id, d] : devices_) {
+            if (!d.gone && d.handle) ids.push_back(id);
+          }
+        }
+        for (DeviceId id : ids) reopen(id, listener);
+        break;
+      }
       case Event::Input: {
         DeviceHandle handle;
         bool numbered;
@@ -202,6 +215,56 @@ void FakeHidTransport::run(HidListener& listener) {
         break;
     }
   }
+}
+
+void FakeHidTransport::reopen(DeviceId id, HidListener& listener) {
+  std::optional<DeviceHandle> old;
+  {
+    std::lock_guard lock(mutex_);
+    Device& d = devices_.at(id);
+    if (d.gone || !d.handle) return;
+    old = d.handle;
+    byHandle_.erase(*d.handle);
+    d.handle.reset();
+    d.subscribed = false;
+  }
+  listener.onDeviceRemoved(*old);
+  const DeviceHandle handle = listener.newDeviceHandle();
+  HidDeviceInfo info;
+  {
+    std::lock_guard lock(mutex_);
+    Device& d = devices_.at(id);
+    if (d.gone) return;
+    d.handle = handle;
+    byHandle_[handle] = id;
+    info = d.info;
+  }
+  listener.onDeviceMatched(handle, info);
+}
+
+void FakeHidTransport::reopenDevice(DeviceHandle device) {
+  DeviceId id;
+  {
+    std::lock_guard lock(mutex_);
+    ++reopenRequests_;
+    auto it = byHandle_.find(device);
+    if (it == byHandle_.end()) return;
+    id = it->second;
+  }
+  queue(Event(Event::Reopen, id));
+}
+
+void FakeHidTransport::reopenAll() {
+  {
+    std::lock_guard lock(mutex_);
+    ++reopenRequests_;
+  }
+  queue(Event(Event::Reopen, 0));
+}
+
+int FakeHidTransport::reopenRequests() const {
+  std::lock_guard lock(mutex_);
+  return reopenRequests_;
 }
 
 void FakeHidTransport::stop() {

@@ -57,6 +57,8 @@ class FakeHidTransport : public HidTransport {
   // transfer waits until releaseRequests(), then fails with ETIMEDOUT.
   void holdRequests(DeviceId id);
   void releaseRequests();
+  // How many times the agent asked for devices to be reopened.
+  int reopenRequests() const;
   // How many transfers wait for the device right now.
   int heldRequests(DeviceId id) const;
 
@@ -72,6 +74,8 @@ class FakeHidTransport : public HidTransport {
   void run(HidListener& listener) override;
   void stop() override;
   void subscribeInput(DeviceHandle device) override;
+  void reopenDevice(DeviceHandle device) override;
+  void reopenAll() override;
   HidResult setFeatureReport(DeviceHandle device, uint8_t reportId,
                              std::span<const uint8_t> report) override;
   HidResult getFeatureReport(DeviceHandle device, uint8_t reportId,
@@ -99,7 +103,7 @@ class FakeHidTransport : public HidTransport {
     int waiting = 0;
   };
   struct Event {
-    enum Kind { Attach, Remove, Input, Marker };
+    enum Kind { Attach, Remove, Reopen, Input, Marker };
     Event() = default;
     Event(Kind k, DeviceId i, std::vector<uint8_t> r = {},
           std::shared_ptr<std::promise<void>> m = nullptr)
@@ -114,6 +118,8 @@ class FakeHidTransport : public HidTransport {
                          bool held);
   DeviceId add(HidDeviceInfo info, std::vector<VirtualAnswer> answers, bool held = false);
   void queue(Event event);
+  // Reports the device removed, then found again under a new handle.
+  void reopen(DeviceId id, HidListener& listener);
   // The device behind a handle for one transfer; null (with error set) when
   // it has gone or does not answer. Called with lock, which it may release
   // while the device is held.
@@ -131,6 +137,7 @@ class FakeHidTransport : public HidTransport {
   std::map<DeviceId, Device> devices_;
   std::map<DeviceHandle, DeviceId> byHandle_;
   DeviceId nextId_ = 1;
+  int reopenRequests_ = 0;
   std::string openFailure_;
   uint8_t buffer_[kInputReportBufferSize] = {};  // listener thread only
 };
