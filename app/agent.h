@@ -10,6 +10,7 @@
 #include "app/overlay_system.h"
 #include "core/file_locations.h"
 #include "core/pointer_modes.h"
+#include "core/serial_queue.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
 #include "device/device_directory.h"
@@ -45,7 +46,8 @@ class Agent {
   // keyboard and pointer.
   void start();
   // After the devices were restored: stops the device layer's threads, then
-  // releases every key the agent holds. Safe to call twice.
+  // releases every key the agent holds, then the timer thread. Safe to call
+  // twice.
   void stop();
   // After stop(): a thread still waits for a device that does not answer.
   bool waitingOnDevice() { return !devicesOverride_ && deviceLayer_.waitingOnDevice(); }
@@ -63,6 +65,8 @@ class Agent {
   }
   DeviceLayer& deviceLayer() { return deviceLayer_; }
   MainThread& mainThread() { return mainThread_; }
+  // The one thread for short jobs that wait a while ("velt timers").
+  DelayedTasks& timers() { return timers_; }
   PointerModeState& pointerModes() { return pointerModes_; }
   // What a button press does; the device layer calls it.
   ButtonFunctionRunner& buttonFunctionRunner() { return actions_.engine; }
@@ -73,6 +77,8 @@ class Agent {
   OverlaySystem& overlay() { return overlay_; }
 
  private:
+  // First made, last gone: every part below may leave jobs with it.
+  TimerThread timers_;
   FileLocations locations_;
   Settings settings_;
   SettingsStore store_;

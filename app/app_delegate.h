@@ -79,8 +79,6 @@ class AppDelegate : public QObject {
   SingleInstance* singleInstance_ = nullptr;
   QSystemTrayIcon* statusItem_ = nullptr;
   std::unique_ptr<SerialQueue> refreshQueue_;
-  std::unique_ptr<SerialQueue> firstNoticeQueue_;
-  std::unique_ptr<SerialQueue> autoRunQueue_;
   bool quitting_ = false;
   bool terminated_ = false;
 };

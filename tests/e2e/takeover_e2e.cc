@@ -178,7 +178,7 @@ void takeoverAndPassThrough(Markers& m, LogLines& log) {
   if (!m.check(nodes.has_value(), "mouse event node appears")) return;
   const std::string real = nodes->events.front();
 
-  EvdevTakeover takeover(t.taps);
+  EvdevTakeover takeover(t.taps, t.timers);
   m.check(takeover.createEventTaps(), "input thread starts");
   // A button held at that moment: the takeover waits until it is up.
   report(*mouse, 0x01, 0, 0);
@@ -236,7 +236,7 @@ void unplugWithButtonsDown(Markers& m) {
   if (!mouse) return;
   auto nodes = waitForHidNodes("HID_UNIQ", name, 1, kWait);
   if (!m.check(nodes.has_value(), "unplug: mouse node appears")) return;
-  EvdevTakeover takeover(t.taps);
+  EvdevTakeover takeover(t.taps, t.timers);
   takeover.createEventTaps();
   takeover.registeredDevicesChanged({kMouseId});
   const std::string copy = waitForCopy(name, nodes->events.front());
@@ -266,7 +266,7 @@ void heldByAnotherProgram(Markers& m, LogLines& log) {
   int holder = ::open(real.c_str(), O_RDONLY | O_CLOEXEC);
   if (!m.check(::ioctl(holder, EVIOCGRAB, 1) == 0, "held: another program grabs it")) return;
 
-  EvdevTakeover takeover(t.taps);
+  EvdevTakeover takeover(t.taps, t.timers);
   takeover.createEventTaps();
   takeover.registeredDevicesChanged({kMouseId});
   takeover.registeredDevicesChanged({kMouseId});
