@@ -10,9 +10,9 @@ Agent::Agent(FileLocations locations, std::unique_ptr<FixedDeviceDirectory> devi
       store_(settings_, locations_.settingsFolder, locations_.defaultSettingsFile()),
       actions_(mainThread_, pointerModes_, systemClock()),
       pointerOutput_(actions_.events),
-      overlay_(settings_, store_, pointerModes_, mainThread_, pointerOutput_),
+      overlay_(settings_, store_, pointerModes_, mainThread_, pointerOutput_, timers_),
       deviceLayer_({settings_, catalogue_, transport_, actions_.engine, overlay_.takeover,
-                    mainThread_, systemClock(), &overlay_.overlay}),
+                    mainThread_, systemClock(), timers_, &overlay_.overlay}),
       commandButtons_(actions_.engine, settings_),
       devicesOverride_(std::move(devices)) {
   actions_.engine.setOverlayControl(&overlay_.overlay);
@@ -100,6 +100,8 @@ void Agent::stop() {
   if (devicesOverride_) devicesOverride_->shutdown();
   // Last, once no button is dispatched any more: no key stays held.
   actions_.stop();
+  // No delayed job may run into what is torn down after this.
+  timers_.stop();
 }
 
 }  // namespace velt

@@ -50,7 +50,7 @@ class Agent : public SessionEvents {
   void start();
   // After the devices were restored: lets go of what the command line
   // holds, stops the device layer's threads, then releases every key the
-  // agent holds. Safe to call twice.
+  // agent holds, then the timer thread. Safe to call twice.
   void stop();
   // SessionEvents. Waking from sleep configures every mouse again and asks
   // each whether it still answers as it did. Leaving the seat releases
@@ -83,6 +83,8 @@ class Agent : public SessionEvents {
   }
   DeviceLayer& deviceLayer() { return deviceLayer_; }
   MainThread& mainThread() { return mainThread_; }
+  // The one thread for short jobs that wait a while ("velt timers").
+  DelayedTasks& timers() { return timers_; }
   PointerModeState& pointerModes() { return pointerModes_; }
   // What a button press does; the device layer calls it.
   ButtonFunctionRunner& buttonFunctionRunner() { return actions_.engine; }
@@ -93,6 +95,8 @@ class Agent : public SessionEvents {
   OverlaySystem& overlay() { return overlay_; }
 
  private:
+  // First made, last gone: every part below may leave jobs with it.
+  TimerThread timers_;
   FileLocations locations_;
   Settings settings_;
   SettingsStore store_;

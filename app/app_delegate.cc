@@ -83,8 +83,8 @@ bool AppDelegate::applicationDidFinishLaunching() {
   refreshQueue_->post([this] { checkDeviceNotify(); });
 
   // 12. The first fill, even when no device event arrives.
-  firstNoticeQueue_ = std::make_unique<SerialQueue>("setdddd show run");
-  firstNoticeQueue_->post(
+  agent_.timers().runAfter(
+      "setdddd show run", Clock::Duration::zero(),
       [&devices = agent_.devices()] { devices.scheduleDeviceChangeNotice(600); });
 
   // 13. Language and texts.
@@ -103,11 +103,12 @@ bool AppDelegate::applicationDidFinishLaunching() {
   // 17. Start at log-in, when this is the installed copy.
   if (runsFromInstalledLocation(env_.executable, env_.installPrefix / "bin")) {
     logLine("set autorun...");
-    autoRunQueue_ = std::make_unique<SerialQueue>("set auto run");
-    autoRunQueue_->post([resources = where.resources, autostart = where.configHome / "autostart"] {
-      removeAutoRun(autostart, kAutostartEntry);
-      setAutoRun(resources / kAutostartTemplate, autostart);
-    });
+    agent_.timers().runAfter(
+        "set auto run", Clock::Duration::zero(),
+        [resources = where.resources, autostart = where.configHome / "autostart"] {
+          removeAutoRun(autostart, kAutostartEntry);
+          setAutoRun(resources / kAutostartTemplate, autostart);
+        });
   }
 
   // 18. The tray item.
@@ -268,8 +269,6 @@ void AppDelegate::applicationWillTerminate() {
   agent_.devices().restoreDevicesOnQuit();
   agent_.stop();
   refreshQueue_.reset();
-  firstNoticeQueue_.reset();
-  autoRunQueue_.reset();
 }
 
 }  // namespace velt

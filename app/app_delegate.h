@@ -85,8 +85,6 @@ class AppDelegate : public QObject {
   QSystemTrayIcon* statusItem_ = nullptr;
   AgentBus* agentBus_ = nullptr;  // the tray menu for the desktop's own menus
   std::unique_ptr<SerialQueue> refreshQueue_;
-  std::unique_ptr<SerialQueue> firstNoticeQueue_;
-  std::unique_ptr<SerialQueue> autoRunQueue_;
   bool quitting_ = false;
   bool terminated_ = false;
 };

@@ -5,20 +5,17 @@
 namespace velt {
 
 OverlaySystem::OverlaySystem(Settings& settings, SettingsStore& store, PointerModeState& modes,
-                             MainThread& mainThread, PointerOutput& output)
-    : timers(std::make_unique<TimerThread>()),
-      overlay(
-          settings, [&store] { store.saveSettings(); }, mainThread, *timers),
-      taps(modes, settings, nullptr, output, overlay, *timers),
-      takeover(taps),
+                             MainThread& mainThread, PointerOutput& output, DelayedTasks& timers)
+    : overlay(
+          settings, [&store] { store.saveSettings(); }, mainThread, timers),
+      taps(modes, settings, nullptr, output, overlay, timers),
+      takeover(taps, timers),
       settings_(settings) {
   overlay.attach(nullptr, &taps);
 }
 
 OverlaySystem::~OverlaySystem() {
   takeover.stop();
-  // No delayed job may run into what is torn down after this.
-  timers.reset();
 }
 
 void OverlaySystem::createOverlayWindow() {

@@ -11,9 +11,9 @@
 
 #include <memory>
 
+#include "core/delayed_tasks.h"
 #include "core/main_thread.h"
 #include "core/pointer_modes.h"
-#include "core/serial_queue.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
 #include "overlay/overlay_controller.h"
@@ -26,18 +26,18 @@ namespace velt {
 
 struct OverlaySystem {
   // output: where scroll and volume steps go. Assigned standard buttons go
-  // to the device layer once it is set with taps.setButtonMaskSink.
+  // to the device layer once it is set with taps.setButtonMaskSink. timers
+  // runs the delayed jobs and must stop before this goes.
   OverlaySystem(Settings& settings, SettingsStore& store, PointerModeState& modes,
-                MainThread& mainThread, PointerOutput& output);
+                MainThread& mainThread, PointerOutput& output, DelayedTasks& timers);
   ~OverlaySystem();
 
   // Main thread, once the QApplication exists: the overlay window, hidden.
   void createOverlayWindow();
   // Gives every mouse back to the system: no tap runs after this. Call
-  // before the action engine stops. Delayed jobs stop with the object.
+  // before the action engine stops.
   void stop();
 
-  std::unique_ptr<TimerThread> timers;
   OverlayController overlay;
   PointerTaps taps;
   EvdevTakeover takeover;

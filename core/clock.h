@@ -3,6 +3,8 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 namespace velt {
 
@@ -15,6 +17,12 @@ class Clock {
   virtual TimePoint now() const = 0;
   // Blocks the calling thread for about d.
   virtual void sleepFor(Duration d) = 0;
+  // Waits on cv with lock held until due, a notification or a spurious
+  // wake-up. A clock of its own time line may move on to due instead.
+  virtual void waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                         TimePoint due) {
+    cv.wait_until(lock, due);
+  }
 };
 
 // The steady clock of the machine, with real sleeps.

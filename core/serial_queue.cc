@@ -52,17 +52,25 @@ void SerialQueue::run() {
   }
 }
 
-TimerThread::TimerThread() {
+TimerThread::TimerThread(Clock& clock) : clock_(clock) {
   thread_ = std::thread([this] { run(); });
 }
 
 TimerThread::~TimerThread() {
+  stop();
+}
+
+void TimerThread::stop() {
   {
     std::lock_guard lock(mutex_);
-    stopping_ = true;
+    if (!stopping_) {
+      stopping_ = true;
+      const auto now = clock_.now();
+      std::erase_if(jobs_, [now](const Job& job) { return job.due > now; });
+    }
   }
   wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
 void TimerThread::runAfter(std::string_view label, Clock::Duration delay,
@@ -71,7 +79,8 @@ void TimerThread::runAfter(std::string_view label, Clock::Duration delay,
            static_cast<long long>(delay.count() / 1000));
   {
     std::lock_guard lock(mutex_);
-    Job job{std::chrono::steady_clock::now() + delay, nextOrder_++, std::move(task)};
+    if (stopping_) return;
+    Job job{clock_.now() + delay, nextOrder_++, std::move(task)};
     auto at = std::upper_bound(jobs_.begin(), jobs_.end(), job, [](const Job& a, const Job& b) {
       return a.due < b.due || (a.due == b.due && a.order < b.order);
     });
@@ -83,14 +92,15 @@ void TimerThread::runAfter(std::string_view label, Clock::Duration delay,
 void TimerThread::run() {
   nameCurrentThread("velt timers");
   std::unique_lock lock(mutex_);
-  while (!stopping_) {
+  for (;;) {
     if (jobs_.empty()) {
+      if (stopping_) return;
       wake_.wait(lock);
       continue;
     }
     auto due = jobs_.front().due;
-    if (std::chrono::steady_clock::now() < due) {
-      wake_.wait_until(lock, due);
+    if (clock_.now() < due) {
+      clock_.waitUntil(wake_, lock, due);
       continue;
     }
     auto task = std::move(jobs_.front().task);

@@ -38,13 +38,17 @@ class SerialQueue {
   std::thread thread_;
 };
 
-// DelayedTasks on one background thread that keeps the jobs in due order.
-// Destroying it drops the jobs that are not yet due.
+// DelayedTasks on one background thread, "velt timers", that keeps the jobs
+// in due order: the one way the agent schedules work for later. It sleeps
+// while no job is due.
 class TimerThread : public DelayedTasks {
  public:
-  TimerThread();
+  explicit TimerThread(Clock& clock = systemClock());
   ~TimerThread() override;
   void runAfter(std::string_view label, Clock::Duration delay, std::function<void()> task) override;
+  // Runs the jobs already due and ends the thread; drops the jobs not yet
+  // due, and those asked for later.
+  void stop();
 
  private:
   struct Job {
@@ -54,6 +58,7 @@ class TimerThread : public DelayedTasks {
   };
   void run();
 
+  Clock& clock_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Job> jobs_;  // sorted by (due, order)

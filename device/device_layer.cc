@@ -33,8 +33,10 @@ DeviceLayer::DeviceLayer(const DeviceLayerServices& services)
     : services_(services),
       settings_(services.settings),
       dispatcher_(services.settings, extraButtonEnabled_, services.runner),
-      deviceChangeCountdown_(services.clock, [this] { raiseDeviceChange(); }),
-      configCountdown_(services.clock, [this] { raiseConfigRequest(); }) {}
+      deviceChangeCountdown_(services.timers, "notify device change",
+                             [this] { raiseDeviceChange(); }),
+      configCountdown_(services.timers, "notify device state change",
+                       [this] { raiseConfigRequest(); }) {}
 
 DeviceLayer::~DeviceLayer() {
   stop();
@@ -60,9 +62,7 @@ bool DeviceLayer::initDeviceLayer() {
     ident_ = std::make_unique<SerialQueue>("quorinAgentUSBIdent");
   }
   listener_ = std::thread([this] { runListener(); });
-  deviceChangeCountdown_.start("notify device change");
   startWorker(false, [this] { runConfigurationThread(); });
-  configCountdown_.start("notify device state change");
   return true;
 }
 

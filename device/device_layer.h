@@ -20,11 +20,12 @@
 #include "core/button_function.h"
 #include "core/clock.h"
 #include "core/configuration_scheduler.h"
+#include "core/delayed_tasks.h"
 #include "core/main_thread.h"
 #include "core/overlay_control.h"
 #include "core/serial_queue.h"
 #include "core/settings.h"
-#include "device/countdown_ticker.h"
+#include "device/countdown.h"
 #include "device/device_directory.h"
 #include "device/device_registry.h"
 #include "device/hid_transport.h"
@@ -43,6 +44,7 @@ struct DeviceLayerServices {
   EventTaps& eventTaps;
   MainThread& mainThread;
   Clock& clock;
+  DelayedTasks& timers;               // runs the countdowns
   OverlayControl* overlay = nullptr;  // hidden when the last mouse leaves; may be null
 };
 
@@ -58,8 +60,8 @@ class DeviceLayer final : public DeviceDirectory,
   DeviceLayer& operator=(const DeviceLayer&) = delete;
 
   // Creates the event taps, then starts the listener, the identification
-  // queue, the two tickers and the configuration thread. False when called
-  // before, or when the event taps cannot be created (then nothing starts).
+  // queue and the configuration thread. False when called before, or when
+  // the event taps cannot be created (then nothing starts).
   bool initDeviceLayer();
   // Ends every thread; awaitDeviceChange returns nullopt from then on. A
   // thread that a silent device keeps in a request (a handshake, or a
@@ -232,8 +234,8 @@ class DeviceLayer final : public DeviceDirectory,
   std::atomic<bool> stopping_{false};
   std::atomic<uint64_t> configurationPasses_{0};
 
-  CountdownTicker deviceChangeCountdown_;
-  CountdownTicker configCountdown_;
+  Countdown deviceChangeCountdown_;
+  Countdown configCountdown_;
 
   std::atomic<bool> initialised_{false};
   std::atomic<bool> hidManager_{false};  // the listener has opened the HID system

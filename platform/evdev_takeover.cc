@@ -137,7 +137,8 @@ class UinputClone : public InputSink {
 
 }  // namespace
 
-EvdevTakeover::EvdevTakeover(PointerTaps& taps) : loop_(taps) {
+EvdevTakeover::EvdevTakeover(PointerTaps& taps, DelayedTasks& timers)
+    : loop_(taps), timers_(timers) {
   loop_.setNodeGoneHandler([this](const std::string& node) { nodeIds_.erase(node); });
 }
 
@@ -149,6 +150,10 @@ bool EvdevTakeover::createEventTaps() {
   if (started_) return true;
   if (!loop_.start()) return false;
   started_ = true;
+  {
+    std::lock_guard lock(retryTarget_->mutex);
+    retryTarget_->takeover = this;
+  }
   loop_.post([this] {
     startWatching();
     rescan();
@@ -157,6 +162,10 @@ bool EvdevTakeover::createEventTaps() {
 }
 
 void EvdevTakeover::stop() {
+  {
+    std::lock_guard lock(retryTarget_->mutex);
+    retryTarget_->takeover = nullptr;
+  }
   loop_.stop();
   nodeIds_.clear();
   monitor_.reset();
@@ -280,7 +289,10 @@ void EvdevTakeover::takeOver(const std::string& node, const std::string& name, U
   }
   auto tryAgainShortly = [&] {
     logDebug("event taps: %s has a button down; trying again shortly", label.c_str());
-    loop_.postAfter(kHeldButtonRetry, [this] { rescan(); });
+    timers_.runAfter("event taps retry", kHeldButtonRetry, [target = retryTarget_] {
+      std::lock_guard lock(target->mutex);
+      if (auto* self = target->takeover) self->loop_.post([self] { self->rescan(); });
+    });
   };
   libevdev_set_clock_id(dev.get(), CLOCK_MONOTONIC);
   if (!isPointer(dev.get())) return;

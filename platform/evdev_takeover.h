@@ -11,10 +11,13 @@
 #pragma once
 
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "core/delayed_tasks.h"
 #include "core/device_events.h"
 #include "core/overlay_control.h"
 #include "overlay/pointer_taps.h"
@@ -25,7 +28,8 @@ namespace velt {
 
 class EvdevTakeover : public EventTaps, public RegistryObserver {
  public:
-  explicit EvdevTakeover(PointerTaps& taps);
+  // timers brings back a mouse that had a button down at takeover time.
+  EvdevTakeover(PointerTaps& taps, DelayedTasks& timers);
   ~EvdevTakeover() override;
 
   // Starts the input thread and the watch on input nodes. False only when
@@ -51,6 +55,14 @@ class EvdevTakeover : public EventTaps, public RegistryObserver {
   void reportOnce(const std::string& node, const std::string& kind, const std::string& line);
 
   InputLoop loop_;
+  DelayedTasks& timers_;
+  // Shared with the retry jobs on timers_: they reach the loop only while
+  // the takeover runs (null after stop).
+  struct RetryTarget {
+    std::mutex mutex;
+    EvdevTakeover* takeover = nullptr;
+  };
+  std::shared_ptr<RetryTarget> retryTarget_ = std::make_shared<RetryTarget>();
   bool started_ = false;
   // Input thread only.
   UdevPtr udev_;

@@ -71,7 +71,6 @@ void InputLoop::stop() {
     std::lock_guard lock(mutex_);
     stopping_ = true;
     posted_.clear();
-    timed_.clear();
   }
   wake();
   if (thread_.joinable()) thread_.join();
@@ -90,15 +89,6 @@ void InputLoop::post(std::function<void()> task) {
     std::lock_guard lock(mutex_);
     if (stopping_) return;
     posted_.push_back(std::move(task));
-  }
-  wake();
-}
-
-void InputLoop::postAfter(std::chrono::milliseconds delay, std::function<void()> task) {
-  {
-    std::lock_guard lock(mutex_);
-    if (stopping_) return;
-    timed_.push_back({std::chrono::steady_clock::now() + delay, std::move(task)});
   }
   wake();
 }
@@ -191,26 +181,11 @@ void InputLoop::readNode(Node& node) {
   if (nodeGone_) nodeGone_(key);
 }
 
-int InputLoop::nextTimeoutMs() {
-  std::lock_guard lock(mutex_);
-  if (timed_.empty()) return -1;
-  auto due = std::min_element(timed_.begin(), timed_.end(), [](const Timed& a, const Timed& b) {
-               return a.due < b.due;
-             })->due;
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
-  return static_cast<int>(std::max<int64_t>(0, left.count()));
-}
-
 void InputLoop::runPosted() {
   std::vector<std::function<void()>> tasks;
   {
     std::lock_guard lock(mutex_);
     tasks.swap(posted_);
-    auto now = std::chrono::steady_clock::now();
-    auto due = std::stable_partition(timed_.begin(), timed_.end(),
-                                     [now](const Timed& t) { return t.due > now; });
-    for (auto it = due; it != timed_.end(); ++it) tasks.push_back(std::move(it->task));
-    timed_.erase(due, timed_.end());
   }
   for (auto& task : tasks) task();
 }
@@ -219,7 +194,7 @@ void InputLoop::run() {
   nameCurrentThread("velt input");
   epoll_event ready[kEventsPerWait];
   for (;;) {
-    int n = epoll_wait(epoll_.get(), ready, kEventsPerWait, nextTimeoutMs());
+    int n = epoll_wait(epoll_.get(), ready, kEventsPerWait, -1);
     if (n < 0 && errno != EINTR) {
       logFormat("event taps: the input thread stops: %s", strerror(errno));
       break;

@@ -6,7 +6,6 @@
 
 #include <linux/input.h>
 
-#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -58,8 +57,6 @@ class InputLoop {
   // Runs task on the input thread; dropped once the loop has stopped. Any
   // thread, as long as the loop exists.
   void post(std::function<void()> task);
-  // Runs task on the input thread about delay from now. Any thread.
-  void postAfter(std::chrono::milliseconds delay, std::function<void()> task);
 
   // The rest: input thread only.
 
@@ -85,7 +82,6 @@ class InputLoop {
   void run();
   void runPosted();
   void readNode(Node& node);
-  int nextTimeoutMs();
   void wake();
 
   PointerTaps& taps_;
@@ -97,12 +93,7 @@ class InputLoop {
   std::thread thread_;
 
   std::mutex mutex_;
-  struct Timed {
-    std::chrono::steady_clock::time_point due;
-    std::function<void()> task;
-  };
   std::vector<std::function<void()>> posted_;
-  std::vector<Timed> timed_;
   bool stopping_ = false;
 
   // Input thread only.

@@ -57,7 +57,7 @@ struct RecordingObserver : RegistryObserver {
 };
 
 // The real device layer, its threads and countdowns, over virtual mice. The
-// fake clock makes every tick and handshake pause instant.
+// fake clock makes every countdown and handshake pause instant.
 class DeviceLayerTest : public ::testing::Test {
  protected:
   DeviceLayerTest() {
@@ -128,10 +128,12 @@ class DeviceLayerTest : public ::testing::Test {
   StubTaps taps;
   ManualMainThread mainThread;
   FakeClock clock;
+  TimerThread timers{clock};
   StubOverlay overlay;
   RecordingObserver observer;
   std::atomic<int> fatalErrors{0};
-  DeviceLayer layer{{settings, catalogue, transport, runner, taps, mainThread, clock, &overlay}};
+  DeviceLayer layer{
+      {settings, catalogue, transport, runner, taps, mainThread, clock, timers, &overlay}};
 };
 
 TEST_F(DeviceLayerTest, StartsOnceAndOnlyWithEventTaps) {
@@ -286,7 +288,7 @@ TEST_F(DeviceLayerTest, OtherMiceNeedAModelOfTheirOwn) {
   catalogue[generic.name] = generic;
   FakeHidTransport otherTransport;
   DeviceLayer third{
-      {settings, catalogue, otherTransport, runner, taps, mainThread, clock, nullptr}};
+      {settings, catalogue, otherTransport, runner, taps, mainThread, clock, timers, nullptr}};
   ASSERT_TRUE(third.initDeviceLayer());
   auto id = otherTransport.plug(other, 0);
   otherTransport.sync();
@@ -675,37 +677,37 @@ TEST(DeviceRegistryTest, KeysSelectionAndLateRegistrations) {
   EXPECT_EQ(registry.registeredUsbIds().size(), 2u);
 }
 
-TEST(CountdownTickerTest, ABurstOfEventsGivesOneNotice) {
-  FakeClock clock;
+TEST(CountdownTest, ABurstOfEventsGivesOneNoticeAndAnArmMeanwhileStands) {
+  testing::ManualDelayedTasks timers;
   int notices = 0;
-  CountdownTicker ticker(clock, [&] { ++notices; });
-  ticker.arm(3);
-  ticker.tick();
-  ticker.arm(3);  // a second event restarts the wait
-  ticker.tick();
-  ticker.tick();
-  EXPECT_EQ(notices, 0);
-  ticker.tick();
-  EXPECT_EQ(notices, 1);
-  ticker.tick();
-  EXPECT_EQ(notices, 1);
-  EXPECT_EQ(ticker.remaining(), 0);
-}
-
-TEST(CountdownTickerTest, AnArmWhileTheNoticeGoesOutStands) {
-  FakeClock clock;
-  int notices = 0;
-  CountdownTicker* self = nullptr;
-  CountdownTicker ticker(clock, [&] {
-    if (++notices == 1) self->arm(1);
+  Countdown* self = nullptr;
+  Countdown countdown(timers, "test", [&] {
+    if (++notices == 2) self->arm(1);
   });
-  self = &ticker;
-  ticker.arm(1);
-  ticker.tick();
-  EXPECT_EQ(ticker.remaining(), 1);
-  ticker.tick();
+  self = &countdown;
+  countdown.arm(3);
+  timers.advance(200ms);
+  countdown.arm(3);  // a second event restarts the wait
+  timers.advance(400ms);
+  EXPECT_EQ(notices, 0);
+  timers.advance(200ms);
+  EXPECT_EQ(notices, 1);
+  EXPECT_EQ(countdown.remaining(), 0);
+
+  // Armed again while its notice goes out: that arm stands.
+  countdown.arm(1);
+  timers.advance(200ms);
   EXPECT_EQ(notices, 2);
-  EXPECT_EQ(ticker.remaining(), 0);
+  EXPECT_EQ(countdown.remaining(), 1);
+  timers.advance(200ms);
+  EXPECT_EQ(notices, 3);
+  EXPECT_EQ(countdown.remaining(), 0);
+
+  // Stopped: nothing goes out any more.
+  countdown.arm(1);
+  countdown.stop();
+  timers.advance(1s);
+  EXPECT_EQ(notices, 3);
 }
 
 }  // namespace

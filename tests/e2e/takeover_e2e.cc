@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "core/serial_queue.h"
 #include "platform/evdev_takeover.h"
 #include "tests/e2e/guest_support.h"
 #include "tests/overlay/overlay_fakes.h"
@@ -50,7 +51,8 @@ struct Rig : testing::TapsRig {
   std::unique_ptr<UhidDevice> mouse;
   std::string name;
   std::string real;  // the mouse's own event node
-  EvdevTakeover takeover{taps};
+  TimerThread timers;
+  EvdevTakeover takeover{taps, timers};
 
   // Plugs the mouse and waits for its event node; false (reported) if not.
   bool plug(Markers& m, const std::string& mouseName) {

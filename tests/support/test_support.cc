@@ -89,6 +89,10 @@ void FakeClock::advance(Duration d) {
   std::lock_guard lock(mutex_);
   now_ += d;
 }
+void FakeClock::waitUntil(std::condition_variable&, std::unique_lock<std::mutex>&, TimePoint due) {
+  std::lock_guard lock(mutex_);
+  now_ = std::max(now_, due);
+}
 
 void ManualMainThread::post(std::function<void()> task) {
   std::lock_guard lock(mutex_);

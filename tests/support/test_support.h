@@ -56,11 +56,15 @@ std::string readFile(const std::filesystem::path& path);
 // The source tree's resources folder.
 std::filesystem::path sourceResources();
 
-// Time that only moves when told to. sleepFor advances it at once.
+// Time that only moves when told to. sleepFor advances it at once, and so
+// does waiting: a TimerThread on it runs each job as soon as the jobs before
+// it have run, at its due time.
 class FakeClock : public Clock {
  public:
   TimePoint now() const override;
   void sleepFor(Duration d) override;
+  void waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                 TimePoint due) override;
   void advance(Duration d);
 
  private:

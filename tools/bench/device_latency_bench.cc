@@ -120,8 +120,9 @@ int main(int argc, char** argv) {
   TimingRunner runner;
   NoTaps taps;
   DroppingMainThread mainThread;
-  velt::DeviceLayer layer(
-      {settings, catalogue, transport, runner, taps, mainThread, velt::systemClock(), nullptr});
+  velt::TimerThread timers;
+  velt::DeviceLayer layer({settings, catalogue, transport, runner, taps, mainThread,
+                           velt::systemClock(), timers, nullptr});
   if (!layer.initDeviceLayer()) return 1;
 
   auto ids = transport.plugAll(mouse);

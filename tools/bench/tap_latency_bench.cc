@@ -243,7 +243,7 @@ bool measureWithKernel() {
     std::printf("kernel path: %s\n", error.c_str());
     return false;
   }
-  EvdevTakeover takeover(setup.taps);
+  EvdevTakeover takeover(setup.taps, setup.timers);
   takeover.createEventTaps();
   takeover.registeredDevicesChanged({{0x0C45, 0x7E20}});
   std::string copy = findCopyNode(name);
