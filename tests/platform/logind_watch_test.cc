@@ -157,27 +157,31 @@ TEST_F(LogindWatchTest, TheMiceFollowTheSessionAndTheWakeUp) {
   LogindWatch watch(forward, *bus_, QStringLiteral("c1"));
   watch.start();
   ASSERT_TRUE(processEventsUntil([&] { return watch.sessionActive().has_value(); }));
-  auto passes = [&] { return transport.sentReports(mouse).size(); };
+  auto sent = [&] { return transport.sentReports(mouse).size(); };
   transport.clearSentReports(mouse);
 
   setActive(false);
   ASSERT_TRUE(processEventsUntil([&] { return !taps.takingOver; }));
   layer.armConfigCountdown(1);
-  EXPECT_FALSE(waitUntil([&] { return passes() > 0; }, std::chrono::milliseconds(300)));
+  EXPECT_FALSE(waitUntil([&] { return sent() > 0; }, std::chrono::milliseconds(300)));
 
+  // Back: found anew, and configured.
   const auto handle = transport.handleOf(mouse);
   setActive(true);
-  ASSERT_TRUE(processEventsUntil([&] { return taps.takingOver && passes() > 0; }));
-  EXPECT_NE(transport.handleOf(mouse), handle) << "found anew";
-
+  ASSERT_TRUE(processEventsUntil([&] { return taps.takingOver.load(); }));
+  transport.sync();
+  layer.waitForIdentification();
   ASSERT_TRUE(waitUntil([&] { return layer.settled(); }));
+  EXPECT_NE(transport.handleOf(mouse), handle);
+  EXPECT_GE(sent(), 5u) << "asked (2 reports) and configured (3)";
+
+  // Woken: asked again, then configured once.
   transport.clearSentReports(mouse);
   const auto before = layer.configurationPasses();
   emitPrepareForSleep(false);
   ASSERT_TRUE(processEventsUntil([&] { return layer.configurationPasses() > before; }));
   ASSERT_TRUE(waitUntil([&] { return layer.settled(); }));
-  // The handshake again (2 reports), then one pass (3).
-  EXPECT_EQ(passes(), 5u);
+  EXPECT_EQ(sent(), 5u);
   layer.stop();
 }
 
