@@ -381,7 +381,7 @@ std::vector<DeviceLayer::PassTarget> DeviceLayer::passTargets(bool quitting) {
     // masks that quitting would have to take back.
     if (quitting && identifying_.count(handle) != 0) continue;
     auto& channel = channels_[handle];
-    if (!channel) channel = std::make_shared<std::timed_mutex>();
+    if (!channel) channel = std::make_shared<TimedMutex>();
     targets.push_back(
         {handle, d.type, d.attributes.buttonMask, d.attributes.swap45, d.attributes.name, channel});
   }
