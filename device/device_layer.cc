@@ -394,9 +394,9 @@ std::vector<DeviceLayer::PassTarget> DeviceLayer::passTargets(bool quitting) {
   return targets;
 }
 
-std::shared_ptr<std::timed_mutex> DeviceLayer::channelLocked(DeviceHandle device) {
+std::shared_ptr<TimedMutex> DeviceLayer::channelLocked(DeviceHandle device) {
   auto& channel = channels_[device];
-  if (!channel) channel = std::make_shared<std::timed_mutex>();
+  if (!channel) channel = std::make_shared<TimedMutex>();
   return channel;
 }
 
@@ -537,7 +537,7 @@ void DeviceLayer::recheckDevices() {
 void DeviceLayer::recheckDevice(DeviceHandle device, DeviceKind kind, const HidDeviceInfo& info,
                                 int32_t type, int32_t modelId) {
   nameCurrentThread("velt handshake");
-  std::shared_ptr<std::timed_mutex> channel;
+  std::shared_ptr<TimedMutex> channel;
   {
     std::lock_guard lock(registryLock_);
     channel = channelLocked(device);

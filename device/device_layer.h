@@ -25,6 +25,7 @@
 #include "core/overlay_control.h"
 #include "core/serial_queue.h"
 #include "core/settings.h"
+#include "core/timed_mutex.h"
 #include "device/countdown.h"
 #include "device/device_directory.h"
 #include "device/device_registry.h"
@@ -154,7 +155,7 @@ class DeviceLayer final : public DeviceDirectory,
     int32_t buttonMask;
     int32_t swap45;
     std::string name;
-    std::shared_ptr<std::timed_mutex> channel;
+    std::shared_ptr<TimedMutex> channel;
   };
 
   void runListener();
@@ -179,7 +180,7 @@ class DeviceLayer final : public DeviceDirectory,
   void configureDevice(const PassTarget& target, uint8_t m, uint8_t h);
   void markSilent(DeviceHandle device, const std::string& name);
   // The lock held while reports go to the device; registryLock_ held.
-  std::shared_ptr<std::timed_mutex> channelLocked(DeviceHandle device);
+  std::shared_ptr<TimedMutex> channelLocked(DeviceHandle device);
   // Asks a registered device its handshake again; a worker thread.
   void recheckDevice(DeviceHandle device, DeviceKind kind, const HidDeviceInfo& info, int32_t type,
                      int32_t modelId);
@@ -204,11 +205,11 @@ class DeviceLayer final : public DeviceDirectory,
   std::atomic<bool> sessionActive_{true};
   // One per configurable device, held while its reports are written, so
   // that the quit pass comes after whatever a pass was writing to it.
-  std::map<DeviceHandle, std::shared_ptr<std::timed_mutex>> channels_;  // registryLock_
+  std::map<DeviceHandle, std::shared_ptr<TimedMutex>> channels_;  // registryLock_
   std::mutex probeLock_;
   // Serialises configuration passes; the quit pass does not wait for a pass
   // that a silent device holds up.
-  std::timed_mutex passLock_;
+  TimedMutex passLock_;
   std::atomic<uint8_t> reportSequence_{0};
   // Set as the quit pass begins: no other pass writes anything after it.
   std::atomic<bool> quitPassStarted_{false};

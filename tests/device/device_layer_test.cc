@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <future>
 #include <set>
+#include <thread>
 
 #include "device/vendor_protocol.h"
 #include "tests/support/test_support.h"
@@ -638,6 +639,70 @@ TEST_F(DeviceLayerTest, StopReleasesTheRefreshLoop) {
   EXPECT_FALSE(waiting.get().has_value());
   EXPECT_FALSE(layer.awaitDeviceChange().has_value());
   layer.postButtonMask(0x08);  // dropped, no crash
+}
+
+// Everything at once, for ThreadSanitizer above all: mice come, press and
+// go while the "window" commits and moves the selection; the quit comes in
+// the middle of it, and its reports stay the last each mouse receives.
+TEST_F(DeviceLayerTest, StressHotPlugPressesCommitsSelectionAndAQuit) {
+  settings.StandardButtonAssignments[3].store({13, 0, 0});
+  start();
+  std::atomic<bool> done{false};
+  std::atomic<int> commits{0};
+  std::thread window([&] {
+    for (int i = 0; !done; ++i) {
+      settings.interceptMask = i % 2 ? 0x08 : 0x10;
+      layer.armConfigCountdown(1);
+      layer.selectDevice(i % 5);
+      layer.describeDevice(layer.selectedDeviceIndex());
+      ++commits;
+      std::this_thread::yield();
+    }
+  });
+  auto pressOn = [&](const std::vector<DeviceId>& ids, const std::string& model) {
+    const VirtualMouse& m = virtualMouse(model);
+    transport.sendInput(ids[m.buttonInterface()], m.buttonReport(0x08));
+    transport.sendInput(ids[m.buttonInterface()], m.buttonReport(0x00));
+  };
+  std::vector<std::pair<std::vector<DeviceId>, std::string>> kept;
+  std::thread mice([&] {
+    for (int round = 0; round < 6; ++round) {
+      for (const std::string model : {"QR-350", "QR-450", "QR-360", "QR-250"}) {
+        auto ids = transport.plugAll(virtualMouse(model));
+        pressOn(ids, model);
+        if (round % 2) {
+          kept.emplace_back(ids, model);
+        } else {
+          for (auto id : ids) transport.unplug(id);
+        }
+      }
+    }
+  });
+  mice.join();
+  settle();
+  std::thread presses([&] {
+    while (!done) {
+      for (const auto& [ids, model] : kept) pressOn(ids, model);
+    }
+  });
+
+  std::vector<size_t> before;
+  for (const auto& mouse : kept) before.push_back(transport.sentReports(mouse.first[0]).size());
+  layer.restoreDevicesOnQuit();
+  std::vector<size_t> after;
+  for (const auto& mouse : kept) after.push_back(transport.sentReports(mouse.first[0]).size());
+  // Commits and presses go on a while after the quit.
+  const int commitsAtQuit = commits;
+  ASSERT_TRUE(waitUntil([&] { return commits > commitsAtQuit + 200; }));
+  done = true;
+  window.join();
+  presses.join();
+  settle();
+  layer.stop();
+  for (size_t i = 0; i < kept.size(); ++i) {
+    EXPECT_GT(after[i], before[i]) << kept[i].second;
+    EXPECT_EQ(transport.sentReports(kept[i].first[0]).size(), after[i]) << kept[i].second;
+  }
 }
 
 TEST(DeviceRegistryTest, KeysSelectionAndLateRegistrations) {

@@ -1,8 +1,11 @@
 // Measures the device layer over virtual mice: how long a button report takes
-// from its arrival to the call of runButtonFunction, and how often the
-// layer's threads wake up while nothing happens.
+// from its arrival to the call of runButtonFunction, how often the layer's
+// threads wake up while nothing happens, and, while a second mouse keeps its
+// handshake waiting as a silent device does for the kernel's 5 s, the
+// longest the window's calls into the layer take and the first mouse's
+// button latency.
 //
-//   velt-device-bench [reports] [idle seconds]
+//   velt-device-bench [reports] [idle seconds] [silent seconds]
 #include <dirent.h>
 #include <unistd.h>
 
@@ -95,11 +98,16 @@ double percentile(std::vector<double>& sorted, double p) {
   return sorted[index];
 }
 
+double microseconds(Clock::duration d) {
+  return std::chrono::duration<double, std::micro>(d).count();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const int reports = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 5;
+  const int silentSeconds = argc > 3 ? std::atoi(argv[3]) : 5;
   QuietLog quiet;
   velt::setLogSink(&quiet);
 
@@ -140,7 +148,7 @@ int main(int argc, char** argv) {
     const auto sent = Clock::now();
     transport.sendInput(buttons, i % 2 == 0 ? pressed : released);
     const auto called = runner.waitForCall(static_cast<uint64_t>(i) + 1);
-    latencies.push_back(std::chrono::duration<double, std::micro>(called - sent).count());
+    latencies.push_back(microseconds(called - sent));
   }
   std::sort(latencies.begin(), latencies.end());
   std::printf(
@@ -154,6 +162,47 @@ int main(int argc, char** argv) {
   const uint64_t after = wakeUpsOfOtherThreads();
   std::printf("idle device layer: %.2f wake-ups per second over %d s\n",
               static_cast<double>(after - before) / idleSeconds, idleSeconds);
+
+  // A second mouse that never answers: its handshake waits silentSeconds
+  // for its first request, as the kernel waits for a uhid device.
+  const auto silent = transport.plugSilent(mouse, 0);
+  while (transport.heldRequests(silent) == 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const auto silenceEnds = Clock::now() + std::chrono::seconds(silentSeconds);
+  // The window, every 2 ms: a rebuild's look-ups and a selection; a commit
+  // now and then.
+  double longestStall = 0;
+  int windowCalls = 0;
+  std::thread window([&] {
+    while (Clock::now() < silenceEnds) {
+      const auto start = Clock::now();
+      const int count = layer.countSelectableDevices();
+      layer.describeDevice(layer.selectedDeviceIndex());
+      layer.selectDevice(count > 0 ? 0 : -1);
+      if (windowCalls % 50 == 0) layer.armConfigCountdown(1);
+      longestStall = std::max(longestStall, microseconds(Clock::now() - start));
+      ++windowCalls;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  // Meanwhile the first mouse's button, every 5 ms.
+  std::vector<double> during;
+  uint64_t calls = static_cast<uint64_t>(reports);
+  for (int i = 0; Clock::now() < silenceEnds; ++i) {
+    const auto sent = Clock::now();
+    transport.sendInput(buttons, i % 2 == 0 ? pressed : released);
+    during.push_back(microseconds(runner.waitForCall(++calls) - sent));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  window.join();
+  const bool stillWaiting = transport.heldRequests(silent) > 0;
+  transport.releaseRequests();
+  std::sort(during.begin(), during.end());
+  std::printf(
+      "during a %d s silent handshake%s: window calls (%d) longest %.1f us; mouse A's "
+      "button over %zu reports: p50 %.1f us, p99 %.1f us, max %.1f us\n",
+      silentSeconds, stillWaiting ? "" : " (ended early!)", windowCalls, longestStall,
+      during.size(), percentile(during, 0.50), percentile(during, 0.99), during.back());
 
   layer.stop();
   velt::setLogSink(nullptr);
