@@ -184,7 +184,8 @@ QImage KWinBridge::captureArea(const QRect& area, QString& reason) {
     return {};
   }
   QImage image(reinterpret_cast<const uchar*>(pixels.constData()), width, height, stride, format);
-  return image.convertToFormat(QImage::Format_RGB32);
+  // A copy: pixels goes when this returns.
+  return image.convertToFormat(QImage::Format_RGB32).copy();
 }
 
 }  // namespace velt
