@@ -221,6 +221,7 @@ void ActionEngine::magnifier() {
 
 bool ActionEngine::isFrontmostApplication(std::string_view name) {
   auto active = windows_.activeWindowClass();
+  logDebug("focused application: %s", active ? active->className.c_str() : "(unknown)");
   return active && equalsIgnoringCase(active->className, name);
 }
 

@@ -19,7 +19,16 @@ Agent::Agent(FileLocations locations, std::unique_ptr<FixedDeviceDirectory> devi
   actions_.engine.setTapControl(&overlay_.taps);
   overlay_.taps.setButtonMaskSink(&deviceLayer_);
   deviceLayer_.setRegistryObserver(&overlay_.takeover);
-  hooks.createOverlay = [this] { overlay_.createOverlayWindow(); };
+  hooks.createOverlay = [this] {
+    overlay_.createOverlayWindow(locations_.resources);
+    // On Wayland the overlay knows the pointer, and the compositor's own
+    // means the focused application; X11 knows neither there.
+    if (WaylandOverlay* wayland = overlay_.wayland()) {
+      ActiveWindowQuery* windows = overlay_.activeWindows();
+      actions_.queries.use(*wayland,
+                           windows ? *windows : static_cast<ActiveWindowQuery&>(*wayland));
+    }
+  };
   if (devicesOverride_) {
     hooks.initDeviceLayer = [] { return true; };
   } else {

@@ -15,7 +15,8 @@
 # refuse to run as root) with a fresh HOME and XDG_RUNTIME_DIR, and finds the
 # desktop through the usual variables: WAYLAND_DISPLAY or DISPLAY,
 # DBUS_SESSION_BUS_ADDRESS, XDG_CURRENT_DESKTOP, QT_QPA_PLATFORM, SWAYSOCK.
-# VELT_RIG_DESKTOP names the desktop.
+# VELT_RIG_DESKTOP names the desktop. VELT_RIG_SIZE sets the screen's size
+# on sway, KWin and X11 (1280x720 by default).
 #
 # Exit status: the command's; 77 when this machine cannot host the desktop
 # (not root, a program missing), which is a failure instead under CI=true.
@@ -33,7 +34,10 @@ done
 [ "${1:-}" = "--" ] && shift
 [ $# -gt 0 ] || { echo "usage: desktop_rig.sh gnome|kwin|sway|x11 [--extension DIR] -- COMMAND..." >&2; exit 2; }
 
-user=velt-test
+# Another user (VELT_RIG_USER) keeps runs of other worktrees on this machine
+# apart: each ends whatever its user left running.
+user=${VELT_RIG_USER:-velt-test}
+size=${VELT_RIG_SIZE:-1280x720}
 say() { echo "desktop_rig[$desktop]: $*" >&2; }
 
 cannot_host() {
@@ -152,7 +156,7 @@ environment=()
 case $desktop in
   sway)
     start_bus
-    printf 'output HEADLESS-1 resolution 1280x720\n' >"$scratch/sway.conf"
+    printf 'output HEADLESS-1 resolution %s\n' "$size" >"$scratch/sway.conf"
     chmod 644 "$scratch/sway.conf"
     start_group compositor.log "${user_env[@]}" WLR_BACKENDS=headless WLR_RENDERER=pixman \
       WLR_LIBINPUT_NO_DEVICES=1 sway -c "$scratch/sway.conf"
@@ -168,7 +172,7 @@ case $desktop in
     [ -d /tmp/.X11-unix ] || install -d -m 1777 /tmp/.X11-unix
     # The server picks a free display itself: other test runs on this
     # machine start X servers too.
-    setsid "${user_env[@]}" Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp \
+    setsid "${user_env[@]}" Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp \
       3>"$scratch/display" >"$scratch/xserver.log" 2>&1 </dev/null &
     groups+=($!)
     wait_for 20 "the X server" grep -q '[0-9]' "$scratch/display" || exit 1
@@ -183,8 +187,10 @@ case $desktop in
     # The installed binary carries a file capability, and an unprivileged
     # exec of it is refused; a plain copy runs.
     cp /usr/bin/kwin_wayland "$scratch/kwin_wayland"
-    start_group compositor.log "${user_env[@]}" XDG_CURRENT_DESKTOP=KDE \
-      "$scratch/kwin_wayland" --virtual --width 1280 --height 720 --socket wayland-kwin --no-lockscreen
+    # The tests move KWin's pointer through its fake input, which KWin
+    # otherwise keeps for the programs it trusts.
+    start_group compositor.log "${user_env[@]}" XDG_CURRENT_DESKTOP=KDE KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 \
+      "$scratch/kwin_wayland" --virtual --width "${size%x*}" --height "${size#*x}" --socket wayland-kwin --no-lockscreen
     wait_for 60 "KWin on the session bus" has_name org.kde.KWin || exit 1
     wait_for 20 "KWin's socket" test -S "$run/wayland-kwin" || exit 1
     environment=(WAYLAND_DISPLAY=wayland-kwin XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland
