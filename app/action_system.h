@@ -2,6 +2,8 @@
 // virtual keyboard and pointer, the X11 display and the desktop session.
 #pragma once
 
+#include <atomic>
+
 #include "actions/action_engine.h"
 #include "actions/desktop_commands.h"
 #include "actions/synthetic_events.h"
@@ -24,8 +26,21 @@ struct ActionSystem {
   // nothing dispatches any more.
   void stop();
 
+  // Where the engine asks for the pointer and the focused window: the X
+  // display, unless start-up picks another backend. Before the first press.
+  struct SessionQueries : PointerLocator, ActiveWindowQuery {
+    explicit SessionQueries(X11Session& x11) : pointer(&x11), windows(&x11) {}
+    std::optional<PointF> pointerPosition() override { return pointer.load()->pointerPosition(); }
+    std::optional<WindowClass> activeWindowClass() override {
+      return windows.load()->activeWindowClass();
+    }
+    std::atomic<PointerLocator*> pointer;
+    std::atomic<ActiveWindowQuery*> windows;
+  };
+
   UinputOutput output;
   X11Session x11;
+  SessionQueries session{x11};
   QtDesktopSession desktopSession;
   SyntheticEvents events;
   DesktopCommands desktop;

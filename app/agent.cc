@@ -1,6 +1,7 @@
 #include "app/agent.h"
 
 #include "actions/key_codes.h"
+#include "app/session_backend.h"
 #include "core/log.h"
 
 namespace velt {
@@ -19,7 +20,16 @@ Agent::Agent(FileLocations locations, std::unique_ptr<FixedDeviceDirectory> devi
   actions_.engine.setTapControl(&overlay_.taps);
   overlay_.taps.setButtonMaskSink(&deviceLayer_);
   deviceLayer_.setRegistryObserver(&overlay_.takeover);
-  hooks.createOverlay = [this] { overlay_.createOverlayWindow(); };
+  hooks.createOverlay = [this] {
+    if (chooseSessionBackend() == SessionBackend::GnomeShell) {
+      gnomeShell_ = std::make_unique<GnomeShellSession>();
+      actions_.session.pointer = gnomeShell_.get();
+      actions_.session.windows = gnomeShell_.get();
+      overlay_.createShellOverlay();
+    } else {
+      overlay_.createOverlayWindow();
+    }
+  };
   if (devicesOverride_) {
     hooks.initDeviceLayer = [] { return true; };
   } else {

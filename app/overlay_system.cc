@@ -27,6 +27,12 @@ void OverlaySystem::createOverlayWindow() {
   overlay.attach(window_.get(), &taps);
 }
 
+void OverlaySystem::createShellOverlay() {
+  if (shellOverlay_) return;
+  shellOverlay_ = std::make_unique<ShellOverlay>(settings_);
+  overlay.attach(shellOverlay_.get(), &taps);
+}
+
 void OverlaySystem::stop() {
   takeover.stop();
 }

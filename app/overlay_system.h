@@ -22,6 +22,7 @@
 #include "overlay/pointer_output.h"
 #include "overlay/pointer_taps.h"
 #include "platform/evdev_takeover.h"
+#include "platform/gnome_shell_session.h"
 
 namespace velt {
 
@@ -34,6 +35,8 @@ struct OverlaySystem {
 
   // Main thread, once the QApplication exists: the overlay window, hidden.
   void createOverlayWindow();
+  // Instead of the window: the overlay GNOME Shell's extension draws.
+  void createShellOverlay();
   // Gives every mouse back to the system: no tap runs after this. Call
   // before the action engine stops. Delayed jobs stop with the object.
   void stop();
@@ -46,6 +49,7 @@ struct OverlaySystem {
  private:
   const Settings& settings_;
   std::unique_ptr<OverlayWindow> window_;
+  std::unique_ptr<ShellOverlay> shellOverlay_;
 };
 
 }  // namespace velt
