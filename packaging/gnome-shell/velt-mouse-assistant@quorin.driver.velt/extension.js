@@ -35,7 +35,7 @@
 // begin imports
 'use strict';
 
-const { Clutter, Cogl, Gio, GLib, GObject, Meta, Shell, St } = imports.gi;
+const { Clutter, Cogl, Gio, GLib, GObject, Graphene, Meta, Shell, St } = imports.gi;
 const Main = imports.ui.main;
 const PanelMenu = imports.ui.panelMenu;
 // end imports
@@ -110,6 +110,22 @@ class RoundedClip extends Shell.GLSLEffect {
     }
 });
 
+// The picture in the lens: the whole stage, twice enlarged, of which the lens
+// shows a small part. Only that part is ever painted, so only that part is
+// damaged when it moves: the stage repaints no more than the lens.
+const LensPicture = GObject.registerClass(
+class LensPicture extends Clutter.Actor {
+    vfunc_get_paint_volume(volume) {
+        const lens = this.get_parent();
+        if (!lens)
+            return false;
+        volume.set_origin(new Graphene.Point3D({ x: -this.x, y: -this.y, z: 0 }));
+        volume.set_width(lens.width);
+        volume.set_height(lens.height);
+        return true;
+    }
+});
+
 // A rounded rectangle path in a cairo context.
 function roundedRect(cr, x, y, width, height, radius) {
     cr.newSubPath();
@@ -175,7 +191,7 @@ class Overlay {
         // Magnifier: the picture, twice enlarged about the pointer, inside
         // the lens; a dark band of 5 under a light band of 3 along its edge.
         this._lens = new Clutter.Actor({ clip_to_allocation: true });
-        this._lensPicture = new Clutter.Actor();
+        this._lensPicture = new LensPicture();
         this._lensPicture.set_content_scaling_filters(Clutter.ScalingFilter.LINEAR,
             Clutter.ScalingFilter.LINEAR);
         this._lens.add_child(this._lensPicture);

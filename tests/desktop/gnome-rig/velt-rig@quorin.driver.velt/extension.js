@@ -11,7 +11,7 @@
 //   Monitors() -> a(iiii): x, y, width, height of each monitor
 //   FollowLag(d x, d y) -> (d ms, i frames): moves the pointer, then waits
 //     for the first painted frame in which the agent's overlay (the actor
-//     named velt-overlay) is centred on the new place
+//     named velt-overlay) is centred on the new place (-1 ms: not within 1 s)
 //   Wiggle(d seconds) -> (i frames, d mean ms, d max ms): moves the pointer
 //     on a circle, one step per frame, for that long; the stage's paint
 //     times meanwhile
@@ -119,18 +119,24 @@ class Rig {
         return [overlay.x + piece.x + piece.width / 2, overlay.y + piece.y + piece.height / 2];
     }
 
+    // -1 ms when the overlay was not there within a second.
     FollowLagAsync([x, y], invocation) {
         const start = GLib.get_monotonic_time();
         let frames = 0;
+        const done = ms => {
+            global.stage.disconnect(id);
+            GLib.source_remove(timeout);
+            invocation.return_value(new GLib.Variant('(di)', [ms, frames]));
+        };
         const id = global.stage.connect('after-paint', () => {
             frames++;
             const centre = this._overlayCentre();
-            const there = centre && Math.abs(centre[0] - x) <= 1 && Math.abs(centre[1] - y) <= 1;
-            if (!there && frames < 120)
-                return;
-            global.stage.disconnect(id);
-            invocation.return_value(new GLib.Variant('(di)',
-                [there ? (GLib.get_monotonic_time() - start) / 1000 : -1, frames]));
+            if (centre && Math.abs(centre[0] - x) <= 1 && Math.abs(centre[1] - y) <= 1)
+                done((GLib.get_monotonic_time() - start) / 1000);
+        });
+        const timeout = GLib.timeout_add(GLib.PRIORITY_DEFAULT, 1000, () => {
+            done(-1);
+            return GLib.SOURCE_REMOVE;
         });
         this.MovePointer(x, y);
     }
