@@ -1,6 +1,7 @@
 #include "app/agent.h"
 
 #include "actions/key_codes.h"
+#include "app/session_backend.h"
 #include "core/log.h"
 
 namespace velt {
@@ -21,9 +22,12 @@ Agent::Agent(FileLocations locations, std::unique_ptr<FixedDeviceDirectory> devi
   deviceLayer_.setRegistryObserver(&overlay_.takeover);
   hooks.createOverlay = [this] {
     overlay_.createOverlayWindow(locations_.resources);
-    // On Wayland the overlay knows the pointer, and the compositor's own
-    // means the focused application; X11 knows neither there.
-    if (WaylandOverlay* wayland = overlay_.wayland()) {
+    // On Wayland the overlay's backend knows the pointer, and the
+    // compositor's own means the focused application; X11 knows neither there.
+    if (overlay_.backend() == OverlayBackend::GnomeShell) {
+      gnomeShell_ = std::make_unique<GnomeShellSession>();
+      actions_.queries.use(*gnomeShell_, *gnomeShell_);
+    } else if (WaylandOverlay* wayland = overlay_.wayland()) {
       ActiveWindowQuery* windows = overlay_.activeWindows();
       actions_.queries.use(*wayland,
                            windows ? *windows : static_cast<ActiveWindowQuery&>(*wayland));

@@ -53,7 +53,7 @@ OverlaySystem::~OverlaySystem() {
 }
 
 void OverlaySystem::createOverlayWindow(const std::filesystem::path& resources) {
-  if (window_ || wayland_) return;
+  if (window_ || wayland_ || shellOverlay_) return;
   SessionOffer offer;
   if (const char* desktop = std::getenv("XDG_CURRENT_DESKTOP")) offer.desktop = desktop;
   wayland_ = WaylandOverlay::connect(settings_);
@@ -63,6 +63,7 @@ void OverlaySystem::createOverlayWindow(const std::filesystem::path& resources) 
   if (offer.wayland) {
     auto* bus = QDBusConnection::sessionBus().interface();
     offer.kwin = bus && bus->isServiceRegistered(QStringLiteral("org.kde.KWin"));
+    offer.gnomeShell = bus && bus->isServiceRegistered(QStringLiteral("org.gnome.Shell"));
   }
   offer.x11 = !offer.wayland && QGuiApplication::platformName() != QLatin1String("wayland");
   backend_ = chooseOverlayBackend(offer);
@@ -98,6 +99,11 @@ void OverlaySystem::createOverlayWindow(const std::filesystem::path& resources) 
           std::make_unique<X11PointerWatch>([this] { overlay.requestOverlayRedraw(0); });
       following_ = std::make_unique<FollowingWindow>(*window_, *pointerWatch_);
       overlay.attach(following_.get(), &taps);
+      return;
+    case OverlayBackend::GnomeShell:
+      wayland_.reset();
+      shellOverlay_ = std::make_unique<ShellOverlay>(settings_);
+      overlay.attach(shellOverlay_.get(), &taps);
       return;
     case OverlayBackend::None:
       wayland_.reset();

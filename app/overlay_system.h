@@ -23,6 +23,7 @@
 #include "overlay/pointer_output.h"
 #include "overlay/pointer_taps.h"
 #include "platform/evdev_takeover.h"
+#include "platform/gnome_shell_session.h"
 #include "platform/kwin_bridge.h"
 #include "platform/wayland_overlay.h"
 #include "platform/x11_pointer_watch.h"
@@ -65,6 +66,7 @@ struct OverlaySystem {
   std::unique_ptr<FollowingWindow> following_;
   std::unique_ptr<WaylandOverlay> wayland_;
   std::unique_ptr<KWinBridge> kwin_;
+  std::unique_ptr<ShellOverlay> shellOverlay_;
 };
 
 }  // namespace velt

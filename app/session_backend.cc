@@ -6,6 +6,12 @@ namespace velt {
 
 OverlayBackend chooseOverlayBackend(const SessionOffer& offer) {
   if (offer.wayland) {
+    if (offer.gnomeShell) {
+      logLine(
+          "session: GNOME Shell on Wayland; the overlay, the pointer and the focused window "
+          "come from the agent's shell extension");
+      return OverlayBackend::GnomeShell;
+    }
     if (offer.layerShell && offer.kwin) return OverlayBackend::KWinScript;
     if (offer.layerShell && offer.virtualPointer) return OverlayBackend::LayerShell;
     if (offer.layerShell) {

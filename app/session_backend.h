@@ -17,6 +17,7 @@ struct SessionOffer {
   bool layerShell = false;      // ... and offers zwlr_layer_shell_v1
   bool virtualPointer = false;  // ... and zwlr_virtual_pointer_manager_v1
   bool kwin = false;            // KWin runs the session (org.kde.KWin on the bus)
+  bool gnomeShell = false;      // GNOME Shell runs it (org.gnome.Shell on the bus)
   bool x11 = false;             // an X display answered (XWayland included)
   std::string desktop;          // XDG_CURRENT_DESKTOP, for the log
 };
@@ -26,6 +27,7 @@ enum class OverlayBackend {
   LayerShell,  // a layer-shell surface; the pointer from its own input, a
                // virtual pointer making the compositor look again
   KWinScript,  // a layer-shell surface; pointer and focus from a KWin script
+  GnomeShell,  // the agent's shell extension draws and tells pointer and focus
   None,        // nothing can show it; logged once
 };
 

@@ -21,7 +21,12 @@ TEST(SessionBackend, ChosenFromWhatTheSessionOffers) {
   SessionOffer kde{.wayland = true, .layerShell = true, .kwin = true, .desktop = "KDE"};
   EXPECT_EQ(chooseOverlayBackend(kde), OverlayBackend::KWinScript);
 
+  SessionOffer gnome{.wayland = true, .gnomeShell = true, .x11 = true, .desktop = "GNOME"};
+  EXPECT_EQ(chooseOverlayBackend(gnome), OverlayBackend::GnomeShell) << "XWayland is not X11";
+
   testing::CaptureLog log;
+  SessionOffer gnomeX11{.gnomeShell = true, .x11 = true, .desktop = "GNOME"};
+  EXPECT_EQ(chooseOverlayBackend(gnomeX11), OverlayBackend::X11);
   SessionOffer blind{.wayland = true, .layerShell = true, .desktop = "Hyprland"};
   EXPECT_EQ(chooseOverlayBackend(blind), OverlayBackend::None);
   SessionOffer noLayers{.wayland = true, .x11 = true, .desktop = "Weston"};

@@ -11,7 +11,12 @@
 #              and enabled before the shell starts; the rig waits for the
 #              bus name the extension owns once the shell has started up
 #
-# The command runs as the user velt-test (created when missing: compositors
+# On GNOME the rig also installs its own extension (gnome-rig/, tests only):
+# pictures of the screen, pointer moves and clicks inside the shell, on the
+# bus name quorin.driver.velt.Rig. VELT_RIG_MONITORS lists the shell's
+# virtual monitors, left to right (default "1280x720").
+#
+# The command runs as the user velt-test (or VELT_RIG_USER; created when missing: compositors
 # refuse to run as root) with a fresh HOME and XDG_RUNTIME_DIR, and finds the
 # desktop through the usual variables: WAYLAND_DISPLAY or DISPLAY,
 # DBUS_SESSION_BUS_ADDRESS, XDG_CURRENT_DESKTOP, QT_QPA_PLATFORM, SWAYSOCK.
@@ -197,16 +202,20 @@ case $desktop in
                  QT_QPA_PLATFORM=wayland KDE_FULL_SESSION=true KDE_SESSION_VERSION=5)
     ;;
   gnome)
+    rig_extension=$(dirname "$0")/gnome-rig/velt-rig@quorin.driver.velt
+    uuids="'velt-rig@quorin.driver.velt'"
+    mkdir -p "$home/.local/share/gnome-shell/extensions"
+    cp -r "$rig_extension" "$home/.local/share/gnome-shell/extensions/"
     if [ -n "$extension" ]; then
       uuid=$(basename "$extension")
-      mkdir -p "$home/.local/share/gnome-shell/extensions"
       cp -r "$extension" "$home/.local/share/gnome-shell/extensions/$uuid"
-      chown -R "$user:" "$home/.local"
+      uuids="'$uuid', $uuids"
     fi
+    chown -R "$user:" "$home/.local"
     start_bus
-    if [ -n "$extension" ]; then
-      as_user gsettings set org.gnome.shell enabled-extensions "['$uuid']" || exit 1
-    fi
+    as_user gsettings set org.gnome.shell enabled-extensions "[$uuids]" || exit 1
+    monitors=""
+    for monitor in ${VELT_RIG_MONITORS:-1280x720}; do monitors="$monitors --virtual-monitor $monitor"; done
     # GNOME Shell insists on a system bus with logind. It gets a private one
     # in a mount namespace, so nothing of the machine's own /run changes.
     cat >"$scratch/gnome.sh" <<EOF
@@ -225,7 +234,7 @@ for name in org.freedesktop.login1 org.freedesktop.UPower; do
 done
 exec setpriv --reuid=$user --regid=$user --init-groups env -i HOME=$home XDG_RUNTIME_DIR=$run PATH=/usr/bin:/bin LANG=C.UTF-8 \
   DBUS_SESSION_BUS_ADDRESS=$bus XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=wayland \
-  gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x720 --wayland-display=wayland-gnome
+  gnome-shell --headless --wayland --no-x11$monitors --wayland-display=wayland-gnome
 EOF
     start_group compositor.log unshare -m --propagation private sh "$scratch/gnome.sh"
     wait_for 90 "GNOME Shell on the session bus" has_name org.gnome.Shell || exit 1
@@ -233,6 +242,7 @@ EOF
       # The extension takes its bus name once the shell has finished starting.
       wait_for 90 "the extension's bus name" has_name "${VELT_RIG_EXTENSION_NAME:-quorin.driver.velt.Shell}" || exit 1
     fi
+    wait_for 90 "the rig's extension" has_name quorin.driver.velt.Rig || exit 1
     environment=(WAYLAND_DISPLAY=wayland-gnome XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=wayland
                  QT_QPA_PLATFORM=wayland)
     ;;

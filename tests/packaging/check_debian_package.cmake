@@ -24,7 +24,8 @@ foreach(path
     share/icons/hicolor/scalable/apps/velt-mouse-assistant.svg
     lib/udev/rules.d/70-velt-mouse-assistant.rules
     lib/modules-load.d/velt-mouse-assistant.conf
-    share/gnome-shell/extensions/velt-mouse-assistant@quorin.driver.velt/extension.js)
+    share/gnome-shell/extensions/velt-mouse-assistant@quorin.driver.velt/extension.js
+    share/gnome-shell/extensions/velt-mouse-assistant-45@quorin.driver.velt/extension.js)
   if(NOT contents MATCHES "${path}")
     message(FATAL_ERROR "${path} is missing from the package:\n${contents}")
   endif()
