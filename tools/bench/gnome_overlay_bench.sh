@@ -39,7 +39,7 @@ rig() {
     -m "quorin.driver.velt.Rig.$method" "$@"
 }
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-"$agent" >agent.log 2>&1 &
+VELT_DEBUG=1 VELT_LOG_STDERR=1 "$agent" >agent.log 2>&1 &
 pid=$!
 trap 'kill $pid 2>/dev/null; wait' EXIT
 for _ in $(seq 300); do
@@ -52,6 +52,8 @@ for _ in $(seq 300); do
     >/dev/null 2>&1 && break
   sleep 0.1
 done
+# Its first look for mice hides the overlay when it finds none.
+for _ in $(seq 300); do grep -q 'device change:' agent.log && break; sleep 0.1; done
 rig Settle >/dev/null
 shell=$(pgrep -u "$(id -u)" -x gnome-shell | head -n 1)
 width=${size%x*}
@@ -66,8 +68,9 @@ for i in $(seq 40); do
 done | tr -d '(),' | sort -n >lag
 n=$(wc -l <lag)
 printf '%s lag: median %s ms (%s frames), worst %s ms (%s frames), over %s moves\n' "$size" \
-  "$(sed -n "$((n / 2 + 1))p" lag | cut -d' ' -f1)" "$(sed -n "$((n / 2 + 1))p" lag | cut -d' ' -f2)" \
-  "$(tail -n 1 lag | cut -d' ' -f1)" "$(tail -n 1 lag | cut -d' ' -f2)" "$n"
+  "$(printf %.1f "$(sed -n "$((n / 2 + 1))p" lag | cut -d' ' -f1)")" \
+  "$(sed -n "$((n / 2 + 1))p" lag | cut -d' ' -f2)" \
+  "$(printf %.1f "$(tail -n 1 lag | cut -d' ' -f1)")" "$(tail -n 1 lag | cut -d' ' -f2)" "$n"
 
 circle() {  # NAME: 10 s of motion, figures on one line
   local a0 s0 a1 s1 hz
