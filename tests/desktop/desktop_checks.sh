@@ -343,7 +343,8 @@ take_picture() {  # FILE
   case $desktop in
     sway) grim -o "${output:-HEADLESS-1}" "$1" ;;
     x11) "$probe" grab "$1" ;;
-    kwin) "$probe" kwin-shot "$1" ;;
+    # shellcheck disable=SC2086
+    kwin) "$probe" kwin-shot "$1" ${area:-} ;;
   esac
 }
 # KWin's pointer is moved by a fake device that lives as long as its
@@ -410,6 +411,8 @@ lens_enlarges_around_the_pointer() {
     agent_do --run 19 && sees none 640 360 && hides $((hidden + 2))
 }
 overlay_checks() {
+  # The first output: new windows open where the pointer is.
+  move_pointer 400 300
   "$probe" pattern pattern >"$out/window-pattern" 2>&1 &
   pattern=$!
   children+=($pattern)
@@ -419,7 +422,7 @@ overlay_checks() {
     spotlight_follows_the_pointer
   check "spotlight (18): a click at the pointer reaches the window below" a_click_reaches_the_window
   check "spotlight (18): nothing remains once it is toggled off" spotlight_goes
-  if [ "$desktop" = sway ]; then
+  if [ "$desktop" = sway ] || [ "$desktop" = kwin ]; then
     check "two outputs: the spotlight follows the pointer onto the second" follows_onto_a_second_output
     move_pointer 700 420
     hidden=2
@@ -435,6 +438,7 @@ overlay_checks() {
 # A second output right of the first, showing a pattern of its own; the
 # pointer goes over, and the spotlight with it.
 follows_onto_a_second_output() {
+  [ "$desktop" = kwin ] && { kwin_second_output; return; }
   swaymsg -q create_output && swaymsg -q output HEADLESS-1 position 0 0 &&
     swaymsg -q output HEADLESS-2 resolution 1280x720 position 1280 0 &&
     swaymsg -q focus output HEADLESS-2 || return 1
@@ -448,6 +452,29 @@ follows_onto_a_second_output() {
     move_pointer 1780 360 && output=HEADLESS-2 sees spotlight 500 360 &&
     output=HEADLESS-1 sees none 400 300 &&
     agent_do --run 18 && output=HEADLESS-2 sees none 500 360 && hides 2
+}
+# KWin starts with two outputs side by side (VELT_RIG_OUTPUTS). A script
+# sends the second pattern's window there: a Wayland client cannot choose.
+kwin_second_output() {
+  "$probe" pattern pattern2 >"$out/window-pattern2" 2>&1 &
+  children+=($!)
+  poll 20 grep -q shown "$out/window-pattern2" || return 1
+  cat >"$out/to-second.js" <<'EOF'
+var clients = workspace.clientList();
+for (var i = 0; i < clients.length; i++) {
+    if (String(clients[i].resourceClass) == "pattern2") workspace.sendClientToScreen(clients[i], 1);
+}
+EOF
+  local id
+  id=$(gdbus call --session -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.loadScript \
+    "$out/to-second.js" velt-rig-to-second | grep -o '[0-9]\+' | head -n 1) &&
+    { gdbus call --session -d org.kde.KWin -o "/Scripting/Script$id" -m org.kde.kwin.Script.run ||
+      gdbus call --session -d org.kde.KWin -o "/$id" -m org.kde.kwin.Script.run; } >/dev/null 2>&1 ||
+    return 1
+  move_pointer 400 300 && agent_do --run 18 && sees spotlight 400 300 &&
+    move_pointer 1780 360 && area="1280 0 1280 720" sees spotlight 500 360 &&
+    sees none 400 300 &&
+    agent_do --run 18 && area="1280 0 1280 720" sees none 500 360 && hides 2
 }
 # The agent's decision (keys cannot be read here: no uinput): code 20 finds
 # the focused application as the desktop tells it.

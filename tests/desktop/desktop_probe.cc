@@ -30,8 +30,10 @@
 //                                   tells where it is; prints "shown", then
 //                                   "click X Y" for each button press on it
 //   velt-desktop-probe grab FILE    a PNG picture of the X11 screen
-//   velt-desktop-probe kwin-shot FILE  a PNG picture of KWin's first output
-//                                   (ScreenShot2, as the agent takes them)
+//   velt-desktop-probe kwin-shot FILE [X Y W H]
+//                                   a PNG picture of KWin's first output, or
+//                                   of that area (ScreenShot2, as the agent
+//                                   takes them)
 //   velt-desktop-probe kwin-input   moves and clicks KWin's pointer as a
 //                                   device would, as standard input says
 //                                   (tests/desktop/kwin_input.h)
@@ -72,7 +74,7 @@ int usage() {
       stderr,
       "usage: velt-desktop-probe run CODE | window NAME [fullscreen] | active-class | pointer |\n"
       "       check MODE PLAIN SHOT MX MY MW MH PX PY SIZE | pattern NAME | grab FILE |\n"
-      "       kwin-shot FILE | kwin-input | look FILE X Y MODE [SIZE]\n");
+      "       kwin-shot FILE [X Y W H] | kwin-input | look FILE X Y MODE [SIZE]\n");
   return 2;
 }
 
@@ -357,10 +359,12 @@ int main(int argc, char** argv) {
                  QImage::Format_RGB32);
     return image.save(argv[2], "PNG") ? 0 : 1;
   }
-  if (command == "kwin-shot" && argc == 3) {
+  if (command == "kwin-shot" && (argc == 3 || argc == 7)) {
     QString reason;
-    QImage image =
-        velt::KWinBridge::captureArea(QGuiApplication::primaryScreen()->geometry(), reason);
+    const QRect area = argc == 7 ? QRect(std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
+                                         std::atoi(argv[6]))
+                                 : QGuiApplication::primaryScreen()->geometry();
+    QImage image = velt::KWinBridge::captureArea(area, reason);
     if (image.isNull()) {
       std::fprintf(stderr, "no picture: %s\n", reason.toUtf8().constData());
       return 1;

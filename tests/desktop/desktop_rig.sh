@@ -21,7 +21,8 @@
 # desktop through the usual variables: WAYLAND_DISPLAY or DISPLAY,
 # DBUS_SESSION_BUS_ADDRESS, XDG_CURRENT_DESKTOP, QT_QPA_PLATFORM, SWAYSOCK.
 # VELT_RIG_DESKTOP names the desktop. VELT_RIG_SIZE sets the screen's size
-# on sway, KWin and X11 (1280x720 by default).
+# on sway, KWin and X11 (1280x720 by default); VELT_RIG_OUTPUTS how many of
+# them KWin has, side by side (1 by default).
 #
 # Exit status: the command's; 77 when this machine cannot host the desktop
 # (not root, a program missing), which is a failure instead under CI=true.
@@ -195,7 +196,7 @@ case $desktop in
     # The tests move KWin's pointer through its fake input, which KWin
     # otherwise keeps for the programs it trusts.
     start_group compositor.log "${user_env[@]}" XDG_CURRENT_DESKTOP=KDE KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 \
-      "$scratch/kwin_wayland" --virtual --width "${size%x*}" --height "${size#*x}" --socket wayland-kwin --no-lockscreen
+      "$scratch/kwin_wayland" --virtual --width "${size%x*}" --height "${size#*x}" --output-count "${VELT_RIG_OUTPUTS:-1}" --socket wayland-kwin --no-lockscreen
     wait_for 60 "KWin on the session bus" has_name org.kde.KWin || exit 1
     wait_for 20 "KWin's socket" test -S "$run/wayland-kwin" || exit 1
     environment=(WAYLAND_DISPLAY=wayland-kwin XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland
