@@ -207,11 +207,16 @@ void ActionEngine::spotlight(bool pressed) {
     return;
   }
   if (!overlay) return;
-  if (overlay->spotlightHeld()) {
-    mainThread_.post([overlay] { overlay->setOverlayShown(false, kDrawPointerDot); });
-  } else {
-    overlay->toggleOverlay(kDrawSpotlight);
-  }
+  // Judged on the main thread, after the press: a release that comes before
+  // the press was handled there (a quick click, a busy main thread) would see
+  // the hold of an earlier pointer dot and show the dot instead.
+  mainThread_.post([overlay] {
+    if (overlay->spotlightHeld()) {
+      overlay->setOverlayShown(false, kDrawPointerDot);
+    } else {
+      overlay->toggleOverlay(kDrawSpotlight);
+    }
+  });
 }
 
 void ActionEngine::magnifier() {
@@ -221,6 +226,7 @@ void ActionEngine::magnifier() {
 
 bool ActionEngine::isFrontmostApplication(std::string_view name) {
   auto active = windows_.activeWindowClass();
+  logDebug("focused application: %s", active ? active->className.c_str() : "(unknown)");
   return active && equalsIgnoringCase(active->className, name);
 }
 

@@ -285,4 +285,13 @@ bool DesktopCommands::firstTime(std::string key) {
   return logged_.insert(std::move(key)).second;
 }
 
+std::string_view shellExtensionUuid(std::string_view shellVersion) {
+  int major = 0;
+  for (char c : shellVersion) {
+    if (c < '0' || c > '9' || major > 1000) break;
+    major = major * 10 + (c - '0');
+  }
+  return major >= 45 ? kShellExtensionModuleUuid : kShellExtensionUuid;
+}
+
 }  // namespace velt

@@ -80,8 +80,14 @@ struct DesktopRoute {
 // views for the agent, which the shell refuses to outside programs.
 inline constexpr std::string_view kShellExtensionName = "quorin.driver.velt.Shell";
 inline constexpr std::string_view kShellExtensionPath = "/quorin/driver/velt/Shell";
-// Its folder name under share/gnome-shell/extensions.
+// Its folder names under share/gnome-shell/extensions: for GNOME Shell 43
+// and 44, and for 45 and later (an ES module).
 inline constexpr std::string_view kShellExtensionUuid = "velt-mouse-assistant@quorin.driver.velt";
+inline constexpr std::string_view kShellExtensionModuleUuid =
+    "velt-mouse-assistant-45@quorin.driver.velt";
+// The one a shell of that version ("43.9", "48.1", "45.beta") loads; the
+// 43/44 one when the version cannot be read.
+std::string_view shellExtensionUuid(std::string_view shellVersion);
 
 // The routes of a function, in the order they are tried. folder: what the
 // file manager opens.

@@ -6,9 +6,9 @@ ActionSystem::ActionSystem(MainThread& mainThread, PointerModeState& modes, Cloc
     : output(clock),
       x11(clock),
       desktopSession(x11),
-      events(output, x11),
+      events(output, queries),
       desktop(desktopSession, mainThread),
-      engine(events, desktop, x11, modes, mainThread) {}
+      engine(events, desktop, queries, modes, mainThread) {}
 
 void ActionSystem::start() {
   output.open();

@@ -5,6 +5,7 @@
 #include "actions/action_engine.h"
 #include "actions/desktop_commands.h"
 #include "actions/synthetic_events.h"
+#include "app/session_backend.h"
 #include "core/clock.h"
 #include "core/main_thread.h"
 #include "core/pointer_modes.h"
@@ -26,6 +27,9 @@ struct ActionSystem {
 
   UinputOutput output;
   X11Session x11;
+  // The pointer and the focused application: X11 until start-up picks the
+  // session's own backend.
+  SessionQueries queries{x11, x11};
   QtDesktopSession desktopSession;
   SyntheticEvents events;
   DesktopCommands desktop;

@@ -1,6 +1,7 @@
 #include "app/agent.h"
 
 #include "actions/key_codes.h"
+#include "app/session_backend.h"
 #include "core/log.h"
 
 namespace velt {
@@ -19,7 +20,19 @@ Agent::Agent(FileLocations locations, std::unique_ptr<FixedDeviceDirectory> devi
   actions_.engine.setTapControl(&overlay_.taps);
   overlay_.taps.setButtonMaskSink(&deviceLayer_);
   deviceLayer_.setRegistryObserver(&overlay_.takeover);
-  hooks.createOverlay = [this] { overlay_.createOverlayWindow(); };
+  hooks.createOverlay = [this] {
+    overlay_.createOverlayWindow(locations_.resources);
+    // On Wayland the overlay's backend knows the pointer, and the
+    // compositor's own means the focused application; X11 knows neither there.
+    if (overlay_.backend() == OverlayBackend::GnomeShell) {
+      gnomeShell_ = std::make_unique<GnomeShellSession>();
+      actions_.queries.use(*gnomeShell_, *gnomeShell_);
+    } else if (WaylandOverlay* wayland = overlay_.wayland()) {
+      ActiveWindowQuery* windows = overlay_.activeWindows();
+      actions_.queries.use(*wayland,
+                           windows ? *windows : static_cast<ActiveWindowQuery&>(*wayland));
+    }
+  };
   if (devicesOverride_) {
     hooks.initDeviceLayer = [] { return true; };
   } else {

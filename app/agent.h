@@ -103,6 +103,9 @@ class Agent : public SessionEvents {
   ModelCatalogue catalogue_;
   QtMainThread mainThread_;
   PointerModeState pointerModes_;
+  // On GNOME Shell in a Wayland session: the pointer and the focused window,
+  // from the agent's shell extension.
+  std::unique_ptr<GnomeShellSession> gnomeShell_;
   ActionSystem actions_;
 
   // The taps' scroll and volume steps, through the action engine's virtual

@@ -179,6 +179,7 @@ void AppDelegate::createStatusItem() {
 void AppDelegate::checkDeviceNotify() {
   QPointer<AppDelegate> self(this);
   while (std::optional<DeviceRecord> record = agent_.devices().awaitDeviceChange()) {
+    logDebug("device change: %s", record->type ? "a supported mouse" : "no supported mouse");
     env_.mainThread->post([self, record = std::move(*record)] {
       if (self && !self->terminated_) self->window_->windowRebuild(record);
     });

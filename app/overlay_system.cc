@@ -1,8 +1,39 @@
 #include "app/overlay_system.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QGuiApplication>
+#include <cstdlib>
+
+#include "core/log.h"
 #include "platform/x11_compositing.h"
 
 namespace velt {
+
+// The X11 overlay window, which follows every pointer device while it shows:
+// each move of the pointer asks for a redraw, as the taken-over mice do.
+class OverlaySystem::FollowingWindow : public OverlayWindowPort {
+ public:
+  FollowingWindow(OverlayWindowPort& window, X11PointerWatch& watch)
+      : window_(window), watch_(watch) {}
+  void setMode(int32_t drawMode) override { window_.setMode(drawMode); }
+  void saveScreen() override { window_.saveScreen(); }
+  void fadeIn() override {
+    window_.fadeIn();
+    watch_.setWatching(true);
+  }
+  void fadeOut() override { window_.fadeOut(); }
+  void hideWindow() override {
+    watch_.setWatching(false);
+    window_.hideWindow();
+  }
+  void redrawScreen() override { window_.redrawScreen(); }
+  void setNeedsDisplay() override { window_.setNeedsDisplay(); }
+
+ private:
+  OverlayWindowPort& window_;
+  X11PointerWatch& watch_;
+};
 
 OverlaySystem::OverlaySystem(Settings& settings, SettingsStore& store, PointerModeState& modes,
                              MainThread& mainThread, PointerOutput& output, DelayedTasks& timers)
@@ -18,14 +49,73 @@ OverlaySystem::~OverlaySystem() {
   takeover.stop();
 }
 
-void OverlaySystem::createOverlayWindow() {
-  if (window_) return;
-  window_ = std::make_unique<OverlayWindow>(settings_, compositingManagerRunning);
-  overlay.attach(window_.get(), &taps);
+void OverlaySystem::createOverlayWindow(const std::filesystem::path& resources) {
+  if (window_ || wayland_ || shellOverlay_) return;
+  SessionOffer offer;
+  if (const char* desktop = std::getenv("XDG_CURRENT_DESKTOP")) offer.desktop = desktop;
+  wayland_ = WaylandOverlay::connect(settings_);
+  offer.wayland = wayland_ != nullptr;
+  offer.layerShell = wayland_ && wayland_->offersLayerShell();
+  offer.virtualPointer = wayland_ && wayland_->offersVirtualPointer();
+  if (offer.wayland) {
+    auto* bus = QDBusConnection::sessionBus().interface();
+    offer.kwin = bus && bus->isServiceRegistered(QStringLiteral("org.kde.KWin"));
+    offer.gnomeShell = bus && bus->isServiceRegistered(QStringLiteral("org.gnome.Shell"));
+  }
+  offer.x11 = !offer.wayland && QGuiApplication::platformName() != QLatin1String("wayland");
+  backend_ = chooseOverlayBackend(offer);
+  switch (backend_) {
+    case OverlayBackend::KWinScript: {
+      wayland_->usePointerSource();
+      kwin_ = std::make_unique<KWinBridge>(
+          QString::fromStdString((resources / "kwin/velt-overlay.js").string()),
+          [this](PointF at) { wayland_->setPointerPosition(at); });
+      wayland_->setFollowing([this](bool on) { kwin_->setFollowing(on); });
+      wayland_->setScreenGrabber([logged = false](QRect area) mutable {
+        QString reason;
+        QImage picture = KWinBridge::captureArea(area, reason);
+        if (picture.isNull() && !logged) {
+          logged = true;
+          logFormat(
+              "overlay: KWin gives no picture of the screen (%s); the package's desktop "
+              "entry grants it (X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2)",
+              reason.toUtf8().constData());
+        }
+        return picture;
+      });
+      kwin_->start();
+      overlay.attach(wayland_.get(), &taps);
+      return;
+    }
+    case OverlayBackend::LayerShell:
+      overlay.attach(wayland_.get(), &taps);
+      return;
+    case OverlayBackend::X11:
+      window_ = std::make_unique<OverlayWindow>(settings_, compositingManagerRunning);
+      pointerWatch_ =
+          std::make_unique<X11PointerWatch>([this] { overlay.requestOverlayRedraw(0); });
+      following_ = std::make_unique<FollowingWindow>(*window_, *pointerWatch_);
+      overlay.attach(following_.get(), &taps);
+      return;
+    case OverlayBackend::GnomeShell:
+      wayland_.reset();
+      shellOverlay_ = std::make_unique<ShellOverlay>(settings_);
+      overlay.attach(shellOverlay_.get(), &taps);
+      return;
+    case OverlayBackend::None:
+      wayland_.reset();
+      return;
+  }
 }
 
 void OverlaySystem::stop() {
   takeover.stop();
+}
+
+ActiveWindowQuery* OverlaySystem::activeWindows() {
+  if (kwin_) return kwin_.get();
+  if (wayland_ && wayland_->offersForeignToplevels()) return wayland_.get();
+  return nullptr;
 }
 
 }  // namespace velt

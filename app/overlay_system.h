@@ -11,6 +11,7 @@
 
 #include <memory>
 
+#include "app/session_backend.h"
 #include "core/delayed_tasks.h"
 #include "core/main_thread.h"
 #include "core/pointer_modes.h"
@@ -21,6 +22,10 @@
 #include "overlay/pointer_output.h"
 #include "overlay/pointer_taps.h"
 #include "platform/evdev_takeover.h"
+#include "platform/gnome_shell_session.h"
+#include "platform/kwin_bridge.h"
+#include "platform/wayland_overlay.h"
+#include "platform/x11_pointer_watch.h"
 
 namespace velt {
 
@@ -32,8 +37,16 @@ struct OverlaySystem {
                 MainThread& mainThread, PointerOutput& output, DelayedTasks& timers);
   ~OverlaySystem();
 
-  // Main thread, once the QApplication exists: the overlay window, hidden.
-  void createOverlayWindow();
+  // Main thread, once the QApplication exists: the overlay window, hidden,
+  // of the backend the session offers (chooseOverlayBackend).
+  // resources: where the KWin script is.
+  void createOverlayWindow(const std::filesystem::path& resources);
+  OverlayBackend backend() const { return backend_; }
+  // The Wayland overlay when it was chosen; it also knows the pointer and,
+  // where the compositor tells, the focused application.
+  WaylandOverlay* wayland() { return wayland_.get(); }
+  // Who knows the focused application on this session, when it is not X11.
+  ActiveWindowQuery* activeWindows();
   // Gives every mouse back to the system: no tap runs after this. Call
   // before the action engine stops.
   void stop();
@@ -43,8 +56,16 @@ struct OverlaySystem {
   EvdevTakeover takeover;
 
  private:
+  class FollowingWindow;
+
   const Settings& settings_;
+  OverlayBackend backend_ = OverlayBackend::None;
   std::unique_ptr<OverlayWindow> window_;
+  std::unique_ptr<X11PointerWatch> pointerWatch_;
+  std::unique_ptr<FollowingWindow> following_;
+  std::unique_ptr<WaylandOverlay> wayland_;
+  std::unique_ptr<KWinBridge> kwin_;
+  std::unique_ptr<ShellOverlay> shellOverlay_;
 };
 
 }  // namespace velt

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/log.h"
+
 namespace velt {
 namespace {
 
@@ -109,6 +111,7 @@ void OverlayController::fadeOutOver(uint64_t changesAtHide) {
   fadingOut_ = false;
   if (window_) window_->hideWindow();
   visible_.store(false, std::memory_order_release);
+  logDebug("overlay: hidden");
   if (taps_) {
     taps_->scheduleMotionTapUpdate(kTapDelayAfterHide);
     taps_->scheduleWheelTapUpdate(kTapDelayAfterHide);

@@ -50,14 +50,19 @@ class Canvas {
     backdrop_->setTransform(QTransform::fromScale(scale, scale));
   }
 
+  // Clearing ignores the painter's opacity: a fading overlay still
+  // replaces what it painted before.
   void clear(const QPainterPath& area) {
+    const double opacity = painter_.opacity();
+    painter_.setOpacity(1);
     if (backdrop_) {
       painter_.fillPath(area, *backdrop_);
-      return;
+    } else {
+      painter_.setCompositionMode(QPainter::CompositionMode_Source);
+      painter_.fillPath(area, Qt::transparent);
+      painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
     }
-    painter_.setCompositionMode(QPainter::CompositionMode_Source);
-    painter_.fillPath(area, Qt::transparent);
-    painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter_.setOpacity(opacity);
   }
 
   void fill(const QPainterPath& area, const QColor& color) {
@@ -128,21 +133,34 @@ void SpotlightView::markAllDirty() {
 }
 
 void SpotlightView::paintEvent(QPaintEvent* event) {
-  const QRect screen(QPoint(0, 0), screenSize_);
-  const QRect dirty = event->rect() & screen;
-  if (dirty.isEmpty()) return;
   QPainter painter(this);
-  painter.setClipRegion(event->region() & screen);
+  SpotlightScene scene{drawMode_,
+                       lastPointer_.value_or(currentPointer()),
+                       settings_.spotlightSize.load(std::memory_order_relaxed),
+                       screenSize_,
+                       snapshot_,
+                       backdrop_};
+  paintSpotlight(painter, event->region(), scene);
+}
+
+void paintSpotlight(QPainter& painter, const QRegion& dirtyRegion, const SpotlightScene& scene) {
+  const QRect screen(QPoint(0, 0), scene.screen);
+  const QRect dirty = dirtyRegion.boundingRect() & screen;
+  if (dirty.isEmpty()) return;
+  painter.save();
+  painter.setClipRegion(dirtyRegion & screen);
   painter.setRenderHint(QPainter::Antialiasing);
-  Canvas canvas(painter, backdrop_, screenSize_);
+  Canvas canvas(painter, scene.backdrop, scene.screen);
   QPainterPath dirtyPath;
   dirtyPath.addRect(dirty);
   canvas.clear(dirtyPath);
+  painter.setOpacity(scene.opacity);
 
-  const PointF p = lastPointer_.value_or(currentPointer());
-  const double height = screenSize_.height();
-  const int32_t size = settings_.spotlightSize.load(std::memory_order_relaxed);
-  switch (drawMode_) {
+  const PointF p = scene.pointer;
+  const double height = scene.screen.height();
+  const int32_t size = scene.spotlightSize;
+  const QImage& snapshot = scene.snapshot;
+  switch (scene.drawMode) {
     case 0:
       canvas.fill(dirtyPath, kDim);
       canvas.clear(roundedPath(spotlightHole(p, size), height));
@@ -155,17 +173,17 @@ void SpotlightView::paintEvent(QPaintEvent* event) {
     }
     case 2: {
       MagnifierLayout m = magnifierLayout(p, size, {double(screen.width()), height},
-                                          snapshot_.width(), snapshot_.height());
+                                          snapshot.width(), snapshot.height());
       if (m.hasSource) {
         // The source's part inside the snapshot, and where it lands.
         QRectF source(m.source.x, m.source.y, m.source.width, m.source.height);
-        QRectF inside = source & QRectF(snapshot_.rect());
+        QRectF inside = source & QRectF(snapshot.rect());
         QRectF dest = toView(m.destination, height);
         double scale = dest.width() / source.width();
         QRectF shown(dest.x() + (inside.x() - source.x()) * scale,
                      dest.y() + (inside.y() - source.y()) * scale, inside.width() * scale,
                      inside.height() * scale);
-        QBrush picture(snapshot_);
+        QBrush picture(snapshot);
         picture.setTransform(
             QTransform::fromTranslate(dest.x() - source.x() * scale, dest.y() - source.y() * scale)
                 .scale(scale, scale));
@@ -181,6 +199,7 @@ void SpotlightView::paintEvent(QPaintEvent* event) {
     default:
       break;
   }
+  painter.restore();
 }
 
 }  // namespace velt

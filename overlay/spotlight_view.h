@@ -5,15 +5,36 @@
 #pragma once
 
 #include <QImage>
+#include <QRegion>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <optional>
 
+#include "core/geometry.h"
 #include "core/settings.h"
 #include "overlay/spotlight_geometry.h"
 
+class QPainter;
+
 namespace velt {
+
+// What one picture of the overlay shows. The pointer is in screen points
+// with y growing upwards from the bottom of the screen.
+struct SpotlightScene {
+  int32_t drawMode = 0;
+  PointF pointer;
+  int32_t spotlightSize = 310;
+  QSize screen;        // nothing is painted beyond it
+  QImage snapshot;     // what the magnifier enlarges
+  QImage backdrop;     // painted under the overlay when nothing shows through
+  double opacity = 1;  // the fades
+};
+
+// Paints the scene's area inside dirty (view coordinates, origin at the top
+// left of the screen) with "replace the pixels" semantics: see-through
+// pixels stay see-through. Shared by the Qt view and the Wayland overlay.
+void paintSpotlight(QPainter& painter, const QRegion& dirty, const SpotlightScene& scene);
 
 class SpotlightView : public QWidget {
  public:

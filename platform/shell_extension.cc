@@ -4,6 +4,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusVariant>
 #include <QObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -15,9 +16,6 @@
 
 namespace velt {
 namespace {
-
-const QString kUuid = QString::fromUtf8(kShellExtensionUuid.data(),
-                                        static_cast<qsizetype>(kShellExtensionUuid.size()));
 
 // Runs gsettings with arguments; then gets its output, or an empty optional
 // text when it failed.
@@ -48,13 +46,13 @@ QStringList uuids(const QString& list) {
 }
 
 // For the next log-in: the shell reads enabled-extensions when it starts.
-void enableAtNextLogIn(QObject* context) {
+void enableAtNextLogIn(QObject* context, const QString& uuid) {
   const QStringList key = {QStringLiteral("org.gnome.shell"), QStringLiteral("enabled-extensions")};
   gsettings(context, QStringList{QStringLiteral("get")} + key,
-            [context, key](bool ok, const QString& output) {
+            [context, key, uuid](bool ok, const QString& output) {
               QStringList enabled = uuids(output);
-              if (!ok || enabled.contains(kUuid)) return;
-              enabled << kUuid;
+              if (!ok || enabled.contains(uuid)) return;
+              enabled << uuid;
               gsettings(context,
                         QStringList{QStringLiteral("set")} + key +
                             QStringList{"['" + enabled.join("', '") + "']"},
@@ -68,37 +66,58 @@ void enableAtNextLogIn(QObject* context) {
             });
 }
 
+void enableVariant(QObject* context, const QString& uuid) {
+  gsettings(
+      context,
+      {QStringLiteral("get"), QStringLiteral("org.gnome.shell"),
+       QStringLiteral("disabled-extensions")},
+      [context, uuid](bool ok, const QString& output) {
+        if (!ok) return;  // no GNOME settings here
+        if (uuids(output).contains(uuid)) {
+          logLine(
+              "GNOME Shell: the agent's extension was switched off; its menu and overlay stay off");
+          return;
+        }
+        QDBusMessage enable = QDBusMessage::createMethodCall(
+            QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
+            QStringLiteral("org.gnome.Shell.Extensions"), QStringLiteral("EnableExtension"));
+        enable.setArguments({uuid});
+        auto* watcher =
+            new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(enable), context);
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
+                         [context, uuid](QDBusPendingCallWatcher* w) {
+                           w->deleteLater();
+                           QDBusPendingReply<bool> reply = *w;
+                           if (reply.isError()) {
+                             logFormat("GNOME Shell: cannot enable the agent's extension: %s",
+                                       reply.error().message().toUtf8().constData());
+                           } else if (!reply.value()) {
+                             enableAtNextLogIn(context, uuid);  // not known yet
+                           }
+                         });
+      });
+}
+
 }  // namespace
 
 void enableShellExtension(QObject* context) {
   if (!qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("GNOME"))) return;
-  gsettings(context,
-            {QStringLiteral("get"), QStringLiteral("org.gnome.shell"),
-             QStringLiteral("disabled-extensions")},
-            [context](bool ok, const QString& output) {
-              if (!ok) return;  // no GNOME settings here
-              if (uuids(output).contains(kUuid)) {
-                logLine("GNOME Shell: the agent's extension was switched off; its menu stays off");
-                return;
-              }
-              QDBusMessage enable = QDBusMessage::createMethodCall(
-                  QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
-                  QStringLiteral("org.gnome.Shell.Extensions"), QStringLiteral("EnableExtension"));
-              enable.setArguments({kUuid});
-              auto* watcher = new QDBusPendingCallWatcher(
-                  QDBusConnection::sessionBus().asyncCall(enable), context);
-              QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
-                               [context](QDBusPendingCallWatcher* w) {
-                                 w->deleteLater();
-                                 QDBusPendingReply<bool> reply = *w;
-                                 if (reply.isError()) {
-                                   logFormat("GNOME Shell: cannot enable the agent's extension: %s",
-                                             reply.error().message().toUtf8().constData());
-                                 } else if (!reply.value()) {
-                                   enableAtNextLogIn(context);  // not known to this shell yet
-                                 }
-                               });
-            });
+  // The variant the running shell loads: 45 and later take ES modules only.
+  QDBusMessage version = QDBusMessage::createMethodCall(
+      QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
+      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  version.setArguments({QStringLiteral("org.gnome.Shell"), QStringLiteral("ShellVersion")});
+  auto* watcher =
+      new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(version), context);
+  QObject::connect(
+      watcher, &QDBusPendingCallWatcher::finished, context, [context](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        QDBusPendingReply<QDBusVariant> reply = *w;
+        std::string shell =
+            reply.isError() ? std::string() : reply.value().variant().toString().toStdString();
+        std::string_view uuid = shellExtensionUuid(shell);
+        enableVariant(context, QString::fromUtf8(uuid.data(), static_cast<qsizetype>(uuid.size())));
+      });
 }
 
 }  // namespace velt

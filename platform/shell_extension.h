@@ -8,7 +8,8 @@ class QObject;
 
 namespace velt {
 
-// On GNOME, asks the shell to enable the extension; when the shell does not
+// On GNOME, asks the shell to enable the extension (the variant for its
+// version: 45 and later load ES modules only); when the shell does not
 // know it yet (installed after the user logged in), adds it to
 // enabled-extensions so that it loads at the next log-in. Nothing waits:
 // gsettings runs as a child of context, the shell answers on the bus. Each

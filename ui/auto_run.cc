@@ -95,6 +95,7 @@ std::vector<std::filesystem::path> installedFiles(const std::filesystem::path& p
       prefix / "lib/udev/rules.d" / ("70-" + name + ".rules"),
       prefix / "lib/modules-load.d" / (name + ".conf"),
       prefix / "share/gnome-shell/extensions" / kShellExtensionUuid,
+      prefix / "share/gnome-shell/extensions" / kShellExtensionModuleUuid,
   };
 }
 

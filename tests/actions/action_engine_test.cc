@@ -31,7 +31,10 @@ class RecordingOverlay : public OverlayControl, public TapControl {
     if (throwOnToggle) throw std::runtime_error("window gone");
     calls.push_back("toggle " + std::to_string(drawMode));
   }
-  void spotlightPressed() override { calls.push_back("spotlightPressed"); }
+  void spotlightPressed() override {
+    calls.push_back("spotlightPressed");
+    held = false;
+  }
   void setOverlayShown(bool show, int32_t drawMode) override {
     calls.push_back("shown " + std::to_string(show) + " " + std::to_string(drawMode));
   }
@@ -180,7 +183,17 @@ TEST_F(ActionEngineTest, SpotlightAndMagnifier) {
 
   overlay.calls.clear();
   release(18);  // before the hold check: the spotlight toggles
+  mainThread.runPending();
   EXPECT_EQ(overlay.calls, std::vector<std::string>{"toggle 0"});
+
+  // Press and release quicker than the main thread, after a pointer dot:
+  // the release is judged after the press, which cleared the hold.
+  overlay.calls.clear();
+  overlay.held = true;
+  press(18);
+  release(18);
+  mainThread.runPending();
+  EXPECT_EQ(overlay.calls, (std::vector<std::string>{"spotlightPressed", "toggle 0"}));
 
   overlay.calls.clear();
   overlay.held = true;  // after the hold check showed the dot: it goes away

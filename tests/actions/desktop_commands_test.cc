@@ -126,5 +126,15 @@ TEST_F(DesktopCommandsTest, FileManagerOpensTheWorkingDirectoryOfTheMoment) {
   EXPECT_EQ(session.started, Calls{"open folder " + dir.path().string()});
 }
 
+// GNOME Shell 45 loads extensions as ES modules and refuses the older kind.
+TEST(ShellExtensionUuid, FollowsTheShellsMajorVersion) {
+  EXPECT_EQ(shellExtensionUuid("43.9"), kShellExtensionUuid);
+  EXPECT_EQ(shellExtensionUuid("44.10"), kShellExtensionUuid);
+  EXPECT_EQ(shellExtensionUuid("45.beta"), kShellExtensionModuleUuid);
+  EXPECT_EQ(shellExtensionUuid("48.1"), kShellExtensionModuleUuid);
+  EXPECT_EQ(shellExtensionUuid(""), kShellExtensionUuid);
+  EXPECT_EQ(shellExtensionUuid("99999999999999999999"), kShellExtensionModuleUuid);
+}
+
 }  // namespace
 }  // namespace velt

@@ -11,11 +11,18 @@
 #              and enabled before the shell starts; the rig waits for the
 #              bus name the extension owns once the shell has started up
 #
-# The command runs as the user velt-test (created when missing: compositors
+# On GNOME the rig also installs its own extension (gnome-rig/, tests only):
+# pictures of the screen, pointer moves and clicks inside the shell, on the
+# bus name quorin.driver.velt.Rig. VELT_RIG_MONITORS lists the shell's
+# virtual monitors, left to right (default "1280x720").
+#
+# The command runs as the user velt-test (or VELT_RIG_USER; created when missing: compositors
 # refuse to run as root) with a fresh HOME and XDG_RUNTIME_DIR, and finds the
 # desktop through the usual variables: WAYLAND_DISPLAY or DISPLAY,
 # DBUS_SESSION_BUS_ADDRESS, XDG_CURRENT_DESKTOP, QT_QPA_PLATFORM, SWAYSOCK.
-# VELT_RIG_DESKTOP names the desktop.
+# VELT_RIG_DESKTOP names the desktop. VELT_RIG_SIZE sets the screen's size
+# on sway, KWin and X11 (1280x720 by default); VELT_RIG_OUTPUTS how many of
+# them KWin has, side by side (1 by default).
 #
 # Exit status: the command's; 77 when this machine cannot host the desktop
 # (not root, a program missing), which is a failure instead under CI=true.
@@ -33,7 +40,10 @@ done
 [ "${1:-}" = "--" ] && shift
 [ $# -gt 0 ] || { echo "usage: desktop_rig.sh gnome|kwin|sway|x11 [--extension DIR] -- COMMAND..." >&2; exit 2; }
 
-user=velt-test
+# Another user (VELT_RIG_USER) keeps runs of other worktrees on this machine
+# apart: each ends whatever its user left running.
+user=${VELT_RIG_USER:-velt-test}
+size=${VELT_RIG_SIZE:-1280x720}
 say() { echo "desktop_rig[$desktop]: $*" >&2; }
 
 cannot_host() {
@@ -152,7 +162,7 @@ environment=()
 case $desktop in
   sway)
     start_bus
-    printf 'output HEADLESS-1 resolution 1280x720\n' >"$scratch/sway.conf"
+    printf 'output HEADLESS-1 resolution %s\n' "$size" >"$scratch/sway.conf"
     chmod 644 "$scratch/sway.conf"
     start_group compositor.log "${user_env[@]}" WLR_BACKENDS=headless WLR_RENDERER=pixman \
       WLR_LIBINPUT_NO_DEVICES=1 sway -c "$scratch/sway.conf"
@@ -168,7 +178,7 @@ case $desktop in
     [ -d /tmp/.X11-unix ] || install -d -m 1777 /tmp/.X11-unix
     # The server picks a free display itself: other test runs on this
     # machine start X servers too.
-    setsid "${user_env[@]}" Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp \
+    setsid "${user_env[@]}" Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp \
       3>"$scratch/display" >"$scratch/xserver.log" 2>&1 </dev/null &
     groups+=($!)
     wait_for 20 "the X server" grep -q '[0-9]' "$scratch/display" || exit 1
@@ -183,24 +193,30 @@ case $desktop in
     # The installed binary carries a file capability, and an unprivileged
     # exec of it is refused; a plain copy runs.
     cp /usr/bin/kwin_wayland "$scratch/kwin_wayland"
-    start_group compositor.log "${user_env[@]}" XDG_CURRENT_DESKTOP=KDE \
-      "$scratch/kwin_wayland" --virtual --width 1280 --height 720 --socket wayland-kwin --no-lockscreen
+    # The tests move KWin's pointer through its fake input, which KWin
+    # otherwise keeps for the programs it trusts.
+    start_group compositor.log "${user_env[@]}" XDG_CURRENT_DESKTOP=KDE KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 \
+      "$scratch/kwin_wayland" --virtual --width "${size%x*}" --height "${size#*x}" --output-count "${VELT_RIG_OUTPUTS:-1}" --socket wayland-kwin --no-lockscreen
     wait_for 60 "KWin on the session bus" has_name org.kde.KWin || exit 1
     wait_for 20 "KWin's socket" test -S "$run/wayland-kwin" || exit 1
     environment=(WAYLAND_DISPLAY=wayland-kwin XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland
                  QT_QPA_PLATFORM=wayland KDE_FULL_SESSION=true KDE_SESSION_VERSION=5)
     ;;
   gnome)
+    rig_extension=$(dirname "$0")/gnome-rig/velt-rig@quorin.driver.velt
+    uuids="'velt-rig@quorin.driver.velt'"
+    mkdir -p "$home/.local/share/gnome-shell/extensions"
+    cp -r "$rig_extension" "$home/.local/share/gnome-shell/extensions/"
     if [ -n "$extension" ]; then
       uuid=$(basename "$extension")
-      mkdir -p "$home/.local/share/gnome-shell/extensions"
       cp -r "$extension" "$home/.local/share/gnome-shell/extensions/$uuid"
-      chown -R "$user:" "$home/.local"
+      uuids="'$uuid', $uuids"
     fi
+    chown -R "$user:" "$home/.local"
     start_bus
-    if [ -n "$extension" ]; then
-      as_user gsettings set org.gnome.shell enabled-extensions "['$uuid']" || exit 1
-    fi
+    as_user gsettings set org.gnome.shell enabled-extensions "[$uuids]" || exit 1
+    monitors=""
+    for monitor in ${VELT_RIG_MONITORS:-1280x720}; do monitors="$monitors --virtual-monitor $monitor"; done
     # GNOME Shell insists on a system bus with logind. It gets a private one
     # in a mount namespace, so nothing of the machine's own /run changes.
     cat >"$scratch/gnome.sh" <<EOF
@@ -219,7 +235,7 @@ for name in org.freedesktop.login1 org.freedesktop.UPower; do
 done
 exec setpriv --reuid=$user --regid=$user --init-groups env -i HOME=$home XDG_RUNTIME_DIR=$run PATH=/usr/bin:/bin LANG=C.UTF-8 \
   DBUS_SESSION_BUS_ADDRESS=$bus XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=wayland \
-  gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x720 --wayland-display=wayland-gnome
+  gnome-shell --headless --wayland --no-x11$monitors --wayland-display=wayland-gnome
 EOF
     start_group compositor.log unshare -m --propagation private sh "$scratch/gnome.sh"
     wait_for 90 "GNOME Shell on the session bus" has_name org.gnome.Shell || exit 1
@@ -227,6 +243,7 @@ EOF
       # The extension takes its bus name once the shell has finished starting.
       wait_for 90 "the extension's bus name" has_name "${VELT_RIG_EXTENSION_NAME:-quorin.driver.velt.Shell}" || exit 1
     fi
+    wait_for 90 "the rig's extension" has_name quorin.driver.velt.Rig || exit 1
     environment=(WAYLAND_DISPLAY=wayland-gnome XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=wayland
                  QT_QPA_PLATFORM=wayland)
     ;;

@@ -20,16 +20,19 @@ foreach(path
     share/velt-mouse-assistant/button.plist
     share/velt-mouse-assistant/language.json
     share/velt-mouse-assistant/quorin.driver.agent.desktop
+    share/velt-mouse-assistant/kwin/velt-overlay.js
     share/applications/quorin.driver.velt.desktop
     share/icons/hicolor/scalable/apps/velt-mouse-assistant.svg
     lib/udev/rules.d/70-velt-mouse-assistant.rules
     lib/modules-load.d/velt-mouse-assistant.conf
-    share/gnome-shell/extensions/velt-mouse-assistant@quorin.driver.velt/extension.js)
+    share/gnome-shell/extensions/velt-mouse-assistant@quorin.driver.velt/extension.js
+    share/gnome-shell/extensions/velt-mouse-assistant-45@quorin.driver.velt/extension.js)
   if(NOT contents MATCHES "${path}")
     message(FATAL_ERROR "${path} is missing from the package:\n${contents}")
   endif()
 endforeach()
-if(NOT control MATCHES "Package: velt-mouse-assistant" OR NOT control MATCHES "libqt6widgets6")
+if(NOT control MATCHES "Package: velt-mouse-assistant" OR NOT control MATCHES "libqt6widgets6"
+   OR NOT control MATCHES "libwayland-client0")
   message(FATAL_ERROR "unexpected control fields:\n${control}")
 endif()
 file(REMOVE_RECURSE ${out})

@@ -71,7 +71,9 @@ TEST_F(InstallTree, ShipsTheResourcesTheAgentReads) {
   EXPECT_EQ(log.lines().size(), 0u);
   EXPECT_TRUE(autostartEntryCarriesOurName(testing::readFile(data / kAutostartTemplate)));
   auto entry = testing::readFile(usr() / "share/applications/quorin.driver.velt.desktop");
-  EXPECT_NE(entry.find("Exec=velt-mouse-assistant\n"), std::string::npos);
+  EXPECT_NE(entry.find("Exec=/usr/bin/velt-mouse-assistant\n"), std::string::npos);
+  EXPECT_NE(entry.find("X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n"),
+            std::string::npos);
   EXPECT_NE(entry.find("Icon=velt-mouse-assistant\n"), std::string::npos);
 }
 

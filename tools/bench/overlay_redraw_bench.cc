@@ -1,6 +1,7 @@
-// The cost of following the pointer with the overlay at 1920x1080: one
-// redrawScreen plus the paint it causes, through Qt's own repaint path on
-// the offscreen platform. Also the full repaint that showing costs.
+// The cost of following the pointer with the overlay at 1920x1080 and
+// 3840x2160: one redrawScreen plus the paint it causes, through Qt's own
+// repaint path on the offscreen platform. Also the full repaint that showing
+// costs.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -12,8 +13,6 @@
 
 namespace velt {
 namespace {
-
-constexpr QSize kScreen{1920, 1080};
 
 class PaintCounter : public QObject {
  public:
@@ -29,20 +28,25 @@ struct Harness {
   Settings settings;
   SpotlightView view{settings};
   PaintCounter counter;
-  QPoint pointer{960, 540};
+  QSize screenSize;  // declared first: the pointer starts in its middle
+  QPoint pointer;
 
-  Harness(int mode, bool backdrop) {
-    QImage screen(kScreen, QImage::Format_RGB32);
-    for (int y = 0; y < kScreen.height(); ++y) {
+  // height: 1080 or 2160, 16:9.
+  Harness(int mode, bool backdrop, int height)
+      : screenSize(height * 16 / 9, height),
+        pointer(screenSize.width() / 2, screenSize.height() / 2) {
+    QImage screen(screenSize, QImage::Format_RGB32);
+    for (int y = 0; y < screenSize.height(); ++y) {
       auto* line = reinterpret_cast<QRgb*>(screen.scanLine(y));
-      for (int x = 0; x < kScreen.width(); ++x) line[x] = qRgb(x & 0xFF, y & 0xFF, (x ^ y) & 0xFF);
+      for (int x = 0; x < screenSize.width(); ++x)
+        line[x] = qRgb(x & 0xFF, y & 0xFF, (x ^ y) & 0xFF);
     }
-    view.setScreenSize(kScreen);
+    view.setScreenSize(screenSize);
     view.saveScreen(screen);
     if (backdrop) view.setBackdrop(screen);
     view.setMode(mode);
     view.setPointerSource([this] { return pointer; });
-    view.resize(kScreen + QSize(1, 1));
+    view.resize(screenSize + QSize(1, 1));
     view.installEventFilter(&counter);
     view.show();
     view.redrawScreen();
@@ -56,34 +60,36 @@ struct Harness {
   // The pointer moves a little, as between two redraws of a moving mouse.
   void step() {
     pointer += QPoint(7, 3);
-    if (pointer.x() >= kScreen.width()) pointer.setX(0);
-    if (pointer.y() >= kScreen.height()) pointer.setY(0);
+    if (pointer.x() >= screenSize.width()) pointer.setX(0);
+    if (pointer.y() >= screenSize.height()) pointer.setY(0);
     view.redrawScreen();
     settle();
   }
 };
 
 void redrawAfterMotion(benchmark::State& state) {
-  Harness harness(static_cast<int>(state.range(0)), state.range(1) != 0);
+  Harness harness(static_cast<int>(state.range(0)), state.range(1) != 0,
+                  static_cast<int>(state.range(2)));
   for (auto _ : state) harness.step();
   state.counters["paints"] =
       benchmark::Counter(harness.counter.paints, benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(redrawAfterMotion)
-    ->ArgsProduct({{0, 1, 2}, {0, 1}})
-    ->ArgNames({"mode", "backdrop"})
+    ->ArgsProduct({{0, 1, 2}, {0, 1}, {1080, 2160}})
+    ->ArgNames({"mode", "backdrop", "height"})
     ->Unit(benchmark::kMillisecond);
 
 void fullRepaint(benchmark::State& state) {
-  Harness harness(static_cast<int>(state.range(0)), state.range(1) != 0);
+  Harness harness(static_cast<int>(state.range(0)), state.range(1) != 0,
+                  static_cast<int>(state.range(2)));
   for (auto _ : state) {
     harness.view.update();
     Harness::settle();
   }
 }
 BENCHMARK(fullRepaint)
-    ->ArgsProduct({{0, 2}, {0, 1}})
-    ->ArgNames({"mode", "backdrop"})
+    ->ArgsProduct({{0, 2}, {0, 1}, {1080, 2160}})
+    ->ArgNames({"mode", "backdrop", "height"})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

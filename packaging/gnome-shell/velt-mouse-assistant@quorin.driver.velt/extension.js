@@ -1,23 +1,44 @@
 // The mouse assistant inside GNOME Shell. The shell lets no outside program
-// open its views, so the agent asks this extension over the session bus:
+// open its views, draw above its windows, or learn where the pointer is or
+// which window has the focus, so the agent asks this extension over the
+// session bus:
 //
 //   quorin.driver.velt.Shell at /quorin/driver/velt/Shell (owned here, once
 //   the shell has finished starting):
 //     ToggleOverview(), ToggleApplicationGrid(), ToggleShowDesktop(),
 //     OpenScreenshotTool(); the read-only property Showing (as): what is up
 //     now, any of "overview", "app-grid", "desktop", "screenshot-tool",
-//     "indicator".
+//     "indicator", "overlay".
+//     The overlay, drawn here for the agent, whose state machine decides
+//     when it shows and fades:
+//       ShowOverlay(i mode, i size): 0 spotlight, 1 pointer dot, 2 magnifier
+//         (which first takes its picture of the screen); size is the side of
+//         the hole or lens in points. Fades in over 0.2 s on the monitor
+//         under the pointer, then follows the pointer every frame, from
+//         monitor to monitor.
+//       SetOverlaySize(i size), FadeOutOverlay() (0.2 s, stays up until
+//       HideOverlay()), HideOverlay().
+//     GetPointer() -> (d x, d y): the pointer in the shell's global
+//       coordinates (logical pixels, origin at the top left of the layout).
+//     The read-only property FocusedWindow (ss): the focused window's
+//       WM_CLASS instance and class (for Wayland clients both are the app
+//       id), or two empty strings; changes are signalled.
 //
 // And while the agent runs (it owns quorin.driver.velt), a top-bar menu
 // offers its items: the agent's MenuItems property (a(ss): item, text)
 // gives them in its language, and Activate(item) runs one.
+//
+// The same code serves GNOME Shell 43 and 44 (this file) and 45 and later
+// (an ES module made from this file at build time: only the parts between
+// the "begin"/"end" markers differ).
 /* exported init */
+// begin imports
 'use strict';
 
-const { Gio, GLib, GObject, Meta, St } = imports.gi;
+const { Clutter, Cogl, Gio, GLib, GObject, Graphene, Meta, Shell, St } = imports.gi;
 const Main = imports.ui.main;
 const PanelMenu = imports.ui.panelMenu;
-const PopupMenu = imports.ui.popupMenu;
+// end imports
 
 const SHELL_NAME = 'quorin.driver.velt.Shell';
 const SHELL_PATH = '/quorin/driver/velt/Shell';
@@ -31,31 +52,377 @@ const SHELL_INTERFACE = `<node>
     <method name="ToggleApplicationGrid"/>
     <method name="ToggleShowDesktop"/>
     <method name="OpenScreenshotTool"/>
+    <method name="ShowOverlay">
+      <arg name="mode" type="i" direction="in"/>
+      <arg name="size" type="i" direction="in"/>
+    </method>
+    <method name="SetOverlaySize">
+      <arg name="size" type="i" direction="in"/>
+    </method>
+    <method name="FadeOutOverlay"/>
+    <method name="HideOverlay"/>
+    <method name="GetPointer">
+      <arg name="x" type="d" direction="out"/>
+      <arg name="y" type="d" direction="out"/>
+    </method>
     <property name="Showing" type="as" access="read"/>
+    <property name="FocusedWindow" type="(ss)" access="read"/>
   </interface>
 </node>`;
+
+const MODE_SPOTLIGHT = 0;
+const MODE_POINTER_DOT = 1;
+const MODE_MAGNIFIER = 2;
+const FADE_MS = 200;
+const SMALLEST_SIZE = 200;
+const LARGEST_SIZE = 500;
+// Black at 0.8; Cogl's colour where Clutter's is gone (GNOME 47).
+const DIM = (Clutter.Color ?? Cogl.Color).from_string('#000000cc')[1];
+// Cairo's operators and fill rules.
+const CLEAR = 0;
+const SOURCE = 1;
+const OVER = 2;
+const EVEN_ODD = 1;
+
+// The lens is clipped to a square with rounded corners. bounds holds, in
+// pixels: the side, the corners' radius, the side of the texture the effect
+// paints the lens into (a little larger), and where the lens starts in it.
+const ROUNDED_CLIP_DECLARATIONS = 'uniform vec4 bounds;\n';
+const ROUNDED_CLIP_CODE = `
+vec2 p = cogl_tex_coord_in[0].xy * bounds.z - vec2(bounds.w);
+vec2 inner = clamp(p, vec2(bounds.y), vec2(bounds.x - bounds.y));
+cogl_color_out *= clamp(bounds.y - length(p - inner) + 0.5, 0.0, 1.0);
+`;
+
+const RoundedClip = GObject.registerClass(
+class RoundedClip extends Shell.GLSLEffect {
+    vfunc_build_pipeline() {
+        const hooks = Shell.SnippetHook ?? Cogl.SnippetHook;
+        this.add_glsl_snippet(hooks.FRAGMENT, ROUNDED_CLIP_DECLARATIONS, ROUNDED_CLIP_CODE, false);
+    }
+
+    // Clutter pads the texture: from a whole pixel, it starts one pixel
+    // before the lens and ends two after it.
+    setBounds(side, radius) {
+        const [known, width] = this.get_target_size();
+        const texture = known && width > side ? width : side + 3;
+        this.set_uniform_float(this.get_uniform_location('bounds'), 4, [side, radius, texture, 1]);
+    }
+});
+
+// The picture in the lens: the whole stage, twice enlarged, of which the lens
+// shows a small part. Only that part is ever painted, so only that part is
+// damaged when it moves: the stage repaints no more than the lens.
+const LensPicture = GObject.registerClass(
+class LensPicture extends Clutter.Actor {
+    vfunc_get_paint_volume(volume) {
+        const lens = this.get_parent();
+        if (!lens)
+            return false;
+        volume.set_origin(new Graphene.Point3D({ x: -this.x, y: -this.y, z: 0 }));
+        volume.set_width(lens.width);
+        volume.set_height(lens.height);
+        return true;
+    }
+});
+
+// A rounded rectangle path in a cairo context.
+function roundedRect(cr, x, y, width, height, radius) {
+    cr.newSubPath();
+    cr.arc(x + width - radius, y + radius, radius, -Math.PI / 2, 0);
+    cr.arc(x + width - radius, y + height - radius, radius, 0, Math.PI / 2);
+    cr.arc(x + radius, y + height - radius, radius, Math.PI / 2, Math.PI);
+    cr.arc(x + radius, y + radius, radius, Math.PI, 3 * Math.PI / 2);
+    cr.closePath();
+}
+
+// A picture painted with cairo once per size; moving it repaints nothing.
+function cairoActor(paint) {
+    const area = new St.DrawingArea({ reactive: false });
+    area.connect('repaint', () => {
+        const cr = area.get_context();
+        const [width, height] = area.get_surface_size();
+        cr.setOperator(CLEAR);
+        cr.paint();
+        cr.setOperator(OVER);
+        paint(cr, width, height);
+        cr.$dispose();
+    });
+    return area;
+}
+
+// The overlay: never reactive, so clicks go to the windows below and it can
+// take no focus; above every window, fullscreen ones included; on the monitor
+// under the pointer.
+class Overlay {
+    constructor() {
+        this._mode = MODE_SPOTLIGHT;
+        this._size = 310;
+        this._monitor = null;
+        this._pointer = [0, 0];
+        this._picture = null;    // the magnifier's picture of the stage
+        this._generation = 0;    // each show, fade and hide
+        this._signals = [];
+        this._unredirectOff = false;
+        this.shown = false;
+
+        this.actor = new St.Widget({ name: 'velt-overlay', reactive: false, visible: false });
+        this.actor.opacity = 0;
+        // Spotlight: dimmed all around a tile with the clear hole.
+        this._dims = [0, 1, 2, 3].map(() => new Clutter.Actor({ background_color: DIM }));
+        this._hole = cairoActor((cr, width, height) => {
+            cr.setSourceRGBA(0, 0, 0, 0.8);
+            cr.rectangle(0, 0, width, height);
+            roundedRect(cr, 0, 0, width, height, width * 0.33);
+            cr.setFillRule(EVEN_ODD);
+            cr.fill();
+        });
+        // Pointer dot: a red disc of 40 in a white rim of 2.
+        this._dot = cairoActor(cr => {
+            cr.setOperator(SOURCE);
+            cr.setSourceRGBA(1, 1, 1, 0.8);
+            cr.arc(22, 22, 22, 0, 2 * Math.PI);
+            cr.fill();
+            cr.setSourceRGBA(1, 0, 0, 0.7);
+            cr.arc(22, 22, 20, 0, 2 * Math.PI);
+            cr.fill();
+        });
+        this._dot.set_size(44, 44);
+        // Magnifier: the picture, twice enlarged about the pointer, inside
+        // the lens; a dark band of 5 under a light band of 3 along its edge.
+        this._lens = new Clutter.Actor({ clip_to_allocation: true });
+        this._lensPicture = new LensPicture();
+        this._lensPicture.set_content_scaling_filters(Clutter.ScalingFilter.LINEAR,
+            Clutter.ScalingFilter.LINEAR);
+        this._lens.add_child(this._lensPicture);
+        this._clip = null;
+        try {
+            this._clip = new RoundedClip();
+            this._lens.add_effect(this._clip);
+        } catch (e) {
+            logError(e, 'VELT Mouse Assistant: the lens gets square corners');
+        }
+        this._rim = cairoActor((cr, width) => {
+            const radius = width * 0.33;
+            cr.setSourceRGBA(0.1, 0.1, 0.1, 0.4);
+            roundedRect(cr, 2.5, 2.5, width - 5, width - 5, radius - 2.5);
+            cr.setLineWidth(5);
+            cr.stroke();
+            cr.setSourceRGBA(0.8, 0.8, 0.8, 0.6);
+            roundedRect(cr, 1.5, 1.5, width - 3, width - 3, radius - 1.5);
+            cr.setLineWidth(3);
+            cr.stroke();
+        });
+        for (const child of [...this._dims, this._hole, this._dot, this._lens, this._rim])
+            this.actor.add_child(child);
+        Main.uiGroup.add_child(this.actor);
+    }
+
+    destroy() {
+        this._stopFollowing();
+        this._setUnredirect(true);
+        this.actor.destroy();
+        this._picture = null;
+    }
+
+    show(mode, size) {
+        const generation = ++this._generation;
+        this._mode = mode;
+        this._size = Math.min(Math.max(size, SMALLEST_SIZE), LARGEST_SIZE) || 310;
+        if (mode !== MODE_MAGNIFIER) {
+            this._appear(generation);
+            return;
+        }
+        // The picture is of the screen as it is before the lens shows.
+        this.actor.hide();
+        this._picture = null;
+        new Shell.Screenshot().screenshot_stage_to_content((shooter, result) => {
+            try {
+                [this._picture] = shooter.screenshot_stage_to_content_finish(result);
+            } catch (e) {
+                logError(e, 'VELT Mouse Assistant: no picture for the magnifier');
+            }
+            if (generation === this._generation)
+                this._appear(generation);
+        });
+    }
+
+    setSize(size) {
+        this._size = Math.min(Math.max(size, SMALLEST_SIZE), LARGEST_SIZE) || 310;
+        this._layout(true);
+    }
+
+    fadeOut() {
+        ++this._generation;
+        if (!this.actor.visible)
+            return;
+        this.actor.remove_all_transitions();
+        this.actor.opacity = 255;
+        this.actor.ease({ opacity: 0, duration: FADE_MS, mode: Clutter.AnimationMode.LINEAR });
+    }
+
+    hide() {
+        ++this._generation;
+        this.shown = false;
+        this.actor.remove_all_transitions();
+        this.actor.hide();
+        this.actor.opacity = 0;
+        this._picture = null;
+        this._lensPicture.set_content(null);
+        this._stopFollowing();
+        this._setUnredirect(true);
+    }
+
+    _appear(generation) {
+        if (generation !== this._generation)
+            return;
+        this.shown = true;
+        for (const child of this._dims)
+            child.visible = this._mode === MODE_SPOTLIGHT;
+        this._hole.visible = this._mode === MODE_SPOTLIGHT;
+        this._dot.visible = this._mode === MODE_POINTER_DOT;
+        this._lens.visible = this._rim.visible = this._mode === MODE_MAGNIFIER;
+        this._lensPicture.set_content(this._picture);
+        this._monitor = null;
+        this._layout(true);
+        // A fullscreen window would otherwise be shown past the stage.
+        this._setUnredirect(false);
+        Main.uiGroup.set_child_above_sibling(this.actor, null);
+        this.actor.remove_all_transitions();
+        this.actor.opacity = 0;
+        this.actor.show();
+        this.actor.ease({ opacity: 255, duration: FADE_MS, mode: Clutter.AnimationMode.LINEAR });
+        this._startFollowing();
+    }
+
+    _setUnredirect(on) {
+        if (on === !this._unredirectOff)
+            return;
+        this._unredirectOff = !on;
+        if (global.compositor?.disable_unredirect) {
+            if (on)
+                global.compositor.enable_unredirect();
+            else
+                global.compositor.disable_unredirect();
+        } else if (on) {
+            Meta.enable_unredirect_for_display(global.display);
+        } else {
+            Meta.disable_unredirect_for_display(global.display);
+        }
+    }
+
+    // The pointer is read once in every frame, before the stage lays out and
+    // paints it. A hardware cursor moves without a frame: the cursor tracker
+    // says so, and a frame follows (one, however fast the mouse reports).
+    _startFollowing() {
+        if (this._signals.length > 0)
+            return;
+        const tracker = global.backend?.get_cursor_tracker?.() ??
+            Meta.CursorTracker.get_for_display(global.display);
+        this._signals.push([tracker, tracker.connect('position-invalidated', () => this.actor.queue_redraw())]);
+        this._signals.push([global.stage, global.stage.connect('before-update', () => this._layout(false))]);
+        this._signals.push([Main.layoutManager,
+            Main.layoutManager.connect('monitors-changed', () => this._layout(true))]);
+    }
+
+    _stopFollowing() {
+        for (const [object, id] of this._signals)
+            object.disconnect(id);
+        this._signals = [];
+    }
+
+    _monitorAt(x, y) {
+        const monitors = Main.layoutManager.monitors;
+        return monitors.find(m => x >= m.x && x < m.x + m.width && y >= m.y && y < m.y + m.height) ??
+            Main.layoutManager.primaryMonitor ?? monitors[0] ?? null;
+    }
+
+    // Puts every piece where the pointer is now; all, or only when it moved.
+    _layout(all) {
+        if (!this.shown)
+            return;
+        const [x, y] = global.get_pointer();
+        const monitor = this._monitorAt(x, y);
+        if (!monitor)
+            return;
+        if (monitor !== this._monitor) {
+            this._monitor = monitor;
+            this.actor.set_position(monitor.x, monitor.y);
+            // A point wider and taller than the monitor, as on X11.
+            this.actor.set_size(monitor.width + 1, monitor.height + 1);
+            all = true;
+        } else if (!all && x === this._pointer[0] && y === this._pointer[1]) {
+            return;
+        }
+        this._pointer = [x, y];
+        const px = x - monitor.x;
+        const py = y - monitor.y;
+        const width = monitor.width + 1;
+        const height = monitor.height + 1;
+        if (this._mode === MODE_SPOTLIGHT) {
+            // The hole's side is the size; an odd size leans up and left, as
+            // on the other desktops.
+            const size = this._size;
+            const half = Math.trunc(size / 2);
+            const left = px - half;
+            const top = py + half - size;
+            if (all)
+                this._hole.set_size(size, size);
+            this._hole.set_position(left, top);
+            const [above, below, before, after] = this._dims;
+            above.set_position(0, 0);
+            above.set_size(width, Math.max(0, top));
+            below.set_position(0, top + size);
+            below.set_size(width, Math.max(0, height - top - size));
+            before.set_position(0, top);
+            before.set_size(Math.max(0, left), size);
+            after.set_position(left + size, top);
+            after.set_size(Math.max(0, width - left - size), size);
+        } else if (this._mode === MODE_POINTER_DOT) {
+            this._dot.set_position(px - 22, py - 22);
+        } else {
+            const lens = Math.trunc(this._size / 8) * 8;
+            const h = lens / 2;
+            const dx = Math.min(Math.max(px - h, 0), monitor.width - lens);
+            const dy = Math.min(Math.max(py - h, 0), monitor.height - lens);
+            if (all) {
+                this._lens.set_size(lens, lens);
+                this._rim.set_size(lens, lens);
+                this._lensPicture.set_size(global.stage.width * 2, global.stage.height * 2);
+            }
+            this._clip?.setBounds(lens, lens * 0.33);
+            this._lens.set_position(dx, dy);
+            this._rim.set_position(dx, dy);
+            // A point q of the lens shows what lies halfway between q and the
+            // pointer: the picture (the whole stage) enlarged twice about it.
+            this._lensPicture.set_position(-2 * monitor.x - px - dx, -2 * monitor.y - py - dy);
+        }
+    }
+}
 
 const AgentIndicator = GObject.registerClass(
 class AgentIndicator extends PanelMenu.Button {
     _init(items, activate) {
         super._init(0.0, 'VELT Mouse Assistant');
         this.add_child(new St.Icon({
-            gicon: new Gio.ThemedIcon({names: ['velt-mouse-assistant', 'input-mouse-symbolic']}),
+            gicon: new Gio.ThemedIcon({ names: ['velt-mouse-assistant', 'input-mouse-symbolic'] }),
             style_class: 'system-status-icon',
         }));
-        for (const [item, text] of items) {
+        for (const [item, text] of items)
             this.menu.addAction(text, () => activate(item));
-        }
     }
 });
 
-class Extension {
+class VeltShellExtension {
     constructor() {
         this._exported = null;
         this._nameId = 0;
         this._watchId = 0;
         this._startupId = 0;
+        this._focusId = 0;
+        this._focused = ['', ''];
         this._indicator = null;
+        this._overlay = null;
         this._hidden = [];  // the windows ToggleShowDesktop minimized
     }
 
@@ -78,7 +445,12 @@ class Extension {
         if (this._watchId)
             Gio.bus_unwatch_name(this._watchId);
         this._watchId = 0;
+        if (this._focusId)
+            global.display.disconnect(this._focusId);
+        this._focusId = 0;
         this._removeIndicator();
+        this._overlay?.destroy();
+        this._overlay = null;
         if (this._nameId)
             Gio.bus_unown_name(this._nameId);
         this._nameId = 0;
@@ -89,13 +461,16 @@ class Extension {
     }
 
     _start() {
+        this._overlay = new Overlay();
         this._exported = Gio.DBusExportedObject.wrapJSObject(SHELL_INTERFACE, this);
         this._exported.export(Gio.DBus.session, SHELL_PATH);
+        this._focusId = global.display.connect('notify::focus-window', () => this._focusChanged());
+        this._focused = this._focusedWindow();
         this._nameId = Gio.bus_own_name(Gio.BusType.SESSION, SHELL_NAME,
             Gio.BusNameOwnerFlags.NONE, null, null, null);
         this._watchId = Gio.bus_watch_name(Gio.BusType.SESSION, AGENT_NAME,
             Gio.BusNameWatcherFlags.NONE,
-            () => this._agentAppeared(), () => this._removeIndicator());
+            () => this._agentAppeared(), () => this._agentGone());
     }
 
     ToggleOverview() {
@@ -132,6 +507,27 @@ class Extension {
         Main.screenshotUI.open().catch(e => logError(e, 'VELT Mouse Assistant: screenshot tool'));
     }
 
+    ShowOverlay(mode, size) {
+        this._overlay.show(mode, size);
+    }
+
+    SetOverlaySize(size) {
+        this._overlay.setSize(size);
+    }
+
+    FadeOutOverlay() {
+        this._overlay.fadeOut();
+    }
+
+    HideOverlay() {
+        this._overlay.hide();
+    }
+
+    GetPointer() {
+        const [x, y] = global.get_pointer();
+        return [x, y];
+    }
+
     get Showing() {
         const showing = [];
         if (Main.overview.visible)
@@ -142,7 +538,28 @@ class Extension {
             showing.push('screenshot-tool');
         if (this._indicator)
             showing.push('indicator');
+        if (this._overlay?.shown)
+            showing.push('overlay');
         return showing;
+    }
+
+    get FocusedWindow() {
+        return this._focused;
+    }
+
+    _focusedWindow() {
+        const window = global.display.focus_window;
+        if (!window)
+            return ['', ''];
+        return [window.get_wm_class_instance() ?? '', window.get_wm_class() ?? ''];
+    }
+
+    _focusChanged() {
+        const focused = this._focusedWindow();
+        if (focused[0] === this._focused[0] && focused[1] === this._focused[1])
+            return;
+        this._focused = focused;
+        this._exported?.emit_property_changed('FocusedWindow', new GLib.Variant('(ss)', focused));
     }
 
     _showingDesktop() {
@@ -169,6 +586,12 @@ class Extension {
             });
     }
 
+    // An agent that ended, or crashed, leaves no overlay behind.
+    _agentGone() {
+        this._removeIndicator();
+        this._overlay?.hide();
+    }
+
     _activate(item) {
         Gio.DBus.session.call(AGENT_NAME, AGENT_PATH, AGENT_INTERFACE, 'Activate',
             new GLib.Variant('(s)', [item]), null, Gio.DBusCallFlags.NONE, -1, null,
@@ -188,6 +611,8 @@ class Extension {
     }
 }
 
+// begin entry
 function init() {
-    return new Extension();
+    return new VeltShellExtension();
 }
+// end entry

@@ -1,0 +1,71 @@
+// What the agent learns from KWin over the session bus, where a Wayland
+// client learns nothing by itself: the pointer's position and the focused
+// window, from a script the agent loads into KWin (resources/kwin), and
+// pictures of the screen through KWin's ScreenShot2 interface, which KWin
+// grants to programs whose desktop entry lists it
+// (X-KDE-DBUS-Restricted-Interfaces).
+//
+// The script calls the agent's object /quorin/driver/velt/KWin
+// (quorin.driver.velt.KWin): Pointer(x, y) while the overlay shows, and
+// ActiveWindow(class, desktop file) whenever the focus changes. The agent
+// starts and stops the pointer reports through two shortcuts the script
+// registers, invoked through kglobalaccel. Main thread; activeWindowClass
+// from any thread.
+#pragma once
+
+#include <QtDBus/qtdbusglobal.h>
+
+#include <QImage>
+#include <QObject>
+#include <QRect>
+#include <QString>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "actions/synthetic_input.h"
+#include "core/geometry.h"
+
+namespace velt {
+
+class KWinBridge : public QObject, public ActiveWindowQuery {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "quorin.driver.velt.KWin")
+
+ public:
+  // pointerMoved gets global compositor coordinates, on the main thread.
+  KWinBridge(QString scriptFile, std::function<void(PointF)> pointerMoved);
+  ~KWinBridge() override;
+
+  // Offers the object on the bus and loads the script into KWin (answers
+  // arrive later; a refusal is logged once).
+  void start();
+  // Starts or stops the pointer reports.
+  void setFollowing(bool on);
+
+  std::optional<WindowClass> activeWindowClass() override;
+
+  // A picture of an area of the screen (global coordinates) at the
+  // outputs' own resolution; null with reason when KWin refuses. Waits for
+  // KWin, at most a second or two.
+  static QImage captureArea(const QRect& area, QString& reason);
+
+ public Q_SLOTS:
+  Q_NOREPLY void Pointer(int x, int y);
+  Q_NOREPLY void ActiveWindow(const QString& windowClass, const QString& desktopFile);
+
+ private:
+  void loadScript();
+  void runScript(int id);
+  void invokeShortcut(const QString& name);
+
+  QString scriptFile_;
+  std::function<void(PointF)> pointerMoved_;
+  bool registered_ = false;
+  bool following_ = false;
+  std::mutex mutex_;
+  std::optional<WindowClass> active_;
+};
+
+}  // namespace velt

@@ -1,0 +1,39 @@
+// One picture of a Wayland output through wlr-screencopy, into shared
+// memory, as the overlay's magnifier and the overlay benchmark take them.
+#pragma once
+
+#include <QImage>
+#include <chrono>
+#include <functional>
+#include <optional>
+
+struct wl_output;
+struct wl_shm;
+struct zwlr_screencopy_manager_v1;
+
+namespace velt {
+
+struct OutputPicture {
+  QImage image;                                 // RGB32, its own copy
+  std::chrono::steady_clock::time_point shown;  // when the compositor showed it
+};
+
+// wait dispatches the connection's events until its argument returns true,
+// or gives up and returns false. nullopt when the compositor failed the copy
+// or sent a format that is not 32-bit RGB.
+std::optional<OutputPicture> captureOutput(zwlr_screencopy_manager_v1* screencopy, wl_shm* shm,
+                                           wl_output* output,
+                                           const std::function<bool(std::function<bool()>)>& wait);
+
+// A shared-memory file of size bytes, mapped; nullptr on failure.
+struct SharedMemory {
+  int fd = -1;
+  void* data = nullptr;
+  size_t size = 0;
+  explicit SharedMemory(size_t bytes);
+  ~SharedMemory();
+  SharedMemory(const SharedMemory&) = delete;
+  SharedMemory& operator=(const SharedMemory&) = delete;
+};
+
+}  // namespace velt

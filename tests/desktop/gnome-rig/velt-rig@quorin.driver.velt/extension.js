@@ -1,0 +1,177 @@
+// TESTS ONLY: installed by tests/desktop/desktop_rig.sh into the test user's
+// home, never shipped. GNOME Shell refuses its screenshots and any pointer
+// control to outside programs; the desktop tests get them here, inside the
+// shell, on the bus name quorin.driver.velt.Rig:
+//
+//   TakePicture(s path): a PNG of the whole stage as composed (no cursor)
+//   MovePointer(d x, d y): an absolute motion of a virtual pointer, as a
+//     touchpad or a second mouse would move it
+//   Click(): a left click of that pointer where it is
+//   Settle(): closes the screenshot tool and the overview
+//   Monitors() -> a(iiii): x, y, width, height of each monitor
+//   FollowLag(d x, d y) -> (d ms, i frames): moves the pointer, then waits
+//     for the first painted frame in which the agent's overlay (the actor
+//     named velt-overlay) is centred on the new place (-1 ms: not within 1 s)
+//   Wiggle(d seconds) -> (i frames, d mean ms, d max ms): moves the pointer
+//     on a circle, one step per frame, for that long; the stage's paint
+//     times meanwhile
+/* exported init */
+'use strict';
+
+const { Clutter, Gio, GLib, Shell } = imports.gi;
+const Main = imports.ui.main;
+
+const INTERFACE = `<node>
+  <interface name="quorin.driver.velt.Rig">
+    <method name="TakePicture"><arg name="path" type="s" direction="in"/></method>
+    <method name="MovePointer">
+      <arg name="x" type="d" direction="in"/><arg name="y" type="d" direction="in"/>
+    </method>
+    <method name="Click"/>
+    <method name="Settle"/>
+    <method name="Monitors"><arg name="monitors" type="a(iiii)" direction="out"/></method>
+    <method name="FollowLag">
+      <arg name="x" type="d" direction="in"/><arg name="y" type="d" direction="in"/>
+      <arg name="ms" type="d" direction="out"/><arg name="frames" type="i" direction="out"/>
+    </method>
+    <method name="Wiggle">
+      <arg name="seconds" type="d" direction="in"/>
+      <arg name="frames" type="i" direction="out"/>
+      <arg name="mean" type="d" direction="out"/><arg name="max" type="d" direction="out"/>
+    </method>
+  </interface>
+</node>`;
+
+
+class Rig {
+    enable() {
+        this._start = () => {
+            const seat = Clutter.get_default_backend().get_default_seat();
+            this._pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
+            this._exported = Gio.DBusExportedObject.wrapJSObject(INTERFACE, this);
+            this._exported.export(Gio.DBus.session, '/quorin/driver/velt/Rig');
+            this._nameId = Gio.bus_own_name(Gio.BusType.SESSION, 'quorin.driver.velt.Rig',
+                Gio.BusNameOwnerFlags.NONE, null, null, null);
+        };
+        if (Main.layoutManager._startingUp)
+            this._startupId = Main.layoutManager.connect('startup-complete', this._start);
+        else
+            this._start();
+    }
+
+    disable() {
+        if (this._startupId)
+            Main.layoutManager.disconnect(this._startupId);
+        if (this._nameId)
+            Gio.bus_unown_name(this._nameId);
+        this._exported?.unexport();
+        this._pointer = null;
+    }
+
+    TakePictureAsync([path], invocation) {
+        const file = Gio.File.new_for_path(path);
+        const stream = file.replace(null, false, Gio.FileCreateFlags.NONE, null);
+        new Shell.Screenshot().screenshot(false, stream, (shooter, result) => {
+            try {
+                shooter.screenshot_finish(result);
+                stream.close(null);
+                invocation.return_value(null);
+            } catch (e) {
+                invocation.return_error_literal(Gio.DBusError, Gio.DBusError.FAILED, e.message);
+            }
+        });
+    }
+
+    MovePointer(x, y) {
+        this._pointer.notify_absolute_motion(GLib.get_monotonic_time(), x, y);
+    }
+
+    ClickAsync(params, invocation) {
+        this._pointer.notify_button(Clutter.CURRENT_TIME, Clutter.BUTTON_PRIMARY, Clutter.ButtonState.PRESSED);
+        GLib.timeout_add(GLib.PRIORITY_DEFAULT, 50, () => {
+            this._pointer.notify_button(Clutter.CURRENT_TIME, Clutter.BUTTON_PRIMARY, Clutter.ButtonState.RELEASED);
+            invocation.return_value(null);
+            return GLib.SOURCE_REMOVE;
+        });
+    }
+
+    // Puts away what earlier checks left open: the overview, the screenshot
+    // tool.
+    Settle() {
+        if (Main.screenshotUI.visible)
+            Main.screenshotUI.close(true);
+        Main.overview.hide();
+    }
+
+    Monitors() {
+        return Main.layoutManager.monitors.map(m => [m.x, m.y, m.width, m.height]);
+    }
+
+    // Where the overlay's visible piece is centred, in stage coordinates.
+    _overlayCentre() {
+        const overlay = Main.uiGroup.get_children().find(a => a.name === 'velt-overlay');
+        if (!overlay || !overlay.visible)
+            return null;
+        const piece = overlay.get_children().find(
+            a => a.visible && a.width > 0 && a.width === a.height && a.width < overlay.width);
+        if (!piece)
+            return null;
+        return [overlay.x + piece.x + piece.width / 2, overlay.y + piece.y + piece.height / 2];
+    }
+
+    // -1 ms when the overlay was not there within a second.
+    FollowLagAsync([x, y], invocation) {
+        const start = GLib.get_monotonic_time();
+        let frames = 0;
+        const done = ms => {
+            global.stage.disconnect(id);
+            GLib.source_remove(timeout);
+            invocation.return_value(new GLib.Variant('(di)', [ms, frames]));
+        };
+        const id = global.stage.connect('after-paint', () => {
+            frames++;
+            const centre = this._overlayCentre();
+            if (centre && Math.abs(centre[0] - x) <= 1 && Math.abs(centre[1] - y) <= 1)
+                done((GLib.get_monotonic_time() - start) / 1000);
+        });
+        const timeout = GLib.timeout_add(GLib.PRIORITY_DEFAULT, 1000, () => {
+            done(-1);
+            return GLib.SOURCE_REMOVE;
+        });
+        this.MovePointer(x, y);
+    }
+
+    WiggleAsync([seconds], invocation) {
+        const monitor = Main.layoutManager.primaryMonitor;
+        const cx = monitor.x + monitor.width / 2;
+        const cy = monitor.y + monitor.height / 2;
+        const radius = Math.min(monitor.width, monitor.height) / 4;
+        const end = GLib.get_monotonic_time() + seconds * 1e6;
+        let frames = 0, total = 0, max = 0, paintStart = 0, angle = 0;
+        const before = global.stage.connect('before-paint', () => {
+            paintStart = GLib.get_monotonic_time();
+        });
+        const after = global.stage.connect('after-paint', () => {
+            const ms = (GLib.get_monotonic_time() - paintStart) / 1000;
+            frames++;
+            total += ms;
+            max = Math.max(max, ms);
+        });
+        // One step every 16 ms: about a frame at 60 Hz.
+        GLib.timeout_add(GLib.PRIORITY_DEFAULT, 16, () => {
+            if (GLib.get_monotonic_time() >= end) {
+                global.stage.disconnect(before);
+                global.stage.disconnect(after);
+                invocation.return_value(new GLib.Variant('(idd)', [frames, frames ? total / frames : 0, max]));
+                return GLib.SOURCE_REMOVE;
+            }
+            angle += 0.05;
+            this.MovePointer(cx + radius * Math.cos(angle), cy + radius * Math.sin(angle));
+            return GLib.SOURCE_CONTINUE;
+        });
+    }
+}
+
+function init() {
+    return new Rig();
+}

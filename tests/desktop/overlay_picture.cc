@@ -1,0 +1,174 @@
+#include "tests/desktop/overlay_picture.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+
+namespace velt::rig {
+namespace {
+
+constexpr int kTolerance = 4;
+constexpr int kStep = 5;  // the sampling grid
+
+bool near(QRgb a, QRgb b, int tolerance = kTolerance) {
+  return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
+         std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+// c over p with alpha a.
+QRgb over(QRgb p, double r, double g, double b, double a) {
+  auto mix = [a](double top, int under) {
+    return static_cast<int>(std::lround(top * 255 * a + under * (1 - a)));
+  };
+  return qRgb(mix(r, qRed(p)), mix(g, qGreen(p)), mix(b, qBlue(p)));
+}
+
+QRgb dimmed(QRgb p) {
+  return over(p, 0, 0, 0, 0.8);
+}
+
+// How far a point lies inside (positive) or outside (negative) a square
+// with rounded corners.
+double depth(QPointF q, QRectF r, double radius) {
+  double x = std::clamp(q.x(), r.left() + radius, r.right() - radius);
+  double y = std::clamp(q.y(), r.top() + radius, r.bottom() - radius);
+  double dx = q.x() - x;
+  double dy = q.y() - y;
+  if (dx == 0 && dy == 0) {
+    return std::min({q.x() - r.left(), r.right() - q.x(), q.y() - r.top(), r.bottom() - q.y()});
+  }
+  return radius - std::hypot(dx, dy);
+}
+
+QString at(QPoint q, QRgb got, QRgb want) {
+  return QStringLiteral("at (%1, %2): %3 where %4 belongs")
+      .arg(q.x())
+      .arg(q.y())
+      .arg(QColor(got).name(), QColor(want).name());
+}
+
+// Every grid point: expect(q) gives the colour due there, or nothing to skip.
+QString sample(const OverlayPicture& p, const std::function<std::optional<QRgb>(QPoint)>& expect) {
+  if (p.plain.size() != p.shot.size()) return QStringLiteral("the pictures differ in size");
+  for (int y = 1; y < p.shot.height() - 1; y += kStep) {
+    for (int x = 1; x < p.shot.width() - 1; x += kStep) {
+      QPoint q(x, y);
+      auto want = expect(q);
+      if (want && !near(p.shot.pixel(q), *want)) return at(q, p.shot.pixel(q), *want);
+    }
+  }
+  return {};
+}
+
+// From the pointer outwards along each axis while inside(q): the extent of
+// a shape, and whether its centre is within 2 px of the pointer.
+QString centred(const OverlayPicture& p, const std::function<bool(QPoint)>& inside, int side,
+                const char* what) {
+  auto reach = [&](int dx, int dy) {
+    QPoint q = p.pointer;
+    while (p.shot.rect().contains(q + QPoint(dx, dy)) && inside(q + QPoint(dx, dy))) {
+      q += QPoint(dx, dy);
+    }
+    return q;
+  };
+  if (!inside(p.pointer)) return QStringLiteral("no %1 under the pointer").arg(what);
+  QPoint left = reach(-1, 0), right = reach(1, 0), top = reach(0, -1), bottom = reach(0, 1);
+  double cx = (left.x() + right.x()) / 2.0;
+  double cy = (top.y() + bottom.y()) / 2.0;
+  int width = right.x() - left.x() + 1;
+  int height = bottom.y() - top.y() + 1;
+  if (std::abs(cx - p.pointer.x()) > 2 || std::abs(cy - p.pointer.y()) > 2 ||
+      std::abs(width - side) > 2 || std::abs(height - side) > 2) {
+    return QStringLiteral("%1 of %2x%3 centred at (%4, %5), not %6 wide at (%7, %8)")
+        .arg(what)
+        .arg(width)
+        .arg(height)
+        .arg(cx)
+        .arg(cy)
+        .arg(side)
+        .arg(p.pointer.x())
+        .arg(p.pointer.y());
+  }
+  return {};
+}
+
+}  // namespace
+
+QRgb patternAt(int x, int y) {
+  return qRgb(x % 256, y % 256, 200);
+}
+
+QString checkSpotlight(const OverlayPicture& p) {
+  auto clear = [&](QPoint q) { return near(p.shot.pixel(q), p.plain.pixel(q)); };
+  if (QString wrong = centred(p, clear, p.size, "hole"); !wrong.isEmpty()) return wrong;
+  int half = p.size / 2;
+  QRectF hole(p.pointer.x() - half, p.pointer.y() - (p.size - half), p.size, p.size);
+  return sample(p, [&](QPoint q) -> std::optional<QRgb> {
+    QRgb plain = p.plain.pixel(q);
+    if (!p.monitor.contains(q)) return plain;
+    double d = depth(QPointF(q) + QPointF(0.5, 0.5), hole, p.size * 0.33);
+    if (d > 2) return plain;
+    if (d < -2) return dimmed(plain);
+    return std::nullopt;
+  });
+}
+
+QString checkPointerDot(const OverlayPicture& p) {
+  auto red = [&](QPoint q) { return near(p.shot.pixel(q), over(p.plain.pixel(q), 1, 0, 0, 0.7)); };
+  if (QString wrong = centred(p, red, 40, "red disc"); !wrong.isEmpty()) return wrong;
+  return sample(p, [&](QPoint q) -> std::optional<QRgb> {
+    double d = std::hypot(q.x() + 0.5 - p.pointer.x(), q.y() + 0.5 - p.pointer.y());
+    if (d > 24) return p.plain.pixel(q);
+    if (d > 20.5 && d < 21.5) return over(p.plain.pixel(q), 1, 1, 1, 0.8);
+    return std::nullopt;
+  });
+}
+
+QString checkMagnifier(const OverlayPicture& p) {
+  int lens = p.size / 8 * 8;
+  int h = lens / 2;
+  QPoint local = p.pointer - p.monitor.topLeft();
+  int dx = std::clamp(local.x() - h, 0, p.monitor.width() - lens) + p.monitor.x();
+  int dy = std::clamp(local.y() - h, 0, p.monitor.height() - lens) + p.monitor.y();
+  QRectF where(dx, dy, lens, lens);
+  int checked = 0;
+  QString wrong = sample(p, [&](QPoint q) -> std::optional<QRgb> {
+    double d = depth(QPointF(q) + QPointF(0.5, 0.5), where, lens * 0.33);
+    if (d < -2) return p.plain.pixel(q);
+    if (d < 8) return std::nullopt;  // the rim
+    // What lies halfway between q and the pointer; the picture is filtered,
+    // so any of the four pixels around that point, or their mean, will do.
+    double cx = (q.x() + 0.5 + p.pointer.x()) / 2 - 0.5;
+    double cy = (q.y() + 0.5 + p.pointer.y()) / 2 - 0.5;
+    QPoint base(static_cast<int>(std::floor(cx)), static_cast<int>(std::floor(cy)));
+    QRgb got = p.shot.pixel(q);
+    QRgb best = p.plain.pixel(base);
+    for (QPoint n : {base, base + QPoint(1, 0), base + QPoint(0, 1), base + QPoint(1, 1)}) {
+      if (!p.plain.rect().contains(n)) continue;
+      // A jump in the pattern (red or green wrapping at 256) blurs: skip.
+      if (!near(p.plain.pixel(n), p.plain.pixel(base), 12)) return std::nullopt;
+      if (near(got, p.plain.pixel(n))) best = p.plain.pixel(n);
+    }
+    ++checked;
+    return best;
+  });
+  if (wrong.isEmpty() && checked < 100) return QStringLiteral("too little of the lens to check");
+  return wrong;
+}
+
+QString checkPattern(const OverlayPicture& p) {
+  OverlayPicture same = p;
+  same.plain = p.shot;
+  return sample(same, [&](QPoint q) -> std::optional<QRgb> {
+    if (!p.monitor.contains(q)) return std::nullopt;
+    return patternAt(q.x() - p.monitor.x(), q.y() - p.monitor.y());
+  });
+}
+
+QString checkClear(const OverlayPicture& p) {
+  return sample(p, [&](QPoint q) -> std::optional<QRgb> { return p.plain.pixel(q); });
+}
+
+}  // namespace velt::rig

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The overlay's figures on real desktops, headless: the pointer-to-overlay
+# lag, and the agent's CPU use while the pointer moves for 10 s with the
+# spotlight, then the magnifier, at 1920x1080 and 3840x2160.
+#
+# usage (as root, like the desktop tests): tools/bench/overlay_bench.sh BUILD [DESKTOP...]
+#   BUILD     a build folder (build/release gives figures worth quoting)
+#   DESKTOP   sway, kwin or x11 (all three by default)
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+
+if [ -z "${VELT_RIG_DESKTOP:-}" ]; then
+  build=$(cd "${1:?usage: overlay_bench.sh BUILD [DESKTOP...]}" && pwd)
+  shift
+  desktops=("$@")
+  [ ${#desktops[@]} -gt 0 ] || desktops=(sway kwin x11)
+  for desktop in "${desktops[@]}"; do
+    for size in 1920x1080 3840x2160; do
+      echo "== $desktop $size"
+      VELT_RIG_SIZE=$size bash "$here/../../tests/desktop/desktop_rig.sh" "$desktop" -- \
+        env VELT_BENCH_SIZE=$size bash "$here/overlay_bench.sh" "$build" 2>&1 |
+        grep -v '^desktop_rig'
+    done
+  done
+  exit 0
+fi
+
+# Inside the rig, as its user.
+build=$1
+probe=$build/tests/velt-desktop-probe
+agent=$build/bin/velt-mouse-assistant
+bench=$build/bin/velt-overlay-lag-bench
+out=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$out"' EXIT
+export VELT_PROBE=$probe
+
+if [ "$VELT_RIG_DESKTOP" = kwin ]; then
+  bash "$here/../../tests/desktop/kwin_screenshot_entries.sh" "$agent" "$bench"
+fi
+"$probe" pattern pattern >"$out/pattern" 2>&1 &
+for _ in $(seq 200); do grep -q shown "$out/pattern" && break; sleep 0.1; done
+VELT_DEBUG=1 VELT_LOG_STDERR=1 "$agent" >"$out/agent" 2>&1 &
+agent_pid=$!
+for _ in $(seq 300); do grep -q 'device change:' "$out/agent" && break; sleep 0.1; done
+
+ticks() { awk '{ print $14 + $15 }' "/proc/$agent_pid/stat"; }
+cpu_while_moving() {  # WHAT
+  local before after
+  before=$(ticks)
+  "$bench" motion 10 >/dev/null
+  after=$(ticks)
+  awk -v t=$((after - before)) -v hz="$(getconf CLK_TCK)" -v what="$1" -v size="$VELT_BENCH_SIZE" \
+    'BEGIN { printf "agent CPU, %s, %s, pointer moving 10 s: %.1f%% of one core\n", what, size, 100 * t / hz / 10 }'
+}
+
+"$agent" --run 18 >/dev/null
+sleep 1
+"$bench" lag 20 | sed "s/^/spotlight, $VELT_BENCH_SIZE: /"
+cpu_while_moving spotlight
+"$agent" --run 18 >/dev/null
+sleep 1
+"$agent" --run 19 >/dev/null
+sleep 1
+cpu_while_moving magnifier
+"$agent" --run 19 >/dev/null
+kill -TERM $agent_pid
+wait $agent_pid 2>/dev/null
