@@ -153,10 +153,9 @@ QtDesktopSession::~QtDesktopSession() {
 }
 
 void QtDesktopSession::onX11Thread(std::function<void()> task, std::function<void()> then) {
-  QObject* context = context_.get();
-  x11Thread_->post([context, task = std::move(task), then = std::move(then)]() mutable {
+  x11Thread_->post([this, task = std::move(task), then = std::move(then)]() mutable {
     task();
-    QMetaObject::invokeMethod(context, std::move(then), Qt::QueuedConnection);
+    answers_.post(std::move(then));
   });
 }
 

@@ -14,6 +14,7 @@
 
 #include "actions/desktop_commands.h"
 #include "core/serial_queue.h"
+#include "platform/qt_main_thread.h"
 #include "platform/x11_session.h"
 
 class QObject;
@@ -54,6 +55,7 @@ class QtDesktopSession : public DesktopSession {
 
   X11Session& x11_;
   std::unique_ptr<QObject> context_;   // parent of everything still pending
+  QtMainThread answers_;               // the X11 thread's answers, to the main thread
   std::set<std::string> owned_;        // bus names with an owner
   std::set<std::string> activatable_;  // bus names the bus can start
   bool namesKnown_ = false;
