@@ -110,6 +110,8 @@ std::string DesktopCall::describe() const {
       return out;
     case Kind::GrabScreen:
       return "X11 screen grab";
+    case Kind::CaptureKWin:
+      return "KWin screen picture";
   }
   return "?";
 }
@@ -164,6 +166,8 @@ std::vector<DesktopRoute> desktopRoutes(DesktopFunction function, const std::str
                     simpleCall(Kind::StartProgram, {"gnome-screenshot", "--interactive"})),
               // wlroots compositors; grim fails at once on the others.
               route(Need::Program, "grim", simpleCall(Kind::ScreenshotProgram, {"grim"})),
+              // KWin without Plasma's portal or Spectacle.
+              route(Need::Service, "org.kde.KWin", simpleCall(Kind::CaptureKWin)),
               route(Need::X11Screen, {}, simpleCall(Kind::GrabScreen))};
   }
   return {};

@@ -48,6 +48,9 @@ struct DesktopCall {
     // the file is a new one in the user's Pictures folder.
     ScreenshotProgram,
     GrabScreen,  // the X11 screen, taken by the agent into Pictures
+    // Every output, taken by the agent through KWin's ScreenShot2 (granted
+    // by the agent's desktop entry) into Pictures.
+    CaptureKWin,
   };
   Kind kind;
   std::string service;

@@ -15,12 +15,15 @@
 #include <QImage>
 #include <QObject>
 #include <QProcess>
+#include <QRect>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 #include <QtGlobal>
 
 #include "core/log.h"
+#include "platform/kwin_bridge.h"
 
 namespace velt {
 namespace {
@@ -280,6 +283,9 @@ void QtDesktopSession::start(const DesktopCall& call, Done done) {
     case DesktopCall::Kind::GrabScreen:
       grabScreen(std::move(done));
       return;
+    case DesktopCall::Kind::CaptureKWin:
+      captureKWin(std::move(done));
+      return;
   }
 }
 
@@ -398,6 +404,37 @@ void QtDesktopSession::runScreenshotProgram(const std::vector<std::string>& argu
 }
 
 void QtDesktopSession::grabScreen(Done done) {
+  savePicture(
+      [this](std::string& failure) {
+        X11Session::ScreenPicture picture = x11_.grabScreen(failure);
+        if (picture.pixels.empty()) return QImage();
+        return QImage(picture.pixels.data(), picture.width, picture.height, picture.width * 4,
+                      QImage::Format_RGB32)
+            .copy();
+      },
+      std::move(done));
+}
+
+void QtDesktopSession::captureKWin(Done done) {
+  QRect area;
+  if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) area = screen->virtualGeometry();
+  }
+  if (area.isEmpty()) {
+    done("no screen");
+    return;
+  }
+  savePicture(
+      [area](std::string& failure) {
+        QString reason;
+        QImage image = KWinBridge::captureArea(area, reason);
+        if (image.isNull()) failure = reason.toStdString();
+        return image;
+      },
+      std::move(done));
+}
+
+void QtDesktopSession::savePicture(std::function<QImage(std::string& failure)> take, Done done) {
   const QString file = newScreenshotFile("png");
   if (file.isEmpty()) {
     done("no Pictures folder");
@@ -405,11 +442,12 @@ void QtDesktopSession::grabScreen(Done done) {
   }
   auto failure = std::make_shared<std::string>();
   onX11Thread(
-      [this, file, failure] {
-        X11Session::ScreenPicture picture = x11_.grabScreen(*failure);
-        if (picture.pixels.empty()) return;
-        const QImage image(picture.pixels.data(), picture.width, picture.height, picture.width * 4,
-                           QImage::Format_RGB32);
+      [take = std::move(take), file, failure] {
+        const QImage image = take(*failure);
+        if (image.isNull()) {
+          if (failure->empty()) *failure = "no picture";
+          return;
+        }
         if (!image.save(file, "PNG")) *failure = "cannot write " + file.toStdString();
       },
       [file, failure, done = std::move(done)] {

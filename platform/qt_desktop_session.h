@@ -20,6 +20,8 @@
 class QObject;
 class QDBusMessage;
 
+class QImage;
+
 namespace velt {
 
 class QtDesktopSession : public DesktopSession {
@@ -48,6 +50,10 @@ class QtDesktopSession : public DesktopSession {
   void takeScreenshot(Done done);
   void runScreenshotProgram(const std::vector<std::string>& arguments, Done done);
   void grabScreen(Done done);
+  void captureKWin(Done done);
+  // Saves what take gives, on the X11 thread, as a new picture in Pictures;
+  // take sets failure when it gives a null image.
+  void savePicture(std::function<QImage(std::string& failure)> take, Done done);
   void openFolder(const std::string& folder, Done done);
   void startProgram(const std::vector<std::string>& arguments, Done done);
   // Runs task on the X11 thread, then then on the main thread.
