@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDBusConnection>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -13,6 +15,7 @@
 #include "platform/agent_bus.h"
 #include "platform/shell_extension.h"
 #include "platform/single_instance.h"
+#include "platform/tray_host_watch.h"
 #include "ui/agent_commands.h"
 #include "ui/auto_run.h"
 #include "ui/configuration_window.h"
@@ -62,6 +65,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
   window_->fillSlotTables();
   window_->window()->installEventFilter(this);
   connect(window_.get(), &ConfigurationWindow::deviceShown, this, [this](bool found) {
+    deviceFound_ = found;
     if (statusItem_) statusItem_->setIcon(found ? state_.statusIconColor : state_.statusIconGray);
   });
 
@@ -130,18 +134,21 @@ void AppDelegate::createStatusItem() {
   const auto& resources = agent_.locations().resources;
   state_.statusIconGray = trayIcon(resources, "appicon_ss2_gray", false);
   state_.statusIconColor = trayIcon(resources, "appicon_ss2", true);
-  statusItem_ = new QSystemTrayIcon(state_.statusIconGray);
-  statusItem_->setToolTip(qs(std::string(kStatusToolTip)));
   auto& outlets = window_->outlets();
-  statusItem_->setContextMenu(outlets.statusMenu);
   connect(outlets.textMenuConfig, &QAction::triggered, this, &AppDelegate::showConfig);
   connect(outlets.textMenuUninstall, &QAction::triggered, this, &AppDelegate::uninstall);
   connect(outlets.textMenuExit, &QAction::triggered, this, &AppDelegate::quit);
-  connect(statusItem_, &QSystemTrayIcon::activated, this,
-          [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger) showConfig();
-          });
-  statusItem_->show();
+  // On Wayland the only tray is a panel that hosts status notifier items,
+  // and Qt looks for one only when the first icon is made: the icon waits
+  // for the panel, which may start after the agent at log-in. X11 has the
+  // older tray too, which Qt follows when it comes later.
+  if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+    auto* tray = new TrayHostWatch(QDBusConnection::sessionBus(), this);
+    connect(tray, &TrayHostWatch::hostAppeared, this, &AppDelegate::showStatusIcon);
+    tray->start();
+  } else {
+    showStatusIcon();
+  }
 
   // The same menu for desktops that have no tray, through the agent's GNOME
   // Shell extension; the tray icon stands aside while that shows it.
@@ -170,10 +177,24 @@ void AppDelegate::createStatusItem() {
         }
       },
       this);
-  connect(agentBus_, &AgentBus::shellMenuChanged, this,
-          [this](bool present) { statusItem_->setVisible(!present); });
+  connect(agentBus_, &AgentBus::shellMenuChanged, this, [this](bool present) {
+    shellMenuShown_ = present;
+    if (statusItem_) statusItem_->setVisible(!present);
+  });
   agentBus_->publish();
   enableShellExtension(this);
+}
+
+void AppDelegate::showStatusIcon() {
+  if (statusItem_) return;
+  statusItem_ = new QSystemTrayIcon(deviceFound_ ? state_.statusIconColor : state_.statusIconGray);
+  statusItem_->setToolTip(qs(std::string(kStatusToolTip)));
+  statusItem_->setContextMenu(window_->outlets().statusMenu);
+  connect(statusItem_, &QSystemTrayIcon::activated, this,
+          [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger) showConfig();
+          });
+  statusItem_->setVisible(!shellMenuShown_);
 }
 
 void AppDelegate::checkDeviceNotify() {

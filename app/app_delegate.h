@@ -75,6 +75,8 @@ class AppDelegate : public QObject {
  private:
   void chooseLanguage();
   void createStatusItem();
+  // The tray icon itself, once the desktop has a tray for it.
+  void showStatusIcon();
   void checkDeviceNotify();
 
   Agent& agent_;
@@ -84,6 +86,8 @@ class AppDelegate : public QObject {
   SingleInstance* singleInstance_ = nullptr;
   QSystemTrayIcon* statusItem_ = nullptr;
   AgentBus* agentBus_ = nullptr;  // the tray menu for the desktop's own menus
+  bool shellMenuShown_ = false;   // the GNOME Shell extension shows the menu
+  bool deviceFound_ = false;      // the tray icon in colour
   std::unique_ptr<SerialQueue> refreshQueue_;
   bool quitting_ = false;
   bool terminated_ = false;

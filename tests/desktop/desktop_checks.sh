@@ -276,6 +276,10 @@ kwin_showing_desktop() {  # on|off
   is "$want" on gdbus call --session -d org.kde.KWin -o /KWin \
     -m org.freedesktop.DBus.Properties.Get org.kde.KWin showingDesktop
 }
+# Plasma's launcher: its popup, an applet's popup (type 18), has the focus.
+plasma_launcher() {  # on|off
+  is "^org.kde.plasmashell 18 active$" "$1" "$probe" kwin-windows
+}
 kwin_checks() {
   local shortcut="dbus org.kde.kglobalaccel /component/kwin org.kde.kglobalaccel.Component.invokeShortcut"
   window files-window || { fail "a window shows"; return; }
@@ -283,8 +287,8 @@ kwin_checks() {
   check "application windows (5): present windows of the application" \
     toggles 5 "$shortcut(ExposeClass)" windowview
   check "show desktop (4)" toggles 4 "$shortcut(Show Desktop)" kwin_showing_desktop
-  # KWin alone has no launcher (Plasma's shell brings it).
-  check "application grid (30): not offered without Plasma's shell" run 30 none
+  check "application grid (30): Plasma's launcher opens and closes" \
+    toggles 30 "dbus org.kde.plasmashell" plasma_launcher
   check "file manager (16)" file_manager_opens_the_working_folder
   check "KWin takes pictures for the programs its desktop entries allow" kwin_grants_screenshots
   # Neither the portal nor Spectacle is installed here: the agent takes the
@@ -411,6 +415,12 @@ lens_enlarges_around_the_pointer() {
     agent_do --run 19 && sees none 640 360 && hides $((hidden + 2))
 }
 overlay_checks() {
+  # Plasma's panel stays above a full-screen window that lost the focus;
+  # the pictures want the pattern alone, so windows cover the panel here.
+  if [ "$desktop" = kwin ]; then
+    gdbus call --session -d org.kde.plasmashell -o /PlasmaShell -m org.kde.PlasmaShell.evaluateScript \
+      'panels().forEach(function (p) { p.hiding = "windowscover"; })' >/dev/null
+  fi
   # The first output: new windows open where the pointer is.
   move_pointer 400 300
   "$probe" pattern pattern >"$out/window-pattern" 2>&1 &
@@ -501,11 +511,99 @@ presentation_keys_gate() {
 agent_call() {
   gdbus call --session -d quorin.driver.velt -o /quorin/driver/velt "$@"
 }
-# The agent starts, offers its menu on the bus (on GNOME through the
-# extension's top-bar menu, which it enables itself), opens its window from it (seen on X11), and
-# ends with status 0: on GNOME through the menu's exit item, elsewhere on
-# SIGTERM.
+
+# --- The tray ----------------------------------------------------------------
+# Plasma's panel and swaybar show status notifier items; the agent's is found
+# on the watcher by its process. Its menu offers the agent's items, and
+# activating it (what a click in the tray does) opens the window.
+watcher() {
+  gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher "$@"
+}
+item=""
+agent_item() {  # PID: sets item to "SERVICE PATH"
+  local entry service pid
+  for entry in $(watcher -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
+      RegisteredStatusNotifierItems | grep -o "'[^']*'" | tr -d "'"); do
+    service=${entry%%/*}
+    pid=$(gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+      -m org.freedesktop.DBus.GetConnectionUnixProcessID "$service" | sed 's/.*uint32 \([0-9]*\).*/\1/')
+    if [ "$pid" = "$1" ]; then
+      item="$service /${entry#*/}"
+      [ "$entry" = "$service" ] && item="$service /StatusNotifierItem"
+      return 0
+    fi
+  done
+  return 1
+}
+sni() {
+  local service=${item% *} path=${item#* }
+  gdbus call --session -d "$service" -o "$path" "$@"
+}
+# The item's menu holds each of the agent's menu texts.
+tray_menu_offers_the_items() {
+  local menu text
+  menu=$(sni -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem Menu |
+    grep -o "'/[^']*'" | tr -d "'")
+  [ -n "$menu" ] || { echo "    no menu"; return 1; }
+  local service=${item% *}
+  gdbus call --session -d "$service" -o "$menu" -m com.canonical.dbusmenu.GetLayout -- 0 -1 '["label"]' \
+    >"$out/tray-menu" || return 1
+  agent_call -m org.freedesktop.DBus.Properties.Get quorin.driver.velt.Agent MenuItems |
+    grep -o "('[a-z]*', '[^']*')" | sed "s/.*, '\(.*\)')/\1/" >"$out/menu-texts"
+  [ -s "$out/menu-texts" ] || return 1
+  while read -r text; do
+    grep -qF "'$text'" "$out/tray-menu" || { echo "    not in the tray's menu: $text"; return 1; }
+  done <"$out/menu-texts"
+}
+settings_window_shows() {
+  case $desktop in
+    sway) swaymsg -t get_tree | grep -q '"app_id": "quorin.driver.velt"' ;;
+    kwin) "$probe" kwin-windows | grep -q '^quorin.driver.velt ' ;;
+  esac
+}
+tray_item_works() {  # PID
+  poll 20 agent_item "$1" || { echo "    the agent's item is not on the watcher"; return 1; }
+  tray_menu_offers_the_items || return 1
+  sni -m org.kde.StatusNotifierItem.Activate 0 0 >/dev/null && poll 10 settings_window_shows
+}
+# X11: trayer's tray embeds the agent's icon, and a click on it opens the
+# window.
+tray_icon_embedded() {
+  local tray icon
+  for tray in $(xdotool search --class trayer); do
+    for icon in $(xdotool search --onlyvisible --class velt-mouse-assistant); do
+      xwininfo -tree -id "$tray" | grep -q "$(printf '0x%x' "$icon") " && { echo "$icon"; return 0; }
+    done
+  done
+  return 1
+}
+visible_windows() { xdotool search --onlyvisible --class velt-mouse-assistant | wc -l; }
+x11_tray_icon_works() {
+  local icon
+  poll 20 tray_icon_embedded || { echo "    no icon in the tray"; return 1; }
+  icon=$(tray_icon_embedded)
+  [ "$(visible_windows)" -eq 1 ] || { echo "    a window shows before the click"; return 1; }
+  xdotool mousemove --window "$icon" 4 4 click 1 && poll 10 eval '[ "$(visible_windows)" -ge 2 ]'
+}
+# Plasma: an agent started before the panel (at log-in, the usual order)
+# still gets its item into the tray once the panel comes.
+plasma_down() {
+  pkill -x plasmashell
+  pkill -x kded5
+  poll 20 eval '! pgrep -x plasmashell && ! pgrep -x kded5'
+}
+plasma_up() {
+  kded5 >>"$out/kded.log" 2>&1 &
+  children+=($!)
+  plasmashell --no-respawn >>"$out/plasmashell.log" 2>&1 &
+  children+=($!)
+}
+# The agent starts and offers its menu: on GNOME through the extension's
+# top-bar menu, which it enables itself; elsewhere in the desktop's tray,
+# from which its window opens. It ends with status 0: on GNOME through the
+# menu's exit item, elsewhere on SIGTERM.
 agent_runs() {
+  if [ "$desktop" = kwin ]; then plasma_down || return 1; fi
   "$agent" >"$out/agent.log" 2>&1 &
   local pid=$!
   children+=($pid)
@@ -516,10 +614,17 @@ agent_runs() {
   if [ "$desktop" = gnome ]; then
     poll 10 shell_view indicator on || return 1
   fi
-  if [ "$desktop" = x11 ]; then
-    agent_call -m quorin.driver.velt.Agent.Activate settings >/dev/null &&
-      poll 10 xdotool search --onlyvisible --class velt-mouse-assistant || return 1
-  fi
+  case $desktop in
+    kwin)
+      plasma_up
+      tray_item_works $pid || return 1
+      ;;
+    sway) tray_item_works $pid || return 1 ;;
+    x11)
+      x11_tray_icon_works || return 1
+      agent_call -m quorin.driver.velt.Agent.Activate settings >/dev/null || return 1
+      ;;
+  esac
   if [ "$desktop" = gnome ]; then
     agent_call -m quorin.driver.velt.Agent.Activate exit >/dev/null || return 1
   else

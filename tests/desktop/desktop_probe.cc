@@ -34,6 +34,9 @@
 //                                   a PNG picture of KWin's first output, or
 //                                   of that area (ScreenShot2, as the agent
 //                                   takes them)
+//   velt-desktop-probe kwin-windows prints KWin's windows, a line each:
+//                                   "CLASS TYPE active|-"
+//                                   (tests/desktop/kwin_windows.h)
 //   velt-desktop-probe kwin-input   moves and clicks KWin's pointer as a
 //                                   device would, as standard input says
 //                                   (tests/desktop/kwin_input.h)
@@ -65,6 +68,7 @@
 #include "platform/qt_main_thread.h"
 #include "platform/x11_session.h"
 #include "tests/desktop/kwin_input.h"
+#include "tests/desktop/kwin_windows.h"
 #include "tests/desktop/overlay_picture.h"
 
 namespace {
@@ -74,7 +78,7 @@ int usage() {
       stderr,
       "usage: velt-desktop-probe run CODE | window NAME [fullscreen] | active-class | pointer |\n"
       "       check MODE PLAIN SHOT MX MY MW MH PX PY SIZE | pattern NAME | grab FILE |\n"
-      "       kwin-shot FILE [X Y W H] | kwin-input | look FILE X Y MODE [SIZE]\n");
+      "       kwin-shot FILE [X Y W H] | kwin-input | kwin-windows | look FILE X Y MODE [SIZE]\n");
   return 2;
 }
 
@@ -304,6 +308,10 @@ int main(int argc, char** argv) {
                 argc == 7 ? std::atoi(argv[6]) : 310);
   }
   if (command == "kwin-input" && argc == 2) return velt::kwinInput();
+  if (command == "kwin-windows" && argc == 2) {
+    QCoreApplication app(argc, argv);
+    return velt::kwinWindows();
+  }
   if (command == "check") {
     if (argc != 12) return usage();
     QGuiApplication app(argc, argv);

@@ -4,9 +4,10 @@
 #
 # usage: desktop_rig.sh DESKTOP [--extension DIR] -- COMMAND [ARGS...]
 #   DESKTOP    gnome (gnome-shell --headless, private system bus with
-#              python-dbusmock's logind and UPower), kwin (kwin_wayland
-#              --virtual), sway (headless backend, pixman renderer) or x11
-#              (Xvfb with openbox)
+#              python-dbusmock's logind and UPower), kwin (KDE Plasma:
+#              kwin_wayland --virtual with Plasma's shell, its panel and
+#              tray), sway (headless backend, pixman renderer, swaybar with
+#              its tray) or x11 (Xvfb with openbox and trayer's tray)
 #   --extension  a GNOME Shell extension folder, installed for the test user
 #              and enabled before the shell starts; the rig waits for the
 #              bus name the extension owns once the shell has started up
@@ -57,9 +58,9 @@ cannot_host() {
 
 case $desktop in
   gnome) needs=(gnome-shell dbus-daemon unshare gsettings gdbus) ;;
-  kwin) needs=(kwin_wayland dbus-daemon) ;;
-  sway) needs=(sway swaymsg dbus-daemon) ;;
-  x11) needs=(Xvfb openbox xprop dbus-daemon) ;;
+  kwin) needs=(kwin_wayland dbus-daemon plasmashell kded5) ;;
+  sway) needs=(sway swaymsg swaybar dbus-daemon) ;;
+  x11) needs=(Xvfb openbox trayer xprop dbus-daemon) ;;
   *) echo "desktop_rig: unknown desktop '$desktop'" >&2; exit 2 ;;
 esac
 [ "$(id -u)" -eq 0 ] || cannot_host "the rig needs root to create its user and run as it"
@@ -113,7 +114,10 @@ stop_all() {
   # Daemons that left our groups (the system bus forks) were noted by pid.
   for pid in $(cat "$scratch"/*.pid 2>/dev/null); do kill -KILL "$pid" 2>/dev/null; done
   wait 2>/dev/null
-  # Anything the user still runs came from this rig: name it and end it.
+  # Anything else the user still runs came from this rig: name it and end
+  # it. Plasma's shell starts its file helpers in sessions of their own; they
+  # are the desktop's, not strays.
+  pkill -KILL -u "$user" -x kioslave5 2>/dev/null
   local stray
   stray=$(ps -u "$user" -o pid=,stat= | awk '$2 !~ /^Z/ { print $1 }' | tr '\n' ' ')
   if [ -n "$stray" ]; then
@@ -162,13 +166,15 @@ environment=()
 case $desktop in
   sway)
     start_bus
-    printf 'output HEADLESS-1 resolution %s\n' "$size" >"$scratch/sway.conf"
+    # swaybar, as sway's own configuration starts it, with its tray.
+    printf 'output HEADLESS-1 resolution %s\nbar {\n  position top\n}\n' "$size" >"$scratch/sway.conf"
     chmod 644 "$scratch/sway.conf"
     start_group compositor.log "${user_env[@]}" WLR_BACKENDS=headless WLR_RENDERER=pixman \
       WLR_LIBINPUT_NO_DEVICES=1 sway -c "$scratch/sway.conf"
     wait_for 20 "sway's IPC socket" compgen -G "$run/sway-ipc.*.sock" || exit 1
     sock=$(compgen -G "$run/sway-ipc.*.sock" | head -n 1)
     wait_for 20 "sway's output" as_user swaymsg -s "$sock" -t get_outputs
+    wait_for 20 "swaybar's tray" has_name org.kde.StatusNotifierWatcher || exit 1
     environment=(WAYLAND_DISPLAY=wayland-1 SWAYSOCK="$sock" XDG_CURRENT_DESKTOP=sway
                  XDG_SESSION_TYPE=wayland QT_QPA_PLATFORM=wayland)
     ;;
@@ -186,6 +192,12 @@ case $desktop in
     wait_for 20 "the X server" as_user DISPLAY=":$n" xprop -root || exit 1
     start_group compositor.log "${user_env[@]}" DISPLAY=":$n" openbox
     wait_for 20 "openbox" sh -c "setpriv --reuid=$user --regid=$user --init-groups env DISPLAY=:$n xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window" || exit 1
+    # A tray, as a panel brings one: the older X11 kind, without a watcher
+    # on the bus.
+    start_group tray.log "${user_env[@]}" DISPLAY=":$n" trayer --edge top --align right \
+      --widthtype request --height 32 --SetDockType true --SetPartialStrut true
+    tray_owner() { as_user DISPLAY=":$n" xdotool search --class trayer; }
+    wait_for 20 "trayer" tray_owner || exit 1
     environment=(DISPLAY=":$n" XDG_CURRENT_DESKTOP=openbox XDG_SESSION_TYPE=x11 QT_QPA_PLATFORM=xcb)
     ;;
   kwin)
@@ -201,6 +213,18 @@ case $desktop in
     wait_for 20 "KWin's socket" test -S "$run/wayland-kwin" || exit 1
     environment=(WAYLAND_DISPLAY=wayland-kwin XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland
                  QT_QPA_PLATFORM=wayland KDE_FULL_SESSION=true KDE_SESSION_VERSION=5)
+    # Plasma's shell, as a Plasma session starts it: the activity manager
+    # first (the shell will not load without it), kded5 (which keeps the
+    # tray's watcher), then the shell with its default panel.
+    activities=$(compgen -G "/usr/lib/*/libexec/kactivitymanagerd" | head -n 1)
+    [ -n "$activities" ] || cannot_host "kactivitymanagerd is not installed"
+    start_group activities.log "${user_env[@]}" "${environment[@]}" "$activities"
+    start_group kded.log "${user_env[@]}" "${environment[@]}" kded5
+    wait_for 30 "the activity manager" has_name org.kde.ActivityManager || exit 1
+    start_group plasmashell.log "${user_env[@]}" "${environment[@]}" plasmashell --no-respawn
+    panels() { as_user gdbus call --session -d org.kde.plasmashell -o /PlasmaShell \
+      -m org.kde.PlasmaShell.evaluateScript 'print(panels().length)' | grep -q "'[1-9]"; }
+    wait_for 60 "Plasma's panel" panels || exit 1
     ;;
   gnome)
     rig_extension=$(dirname "$0")/gnome-rig/velt-rig@quorin.driver.velt
