@@ -20,10 +20,15 @@ function sendActive(client) {
     callDBus(service, path, iface, "ActiveWindow", cls, file);
 }
 
+// KWin 6 speaks of windows where KWin 5 spoke of clients.
+function activeWindow() {
+    return workspace.activeWindow !== undefined ? workspace.activeWindow : workspace.activeClient;
+}
+
 workspace.cursorPosChanged.connect(function () {
     if (following) sendPointer();
 });
-workspace.clientActivated.connect(sendActive);
+(workspace.windowActivated || workspace.clientActivated).connect(sendActive);
 
 registerShortcut("velt-follow-pointer", "VELT Mouse Assistant: overlay follows the pointer", "",
                  function () {
@@ -33,4 +38,4 @@ registerShortcut("velt-follow-pointer", "VELT Mouse Assistant: overlay follows t
 registerShortcut("velt-stop-following", "VELT Mouse Assistant: overlay hidden", "",
                  function () { following = false; });
 
-sendActive(workspace.activeClient);
+sendActive(activeWindow());

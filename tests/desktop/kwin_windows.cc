@@ -52,13 +52,18 @@ int kwinWindows() {
   const QString call =
       QStringLiteral("callDBus(\"%1\", \"%2\", \"quorin.driver.velt.RigWindows\", ")
           .arg(bus.baseService(), kPath);
-  script.write(QStringLiteral("var c = workspace.clientList();\n"
-                              "for (var i = 0; i < c.length; i++)\n"
-                              "  %1\"Window\", String(c[i].resourceClass), c[i].windowType,\n"
-                              "      c[i] === workspace.activeClient);\n"
-                              "%1\"Done\");\n")
-                   .arg(call)
-                   .toUtf8());
+  // KWin 6 has windowList and activeWindow, KWin 5 clientList and activeClient.
+  script.write(
+      QStringLiteral("var c = workspace.windowList ? workspace.windowList()\n"
+                     "                             : workspace.clientList();\n"
+                     "var a = workspace.activeWindow !== undefined ? workspace.activeWindow\n"
+                     "                                             : workspace.activeClient;\n"
+                     "for (var i = 0; i < c.length; i++)\n"
+                     "  %1\"Window\", String(c[i].resourceClass), c[i].windowType,\n"
+                     "      c[i] === a);\n"
+                     "%1\"Done\");\n")
+          .arg(call)
+          .toUtf8());
   script.close();
   script.setPermissions(script.permissions() | QFileDevice::ReadOther);
   const QString name = QStringLiteral("velt-rig-windows-%1").arg(getpid());
