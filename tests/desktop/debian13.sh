@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# The agent's pieces that run inside the desktop, in the desktops of Debian
+# 13: its KWin script in KWin 6 (which speaks of windows where KWin 5 spoke
+# of clients), and its GNOME Shell extension for 45 and later in GNOME Shell
+# 48. The agent itself is built for Debian 12 and does not run there; a
+# stand-in owns its bus name and records what the desktop tells it.
+#
+# A Debian 13 root made with debootstrap (kept in CACHE, made once) holds
+# both desktops and a small terminal. Each runs headless inside it, in a
+# mount namespace of its own, as an unprivileged user.
+#
+# usage: debian13.sh kwin SCRIPT CACHE
+#        debian13.sh gnome EXTENSION_DIR CACHE
+# Exit status 77 when this machine cannot make the root (not root, no
+# debootstrap, no network); a failure instead under CI=true.
+set -uo pipefail
+desktop=$1
+piece=$2
+cache=$3
+root=$cache/debian13-desktops
+uid=59123
+packages="kwin-wayland gnome-shell python3-dbusmock upower dbus libglib2.0-bin python3-dbus python3-gi
+  foot fonts-dejavu-core procps"
+mirror=${VELT_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+say() { echo "debian13[$desktop]: $*" >&2; }
+cannot_host() {
+  if [ "${CI:-}" = true ]; then say "cannot run Debian 13's desktops here: $*"; exit 1; fi
+  say "skipped: $*"
+  exit 77
+}
+[ "$(id -u)" -eq 0 ] || cannot_host "making the Debian 13 root needs root"
+command -v debootstrap >/dev/null || cannot_host "debootstrap is not installed"
+
+# Runs COMMAND in ROOT with /proc, /dev and /sys, in a mount namespace that
+# takes the mounts with it when it ends.
+in_root() {
+  unshare -m --propagation private sh -c '
+    r=$1; shift
+    mount -t proc proc "$r/proc" && mount --rbind /dev "$r/dev" && mount --rbind /sys "$r/sys" &&
+      exec chroot "$r" "$@"' sh "$@"
+}
+
+if [ "$(cat "$root/.velt-packages" 2>/dev/null)" != "$packages" ]; then
+  say "making a Debian 13 root with KWin and GNOME Shell in $root (once; a few minutes)"
+  rm -rf "$root" "$root.part"
+  mkdir -p "$cache"
+  debootstrap --variant=minbase trixie "$root.part" "$mirror" >"$cache/debian13-debootstrap.log" 2>&1 ||
+    { tail -n 20 "$cache/debian13-debootstrap.log" >&2; cannot_host "debootstrap failed (no network?)"; }
+  cp /etc/resolv.conf "$root.part/etc/resolv.conf"
+  # shellcheck disable=SC2086
+  in_root "$root.part" env DEBIAN_FRONTEND=noninteractive PATH=/usr/sbin:/usr/bin:/sbin:/bin \
+    apt-get install -y -qq --no-install-recommends $packages >"$cache/debian13-apt.log" 2>&1 ||
+    { tail -n 20 "$cache/debian13-apt.log" >&2; cannot_host "installing the desktops in the Debian 13 root failed"; }
+  in_root "$root.part" /usr/sbin/useradd --uid $uid --create-home velt-test || exit 1
+  echo "$packages" >"$root.part/.velt-packages"
+  mv "$root.part" "$root"
+fi
+
+here=$(dirname "$0")
+work=$root/tmp/velt-work
+rm -rf "$work"
+mkdir -p "$work"
+cp "$here/debian13_inside.sh" "$here/agent_stand_in.py" "$work/"
+case $desktop in
+  kwin) cp "$piece" "$work/velt-overlay.js" ;;
+  gnome) cp -r "$piece" "$work/extension" ;;
+  *) echo "usage: debian13.sh kwin|gnome PIECE CACHE" >&2; exit 2 ;;
+esac
+chmod -R a+rX "$work"
+say "$(in_root "$root" dpkg-query -W -f='${Package} ${Version}\n' kwin-wayland gnome-shell | tr '\n' ' ')"
+
+# GNOME Shell wants logind and UPower on a system bus: python-dbusmock's,
+# on a bus of the namespace's own; then the checks run as the user.
+timeout --kill-after=10 "${VELT_RIG_TIME_LIMIT:-240}" unshare -m --propagation private sh -c '
+  r=$1 uid=$2 desktop=$3
+  mount -t proc proc "$r/proc" && mount --rbind /dev "$r/dev" && mount --rbind /sys "$r/sys" &&
+    mount -t tmpfs tmpfs "$r/run" || exit 1
+  exec chroot "$r" bash -c "
+    mkdir -p /run/dbus /run/systemd
+    dbus-daemon --system --nofork --nopidfile &
+    for _ in \$(seq 100); do [ -S /run/dbus/system_bus_socket ] && break; sleep 0.1; done
+    python3 -m dbusmock --system --template logind >/tmp/velt-work/logind.log 2>&1 &
+    python3 -m dbusmock --system --template upower >/tmp/velt-work/upower.log 2>&1 &
+    setpriv --reuid=$uid --regid=$uid --clear-groups env -i PATH=/usr/bin:/bin \
+      HOME=/home/velt-test LANG=C.UTF-8 bash /tmp/velt-work/debian13_inside.sh $desktop
+    status=\$?
+    kill \$(jobs -p) 2>/dev/null
+    exit \$status"' \
+  sh "$root" "$uid" "$desktop"
+status=$?
+# Whatever a time limit left: the user's processes, and the system bus and
+# the mocks, which ran as root in the root.
+pkill -KILL -U $uid 2>/dev/null
+for pid in $(pgrep -f "python3 -m dbusmock --system"; pgrep -x dbus-daemon); do
+  [ "$(readlink "/proc/$pid/root")" = "$root" ] && kill -KILL "$pid" 2>/dev/null
+done
+exit $status
