@@ -72,6 +72,19 @@ class DeviceLayerTest : public ::testing::Test {
 
   void start() { ASSERT_TRUE(layer.initDeviceLayer()); }
 
+  // Starts with intercept as the masks and a mouse of each model plugged,
+  // configured and selected; what the mice were sent so far is cleared.
+  std::vector<std::vector<DeviceId>> startWithMice(uint8_t intercept,
+                                                   const std::vector<std::string>& models) {
+    settings.interceptMask = intercept;
+    start();
+    std::vector<std::vector<DeviceId>> mice;
+    for (const auto& model : models) mice.push_back(plug(model));
+    nextDeviceChange();
+    quiesce();
+    for (const auto& ids : mice) transport.clearSentReports(ids[0]);
+    return mice;
+  }
   // Plugs a mouse and waits until its registration has been handled.
   std::vector<DeviceId> plug(const std::string& model) {
     auto ids = transport.plugAll(virtualMouse(model));
@@ -414,16 +427,11 @@ TEST_F(DeviceLayerTest, ReattachedMouseIsANewDevice) {
 }
 
 TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
-  settings.interceptMask = 0x10;
-  start();
-  auto a = plug("QR-350");
-  auto b = plug("QR-360");
-  quiesce();
+  const auto mice = startWithMice(0x10, {"QR-350", "QR-360"});
+  const auto &a = mice[0], &b = mice[1];
 
   // A commit: one pass, at the next tick, with the new masks. Each type-1
   // mouse gets the next report sequence number.
-  transport.clearSentReports(a[0]);
-  transport.clearSentReports(b[0]);
   settings.interceptMask = 0x08;
   const uint64_t passes = layer.configurationPasses();
   layer.armConfigCountdown(1);
@@ -453,19 +461,14 @@ TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
 }
 
 TEST_F(DeviceLayerTest, LeavingTheSeatReleasesHandsBackAndStaysQuietUntilComingBack) {
-  settings.interceptMask = 0x08;
   settings.StandardButtonAssignments[3].store({13, 0, 0});
   std::atomic<size_t> callsAtHandBack{99};
   taps.onTakingOver = [&](bool takeOver) {
     if (!takeOver) callsAtHandBack = runner.count();
   };
-  start();
-  auto a = plug("QR-350");
-  nextDeviceChange();
-  quiesce();
+  const auto a = startWithMice(0x08, {"QR-350"})[0];
   press(a, "QR-350", 0x08);  // held as the session leaves
   const auto before = transport.handleOf(a[0]);
-  transport.clearSentReports(a[0]);
 
   layer.setSessionActive(false);
   settle();
@@ -502,14 +505,10 @@ TEST_F(DeviceLayerTest, LeavingTheSeatReleasesHandsBackAndStaysQuietUntilComingB
 }
 
 TEST_F(DeviceLayerTest, WakingUpConfiguresEveryMouseAndFindsOneThatStoppedAnsweringAgain) {
-  settings.interceptMask = 0x08;
-  start();
-  auto a = plug("QR-350");
-  auto b = plug("QR-460");
-  quiesce();
+  const auto mice = startWithMice(0x08, {"QR-350", "QR-460"});
+  const auto &a = mice[0], &b = mice[1];
   const auto handleA = transport.handleOf(a[0]);
   const auto handleB = transport.handleOf(b[0]);
-  transport.clearSentReports(a[0]);
   // Its receiver was reset and does not answer yet.
   transport.failReads(b[0], ETIMEDOUT);
   const uint64_t passes = layer.configurationPasses();
@@ -539,12 +538,8 @@ bool returnsMeanwhile(F call) {
 }
 
 TEST_F(DeviceLayerTest, ASilentMouseHoldsUpNeitherOtherMiceNorQuitting) {
-  settings.interceptMask = 0x08;
   settings.StandardButtonAssignments[3].store({13, 0, 0});
-  start();
-  auto a = plug("QR-350");
-  nextDeviceChange();
-  quiesce();
+  const auto a = startWithMice(0x08, {"QR-350"})[0];
 
   // A type-1 mouse that never answers its handshake.
   auto silent = transport.plugSilent(virtualMouse("QR-360"), 0);
@@ -570,14 +565,10 @@ TEST_F(DeviceLayerTest, ASilentMouseHoldsUpNeitherOtherMiceNorQuitting) {
 }
 
 TEST_F(DeviceLayerTest, APassHeldUpByASlowMouseHoldsUpNeitherTheWindowNorQuitting) {
-  settings.interceptMask = 0x08;
-  start();
-  auto slow = plug("QR-350");
-  auto other = plug("QR-550");
-  quiesce();
+  const auto mice = startWithMice(0x08, {"QR-350", "QR-550"});
+  const auto &slow = mice[0], &other = mice[1];
 
   // The mouse stops answering while a pass writes to it.
-  transport.clearSentReports(slow[0]);
   transport.holdRequests(slow[0]);
   layer.armConfigCountdown(1);
   ASSERT_TRUE(waitUntil([&] { return transport.heldRequests(slow[0]) == 1; }));
