@@ -1,5 +1,6 @@
 #include "device/device_layer.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -198,15 +199,9 @@ TEST_F(DeviceLayerTest, Type1MouseIsRegisteredConfiguredAndListed) {
   DeviceRecord record = nextDeviceChange();
   EXPECT_EQ(layer.countSelectableDevices(), 1);
   EXPECT_EQ(record.name, "QR-350");
-  EXPECT_EQ(record.type, 1);
   EXPECT_EQ(record.modelId, 0x35);
-  EXPECT_EQ(record.usbVid, 0x0C45);
-  EXPECT_EQ(record.usbPid, 0x7E20);
   EXPECT_EQ(record.key, std::to_string(transport.handleOf(ids[0]).value()));
-  EXPECT_EQ(record.buttonMask, 0x1C);
   EXPECT_EQ(record.extraCount, 3);
-  EXPECT_EQ(record.extraDown[0], 0xFE);
-  EXPECT_EQ(record.extraUp[0], 0xFD);
   EXPECT_TRUE(record.imagePath.ends_with("qr350/qr350.png"));
   EXPECT_TRUE(layer.deviceActive());
   EXPECT_EQ(layer.selectedDeviceIndex(), 0);
@@ -261,27 +256,22 @@ TEST_F(DeviceLayerTest, ButtonReportsReachTheActionEngine) {
                             }));
 }
 
-TEST_F(DeviceLayerTest, EveryConfigurableTypeGetsItsReports) {
+TEST_F(DeviceLayerTest, PassesFollowTheModelAndLeaveType7Alone) {
+  // Every type's reports are checked byte for byte in the protocol tests and
+  // in the guest; the guest's masks look the same with the side buttons
+  // exchanged, so the exchange a type-2 model asks for is checked here.
   settings.interceptMask = 0x08;
-  settings.hidButtonMask = 0x06;
   start();
   auto t2 = plug("QR-450");
-  auto t6 = plug("QR-250");
-  auto t10 = plug("QR-550");
   auto t7 = plug("QR-150");
   quiesce();
-  // Each gets the masks through its own reports (laid out byte for byte in
-  // the protocol tests); type 2 with the model's side buttons exchanged.
   EXPECT_EQ(firstReport(t2[0])[5], 0x10);
-  EXPECT_EQ(transport.sentReports(t2[0])[1].bytes[5], 0x06);
-  EXPECT_EQ(transport.sentReports(t6[0]).back().bytes[6], 0x08);
-  EXPECT_EQ(firstReport(t10[0])[5], 0x08);
   // Type 7 is listed and subscribed, never configured; its mouse interface
   // is not registered at all.
   EXPECT_TRUE(transport.sentReports(t7[1]).empty());
   EXPECT_TRUE(transport.subscribed(t7[1]));
   EXPECT_FALSE(transport.subscribed(t7[0]));
-  EXPECT_EQ(layer.countSelectableDevices(), 4);
+  EXPECT_EQ(layer.countSelectableDevices(), 2);
 }
 
 TEST_F(DeviceLayerTest, OtherMiceNeedAModelOfTheirOwn) {
@@ -374,56 +364,31 @@ TEST_F(DeviceLayerTest, LastMouseLeavingReleasesHeldButtonsOnce) {
 
 TEST_F(DeviceLayerTest, MouseLeavingWithButtonsDownReleasesThemWhileAnotherStays) {
   settings.StandardButtonAssignments[3].store({kFunctionShortcut, 40, kModShift});
+  settings.ExtraButtonAssignments[0].store({23, 0, 0});
   start();
   auto staying = plug("QR-550");
   nextDeviceChange();
   auto leaving = plug("QR-460");
   ASSERT_TRUE(layer.deviceActive());
   press(leaving, "QR-460", 0x08);
-  ASSERT_EQ(runner.calls(), (std::vector<ButtonCall>{{kFunctionShortcut, 1, 40, kModShift}}));
+  press(leaving, "QR-460", 0x08, 0xFE);
+  ASSERT_EQ(runner.calls(),
+            (std::vector<ButtonCall>{{kFunctionShortcut, 1, 40, kModShift}, {23, 1, 0, 0}}));
 
+  runner.clear();
   unplug(leaving[0]);
   layer.waitForIdentification();
-  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{{kFunctionShortcut, 1, 40, kModShift},
-                                                     {kFunctionShortcut, 0, 40, kModShift}}));
-  // A mouse that goes with nothing held changes nothing.
-  auto third = plug("QR-250");
+  EXPECT_THAT(runner.calls(),
+              ::testing::UnorderedElementsAre(ButtonCall{kFunctionShortcut, 0, 40, kModShift},
+                                              ButtonCall{23, 0, 0, 0}));
+  // A mouse that goes with nothing held, or released before, changes nothing.
+  auto third = plug("QR-460");
+  press(third, "QR-460", 0, 0xFE);
+  press(third, "QR-460", 0, 0xFD);
   unplug(third[0]);
   layer.waitForIdentification();
-  EXPECT_EQ(runner.count(), 2u);
-  EXPECT_TRUE(layer.deviceActive());
-}
-
-TEST_F(DeviceLayerTest, MouseLeavingWithItsHeldExtraButtonDownReleasesIt) {
-  settings.ExtraButtonAssignments[0].store({23, 0, 0});
-  start();
-  auto ids = plug("QR-460");
-  nextDeviceChange();
-  press(ids, "QR-460", 0, 0xFE);
-  ASSERT_EQ(runner.calls(), (std::vector<ButtonCall>{{23, 1, 0, 0}}));
-  unplug(ids[0]);
-  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{{23, 1, 0, 0}, {23, 0, 0, 0}}));
-
-  // Released before it went: nothing more.
-  auto again = plug("QR-460");
-  press(again, "QR-460", 0, 0xFE);
-  press(again, "QR-460", 0, 0xFD);
-  unplug(again[0]);
   EXPECT_EQ(runner.count(), 4u);
-}
-
-TEST_F(DeviceLayerTest, ReattachedMouseIsANewDevice) {
-  start();
-  auto ids = plug("QR-460");
-  const std::string oldKey = layer.describeDevice(0).key;
-  unplug(ids[0]);
-  EXPECT_EQ(layer.countSelectableDevices(), 0);
-  // The old handle is never written to again.
-  EXPECT_EQ(transport.setFeatureReport(transport.handleOf(ids[0]).value(), 5, Bytes(21)).error,
-            ENODEV);
-  auto again = plug("QR-460");
-  EXPECT_EQ(layer.countSelectableDevices(), 1);
-  EXPECT_NE(layer.describeDevice(0).key, oldKey);
+  EXPECT_TRUE(layer.deviceActive());
 }
 
 TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
