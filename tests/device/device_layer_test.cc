@@ -230,11 +230,12 @@ TEST_F(DeviceLayerTest, EveryShippedModelHasAVirtualMouseRecognisedAsIt) {
   EXPECT_EQ(listed, shipped);
 }
 
-TEST_F(DeviceLayerTest, ButtonReportsReachTheActionEngine) {
+TEST_F(DeviceLayerTest, ButtonReportsWaitForTheFirstDeviceNotice) {
+  // What each type's buttons and extra buttons do is checked in the guest;
+  // here, that nothing is forwarded before a mouse is selected.
   settings.StandardButtonAssignments[3].store({13, 0, 0});
   start();
   auto ids = plug("QR-350");
-  // No mouse selected yet: nothing is forwarded.
   press(ids, "QR-350", 0x08);
   EXPECT_EQ(runner.count(), 0u);
   press(ids, "QR-350", 0x00);
@@ -243,17 +244,7 @@ TEST_F(DeviceLayerTest, ButtonReportsReachTheActionEngine) {
   press(ids, "QR-350", 0x08);
   press(ids, "QR-350", 0x08);  // unchanged
   press(ids, "QR-350", 0x00);
-  press(ids, "QR-350", 0x00, 0xFA);  // extra button 1, built-in Volume-
-  press(ids, "QR-350", 0x00, 0xFE);  // extra button 0 held...
-  press(ids, "QR-350", 0x00, 0xFD);  // ...and released
-  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{
-                                {13, 1, 0, 0},
-                                {13, 0, 0, 0},
-                                {8, 1, 0, 0},
-                                {8, 0, 0, 0},
-                                {18, 1, 0, 0},
-                                {18, 0, 0, 0},
-                            }));
+  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{{13, 1, 0, 0}, {13, 0, 0, 0}}));
 }
 
 TEST_F(DeviceLayerTest, PassesFollowTheModelAndLeaveType7Alone) {

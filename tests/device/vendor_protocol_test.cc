@@ -297,15 +297,5 @@ TEST_F(HandshakeTest, Type10NeedsAm) {
   EXPECT_EQ(log.count("did not answer"), 1u);
 }
 
-TEST_F(HandshakeTest, Type7NeedsNoTraffic) {
-  auto ids = transport.plugAll(virtualMouse("QR-160"));
-  EXPECT_TRUE(identify(ids[0]).empty());  // its mouse interface is left alone
-  auto submitted = identify(ids[1]);
-  ASSERT_EQ(submitted.size(), 1u);
-  expectIdentity(submitted[0], 7, 0, false);
-  EXPECT_EQ(submitted[0].productId, 0x410E);
-  EXPECT_EQ(transport.transfers(ids[0]) + transport.transfers(ids[1]), 0);
-}
-
 }  // namespace
 }  // namespace velt
