@@ -178,9 +178,8 @@ void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info
     return;
   }
   if (!asksTheDevice(kind)) {
-    HandshakeContext context{services_.transport, services_.clock, probeLock_, &stopping_};
-    identifyDevice(kind, device, info, context,
-                   [this](const DeviceIdentity& identity) { submitIdentification(identity); });
+    handshake(kind, device, info,
+              [this](const DeviceIdentity& identity) { submitIdentification(identity); });
     return;
   }
   // A handshake waits for the device's answers, seconds for one that never
@@ -196,13 +195,25 @@ void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info
 
 void DeviceLayer::runHandshake(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info) {
   nameCurrentThread("velt handshake");
-  HandshakeContext context{services_.transport, services_.clock, probeLock_, &stopping_};
-  const HandshakeEnd end =
-      identifyDevice(kind, device, info, context,
-                     [this](const DeviceIdentity& identity) { submitIdentification(identity); });
+  const HandshakeEnd end = handshake(kind, device, info, [this](const DeviceIdentity& identity) {
+    submitIdentification(identity);
+  });
   std::lock_guard lock(registryLock_);
   identifying_.erase(device);
   if (end == HandshakeEnd::Silent) silent_.insert(device);
+}
+
+HandshakeEnd DeviceLayer::handshake(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info,
+                                    const SubmitIdentification& submit, bool holdChannel) {
+  std::shared_ptr<TimedMutex> channel;
+  if (holdChannel) {
+    std::lock_guard lock(registryLock_);
+    channel = channelLocked(device);
+  }
+  std::unique_lock<TimedMutex> hold;
+  if (channel) hold = std::unique_lock(*channel);
+  HandshakeContext context{services_.transport, services_.clock, probeLock_, &stopping_};
+  return identifyDevice(kind, device, info, context, submit);
 }
 
 void DeviceLayer::onDeviceRemoved(DeviceHandle device) {
@@ -537,20 +548,10 @@ void DeviceLayer::recheckDevices() {
 void DeviceLayer::recheckDevice(DeviceHandle device, DeviceKind kind, const HidDeviceInfo& info,
                                 int32_t type, int32_t modelId) {
   nameCurrentThread("velt handshake");
-  std::shared_ptr<TimedMutex> channel;
-  {
-    std::lock_guard lock(registryLock_);
-    channel = channelLocked(device);
-  }
   std::optional<DeviceIdentity> answer;
-  HandshakeEnd end;
-  {
-    // Not in the middle of a pass's reports to it.
-    std::lock_guard hold(*channel);
-    HandshakeContext context{services_.transport, services_.clock, probeLock_, &stopping_};
-    end = identifyDevice(kind, device, info, context,
-                         [&answer](const DeviceIdentity& identity) { answer = identity; });
-  }
+  const HandshakeEnd end = handshake(
+      kind, device, info, [&answer](const DeviceIdentity& identity) { answer = identity; },
+      /*holdChannel=*/true);
   if (end == HandshakeEnd::Gone || stopping_.load()) return;
   if (end == HandshakeEnd::Done && answer && answer->type == type && answer->modelId == modelId) {
     return;

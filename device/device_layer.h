@@ -164,6 +164,11 @@ class DeviceLayer final : public DeviceDirectory,
   // Joins the finished workers; workersLock_ held.
   void reapWorkersLocked();
   void runHandshake(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info);
+  // The device's handshake on the calling thread; with holdChannel, under
+  // the device's channel lock as a pass takes it, so that it never falls in
+  // the middle of a pass's reports.
+  HandshakeEnd handshake(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info,
+                         const SubmitIdentification& submit, bool holdChannel = false);
   void registerIdentifiedDevice(const DeviceIdentity& identity);
   void notifyRegistryObserver();
   // Queues task on the identification queue; dropped when it is not running.

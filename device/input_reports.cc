@@ -78,9 +78,13 @@ void ButtonDispatcher::consumeButtonMask(uint8_t mask) {
     } else if (pressedStandard_[n]) {
       a = *std::exchange(pressedStandard_[n], std::nullopt);
     }
-    runner_.runButtonFunction(static_cast<uint8_t>(a.code), pressed ? 1 : 0,
-                              static_cast<uint8_t>(a.op1), static_cast<uint8_t>(a.op2));
+    run(a, pressed);
   }
+}
+
+void ButtonDispatcher::run(const ButtonAssignmentValue& a, bool pressed) {
+  runner_.runButtonFunction(static_cast<uint8_t>(a.code), pressed ? 1 : 0,
+                            static_cast<uint8_t>(a.op1), static_cast<uint8_t>(a.op2));
 }
 
 void ButtonDispatcher::postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode) {
@@ -91,10 +95,6 @@ void ButtonDispatcher::postExtraButtonCode(uint8_t pressCode, uint8_t releaseCod
     if (!press && !release) continue;
     ButtonAssignmentValue current = settings_.ExtraButtonAssignments[i].load();
     if (current.code == 0) current.code = ExtraButtonDefaults[i];
-    auto run = [&](const ButtonAssignmentValue& a, int pressed) {
-      runner_.runButtonFunction(static_cast<uint8_t>(a.code), pressed, static_cast<uint8_t>(a.op1),
-                                static_cast<uint8_t>(a.op2));
-    };
     if (press) {
       // A second press before the release (a lost release code) first ends
       // what the first one started.
@@ -103,8 +103,8 @@ void ButtonDispatcher::postExtraButtonCode(uint8_t pressCode, uint8_t releaseCod
         std::lock_guard lock(extraLock_);
         earlier = std::exchange(pressedExtra_[i], current);
       }
-      if (earlier) run(*earlier, 0);
-      run(current, 1);
+      if (earlier) run(*earlier, false);
+      run(current, true);
     }
     if (release) {
       ButtonAssignmentValue a = current;
@@ -112,7 +112,7 @@ void ButtonDispatcher::postExtraButtonCode(uint8_t pressCode, uint8_t releaseCod
         std::lock_guard lock(extraLock_);
         if (pressedExtra_[i]) a = *std::exchange(pressedExtra_[i], std::nullopt);
       }
-      run(a, 0);
+      run(a, false);
     }
   }
 }
@@ -125,10 +125,7 @@ void ButtonDispatcher::releaseAll() {
       std::lock_guard lock(extraLock_);
       held = std::exchange(pressedExtra_[i], std::nullopt);
     }
-    if (held) {
-      runner_.runButtonFunction(static_cast<uint8_t>(held->code), 0,
-                                static_cast<uint8_t>(held->op1), static_cast<uint8_t>(held->op2));
-    }
+    if (held) run(*held, false);
   }
 }
 

@@ -67,6 +67,8 @@ class ButtonDispatcher {
   void releaseAll();
 
  private:
+  void run(const ButtonAssignmentValue& a, bool pressed);
+
   const Settings& settings_;
   const ExtraButtonEnabled& extraButtonEnabled_;
   ButtonFunctionRunner& runner_;

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "tests/actions/fake_desktop.h"
 #include "tests/support/test_support.h"
 
@@ -16,14 +14,6 @@ using Calls = std::vector<std::string>;
 
 const std::string kGnomeShowApplications =
     "dbus org.gnome.Shell /org/gnome/Shell org.gnome.Shell.ShowApplications()";
-const std::string kGnomeOverview =
-    "toggle org.gnome.Shell /org/gnome/Shell org.gnome.Shell.OverviewActive";
-
-std::string kwinShortcut(const std::string& name) {
-  return "dbus org.kde.kglobalaccel /component/kwin "
-         "org.kde.kglobalaccel.Component.invokeShortcut(" +
-         name + ")";
-}
 
 class DesktopCommandsTest : public ::testing::Test {
  protected:
@@ -44,21 +34,14 @@ class DesktopCommandsTest : public ::testing::Test {
   std::optional<std::string> finished;
 };
 
-TEST_F(DesktopCommandsTest, OnGnomeTheExtensionOpensTheShellsViews) {
-  session = FakeDesktopSession::gnome();
-  EXPECT_EQ(run(DesktopFunction::WindowOverview), Calls{kExtensionCall + "ToggleOverview()"});
-  EXPECT_EQ(finished, kExtensionCall + "ToggleOverview()");
-  EXPECT_EQ(run(DesktopFunction::ApplicationWindows), Calls{kExtensionCall + "ToggleOverview()"});
-  EXPECT_EQ(run(DesktopFunction::ShowDesktop), Calls{kExtensionCall + "ToggleShowDesktop()"});
-  EXPECT_EQ(run(DesktopFunction::ApplicationGrid),
-            Calls{kExtensionCall + "ToggleApplicationGrid()"});
-  EXPECT_EQ(run(DesktopFunction::Screenshot), Calls{kExtensionCall + "OpenScreenshotTool()"});
-}
+// Which route each function takes on GNOME, KDE, sway and X11 is checked on
+// the real desktops (tests/desktop); here, what they do not show: refusals
+// logged once, a route that fails giving way to the next, a session that
+// has not yet learnt what its desktop offers.
 
 TEST_F(DesktopCommandsTest, GnomeWithoutTheExtension) {
   session = FakeDesktopSession::gnome();
   session.services.erase("quorin.driver.velt.Shell");
-  EXPECT_EQ(run(DesktopFunction::WindowOverview), Calls{kGnomeOverview});
   // The shell refuses the grid to other programs: logged once, and no other
   // route is offered.
   session.failing[kGnomeShowApplications] = "org.freedesktop.DBus.Error.AccessDenied";
@@ -71,14 +54,8 @@ TEST_F(DesktopCommandsTest, GnomeWithoutTheExtension) {
   EXPECT_EQ(run(DesktopFunction::Screenshot), Calls{"screenshot portal"});
 }
 
-TEST_F(DesktopCommandsTest, OnKde) {
+TEST_F(DesktopCommandsTest, OnKdeAFailingPortalGivesWayToSpectacle) {
   session = FakeDesktopSession::kde();
-  EXPECT_EQ(run(DesktopFunction::WindowOverview), Calls{kwinShortcut("Expose")});
-  EXPECT_EQ(run(DesktopFunction::ApplicationWindows), Calls{kwinShortcut("ExposeClass")});
-  EXPECT_EQ(run(DesktopFunction::ShowDesktop), Calls{kwinShortcut("Show Desktop")});
-  EXPECT_EQ(
-      run(DesktopFunction::ApplicationGrid),
-      Calls{"dbus org.kde.plasmashell /PlasmaShell org.kde.PlasmaShell.activateLauncherMenu()"});
   session.failing["screenshot portal"] = "no screenshot backend";
   EXPECT_EQ(run(DesktopFunction::Screenshot), (Calls{"screenshot portal", "program spectacle"}));
   EXPECT_EQ(finished, "program spectacle");
@@ -86,7 +63,6 @@ TEST_F(DesktopCommandsTest, OnKde) {
 }
 
 TEST_F(DesktopCommandsTest, WhatADesktopLacksIsLoggedOnceNamingItAndWhatIsMissing) {
-  session.programs = {"grim"};
   EXPECT_TRUE(run(DesktopFunction::WindowOverview).empty());
   EXPECT_EQ(finished, "");
   EXPECT_TRUE(run(DesktopFunction::WindowOverview).empty());
@@ -94,15 +70,6 @@ TEST_F(DesktopCommandsTest, WhatADesktopLacksIsLoggedOnceNamingItAndWhatIsMissin
                       "the session bus, org.gnome.Shell on the session bus, org.kde.KWin "
                       "on the session bus); nothing done"),
             1u);
-  EXPECT_EQ(run(DesktopFunction::Screenshot), Calls{"screenshot by grim"});
-
-  // On X11 the screen is taken by the agent; the window manager's hint shows
-  // the desktop.
-  session = FakeDesktopSession{};
-  session.x11Screen = true;
-  session.showingDesktopHint = true;
-  EXPECT_EQ(run(DesktopFunction::Screenshot), Calls{"X11 screen grab"});
-  EXPECT_EQ(run(DesktopFunction::ShowDesktop), Calls{"_NET_SHOWING_DESKTOP"});
 }
 
 TEST_F(DesktopCommandsTest, RoutesWaitUntilTheSessionHasLearntWhatTheDesktopOffers) {
@@ -114,16 +81,6 @@ TEST_F(DesktopCommandsTest, RoutesWaitUntilTheSessionHasLearntWhatTheDesktopOffe
   ASSERT_EQ(session.pendingRefreshes.size(), 1u);
   session.pendingRefreshes.front()();
   EXPECT_EQ(session.started, Calls{kExtensionCall + "ToggleOverview()"});
-}
-
-TEST_F(DesktopCommandsTest, FileManagerOpensTheWorkingDirectoryOfTheMoment) {
-  testing::TempDir dir;
-  auto previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  commands.run(DesktopFunction::FileManager);
-  std::filesystem::current_path(previous);
-  mainThread.runPending();
-  EXPECT_EQ(session.started, Calls{"open folder " + dir.path().string()});
 }
 
 // GNOME Shell 45 loads extensions as ES modules and refuses the older kind.

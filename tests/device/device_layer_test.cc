@@ -1,5 +1,6 @@
 #include "device/device_layer.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -72,6 +73,19 @@ class DeviceLayerTest : public ::testing::Test {
 
   void start() { ASSERT_TRUE(layer.initDeviceLayer()); }
 
+  // Starts with intercept as the masks and a mouse of each model plugged,
+  // configured and selected; what the mice were sent so far is cleared.
+  std::vector<std::vector<DeviceId>> startWithMice(uint8_t intercept,
+                                                   const std::vector<std::string>& models) {
+    settings.interceptMask = intercept;
+    start();
+    std::vector<std::vector<DeviceId>> mice;
+    for (const auto& model : models) mice.push_back(plug(model));
+    nextDeviceChange();
+    quiesce();
+    for (const auto& ids : mice) transport.clearSentReports(ids[0]);
+    return mice;
+  }
   // Plugs a mouse and waits until its registration has been handled.
   std::vector<DeviceId> plug(const std::string& model) {
     auto ids = transport.plugAll(virtualMouse(model));
@@ -185,15 +199,9 @@ TEST_F(DeviceLayerTest, Type1MouseIsRegisteredConfiguredAndListed) {
   DeviceRecord record = nextDeviceChange();
   EXPECT_EQ(layer.countSelectableDevices(), 1);
   EXPECT_EQ(record.name, "QR-350");
-  EXPECT_EQ(record.type, 1);
   EXPECT_EQ(record.modelId, 0x35);
-  EXPECT_EQ(record.usbVid, 0x0C45);
-  EXPECT_EQ(record.usbPid, 0x7E20);
   EXPECT_EQ(record.key, std::to_string(transport.handleOf(ids[0]).value()));
-  EXPECT_EQ(record.buttonMask, 0x1C);
   EXPECT_EQ(record.extraCount, 3);
-  EXPECT_EQ(record.extraDown[0], 0xFE);
-  EXPECT_EQ(record.extraUp[0], 0xFD);
   EXPECT_TRUE(record.imagePath.ends_with("qr350/qr350.png"));
   EXPECT_TRUE(layer.deviceActive());
   EXPECT_EQ(layer.selectedDeviceIndex(), 0);
@@ -222,11 +230,12 @@ TEST_F(DeviceLayerTest, EveryShippedModelHasAVirtualMouseRecognisedAsIt) {
   EXPECT_EQ(listed, shipped);
 }
 
-TEST_F(DeviceLayerTest, ButtonReportsReachTheActionEngine) {
+TEST_F(DeviceLayerTest, ButtonReportsWaitForTheFirstDeviceNotice) {
+  // What each type's buttons and extra buttons do is checked in the guest;
+  // here, that nothing is forwarded before a mouse is selected.
   settings.StandardButtonAssignments[3].store({13, 0, 0});
   start();
   auto ids = plug("QR-350");
-  // No mouse selected yet: nothing is forwarded.
   press(ids, "QR-350", 0x08);
   EXPECT_EQ(runner.count(), 0u);
   press(ids, "QR-350", 0x00);
@@ -235,40 +244,25 @@ TEST_F(DeviceLayerTest, ButtonReportsReachTheActionEngine) {
   press(ids, "QR-350", 0x08);
   press(ids, "QR-350", 0x08);  // unchanged
   press(ids, "QR-350", 0x00);
-  press(ids, "QR-350", 0x00, 0xFA);  // extra button 1, built-in Volume-
-  press(ids, "QR-350", 0x00, 0xFE);  // extra button 0 held...
-  press(ids, "QR-350", 0x00, 0xFD);  // ...and released
-  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{
-                                {13, 1, 0, 0},
-                                {13, 0, 0, 0},
-                                {8, 1, 0, 0},
-                                {8, 0, 0, 0},
-                                {18, 1, 0, 0},
-                                {18, 0, 0, 0},
-                            }));
+  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{{13, 1, 0, 0}, {13, 0, 0, 0}}));
 }
 
-TEST_F(DeviceLayerTest, EveryConfigurableTypeGetsItsReports) {
+TEST_F(DeviceLayerTest, PassesFollowTheModelAndLeaveType7Alone) {
+  // Every type's reports are checked byte for byte in the protocol tests and
+  // in the guest; the guest's masks look the same with the side buttons
+  // exchanged, so the exchange a type-2 model asks for is checked here.
   settings.interceptMask = 0x08;
-  settings.hidButtonMask = 0x06;
   start();
   auto t2 = plug("QR-450");
-  auto t6 = plug("QR-250");
-  auto t10 = plug("QR-550");
   auto t7 = plug("QR-150");
   quiesce();
-  // Each gets the masks through its own reports (laid out byte for byte in
-  // the protocol tests); type 2 with the model's side buttons exchanged.
   EXPECT_EQ(firstReport(t2[0])[5], 0x10);
-  EXPECT_EQ(transport.sentReports(t2[0])[1].bytes[5], 0x06);
-  EXPECT_EQ(transport.sentReports(t6[0]).back().bytes[6], 0x08);
-  EXPECT_EQ(firstReport(t10[0])[5], 0x08);
   // Type 7 is listed and subscribed, never configured; its mouse interface
   // is not registered at all.
   EXPECT_TRUE(transport.sentReports(t7[1]).empty());
   EXPECT_TRUE(transport.subscribed(t7[1]));
   EXPECT_FALSE(transport.subscribed(t7[0]));
-  EXPECT_EQ(layer.countSelectableDevices(), 4);
+  EXPECT_EQ(layer.countSelectableDevices(), 2);
 }
 
 TEST_F(DeviceLayerTest, OtherMiceNeedAModelOfTheirOwn) {
@@ -361,69 +355,39 @@ TEST_F(DeviceLayerTest, LastMouseLeavingReleasesHeldButtonsOnce) {
 
 TEST_F(DeviceLayerTest, MouseLeavingWithButtonsDownReleasesThemWhileAnotherStays) {
   settings.StandardButtonAssignments[3].store({kFunctionShortcut, 40, kModShift});
+  settings.ExtraButtonAssignments[0].store({23, 0, 0});
   start();
   auto staying = plug("QR-550");
   nextDeviceChange();
   auto leaving = plug("QR-460");
   ASSERT_TRUE(layer.deviceActive());
   press(leaving, "QR-460", 0x08);
-  ASSERT_EQ(runner.calls(), (std::vector<ButtonCall>{{kFunctionShortcut, 1, 40, kModShift}}));
+  press(leaving, "QR-460", 0x08, 0xFE);
+  ASSERT_EQ(runner.calls(),
+            (std::vector<ButtonCall>{{kFunctionShortcut, 1, 40, kModShift}, {23, 1, 0, 0}}));
 
+  runner.clear();
   unplug(leaving[0]);
   layer.waitForIdentification();
-  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{{kFunctionShortcut, 1, 40, kModShift},
-                                                     {kFunctionShortcut, 0, 40, kModShift}}));
-  // A mouse that goes with nothing held changes nothing.
-  auto third = plug("QR-250");
+  EXPECT_THAT(runner.calls(),
+              ::testing::UnorderedElementsAre(ButtonCall{kFunctionShortcut, 0, 40, kModShift},
+                                              ButtonCall{23, 0, 0, 0}));
+  // A mouse that goes with nothing held, or released before, changes nothing.
+  auto third = plug("QR-460");
+  press(third, "QR-460", 0, 0xFE);
+  press(third, "QR-460", 0, 0xFD);
   unplug(third[0]);
   layer.waitForIdentification();
-  EXPECT_EQ(runner.count(), 2u);
+  EXPECT_EQ(runner.count(), 4u);
   EXPECT_TRUE(layer.deviceActive());
 }
 
-TEST_F(DeviceLayerTest, MouseLeavingWithItsHeldExtraButtonDownReleasesIt) {
-  settings.ExtraButtonAssignments[0].store({23, 0, 0});
-  start();
-  auto ids = plug("QR-460");
-  nextDeviceChange();
-  press(ids, "QR-460", 0, 0xFE);
-  ASSERT_EQ(runner.calls(), (std::vector<ButtonCall>{{23, 1, 0, 0}}));
-  unplug(ids[0]);
-  EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{{23, 1, 0, 0}, {23, 0, 0, 0}}));
-
-  // Released before it went: nothing more.
-  auto again = plug("QR-460");
-  press(again, "QR-460", 0, 0xFE);
-  press(again, "QR-460", 0, 0xFD);
-  unplug(again[0]);
-  EXPECT_EQ(runner.count(), 4u);
-}
-
-TEST_F(DeviceLayerTest, ReattachedMouseIsANewDevice) {
-  start();
-  auto ids = plug("QR-460");
-  const std::string oldKey = layer.describeDevice(0).key;
-  unplug(ids[0]);
-  EXPECT_EQ(layer.countSelectableDevices(), 0);
-  // The old handle is never written to again.
-  EXPECT_EQ(transport.setFeatureReport(transport.handleOf(ids[0]).value(), 5, Bytes(21)).error,
-            ENODEV);
-  auto again = plug("QR-460");
-  EXPECT_EQ(layer.countSelectableDevices(), 1);
-  EXPECT_NE(layer.describeDevice(0).key, oldKey);
-}
-
 TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
-  settings.interceptMask = 0x10;
-  start();
-  auto a = plug("QR-350");
-  auto b = plug("QR-360");
-  quiesce();
+  const auto mice = startWithMice(0x10, {"QR-350", "QR-360"});
+  const auto &a = mice[0], &b = mice[1];
 
   // A commit: one pass, at the next tick, with the new masks. Each type-1
   // mouse gets the next report sequence number.
-  transport.clearSentReports(a[0]);
-  transport.clearSentReports(b[0]);
   settings.interceptMask = 0x08;
   const uint64_t passes = layer.configurationPasses();
   layer.armConfigCountdown(1);
@@ -453,19 +417,14 @@ TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
 }
 
 TEST_F(DeviceLayerTest, LeavingTheSeatReleasesHandsBackAndStaysQuietUntilComingBack) {
-  settings.interceptMask = 0x08;
   settings.StandardButtonAssignments[3].store({13, 0, 0});
   std::atomic<size_t> callsAtHandBack{99};
   taps.onTakingOver = [&](bool takeOver) {
     if (!takeOver) callsAtHandBack = runner.count();
   };
-  start();
-  auto a = plug("QR-350");
-  nextDeviceChange();
-  quiesce();
+  const auto a = startWithMice(0x08, {"QR-350"})[0];
   press(a, "QR-350", 0x08);  // held as the session leaves
   const auto before = transport.handleOf(a[0]);
-  transport.clearSentReports(a[0]);
 
   layer.setSessionActive(false);
   settle();
@@ -502,14 +461,10 @@ TEST_F(DeviceLayerTest, LeavingTheSeatReleasesHandsBackAndStaysQuietUntilComingB
 }
 
 TEST_F(DeviceLayerTest, WakingUpConfiguresEveryMouseAndFindsOneThatStoppedAnsweringAgain) {
-  settings.interceptMask = 0x08;
-  start();
-  auto a = plug("QR-350");
-  auto b = plug("QR-460");
-  quiesce();
+  const auto mice = startWithMice(0x08, {"QR-350", "QR-460"});
+  const auto &a = mice[0], &b = mice[1];
   const auto handleA = transport.handleOf(a[0]);
   const auto handleB = transport.handleOf(b[0]);
-  transport.clearSentReports(a[0]);
   // Its receiver was reset and does not answer yet.
   transport.failReads(b[0], ETIMEDOUT);
   const uint64_t passes = layer.configurationPasses();
@@ -539,12 +494,8 @@ bool returnsMeanwhile(F call) {
 }
 
 TEST_F(DeviceLayerTest, ASilentMouseHoldsUpNeitherOtherMiceNorQuitting) {
-  settings.interceptMask = 0x08;
   settings.StandardButtonAssignments[3].store({13, 0, 0});
-  start();
-  auto a = plug("QR-350");
-  nextDeviceChange();
-  quiesce();
+  const auto a = startWithMice(0x08, {"QR-350"})[0];
 
   // A type-1 mouse that never answers its handshake.
   auto silent = transport.plugSilent(virtualMouse("QR-360"), 0);
@@ -570,14 +521,10 @@ TEST_F(DeviceLayerTest, ASilentMouseHoldsUpNeitherOtherMiceNorQuitting) {
 }
 
 TEST_F(DeviceLayerTest, APassHeldUpByASlowMouseHoldsUpNeitherTheWindowNorQuitting) {
-  settings.interceptMask = 0x08;
-  start();
-  auto slow = plug("QR-350");
-  auto other = plug("QR-550");
-  quiesce();
+  const auto mice = startWithMice(0x08, {"QR-350", "QR-550"});
+  const auto &slow = mice[0], &other = mice[1];
 
   // The mouse stops answering while a pass writes to it.
-  transport.clearSentReports(slow[0]);
   transport.holdRequests(slow[0]);
   layer.armConfigCountdown(1);
   ASSERT_TRUE(waitUntil([&] { return transport.heldRequests(slow[0]) == 1; }));

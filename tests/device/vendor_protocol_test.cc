@@ -87,68 +87,33 @@ TEST(ConfigurationReportTest, MaskTakesTheAssignedButtonsTheModelOffers) {
   EXPECT_TRUE(isConfigurable(10, 0));
 }
 
-TEST(ConfigurationReportTest, Type1ReportsWithChecksumsAndSequence) {
+TEST(ConfigurationReportTest, Type1SequenceAndPauses) {
+  // Every type's reports are checked byte for byte in the guest, as the agent
+  // sends them to virtual mice on each pass and on quitting; what shows only
+  // here: the type-1 sequence over many passes, the pauses, and which types
+  // get nothing.
   uint8_t sequence = 0;
   auto r = configurationReports(1, 0x10, 0x04, sequence);
   ASSERT_EQ(r.size(), 3u);
   EXPECT_EQ(r[0].bytes, (Bytes{0x02, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x12}));
-  EXPECT_EQ(r[1].bytes, (Bytes{0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0x00}));
   EXPECT_EQ(r[2].bytes, (Bytes{0x06, 0xE1, 0x04, 0x00, 0xE5, 0x00, 0x00, 0x06}));
-  for (const auto& report : r) EXPECT_EQ(report.reportId, 0);
   EXPECT_EQ(r[0].pauseBefore, 0us);
   EXPECT_EQ(r[1].pauseBefore, 20us);
   EXPECT_EQ(r[2].pauseBefore, 20us);
 
   // S runs E1, E2, ... EF, E0 and wraps with the 8-bit counter; the last byte
-  // is always 06.
+  // is always 06. No other type advances it.
   for (int pass = 2; pass <= 300; ++pass) {
     auto extra = configurationReports(1, 0x1E, 0x06, sequence)[2].bytes;
     EXPECT_EQ(extra[1], 0xE0 | (pass & 0x0F)) << pass;
     EXPECT_EQ(extra[4], extra[1] ^ 0x06);
     EXPECT_EQ(extra[7], 0x06);
+    configurationReports(2 + pass % 3 * 4, 0x1E, 0x06, sequence);  // types 2, 6 and 10
   }
   EXPECT_EQ(sequence, 300 % 256);
-}
-
-TEST(ConfigurationReportTest, QuitReportsHandEveryButtonBack) {
-  uint8_t sequence = 15;
-  auto type1 = configurationReports(1, 0, 0, sequence);
-  EXPECT_EQ(type1[0].bytes, (Bytes{0x02, 0, 0, 0, 0, 0, 0, 0x02}));
-  EXPECT_EQ(type1[2].bytes, (Bytes{0x06, 0xE0, 0, 0, 0xE0, 0, 0, 0x06}));
-  auto type2 = configurationReports(2, 0, 0, sequence);
-  EXPECT_EQ(type2[0].bytes,
-            (Bytes{0x05, 0, 0, 0x11, 0x11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(type2[1].bytes,
-            (Bytes{0x05, 0, 0, 0x11, 0x0F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(sequence, 16);  // only type 1 advances it
-}
-
-TEST(ConfigurationReportTest, OtherTypes) {
-  uint8_t sequence = 0;
-  auto type2 = configurationReports(2, 0x10, 0x06, sequence);
-  ASSERT_EQ(type2.size(), 2u);
-  EXPECT_EQ(type2[0].reportId, 5);
-  EXPECT_EQ(Bytes(type2[0].bytes.begin(), type2[0].bytes.begin() + 6),
-            (Bytes{0x05, 0x00, 0x00, 0x11, 0x11, 0x10}));
-  EXPECT_EQ(Bytes(type2[1].bytes.begin(), type2[1].bytes.begin() + 6),
-            (Bytes{0x05, 0x00, 0x00, 0x11, 0x0F, 0x06}));
-
-  auto type6 = configurationReports(6, 0x1C, 0x06, sequence);
-  ASSERT_EQ(type6.size(), 1u);
-  EXPECT_EQ(type6[0].reportId, 7);
-  Bytes expected6(35, 0);
-  for (size_t i = 0; i < 7; ++i) expected6[i] = Bytes{0x07, 0x01, 0x0C, 0x12, 0x03, 0x05, 0x1C}[i];
-  EXPECT_EQ(type6[0].bytes, expected6);
-
-  auto type10 = configurationReports(10, 0x1E, 0x06, sequence);
-  ASSERT_EQ(type10.size(), 1u);
-  EXPECT_EQ(type10[0].reportId, 0);
-  EXPECT_EQ(type10[0].bytes,
-            (Bytes{0x0C, 0x12, 0x03, 0x05, 0x01, 0x1E, 0x00, 0x1F, 0, 0, 0, 0, 0, 0, 0, 0}));
-
-  for (int32_t type : {3, 7, 254})
+  for (int32_t type : {3, 7, 254}) {
     EXPECT_TRUE(configurationReports(type, 0x1E, 6, sequence).empty());
-  EXPECT_EQ(sequence, 0);
+  }
 }
 
 // Runs handshakes against virtual mice on the test thread; the fake's
@@ -330,16 +295,6 @@ TEST_F(HandshakeTest, Type10NeedsAm) {
   transport.failReads(wrong, EPIPE);
   EXPECT_TRUE(identify(wrong).empty());
   EXPECT_EQ(log.count("did not answer"), 1u);
-}
-
-TEST_F(HandshakeTest, Type7NeedsNoTraffic) {
-  auto ids = transport.plugAll(virtualMouse("QR-160"));
-  EXPECT_TRUE(identify(ids[0]).empty());  // its mouse interface is left alone
-  auto submitted = identify(ids[1]);
-  ASSERT_EQ(submitted.size(), 1u);
-  expectIdentity(submitted[0], 7, 0, false);
-  EXPECT_EQ(submitted[0].productId, 0x410E);
-  EXPECT_EQ(transport.transfers(ids[0]) + transport.transfers(ids[1]), 0);
 }
 
 }  // namespace

@@ -8,8 +8,10 @@
 #include <linux/input-event-codes.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -346,11 +348,21 @@ class Scenario {
   // A receiver reset as the machine wakes forgets what it was told, while
   // its node stays. The wake-up (here from the command line, the way the
   // login manager's signal goes) asks every mouse its handshake again, then
-  // configures each once; all still answer, so none is looked for anew.
+  // configures each once. The QR-360 does not answer at first: once the
+  // kernel gives up on the request (5 s), the agent closes its node, finds
+  // it again as a new device, and by then it answers.
   void reconfigureAfterSleep() {
     waitForQuiet(mice_, milliseconds(1500));
     for (auto& [name, mouse] : mice_) mouse->clearReceived();
+    UhidMouse& lost = *mice_.at("QR-360");
+    const auto registered = handlesOf(": QR-360 (type ");
+    lost.setSilent(true);
     expectCommand("--reconfigure", 0);
+    for (int i = 0; i < 200 && lost.unanswered() == 0; ++i) {
+      std::this_thread::sleep_for(milliseconds(50));
+    }
+    markers_.check(lost.unanswered() == 1, "the QR-360 is asked once while it does not answer");
+    lost.setSilent(false);
     // A type-6 mouse still holds the answer it was asked for at first, so
     // this time it is only read.
     auto asked = [](const VirtualMouse& d) {
@@ -364,12 +376,44 @@ class Scenario {
     waitForQuiet(mice_, milliseconds(1500));
     for (const auto& [name, mouse] : mice_) {
       const VirtualMouse& d = mouse->description();
-      if (!configurable(d)) continue;
+      if (!configurable(d) || mouse.get() == &lost) continue;
       checkConfiguration(markers_, name + " asked and configured again on waking",
                          mouse->received(0), asked(d), d.type, kGuestInterceptMask,
                          kGuestHidButtonMask);
     }
+    const VirtualMouse& d = lost.description();
+    const auto received = lost.received(0);
+    checkConfiguration(markers_, "the QR-360 found again gets its handshake and masks", received,
+                       handshakeOf(d), d.type, kGuestInterceptMask, kGuestHidButtonMask);
+    markers_.check(received.size() == handshakeOf(d).size() + configurationPassLength(d.type),
+                   "the QR-360 found again gets one configuration pass", describe(received));
+    const auto lostHandle = handlesOf(" does not answer as it did");
+    const auto handles = handlesOf(": QR-360 (type ");
+    markers_.check(lostHandle.size() == 1 && handles.size() == registered.size() + 1 &&
+                       std::count(registered.begin(), registered.end(), lostHandle[0]) == 1 &&
+                       std::count(registered.begin(), registered.end(), handles.back()) == 0 &&
+                       handlesOf(" removed") == lostHandle,
+                   "the QR-360 is removed and registered again under a new handle",
+                   std::to_string(registered.size()) + " registrations before, " +
+                       std::to_string(handles.size()) + " after");
+    press("QR-360", 0x10, kMute);
     press("QR-350", 0x04, kCopyKeys);
+  }
+
+  static std::string agentLog() {
+    std::ifstream file("/tmp/agent.log");
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  }
+
+  // The N of each log line "device N<tail>", in order.
+  static std::vector<long> handlesOf(const std::string& tail) {
+    std::vector<long> handles;
+    const std::string log = agentLog();
+    for (size_t at = log.find(tail); at != std::string::npos; at = log.find(tail, at + 1)) {
+      const size_t start = log.rfind("device ", at);
+      if (start != std::string::npos) handles.push_back(std::atol(log.c_str() + start + 7));
+    }
+    return handles;
   }
 
   // The command-line tool against the running agent.
@@ -466,8 +510,7 @@ class Scenario {
 
   // The log names each mouse with the model number its handshake gave.
   void checkLog() {
-    std::ifstream file("/tmp/agent.log");
-    const std::string log{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::string log = agentLog();
     for (const VirtualMouse* m : pluggableMice()) {
       if (!configurable(*m)) continue;
       const std::string line = ": " + m->model + " (type " + std::to_string(m->type) + ", model " +

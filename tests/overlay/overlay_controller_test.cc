@@ -51,6 +51,12 @@ class OverlayControllerTest : public ::testing::Test {
     }
   }
   void magnifierDown() { overlay.toggleOverlay(kDrawMagnifier); }
+  // The spotlight up, with the window's calls so far forgotten.
+  void spotlightShown() {
+    overlay.toggleOverlay(kDrawSpotlight);
+    wait(1ms);
+    window.calls.clear();
+  }
 };
 
 TEST_F(OverlayControllerTest, ShortPressTogglesTheSpotlight) {
@@ -141,9 +147,7 @@ TEST_F(OverlayControllerTest, MagnifierTogglesWithAFreshSnapshot) {
   EXPECT_TRUE(overlay.magnifierIdle());
 
   // A Magnifier press over the spotlight hides it; no switch to the lens.
-  window.calls.clear();
-  overlay.toggleOverlay(kDrawSpotlight);
-  wait(1ms);
+  spotlightShown();
   magnifierDown();
   wait(200ms);
   EXPECT_FALSE(overlay.overlayVisible());
@@ -205,9 +209,7 @@ TEST_F(OverlayControllerTest, TapsFollowTheOverlay) {
 }
 
 TEST_F(OverlayControllerTest, RedrawsFollowThePointerAtMostEvery18ms) {
-  overlay.toggleOverlay(kDrawSpotlight);
-  wait(1ms);
-  window.calls.clear();
+  spotlightShown();
 
   // A motion event every millisecond for 100 ms.
   for (int i = 0; i < 100; ++i) {
@@ -224,9 +226,7 @@ TEST_F(OverlayControllerTest, RedrawsFollowThePointerAtMostEvery18ms) {
 }
 
 TEST_F(OverlayControllerTest, BusyMainThreadGetsNoPileOfRedraws) {
-  overlay.toggleOverlay(kDrawSpotlight);
-  wait(1ms);
-  window.calls.clear();
+  spotlightShown();
   for (int i = 0; i < 100; ++i) {
     overlay.requestOverlayRedraw(0);
     delayed.advance(1ms);

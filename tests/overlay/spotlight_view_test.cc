@@ -6,6 +6,11 @@
 #include <QPainter>
 #include <cstdlib>
 
+// The rig's pictures of real desktops (tests/desktop) check the spotlight,
+// the pointer dot and the lens as a person sees them, with and without a
+// compositor; these check what their tolerance lets pass: exact edges, odd
+// sides, a HiDPI snapshot, what is repainted.
+
 namespace velt {
 namespace {
 
@@ -90,24 +95,6 @@ TEST_F(SpotlightViewTest, SpotlightDimsAllButTheHole) {
   }
 }
 
-TEST_F(SpotlightViewTest, PointerDotIsRedInAWhiteRim) {
-  QImage image = render(1, {100, 400});
-  QColor fill = image.pixelColor(100, 400);
-  EXPECT_NEAR(fill.alphaF(), 0.7, 0.01);
-  EXPECT_EQ(fill.red(), 255);
-  EXPECT_EQ(fill.green(), 0);
-  EXPECT_EQ(fill.blue(), 0);
-  // A point inside the 2-point band between the two discs.
-  for (QPoint rim : {QPoint(120, 400), QPoint(79, 400), QPoint(100, 379)}) {
-    QColor c = image.pixelColor(rim);
-    EXPECT_EQ(c.alpha(), 204) << rim.x() << "," << rim.y();
-    EXPECT_EQ(c.red(), 255);
-    EXPECT_EQ(c.green(), 255);
-  }
-  EXPECT_EQ(qAlpha(image.pixel(100 + 24, 400)), 0);
-  EXPECT_EQ(qAlpha(image.pixel(5, 5)), 0);
-}
-
 // Every point q of the lens, away from its rim, shows the picture at
 // (q + pointer) / 2, wherever the pointer is, also at the screen's edges.
 void expectEnlargedAboutThePointer(const QImage& image, QPoint pointer, int lens, double scale,
@@ -177,25 +164,6 @@ TEST_F(SpotlightViewTest, RedrawRepaintsTheOldAndNewPointerAreasOnly) {
   pointer = {0, 0};
   view.redrawScreen();
   EXPECT_EQ(view.dirty[1], QRect(0, 0, 160, 160));
-}
-
-TEST_F(SpotlightViewTest, OverABackdropTheSameLooksArePaintedOpaque) {
-  QImage screen(kScreen, QImage::Format_RGB32);
-  screen.fill(QColor(100, 200, 50));
-  view.setBackdrop(screen);
-
-  QImage image = render(0, {320, 240});
-  EXPECT_EQ(image.pixelColor(320, 240), QColor(100, 200, 50));
-  QColor dimmed = image.pixelColor(5, 5);
-  EXPECT_EQ(dimmed.alpha(), 255);
-  EXPECT_NEAR(dimmed.green(), 40, 1);
-
-  QImage dot = render(1, {320, 240});
-  QColor fill = dot.pixelColor(320, 240);
-  EXPECT_EQ(fill.alpha(), 255);
-  EXPECT_NEAR(fill.red(), 0.7 * 255 + 0.3 * 100, 1);
-  EXPECT_NEAR(fill.green(), 0.3 * 200, 1);
-  EXPECT_EQ(dot.pixelColor(5, 5), QColor(100, 200, 50));
 }
 
 }  // namespace

@@ -4,18 +4,47 @@
 
 #include <cerrno>
 #include <future>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "tests/support/test_support.h"
+#include "tools/mouse_sim/uhid_mouse.h"
 
 namespace velt {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::waitUntil;
 
-struct NullListener : HidListener {
+// The nodes the transport reports present, by handle, and those it removed.
+struct NodeList : HidListener {
+  std::mutex mutex;
   DeviceHandle next = 1;
-  DeviceHandle newDeviceHandle() override { return next++; }
-  void onDeviceMatched(DeviceHandle, const HidDeviceInfo&) override {}
-  void onDeviceRemoved(DeviceHandle) override {}
+  std::map<DeviceHandle, std::string> present;
+  std::set<DeviceHandle> removed;
+  DeviceHandle newDeviceHandle() override {
+    std::lock_guard lock(mutex);
+    return next++;
+  }
+  void onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info) override {
+    std::lock_guard lock(mutex);
+    present[device] = info.name;
+  }
+  void onDeviceRemoved(DeviceHandle device) override {
+    std::lock_guard lock(mutex);
+    present.erase(device);
+    removed.insert(device);
+  }
   void onInputReport(DeviceHandle, uint8_t, const uint8_t*, size_t) override {}
+  std::map<DeviceHandle, std::string> nodes() {
+    std::lock_guard lock(mutex);
+    return present;
+  }
+  bool wasRemoved(DeviceHandle device) {
+    std::lock_guard lock(mutex);
+    return removed.count(device) != 0;
+  }
 };
 
 TEST(HidrawTransportTest, UnknownDevicesAndStopping) {
@@ -30,8 +59,57 @@ TEST(HidrawTransportTest, UnknownDevicesAndStopping) {
   // is that the listener starts and stops on request, even before it runs.
   std::string reason;
   if (!transport.open(reason)) GTEST_SKIP() << "no device events here: " << reason;
-  NullListener listener;
+  NodeList listener;
   auto running = std::async(std::launch::async, [&] { transport.run(listener); });
+  transport.stop();
+  ASSERT_EQ(running.wait_for(10s), std::future_status::ready);
+}
+
+// Reopening against the kernel: the nodes of a mouse plugged through
+// /dev/uhid are closed, reported gone, and found again under new handles
+// that carry reports. The guest runs this (e2e_uinput_backend); elsewhere it
+// is skipped without /dev/uhid.
+TEST(HidrawTransportTest, ReopenedNodesComeBackUnderNewHandles) {
+  std::string error;
+  auto mouse = UhidMouse::plug(virtualMouse("QR-350"), "reopen", nullptr, &error);
+  if (!mouse) GTEST_SKIP() << "no uhid mouse here: " << error;
+  HidrawTransport transport;
+  ASSERT_TRUE(transport.open(error)) << error;
+  NodeList listener;
+  auto running = std::async(std::launch::async, [&] { transport.run(listener); });
+  const std::string node = mouse->nodes(0, 0, 10s).value().hidraw;
+  auto handleOf = [&](const std::string& name) -> DeviceHandle {
+    for (const auto& [handle, n] : listener.nodes()) {
+      if (n == name) return handle;
+    }
+    return 0;
+  };
+  ASSERT_TRUE(waitUntil([&] { return handleOf(node) != 0; }));
+  // Reports go out on a node once the handle is in use.
+  auto sendsReports = [&](DeviceHandle handle) {
+    mouse->clearReceived();
+    const uint8_t report[] = {0x02, 0x08, 0, 0, 0, 0, 0, 0x0A};
+    return transport.setFeatureReport(handle, 0, report).ok() && mouse->received(0).size() == 1;
+  };
+  const DeviceHandle first = handleOf(node);
+  EXPECT_TRUE(sendsReports(first));
+
+  transport.reopenDevice(first);
+  ASSERT_TRUE(waitUntil([&] { return handleOf(node) > first; }));
+  EXPECT_TRUE(listener.wasRemoved(first));
+  EXPECT_EQ(transport.setFeatureReport(first, 0, std::vector<uint8_t>(8)).error, ENODEV);
+  const DeviceHandle second = handleOf(node);
+  EXPECT_TRUE(sendsReports(second));
+
+  // All of them, as on coming back to the seat.
+  const auto before = listener.nodes();
+  transport.reopenAll();
+  ASSERT_TRUE(waitUntil([&] {
+    auto now = listener.nodes();
+    return now.size() == before.size() && now.begin()->first > before.rbegin()->first;
+  }));
+  for (const auto& [handle, name] : before) EXPECT_TRUE(listener.wasRemoved(handle)) << name;
+  EXPECT_TRUE(sendsReports(handleOf(node)));
   transport.stop();
   ASSERT_EQ(running.wait_for(10s), std::future_status::ready);
 }

@@ -13,16 +13,13 @@
 #include <cstdlib>
 #include <memory>
 
-#include "device/device_layer.h"
 #include "tests/support/qt_test_support.h"
 #include "tests/support/test_support.h"
-#include "tools/virtual_mouse/fake_hid_transport.h"
 
 namespace velt {
 namespace {
 
 using testing::processEventsUntil;
-using testing::waitUntil;
 
 struct RecordedEvents : SessionEvents {
   int resumes = 0;
@@ -125,64 +122,6 @@ TEST_F(LogindWatchTest, SessionSwitchesAndWakingUp) {
   emitPrepareForSleep(false);
   ASSERT_TRUE(processEventsUntil([&] { return events_.resumes == 1; }));
   EXPECT_FALSE(processEventsUntil([&] { return events_.resumes > 1; }, 200));
-}
-
-// From logind to the mice: the watch drives the device layer over a virtual
-// mouse, wired as in the agent.
-TEST_F(LogindWatchTest, TheMiceFollowTheSessionAndTheWakeUp) {
-  struct Taps : EventTaps {
-    std::atomic<bool> takingOver{true};
-    bool createEventTaps() override { return true; }
-    void setTakingOver(bool takeOver) override { takingOver = takeOver; }
-  } taps;
-  Settings settings;
-  settings.interceptMask = 0x08;
-  const ModelCatalogue catalogue = loadModelCatalogue(testing::sourceResources() / "model");
-  FakeHidTransport transport;
-  testing::RecordingButtonRunner runner;
-  testing::ManualMainThread mainThread;
-  testing::FakeClock clock;
-  TimerThread timers{clock};
-  DeviceLayer layer{
-      {settings, catalogue, transport, runner, taps, mainThread, clock, timers, nullptr}};
-  struct Forward : SessionEvents {
-    DeviceLayer& layer;
-    explicit Forward(DeviceLayer& l) : layer(l) {}
-    void resumed() override { layer.recheckDevices(); }
-    void sessionActiveChanged(bool active) override { layer.setSessionActive(active); }
-  } forward(layer);
-  ASSERT_TRUE(layer.initDeviceLayer());
-  const auto mouse = transport.plugAll(virtualMouse("QR-350"))[0];
-  ASSERT_TRUE(waitUntil([&] { return layer.configurationPasses() > 0 && layer.settled(); }));
-  LogindWatch watch(forward, *bus_, QStringLiteral("c1"));
-  watch.start();
-  ASSERT_TRUE(processEventsUntil([&] { return watch.sessionActive().has_value(); }));
-  auto sent = [&] { return transport.sentReports(mouse).size(); };
-  transport.clearSentReports(mouse);
-
-  setActive(false);
-  ASSERT_TRUE(processEventsUntil([&] { return !taps.takingOver; }));
-  layer.armConfigCountdown(1);
-  EXPECT_FALSE(waitUntil([&] { return sent() > 0; }, std::chrono::milliseconds(300)));
-
-  // Back: found anew, and configured.
-  const auto handle = transport.handleOf(mouse);
-  setActive(true);
-  ASSERT_TRUE(processEventsUntil([&] { return taps.takingOver.load(); }));
-  transport.sync();
-  layer.waitForIdentification();
-  ASSERT_TRUE(waitUntil([&] { return layer.settled(); }));
-  EXPECT_NE(transport.handleOf(mouse), handle);
-  EXPECT_GE(sent(), 5u) << "asked (2 reports) and configured (3)";
-
-  // Woken: asked again, then configured once.
-  transport.clearSentReports(mouse);
-  const auto before = layer.configurationPasses();
-  emitPrepareForSleep(false);
-  ASSERT_TRUE(processEventsUntil([&] { return layer.configurationPasses() > before; }));
-  ASSERT_TRUE(waitUntil([&] { return layer.settled(); }));
-  EXPECT_EQ(sent(), 5u);
-  layer.stop();
 }
 
 TEST_F(LogindWatchTest, ALoginManagerThatRestartsIsFollowedAgain) {

@@ -150,11 +150,6 @@ void ManualDelayedTasks::advance(Clock::Duration d) {
   }
 }
 
-size_t ManualDelayedTasks::pending() const {
-  std::lock_guard lock(mutex_);
-  return jobs_.size();
-}
-
 void RecordingInput::key(uint16_t evdevCode, bool down) {
   std::lock_guard lock(mutex_);
   events_.push_back(down ? keyDown(evdevCode) : keyUp(evdevCode));

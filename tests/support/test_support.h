@@ -93,7 +93,6 @@ class ManualDelayedTasks : public DelayedTasks {
   // Moves time on by d, running due tasks in order (and tasks they add that
   // fall due within d).
   void advance(Clock::Duration d);
-  size_t pending() const;
 
  private:
   struct Job {

@@ -61,6 +61,11 @@ std::unique_ptr<UhidMouse> UhidMouse::plugSilent(const VirtualMouse& mouse, cons
   return create(mouse, tag, nullptr, true, error);
 }
 
+void UhidMouse::setSilent(bool silent) {
+  std::lock_guard lock(mutex_);
+  silent_ = silent;
+}
+
 int UhidMouse::unanswered() const {
   std::lock_guard lock(mutex_);
   return unanswered_;
@@ -101,8 +106,8 @@ std::unique_ptr<UhidMouse> UhidMouse::create(const VirtualMouse& mouse, const st
       raw->receive(i, type, data);
     };
     handlers.silent = [raw] {
-      if (!raw->silent_) return false;
       std::lock_guard lock(raw->mutex_);
+      if (!raw->silent_) return false;
       ++raw->unanswered_;
       return true;
     };

@@ -65,6 +65,9 @@ class UhidMouse {
   bool waitForReceived(size_t interfaceIndex, size_t count,
                        std::chrono::milliseconds timeout) const;
 
+  // Makes the mouse stop answering get and set report requests, as a
+  // receiver does that lost its link, or answer again.
+  void setSilent(bool silent);
   // How many requests a silent mouse has left unanswered.
   int unanswered() const;
 
@@ -89,8 +92,8 @@ class UhidMouse {
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::vector<std::unique_ptr<Interface>> interfaces_;
-  bool silent_ = false;
-  int unanswered_ = 0;  // guarded by mutex_
+  bool silent_ = false;  // guarded by mutex_
+  int unanswered_ = 0;   // guarded by mutex_
 };
 
 }  // namespace velt
