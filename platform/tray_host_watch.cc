@@ -24,9 +24,9 @@ void TrayHostWatch::start() {
   // The host may register after the watcher answered "no host yet".
   bus_.connect(kWatcher, kWatcherPath, kWatcher, QStringLiteral("StatusNotifierHostRegistered"),
                this, SLOT(onHostRegistered()));
-  watcher_ =
+  auto* watcher =
       new QDBusServiceWatcher(kWatcher, bus_, QDBusServiceWatcher::WatchForRegistration, this);
-  connect(watcher_, &QDBusServiceWatcher::serviceRegistered, this, [this] { askWatcher(); });
+  connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, [this] { askWatcher(); });
   askWatcher();
 }
 

@@ -12,8 +12,6 @@
 #include <QDBusConnection>
 #include <QObject>
 
-class QDBusServiceWatcher;
-
 namespace velt {
 
 class TrayHostWatch : public QObject {
@@ -23,7 +21,6 @@ class TrayHostWatch : public QObject {
 
   // Asks the bus (asynchronously) and follows watchers that come later.
   void start();
-  bool hostReady() const { return ready_; }
 
  signals:
   // A host is registered; sent once.
@@ -36,7 +33,6 @@ class TrayHostWatch : public QObject {
   void askWatcher();
 
   QDBusConnection bus_;
-  QDBusServiceWatcher* watcher_ = nullptr;
   bool ready_ = false;
 };
 
