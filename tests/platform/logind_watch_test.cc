@@ -59,20 +59,22 @@ class LogindWatchTest : public ::testing::Test {
     daemon_.waitForFinished();
   }
 
-  // The stand-in logind, with the agent's session c1.
+  // The stand-in logind, with the agent's session c1 there before it answers
+  // anything.
   void startLogind(bool active) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
     logind_.setProcessEnvironment(env);
+    const QString templ = QStringLiteral(VELT_SOURCE_DIR "/tests/platform/logind_with_session.py");
+    const QString parameters =
+        active ? QStringLiteral("{\"active\": true}") : QStringLiteral("{\"active\": false}");
     logind_.start(QStringLiteral("/usr/bin/python3"),
-                  {"-m", "dbusmock", "--session", "--template", "logind"});
+                  {"-m", "dbusmock", "--session", "--template", templ, "-p", parameters});
     ASSERT_TRUE(processEventsUntil(
         [&] {
           return bus_->interface()->isServiceRegistered(QStringLiteral("org.freedesktop.login1"));
         },
         10000));
-    mock("/org/freedesktop/login1", "AddSession",
-         {QStringLiteral("c1"), QStringLiteral("seat0"), 1000u, QStringLiteral("someone"), active});
   }
 
   void mock(const QString& path, const QString& method, const QVariantList& args) {
