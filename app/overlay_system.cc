@@ -41,7 +41,8 @@ OverlaySystem::OverlaySystem(Settings& settings, SettingsStore& store, PointerMo
           settings, [&store] { store.saveSettings(); }, mainThread, timers),
       taps(modes, settings, nullptr, output, overlay, timers),
       takeover(taps, timers),
-      settings_(settings) {
+      settings_(settings),
+      mainThread_(mainThread) {
   overlay.attach(nullptr, &taps);
 }
 
@@ -71,17 +72,21 @@ void OverlaySystem::createOverlayWindow(const std::filesystem::path& resources) 
           QString::fromStdString((resources / "kwin/velt-overlay.js").string()),
           [this](PointF at) { wayland_->setPointerPosition(at); });
       wayland_->setFollowing([this](bool on) { kwin_->setFollowing(on); });
-      wayland_->setScreenGrabber([logged = false](QRect area) mutable {
-        QString reason;
-        QImage picture = KWinBridge::captureArea(area, reason);
-        if (picture.isNull() && !logged) {
-          logged = true;
-          logFormat(
-              "overlay: KWin gives no picture of the screen (%s); the package's desktop "
-              "entry grants it (X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2)",
-              reason.toUtf8().constData());
-        }
-        return picture;
+      grabs_ = std::make_unique<SerialQueue>("velt screen grab");
+      wayland_->setScreenGrabber([this](QRect area, std::function<void(QImage)> done) {
+        grabs_->post([this, area, done = std::move(done)]() mutable {
+          QString reason;
+          QImage picture = KWinBridge::captureArea(area, reason);
+          if (picture.isNull() && !kwinGrabFailureLogged_.exchange(true)) {
+            logFormat(
+                "overlay: KWin gives no picture of the screen (%s); the package's desktop "
+                "entry grants it (X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2)",
+                reason.toUtf8().constData());
+          }
+          mainThread_.post([picture = std::move(picture), done = std::move(done)]() mutable {
+            done(std::move(picture));
+          });
+        });
       });
       kwin_->start();
       overlay.attach(wayland_.get(), &taps);

@@ -9,12 +9,14 @@
 // change (taps as TapControl).
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "app/session_backend.h"
 #include "core/delayed_tasks.h"
 #include "core/main_thread.h"
 #include "core/pointer_modes.h"
+#include "core/serial_queue.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
 #include "overlay/overlay_controller.h"
@@ -59,6 +61,7 @@ struct OverlaySystem {
   class FollowingWindow;
 
   const Settings& settings_;
+  MainThread& mainThread_;
   OverlayBackend backend_ = OverlayBackend::None;
   std::unique_ptr<OverlayWindow> window_;
   std::unique_ptr<X11PointerWatch> pointerWatch_;
@@ -66,6 +69,10 @@ struct OverlaySystem {
   std::unique_ptr<WaylandOverlay> wayland_;
   std::unique_ptr<KWinBridge> kwin_;
   std::unique_ptr<ShellOverlay> shellOverlay_;
+  // KWin's pictures for the magnifier, taken off the main thread; last, so
+  // that it is joined first.
+  std::atomic<bool> kwinGrabFailureLogged_{false};
+  std::unique_ptr<SerialQueue> grabs_;
 };
 
 }  // namespace velt

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QPainter>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,12 @@
 #include "xdg-output-unstable-v1-client-protocol.h"
 
 namespace velt {
+namespace {
+
+// How long a magnifier waits for its picture before it shows without one.
+constexpr int kPictureWait = 2000;  // ms
+
+}  // namespace
 
 struct WaylandOverlay::Buffer {
   Output* output = nullptr;  // whose picture it holds; none for a screen picture
@@ -377,6 +384,7 @@ bool WaylandOverlay::bindGlobals() {
 }
 
 WaylandOverlay::~WaylandOverlay() {
+  copy_.reset();
   notifier_.reset();
   for (auto& output : outputs_) {
     destroySurface(*output);
@@ -716,34 +724,70 @@ void WaylandOverlay::setMode(int32_t drawMode) {
   drawMode_ = drawMode;
 }
 
-QImage WaylandOverlay::capture(Output& output) {
-  if (screencopy_) {
-    auto picture =
-        captureOutput(screencopy_, shm_, output.output, [this](std::function<bool()> done) {
-          return dispatchUntil(done, std::chrono::seconds(2));
-        });
-    return picture ? picture->image : QImage();
-  }
-  if (grabber_) return grabber_(output.logical);
-  return {};
-}
-
 void WaylandOverlay::saveScreen() {
+  dropPicture();
   Output* output = pointerOutput();
   if (!output && !outputs_.empty()) output = outputs_.front().get();
-  snapshot_ = output ? capture(*output) : QImage();
   snapshotOutput_ = output;
-  if (snapshot_.isNull() && !grabFailureLogged_) {
+  const uint64_t request = ++pictureRequest_;
+  pictureAwaited_ = true;
+  if (!output || connectionLost_) {
+    pictureTaken(request, {}, "it has no output");
+    return;
+  }
+  if (screencopy_) {
+    copy_ = std::make_unique<ScreenCopy>(screencopy_, shm_, output->output, [this, request] {
+      // Out of the dispatch that brought the answer: the copy goes now.
+      QTimer::singleShot(0, notifier_.get(), [this, request] {
+        if (request != pictureRequest_ || !copy_) return;
+        std::optional<OutputPicture> picture = copy_->picture();
+        pictureTaken(request, picture ? picture->image : QImage(), "it failed the copy");
+      });
+    });
+    flush();
+  } else if (grabber_) {
+    grabber_(output->logical,
+             [this, alive = std::weak_ptr<const bool>(alive_), request](QImage picture) {
+               if (alive.lock()) pictureTaken(request, std::move(picture), nullptr);
+             });
+  } else {
+    pictureTaken(request, {}, "it offers neither wlr-screencopy nor its own screenshot interface");
+    return;
+  }
+  QTimer::singleShot(kPictureWait, notifier_.get(), [this, request] {
+    pictureTaken(request, {}, "it sent none within two seconds");
+  });
+}
+
+void WaylandOverlay::pictureTaken(uint64_t request, QImage picture, const char* failure) {
+  if (request != pictureRequest_ || !pictureAwaited_) return;
+  pictureAwaited_ = false;
+  copy_.reset();
+  snapshot_ = std::move(picture);
+  // failure: null when the grabber has logged its own reason.
+  if (snapshot_.isNull() && failure && !grabFailureLogged_) {
     grabFailureLogged_ = true;
     logFormat(
-        "overlay: %s gives the agent no picture of the screen (it offers neither "
-        "wlr-screencopy nor its own screenshot interface); the magnifier stays empty",
-        desktopName().c_str());
+        "overlay: %s gives the agent no picture of the screen (%s); the magnifier stays empty",
+        desktopName().c_str(), failure);
   }
+  if (std::exchange(showWhenPictured_, false)) fadeIn();
+}
+
+void WaylandOverlay::dropPicture() {
+  pictureAwaited_ = false;
+  showWhenPictured_ = false;
+  copy_.reset();
+  snapshot_ = QImage();
+  snapshotOutput_ = nullptr;
 }
 
 void WaylandOverlay::fadeIn() {
   if (!layerShell_ || connectionLost_) return;
+  if (pictureAwaited_) {
+    showWhenPictured_ = true;
+    return;
+  }
   shown_ = true;
   pointerOutput_ = nullptr;
   opacity_ = 0;
@@ -769,6 +813,7 @@ void WaylandOverlay::fadeIn() {
 }
 
 void WaylandOverlay::fadeOut() {
+  showWhenPictured_ = false;
   if (!shown_) return;
   fadeFrom_ = 1;
   fadeTo_ = 0;
@@ -783,8 +828,7 @@ void WaylandOverlay::hideWindow() {
   fading_ = false;
   for (auto& output : outputs_) destroySurface(*output);
   pointerOutput_ = nullptr;
-  snapshot_ = QImage();
-  snapshotOutput_ = nullptr;
+  dropPicture();
   flush();
 }
 

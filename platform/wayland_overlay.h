@@ -59,6 +59,8 @@ class QSocketNotifier;
 
 namespace velt {
 
+class ScreenCopy;
+
 class WaylandOverlay : public OverlayWindowPort, public PointerLocator, public ActiveWindowQuery {
  public:
   // Connects to the compositor named by WAYLAND_DISPLAY and learns what it
@@ -84,12 +86,15 @@ class WaylandOverlay : public OverlayWindowPort, public PointerLocator, public A
   // the pointer, false when it is hidden again.
   void setFollowing(std::function<void(bool)> following) { following_ = std::move(following); }
   // The picture the magnifier enlarges, when the compositor offers none:
-  // takes a picture of the given output area (global coordinates).
-  void setScreenGrabber(std::function<QImage(QRect area)> grabber) {
-    grabber_ = std::move(grabber);
-  }
+  // starts taking a picture of the given output area (global coordinates)
+  // and hands it to done on the main thread, a null one when it failed.
+  // done may come late or never; the overlay waits two seconds at most.
+  using ScreenGrabber = std::function<void(QRect area, std::function<void(QImage)> done)>;
+  void setScreenGrabber(ScreenGrabber grabber) { grabber_ = std::move(grabber); }
 
-  // OverlayWindowPort, main thread.
+  // OverlayWindowPort, main thread. saveScreen only starts the picture; a
+  // fadeIn that follows shows the overlay once the picture is there (or
+  // could not be had), and the main thread never waits for the compositor.
   void setMode(int32_t drawMode) override;
   void saveScreen() override;
   void fadeIn() override;
@@ -137,7 +142,8 @@ class WaylandOverlay : public OverlayWindowPort, public PointerLocator, public A
   void schedulePaint(Output& output);
   void paint(Output& output);
   Buffer* freeBuffer(Output& output);
-  QImage capture(Output& output);
+  void pictureTaken(uint64_t request, QImage picture, const char* failure);
+  void dropPicture();
 
   const Settings& settings_;
   wl_display* display_;
@@ -156,7 +162,7 @@ class WaylandOverlay : public OverlayWindowPort, public PointerLocator, public A
   std::vector<std::unique_ptr<Output>> outputs_;
   std::map<zwlr_foreign_toplevel_handle_v1*, std::unique_ptr<Toplevel>> toplevelHandles_;
   std::unique_ptr<QSocketNotifier> notifier_;
-  std::function<QImage(QRect)> grabber_;
+  ScreenGrabber grabber_;
   std::function<void(bool)> following_;
   bool connectionLost_ = false;
 
@@ -175,6 +181,11 @@ class WaylandOverlay : public OverlayWindowPort, public PointerLocator, public A
   Output* enteredOutput_ = nullptr;      // the overlay surface the pointer is over
   QImage snapshot_;
   Output* snapshotOutput_ = nullptr;
+  uint64_t pictureRequest_ = 0;  // the picture awaited, if pictureAwaited_
+  bool pictureAwaited_ = false;
+  bool showWhenPictured_ = false;  // a fadeIn came while the picture was awaited
+  std::unique_ptr<ScreenCopy> copy_;
+  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);  // for late grabs
   bool grabFailureLogged_ = false;
   uint64_t framesCommitted_ = 0;
 

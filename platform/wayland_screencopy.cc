@@ -24,10 +24,9 @@ SharedMemory::~SharedMemory() {
   if (fd >= 0) close(fd);
 }
 
-namespace {
-
-struct Capture {
+struct ScreenCopy::State {
   wl_shm* shm;
+  std::function<void()> answered;
   std::unique_ptr<SharedMemory> memory;
   wl_buffer* buffer = nullptr;
   QImage image{};
@@ -35,7 +34,17 @@ struct Capture {
   std::chrono::steady_clock::time_point shown{};
   bool finished = false;
   bool ok = false;
+
+  void finish(bool succeeded) {
+    ok = succeeded;
+    finished = true;
+    if (answered) answered();
+  }
 };
+
+namespace {
+
+using Capture = ScreenCopy::State;
 
 QImage::Format qtFormat(uint32_t format) {
   switch (format) {
@@ -58,7 +67,7 @@ void buffer(void* data, zwlr_screencopy_frame_v1* frame, uint32_t format, uint32
   const QImage::Format qt = qtFormat(format);
   c->memory = std::make_unique<SharedMemory>(size_t{stride} * height);
   if (qt == QImage::Format_Invalid || !c->memory->data) {
-    c->finished = true;
+    c->finish(false);
     return;
   }
   wl_shm_pool* pool =
@@ -84,11 +93,11 @@ void ready(void* data, zwlr_screencopy_frame_v1*, uint32_t secondsHigh, uint32_t
                      std::chrono::nanoseconds(nanoseconds);
   c->shown = std::chrono::steady_clock::time_point(
       std::chrono::duration_cast<std::chrono::steady_clock::duration>(since));
-  c->ok = c->finished = true;
+  c->finish(true);
 }
 
 void failed(void* data, zwlr_screencopy_frame_v1*) {
-  static_cast<Capture*>(data)->finished = true;
+  static_cast<Capture*>(data)->finish(false);
 }
 
 constexpr zwlr_screencopy_frame_v1_listener kListener{buffer,  flags,   ready,  failed,
@@ -96,24 +105,38 @@ constexpr zwlr_screencopy_frame_v1_listener kListener{buffer,  flags,   ready,  
 
 }  // namespace
 
+ScreenCopy::ScreenCopy(zwlr_screencopy_manager_v1* screencopy, wl_shm* shm, wl_output* output,
+                       std::function<void()> answered)
+    : state_(std::make_unique<State>()),
+      frame_(zwlr_screencopy_manager_v1_capture_output(screencopy, 0, output)) {
+  state_->shm = shm;
+  state_->answered = std::move(answered);
+  zwlr_screencopy_frame_v1_add_listener(frame_, &kListener, state_.get());
+}
+
+ScreenCopy::~ScreenCopy() {
+  zwlr_screencopy_frame_v1_destroy(frame_);
+  if (state_->buffer) wl_buffer_destroy(state_->buffer);
+}
+
+bool ScreenCopy::answered() const {
+  return state_->finished;
+}
+
+std::optional<OutputPicture> ScreenCopy::picture() const {
+  if (!state_->finished || !state_->ok || state_->image.isNull()) return std::nullopt;
+  // A copy: the shared memory goes with the capture.
+  QImage image = state_->image.convertToFormat(QImage::Format_RGB32).copy();
+  if (state_->yInvert) image = image.mirrored(false, true);
+  return OutputPicture{image, state_->shown};
+}
+
 std::optional<OutputPicture> captureOutput(zwlr_screencopy_manager_v1* screencopy, wl_shm* shm,
                                            wl_output* output,
                                            const std::function<bool(std::function<bool()>)>& wait) {
-  Capture capture{shm, nullptr};
-  zwlr_screencopy_frame_v1* frame =
-      zwlr_screencopy_manager_v1_capture_output(screencopy, 0, output);
-  zwlr_screencopy_frame_v1_add_listener(frame, &kListener, &capture);
-  const bool answered = wait([&] { return capture.finished; });
-  zwlr_screencopy_frame_v1_destroy(frame);
-  std::optional<OutputPicture> picture;
-  if (answered && capture.ok && !capture.image.isNull()) {
-    // A copy: the shared memory goes with the capture.
-    QImage image = capture.image.convertToFormat(QImage::Format_RGB32).copy();
-    if (capture.yInvert) image = image.mirrored(false, true);
-    picture = OutputPicture{image, capture.shown};
-  }
-  if (capture.buffer) wl_buffer_destroy(capture.buffer);
-  return picture;
+  ScreenCopy copy(screencopy, shm, output);
+  if (!wait([&] { return copy.answered(); })) return std::nullopt;
+  return copy.picture();
 }
 
 }  // namespace velt

@@ -5,11 +5,13 @@
 #include <QImage>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 struct wl_output;
 struct wl_shm;
 struct zwlr_screencopy_manager_v1;
+struct zwlr_screencopy_frame_v1;
 
 namespace velt {
 
@@ -18,9 +20,31 @@ struct OutputPicture {
   std::chrono::steady_clock::time_point shown;  // when the compositor showed it
 };
 
-// wait dispatches the connection's events until its argument returns true,
-// or gives up and returns false. nullopt when the compositor failed the copy
-// or sent a format that is not 32-bit RGB.
+// One copy of an output under way. The connection's own dispatch drives
+// it; answered runs once, from inside that dispatch, when the compositor has
+// sent the picture or failed the copy. Ending the copy before then cancels it.
+class ScreenCopy {
+ public:
+  ScreenCopy(zwlr_screencopy_manager_v1* screencopy, wl_shm* shm, wl_output* output,
+             std::function<void()> answered = {});
+  ~ScreenCopy();
+  ScreenCopy(const ScreenCopy&) = delete;
+  ScreenCopy& operator=(const ScreenCopy&) = delete;
+
+  bool answered() const;
+  // Once answered: the picture; nullopt when the compositor failed the copy
+  // or sent a format that is not 32-bit RGB.
+  std::optional<OutputPicture> picture() const;
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+  zwlr_screencopy_frame_v1* frame_;
+};
+
+// The same, waited for: wait dispatches the connection's events until its
+// argument returns true, or gives up and returns false.
 std::optional<OutputPicture> captureOutput(zwlr_screencopy_manager_v1* screencopy, wl_shm* shm,
                                            wl_output* output,
                                            const std::function<bool(std::function<bool()>)>& wait);
