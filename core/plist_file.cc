@@ -170,7 +170,11 @@ PlistDictionary::ReadResult PlistDictionary::read(const std::filesystem::path& p
   }
 
   plist_t root = nullptr;
+#ifdef VELT_PLIST_2_3
+  plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root, nullptr);
+#else
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+#endif
   if (!root) return {Status::Unreadable, PlistDictionary(nullptr), "not a property list"};
   if (plist_get_node_type(root) != PLIST_DICT) {
     plist_free(root);
@@ -238,7 +242,11 @@ std::string PlistDictionary::toXml() const {
   plist_t empty = node ? nullptr : plist_new_dict();
   plist_to_xml(node ? node : empty, &xml, &length);
   std::string out = xml ? std::string(xml, length) : std::string();
+#ifdef VELT_PLIST_2_3
+  if (xml) plist_mem_free(xml);
+#else
   if (xml) plist_to_xml_free(xml);
+#endif
   if (empty) plist_free(empty);
   return out;
 }

@@ -247,8 +247,21 @@ struct WaylandListeners {
   static void axisSource(void*, wl_pointer*, uint32_t) {}
   static void axisStop(void*, wl_pointer*, uint32_t, uint32_t) {}
   static void axisDiscrete(void*, wl_pointer*, uint32_t, int32_t) {}
-  static constexpr wl_pointer_listener pointerListener{
-      enter, leave, motion, button, axis, frame, axisSource, axisStop, axisDiscrete, nullptr};
+  // Set member by member: newer libwayland adds members (events of seat
+  // versions above the 5 bound here, never sent to this client).
+  static constexpr wl_pointer_listener pointerListener = [] {
+    wl_pointer_listener l{};
+    l.enter = enter;
+    l.leave = leave;
+    l.motion = motion;
+    l.button = button;
+    l.axis = axis;
+    l.frame = frame;
+    l.axis_source = axisSource;
+    l.axis_stop = axisStop;
+    l.axis_discrete = axisDiscrete;
+    return l;
+  }();
 
   // zwlr_layer_surface_v1
   static void configure(void* data, zwlr_layer_surface_v1* layer, uint32_t serial, uint32_t width,

@@ -144,7 +144,11 @@ TEST_F(SettingsStoreTest, ReadsBinaryPropertyLists) {
   uint32_t length = 0;
   plist_to_bin(dict, &bin, &length);
   writeFile(file, std::string_view(bin, length));
+#ifdef VELT_PLIST_2_3
+  plist_mem_free(bin);
+#else
   plist_to_bin_free(bin);
+#endif
   plist_free(dict);
 
   store().loadSettings();
