@@ -63,6 +63,8 @@ struct RecordingObserver : RegistryObserver {
 class DeviceLayerTest : public ::testing::Test {
  protected:
   DeviceLayerTest() {
+    // Button 3 (mask 0x08) copies unless a test assigns it otherwise.
+    settings.StandardButtonAssignments[3].store({13, 0, 0});
     layer.setRegistryObserver(&observer);
     layer.setFatalErrorHandler([this] { ++fatalErrors; });
   }
@@ -233,7 +235,6 @@ TEST_F(DeviceLayerTest, EveryShippedModelHasAVirtualMouseRecognisedAsIt) {
 TEST_F(DeviceLayerTest, ButtonReportsWaitForTheFirstDeviceNotice) {
   // What each type's buttons and extra buttons do is checked in the guest;
   // here, that nothing is forwarded before a mouse is selected.
-  settings.StandardButtonAssignments[3].store({13, 0, 0});
   start();
   auto ids = plug("QR-350");
   press(ids, "QR-350", 0x08);
@@ -417,7 +418,6 @@ TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
 }
 
 TEST_F(DeviceLayerTest, LeavingTheSeatReleasesHandsBackAndStaysQuietUntilComingBack) {
-  settings.StandardButtonAssignments[3].store({13, 0, 0});
   std::atomic<size_t> callsAtHandBack{99};
   taps.onTakingOver = [&](bool takeOver) {
     if (!takeOver) callsAtHandBack = runner.count();
@@ -494,7 +494,6 @@ bool returnsMeanwhile(F call) {
 }
 
 TEST_F(DeviceLayerTest, ASilentMouseHoldsUpNeitherOtherMiceNorQuitting) {
-  settings.StandardButtonAssignments[3].store({13, 0, 0});
   const auto a = startWithMice(0x08, {"QR-350"})[0];
 
   // A type-1 mouse that never answers its handshake.
@@ -563,7 +562,6 @@ TEST_F(DeviceLayerTest, BadDevicesAreSkippedWithOneLineEach) {
   EXPECT_EQ(log.count("went away during identification"), 1u);
 
   // The listener carries on, and a short report is logged once, not acted on.
-  settings.StandardButtonAssignments[3].store({13, 0, 0});
   auto ids = plug("QR-450");
   EXPECT_EQ(layer.countSelectableDevices(), 1);
   nextDeviceChange();
@@ -592,7 +590,6 @@ TEST_F(DeviceLayerTest, StopReleasesTheRefreshLoop) {
 // go while the "window" commits and moves the selection; the quit comes in
 // the middle of it, and its reports stay the last each mouse receives.
 TEST_F(DeviceLayerTest, StressHotPlugPressesCommitsSelectionAndAQuit) {
-  settings.StandardButtonAssignments[3].store({13, 0, 0});
   start();
   std::atomic<bool> done{false};
   std::atomic<int> commits{0};
