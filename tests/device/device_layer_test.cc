@@ -184,16 +184,12 @@ TEST_F(DeviceLayerTest, IdleLayerDoesNotTick) {
 }
 
 TEST_F(DeviceLayerTest, Type1MouseIsRegisteredConfiguredAndListed) {
-  settings.interceptMask = 0x18;
-  settings.hidButtonMask = 0x04;
   start();
   auto ids = plug("QR-350");
   quiesce();
 
-  // The mouse interface gets the masks; the vendor interface only reads.
-  EXPECT_EQ(firstReport(ids[0], 0x02), (Bytes{0x02, 0x18, 0, 0, 0, 0, 0, 0x1A}));
-  EXPECT_EQ(firstReport(ids[0], 0x06), (Bytes{0x06, 0xE1, 0x04, 0x00, 0xE5, 0x00, 0x00, 0x06}));
-  EXPECT_TRUE(transport.sentReports(ids[1]).empty());
+  // What each interface is sent is checked byte for byte in the guest; the
+  // vendor interface is the one read.
   EXPECT_FALSE(transport.subscribed(ids[0]));
   EXPECT_TRUE(transport.subscribed(ids[1]));
 
@@ -388,7 +384,8 @@ TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
   const auto &a = mice[0], &b = mice[1];
 
   // A commit: one pass, at the next tick, with the new masks. Each type-1
-  // mouse gets the next report sequence number.
+  // mouse gets the next report sequence number. Quitting hands every button
+  // back, and nothing follows, not even a commit's late pass.
   settings.interceptMask = 0x08;
   const uint64_t passes = layer.configurationPasses();
   layer.armConfigCountdown(1);
@@ -400,16 +397,11 @@ TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
   EXPECT_EQ(sentA[0].bytes, (Bytes{0x02, 0x08, 0, 0, 0, 0, 0, 0x0A}));
   EXPECT_EQ((sentB[2].bytes[1] - sentA[2].bytes[1]) & 0x0F, 1);
 
-  // Quitting hands every button back.
   transport.clearSentReports(a[0]);
   layer.restoreDevicesOnQuit();
-  auto quit = transport.sentReports(a[0]);
-  ASSERT_EQ(quit.size(), 3u);
-  EXPECT_EQ(quit[0].bytes, (Bytes{0x02, 0, 0, 0, 0, 0, 0, 0x02}));
-  EXPECT_EQ(quit[1].bytes, (Bytes{0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0x00}));
-  EXPECT_EQ(quit[2].bytes[2], 0x00);
+  // (Its reports are checked byte for byte in the guest.)
+  EXPECT_EQ(transport.sentReports(a[0]).size(), 3u);
   EXPECT_EQ(settings.interceptMask.load(), 0);
-  // Nothing follows the quit pass, not even a commit's late pass.
   settings.interceptMask = 0x08;
   layer.armConfigCountdown(1);
   layer.sendConfiguration();
