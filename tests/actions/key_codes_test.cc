@@ -66,23 +66,15 @@ TEST(KeyCodes, TheKeysThatTypeNoCharacter) {
   for (const auto& [name, key] : named) EXPECT_EQ(keyNamed(name), key) << name;
 }
 
-TEST(KeyCodes, ModifiersMediaKeysAndRange) {
-  EXPECT_EQ(evdevKeyFor(kVkControl), KEY_LEFTCTRL);
-  EXPECT_EQ(evdevKeyFor(kVkOption), KEY_LEFTALT);
-  EXPECT_EQ(evdevKeyFor(kVkCommand), KEY_LEFTMETA);
-  EXPECT_EQ(evdevKeyFor(kVkShift), KEY_LEFTSHIFT);
-  EXPECT_EQ(modifierFlagFor(kVkCommand), 0x00100000u);
-  EXPECT_EQ(modifierFlagFor(kVkCommand + 256), 0u);
-
-  const std::map<int32_t, uint16_t> media = {
-      {kMediaSoundUp, KEY_VOLUMEUP}, {kMediaSoundDown, KEY_VOLUMEDOWN},
-      {kMediaMute, KEY_MUTE},        {kMediaPlay, KEY_PLAYPAUSE},
-      {kMediaNext, KEY_NEXTSONG},    {kMediaPrevious, KEY_PREVIOUSSONG},
-  };
+TEST(KeyCodes, MediaKeysAreOfferedAndEveryKeyIsInRange) {
+  // Which key each modifier and media function sends is checked in the
+  // action engine's tests; here, that the virtual keyboard can send them.
   const auto offered = virtualKeyboardKeys();
-  for (const auto& [type, key] : media) {
-    EXPECT_EQ(evdevMediaKeyFor(type), key) << type;
-    EXPECT_TRUE(std::binary_search(offered.begin(), offered.end(), key)) << type;
+  for (int32_t type :
+       {kMediaSoundUp, kMediaSoundDown, kMediaMute, kMediaPlay, kMediaNext, kMediaPrevious}) {
+    auto key = evdevMediaKeyFor(type);
+    ASSERT_TRUE(key) << type;
+    EXPECT_TRUE(std::binary_search(offered.begin(), offered.end(), *key)) << type;
   }
   EXPECT_FALSE(evdevMediaKeyFor(3));
 

