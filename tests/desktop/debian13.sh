@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# The agent's pieces that run inside the desktop, in the desktops of Debian
-# 13: its KWin script in KWin 6 (which speaks of windows where KWin 5 spoke
-# of clients), and its GNOME Shell extension for 45 and later in GNOME Shell
-# 48. The agent itself is built for Debian 12 and does not run there; a
-# stand-in owns its bus name and records what the desktop tells it.
+# Debian 13 for the agent: its pieces that run inside the desktop, in the
+# desktops of Debian 13 (its KWin script in KWin 6, which speaks of windows
+# where KWin 5 spoke of clients, and its GNOME Shell extension for 45 and
+# later in GNOME Shell 48), and the agent itself built there as `./dev run`
+# builds it. The agent built for Debian 12 does not run in that root; inside
+# the desktops a stand-in owns its bus name and records what they tell it.
 #
 # A Debian 13 root made with debootstrap (kept in CACHE, made once) holds
-# both desktops and a small terminal. Each runs headless inside it, in a
-# mount namespace of its own, as an unprivileged user.
+# both desktops, a small terminal and what building the agent needs. Each
+# desktop runs headless inside it, in a mount namespace of its own, as an
+# unprivileged user.
 #
 # usage: debian13.sh kwin SCRIPT CACHE
 #        debian13.sh gnome EXTENSION_DIR CACHE
+#        debian13.sh build SOURCE_DIR CACHE
 # Exit status 77 when this machine cannot make the root (not root, no
 # debootstrap, no network); a failure instead under CI=true.
 set -uo pipefail
@@ -19,8 +22,11 @@ piece=$2
 cache=$3
 root=$cache/debian13-desktops
 uid=59123
+here=$(dirname "$0")
+# What ./dev run installs to build the agent, as ./dev lists it.
+eval "$(sed -n '/^build_packages=(/,/^)/p' "$here/../../dev")"
 packages="kwin-wayland gnome-shell python3-dbusmock upower dbus libglib2.0-bin python3-dbus python3-gi
-  foot fonts-dejavu-core procps"
+  foot fonts-dejavu-core procps ${build_packages[*]}"
 mirror=${VELT_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 say() { echo "debian13[$desktop]: $*" >&2; }
 cannot_host() {
@@ -40,23 +46,28 @@ in_root() {
       exec chroot "$r" "$@"' sh "$@"
 }
 
-if [ "$(cat "$root/.velt-packages" 2>/dev/null)" != "$packages" ]; then
-  say "making a Debian 13 root with KWin and GNOME Shell in $root (once; a few minutes)"
+if [ ! -f "$root/.velt-root" ]; then
+  say "making a Debian 13 root in $root (once; a few minutes)"
   rm -rf "$root" "$root.part"
   mkdir -p "$cache"
   debootstrap --variant=minbase trixie "$root.part" "$mirror" >"$cache/debian13-debootstrap.log" 2>&1 ||
     { tail -n 20 "$cache/debian13-debootstrap.log" >&2; cannot_host "debootstrap failed (no network?)"; }
   cp /etc/resolv.conf "$root.part/etc/resolv.conf"
-  # shellcheck disable=SC2086
-  in_root "$root.part" env DEBIAN_FRONTEND=noninteractive PATH=/usr/sbin:/usr/bin:/sbin:/bin \
-    apt-get install -y -qq --no-install-recommends $packages >"$cache/debian13-apt.log" 2>&1 ||
-    { tail -n 20 "$cache/debian13-apt.log" >&2; cannot_host "installing the desktops in the Debian 13 root failed"; }
   in_root "$root.part" /usr/sbin/useradd --uid $uid --create-home velt-test || exit 1
-  echo "$packages" >"$root.part/.velt-packages"
+  touch "$root.part/.velt-root"
   mv "$root.part" "$root"
 fi
+# What is missing from the package list, whenever the list changes.
+if [ "$(cat "$root/.velt-packages" 2>/dev/null)" != "$packages" ]; then
+  say "installing the desktops and the build tools in the Debian 13 root"
+  # shellcheck disable=SC2086
+  in_root "$root" env DEBIAN_FRONTEND=noninteractive PATH=/usr/sbin:/usr/bin:/sbin:/bin sh -c \
+    "apt-get update -qq && apt-get install -y -qq --no-install-recommends $(echo $packages)" \
+    >"$cache/debian13-apt.log" 2>&1 ||
+    { tail -n 20 "$cache/debian13-apt.log" >&2; cannot_host "installing into the Debian 13 root failed"; }
+  echo "$packages" >"$root/.velt-packages"
+fi
 
-here=$(dirname "$0")
 work=$root/tmp/velt-work
 rm -rf "$work"
 mkdir -p "$work"
@@ -64,7 +75,24 @@ cp "$here/debian13_inside.sh" "$here/agent_stand_in.py" "$work/"
 case $desktop in
   kwin) cp "$piece" "$work/velt-overlay.js" ;;
   gnome) cp -r "$piece" "$work/extension" ;;
-  *) echo "usage: debian13.sh kwin|gnome PIECE CACHE" >&2; exit 2 ;;
+  build)
+    # The agent built as `./dev run` builds it, with warnings as errors, and
+    # asked for its version: what the README's first command gives a user
+    # of Debian 13.
+    say "$(in_root "$root" dpkg-query -W -f='${Package} ${Version}\n' g++ qt6-base-dev libplist-dev libwayland-dev | tr '\n' ' ')"
+    mkdir -p "$work/src"
+    tar -C "$piece" --exclude=./build --exclude=./.git -cf - . | tar -C "$work/src" -xf - || exit 1
+    in_root "$root" env PATH=/usr/sbin:/usr/bin:/sbin:/bin sh -c '
+      cd /tmp/velt-work &&
+        cmake -S src -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+          -DVELT_WERROR=ON --no-warn-unused-cli >configure.log 2>&1 &&
+        cmake --build build >build.log 2>&1 &&
+        build/bin/velt-mouse-assistant --version' ||
+      { tail -n 40 "$work/configure.log" "$work/build.log" 2>/dev/null; say "the agent does not build"; exit 1; }
+    say "the agent builds and runs"
+    exit 0
+    ;;
+  *) echo "usage: debian13.sh kwin|gnome|build PIECE CACHE" >&2; exit 2 ;;
 esac
 chmod -R a+rX "$work"
 say "$(in_root "$root" dpkg-query -W -f='${Package} ${Version}\n' kwin-wayland gnome-shell | tr '\n' ' ')"
