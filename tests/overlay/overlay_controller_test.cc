@@ -172,6 +172,13 @@ TEST_F(OverlayControllerTest, LosingTheLastMouseHidesTheOverlay) {
   wait(200ms);
   EXPECT_FALSE(overlay.overlayVisible());
   EXPECT_TRUE(overlay.magnifierIdle());
+
+  // The mouse goes just after a short press: the press's hold check, still
+  // to come, shows no dot.
+  shortPress();
+  main.post([this] { overlay.hideOverlayIfVisible(); });
+  wait(1s);
+  EXPECT_FALSE(overlay.overlayVisible());
 }
 
 TEST_F(OverlayControllerTest, ToggleDuringTheFadeOutFadesAgainFromOpaque) {
