@@ -94,6 +94,7 @@ std::vector<std::filesystem::path> installedFiles(const std::filesystem::path& p
       prefix / "share/icons/hicolor/256x256/apps" / (name + ".png"),
       prefix / "lib/udev/rules.d" / ("70-" + name + ".rules"),
       prefix / "lib/modules-load.d" / (name + ".conf"),
+      prefix / "lib/systemd/user" / (name + ".service"),
       prefix / "share/gnome-shell/extensions" / kShellExtensionUuid,
       prefix / "share/gnome-shell/extensions" / kShellExtensionModuleUuid,
   };
