@@ -97,6 +97,9 @@ std::vector<std::filesystem::path> installedFiles(const std::filesystem::path& p
       prefix / "lib/systemd/user" / (name + ".service"),
       prefix / "share/gnome-shell/extensions" / kShellExtensionUuid,
       prefix / "share/gnome-shell/extensions" / kShellExtensionModuleUuid,
+      prefix / "share/man/man1" / (name + ".1"),
+      prefix / "share/bash-completion/completions" / name,
+      prefix / "share/metainfo" / "quorin.driver.velt.metainfo.xml",
   };
 }
 
