@@ -14,8 +14,9 @@ work=$out/source
 copy=$work/velt-mouse-assistant-${version%-*}
 rm -rf "$work"
 mkdir -p "$copy"
-tar -C "$source_dir" --exclude-vcs --exclude='./build*' --exclude=./.cache -cf - . |
-  tar -C "$copy" -xf -
+# Not the build folders, nor OUT_DIR should it lie in the tree.
+tar -C "$source_dir" --exclude-vcs --exclude='./build*' --exclude=./.cache \
+  --exclude="./${out#"$source_dir"/}" -cf - . | tar -C "$copy" -xf -
 if ! (cd "$copy" && dpkg-buildpackage -b -us -uc) >"$out/build.log" 2>&1; then
   tail -n 40 "$out/build.log" >&2
   echo "build_package.sh: dpkg-buildpackage failed; the whole log is $out/build.log" >&2

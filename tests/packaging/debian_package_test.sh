@@ -57,10 +57,13 @@ for tool in udevadm modprobe deb-systemd-helper; do
     "$tool" "$scripts" >"$scripts/bin/$tool"
   chmod +x "$scripts/bin/$tool"
 done
+# A mount namespace of the test's own: a user namespace too, unless root.
+namespace=(unshare --mount)
+[ "$(id -u)" -eq 0 ] || namespace+=(--map-root-user)
 # run_script NO_DAEMON SCRIPT ARGUMENT: the udevadm calls it makes.
 run_script() {
   rm -f "$scripts/calls"
-  unshare --map-root-user --mount sh -c '
+  "${namespace[@]}" sh -c '
     mount -t tmpfs tmpfs /sys/bus/hid/devices &&
       mkdir /sys/bus/hid/devices/0003:0C45:7E20.0001 /sys/bus/hid/devices/0005:0C45:7E1C.0002 \
         /sys/bus/hid/devices/0003:046D:C52B.0003 &&
