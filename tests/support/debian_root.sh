@@ -43,25 +43,29 @@ debian_root_run() {
 }
 
 # debian_root_make SUITE ROOT: makes ROOT once (a few minutes), with the log
-# in ROOT.log. Status 0 when ROOT is there; otherwise 1, with the end of the
-# log on standard error.
+# in ROOT.log; runs that share the cache wait for each other. Status 0 when
+# ROOT is there; otherwise 1, with the end of the log on standard error.
 debian_root_make() {
   local suite=$1 root=$2
   [ -f "$root/.velt-root" ] && return 0
-  local mirror=${VELT_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-  local security=${VELT_DEBIAN_SECURITY_MIRROR:-http://security.debian.org/debian-security}
-  rm -rf "$root" "$root.part"
   mkdir -p "$(dirname "$root")"
-  if ! debootstrap --variant=minbase "$suite" "$root.part" "$mirror" >"$root.log" 2>&1; then
-    tail -n 20 "$root.log" >&2
-    return 1
-  fi
-  printf 'deb %s %s main\ndeb %s %s-updates main\ndeb %s %s-security main\n' \
-    "$mirror" "$suite" "$mirror" "$suite" "$security" "$suite" >"$root.part/etc/apt/sources.list"
-  cp /etc/resolv.conf "$root.part/etc/resolv.conf"
-  debian_root_run "$root.part" "" useradd --uid $debian_root_uid --create-home velt-test || return 1
-  touch "$root.part/.velt-root"
-  mv "$root.part" "$root"
+  (
+    flock 9
+    [ -f "$root/.velt-root" ] && exit 0
+    mirror=${VELT_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+    security=${VELT_DEBIAN_SECURITY_MIRROR:-http://security.debian.org/debian-security}
+    rm -rf "$root" "$root.part"
+    if ! debootstrap --variant=minbase "$suite" "$root.part" "$mirror" >"$root.log" 2>&1; then
+      tail -n 20 "$root.log" >&2
+      exit 1
+    fi
+    printf 'deb %s %s main\ndeb %s %s-updates main\ndeb %s %s-security main\n' \
+      "$mirror" "$suite" "$mirror" "$suite" "$security" "$suite" >"$root.part/etc/apt/sources.list"
+    cp /etc/resolv.conf "$root.part/etc/resolv.conf"
+    debian_root_run "$root.part" "" useradd --uid $debian_root_uid --create-home velt-test || exit 1
+    touch "$root.part/.velt-root"
+    mv "$root.part" "$root"
+  ) 9>"$root.lock"
 }
 
 # debian_root_as_user ROOT CHANGES COMMAND...: COMMAND as velt-test, in its
