@@ -45,45 +45,19 @@ constexpr uint8_t kSecondUserMask = 0x04;
 constexpr unsigned kFirstUser = 1001, kSecondUser = 1002;
 const char* const kSystemBus = "unix:path=/run/dbus/system_bus_socket";
 
-// Runs a command through the shell as user, with that user's runtime
-// folder: its exit status (-1 when it did not exit) and what it printed.
-std::pair<int, std::string> runAs(unsigned user, const std::string& command) {
-  const std::string line = "cd / && env HOME=" + AgentProcess::homeOf(user) +
-                           " XDG_RUNTIME_DIR=" + AgentProcess::runtimeDirOf(user) + " " + command +
-                           " 2>&1";
-  int pipe[2];
-  if (::pipe(pipe) != 0) return {-1, "pipe failed"};
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(pipe[1], STDOUT_FILENO);
-    ::close(pipe[0]);
-    if (user != 0 && (::setgid(user) != 0 || ::setuid(user) != 0)) ::_exit(126);
-    ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(pipe[1]);
-  std::string output;
-  char buffer[512];
-  for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) output.append(buffer, n);
-  ::close(pipe[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
-// A program of the guest's running in the background, killed at the end.
-class Background {
+// A program of the guest's, as user (0: root) with env added to its
+// environment, its output read here; killed at the end unless it ended.
+class Child {
  public:
-  // user: run as that user (0: root), with env added to the environment.
-  explicit Background(std::vector<std::string> argv, bool pipeInput = false, unsigned user = 0,
-                      const std::vector<std::pair<std::string, std::string>>& env = {}) {
+  Child(std::vector<std::string> argv, unsigned user = 0,
+        const std::vector<std::pair<std::string, std::string>>& env = {}, bool input = false) {
     int in[2] = {-1, -1}, out[2] = {-1, -1};
-    if (pipeInput && ::pipe(in) != 0) return;
-    if (::pipe(out) != 0) return;
+    if ((input && ::pipe(in) != 0) || ::pipe(out) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
-      if (pipeInput) ::dup2(in[0], STDIN_FILENO);
+      if (input) ::dup2(in[0], STDIN_FILENO);
       ::dup2(out[1], STDOUT_FILENO);
+      ::dup2(out[1], STDERR_FILENO);
       for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
       if (user != 0 && (::setgid(user) != 0 || ::setuid(user) != 0)) ::_exit(126);
       std::vector<char*> args;
@@ -92,14 +66,12 @@ class Background {
       ::execvp(args[0], args.data());
       ::_exit(127);
     }
-    if (pipeInput) {
-      ::close(in[0]);
-      input_ = in[1];
-    }
+    input_ = in[1];
+    if (input) ::close(in[0]);
     ::close(out[1]);
     output_ = ::fdopen(out[0], "r");
   }
-  ~Background() {
+  ~Child() {
     kill(SIGKILL);
     if (input_ >= 0) ::close(input_);
     if (output_) std::fclose(output_);
@@ -122,12 +94,31 @@ class Background {
     const std::string text = line + "\n";
     [[maybe_unused]] ssize_t n = ::write(input_, text.data(), text.size());
   }
+  // What it prints until it ends, and its exit status (-1 when it did not
+  // exit).
+  std::pair<int, std::string> finish() {
+    std::string all;
+    for (std::string line; !(line = readLine()).empty() || !std::feof(output_);) all += line + "\n";
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, all};
+  }
 
  private:
   pid_t pid_ = -1;
   int input_ = -1;
   FILE* output_ = nullptr;
 };
+
+// The agent's command line as user, with that user's folders.
+std::pair<int, std::string> runAs(unsigned user, std::vector<std::string> options) {
+  options.insert(options.begin(), "velt-mouse-assistant");
+  return Child(options, user,
+               {{"HOME", AgentProcess::homeOf(user)},
+                {"XDG_RUNTIME_DIR", AgentProcess::runtimeDirOf(user)}})
+      .finish();
+}
 
 AgentOptions withSettings(const std::map<std::string, int>& settings) {
   AgentOptions options;
@@ -239,14 +230,14 @@ class WaysOut {
   void killedThenRestored() {
     auto agent = startConfigured(withSettings(kGuestSettings), "SIGKILL");
     if (!agent) return;
-    auto [refused, why] = runAs(0, "velt-mouse-assistant --restore-mice");
+    auto [refused, why] = runAs(0, {"--restore-mice"});
     markers_.check(refused == 2, "--restore-mice refuses while the agent runs",
                    std::to_string(refused) + ": " + why);
     expectNothingSent("--restore-mice while the agent runs");
     ::kill(agent->pid(), SIGKILL);
     agent->waitForExit(seconds(10));
     markers_.check(agent->ending() == "signal 9", "the agent died of SIGKILL", agent->ending());
-    auto [status, said] = runAs(0, "velt-mouse-assistant --restore-mice");
+    auto [status, said] = runAs(0, {"--restore-mice"});
     markers_.check(
         status == 0 && said.find("4 mice have all their buttons back") != std::string::npos,
         "--restore-mice restores the four mice", std::to_string(status) + ": " + said);
@@ -266,7 +257,7 @@ class WaysOut {
 
   void displayServerKilled() {
     fs::create_directories("/tmp/.X11-unix");
-    Background x({"Xvfb", ":9", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
+    Child x({"Xvfb", ":9", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
     if (!markers_.check(waitFor([] { return fs::exists("/tmp/.X11-unix/X9"); }, seconds(30)),
                         "Xvfb runs in the guest")) {
       return;
@@ -279,7 +270,7 @@ class WaysOut {
 
   // The agent on display, which then goes: it takes the way out a quit
   // takes, and ends with status 3.
-  void displayGoes(const AgentOptions& options, Background& display, const std::string& what) {
+  void displayGoes(const AgentOptions& options, Child& display, const std::string& what) {
     auto agent = startConfigured(options, what + " killed");
     if (!agent) return;
     display.kill(SIGKILL);
@@ -299,11 +290,11 @@ class WaysOut {
     fs::create_directories(run);
     std::system(("chown 1001 " + run + " && chmod 700 " + run).c_str());
     std::ofstream("/tmp/sway.conf") << "output HEADLESS-1 resolution 800x600\nxwayland disable\n";
-    Background sway({"sway", "-c", "/tmp/sway.conf"}, false, kFirstUser,
-                    {{"XDG_RUNTIME_DIR", run},
-                     {"HOME", AgentProcess::homeOf(kFirstUser)},
-                     {"WLR_BACKENDS", "headless"},
-                     {"WLR_RENDERER", "pixman"}});
+    Child sway({"sway", "-c", "/tmp/sway.conf"}, kFirstUser,
+               {{"XDG_RUNTIME_DIR", run},
+                {"HOME", AgentProcess::homeOf(kFirstUser)},
+                {"WLR_BACKENDS", "headless"},
+                {"WLR_RENDERER", "pixman"}});
     if (!markers_.check(waitFor([&] { return fs::exists(run + "/wayland-1"); }, seconds(30)),
                         "sway runs in the guest")) {
       return;
@@ -348,11 +339,11 @@ class WaysOut {
            "<allow own=\"*\"/><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
            "</policy></busconfig>\n";
     fs::create_directories("/run/dbus");
-    Background bus({"dbus-daemon", "--config-file=/tmp/system-bus.conf", "--nofork", "--nopidfile",
-                    "--print-address=1"});
+    Child bus({"dbus-daemon", "--config-file=/tmp/system-bus.conf", "--nofork", "--nopidfile",
+               "--print-address=1"});
     if (!markers_.check(!bus.readLine().empty(), "a system bus runs in the guest")) return;
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", kSystemBus, 1);
-    Background logind({"velt-e2e-logind", "c1", "c2"}, true);
+    Child logind({"velt-e2e-logind", "c1", "c2"}, 0, {}, true);
     if (!markers_.check(logind.readLine() == "ready", "the login manager runs")) return;
 
     auto as = [](unsigned user, const char* session, const std::map<std::string, int>& settings) {
@@ -376,7 +367,7 @@ class WaysOut {
                    "user 1001's agent closes every hidraw node");
     markers_.check(keyboard && waitForGone(*keyboard, seconds(10)),
                    "user 1001's virtual keyboard is gone");
-    auto [status, said] = runAs(kFirstUser, "velt-mouse-assistant --run 13");
+    auto [status, said] = runAs(kFirstUser, {"--run", "13"});
     markers_.check(status == 2 && said.find("another session has the seat") != std::string::npos,
                    "the command line's run is refused while away",
                    std::to_string(status) + ": " + said);
