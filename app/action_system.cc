@@ -19,4 +19,12 @@ void ActionSystem::stop() {
   output.close();
 }
 
+void ActionSystem::suspend() {
+  stop();
+}
+
+void ActionSystem::resume() {
+  output.open();
+}
+
 }  // namespace velt

@@ -24,6 +24,10 @@ struct ActionSystem {
   // Releases every key the agent holds, then destroys the devices. Call once
   // nothing dispatches any more.
   void stop();
+  // While another session has the seat: the same, but the devices come back
+  // with resume(). Nothing typed meanwhile reaches the other session.
+  void suspend();
+  void resume();
 
   UinputOutput output;
   X11Session x11;

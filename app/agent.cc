@@ -72,6 +72,10 @@ void Agent::runCommand(const AgentRequest& request, std::function<void(std::stri
     done("the agent is not running");
     return;
   }
+  if (!sessionActive_.load()) {
+    done(std::string(kSessionAwayRefusal));
+    return;
+  }
   commandQueue_->post(
       [this, request, done = std::move(done)] { done(commandButtons_.perform(request)); });
 }
@@ -84,13 +88,23 @@ void Agent::resumed() {
 
 void Agent::sessionActiveChanged(bool active) {
   if (devicesOverride_ || stopped_) return;
+  sessionActive_.store(active);
   if (active) {
     logLine("session active: taking the mice back");
+    if (commandQueue_) commandQueue_->post([this] { actions_.resume(); });
     deviceLayer_.setSessionActive(true);
     return;
   }
   logLine("session inactive: handing the mice back");
-  if (commandQueue_) commandQueue_->post([this] { commandButtons_.releaseAll(); });
+  // What the command line holds is let go of, then the virtual keyboard and
+  // pointer go, so that nothing left behind here types into the other
+  // session.
+  if (commandQueue_) {
+    commandQueue_->post([this] {
+      commandButtons_.releaseAll();
+      actions_.suspend();
+    });
+  }
   deviceLayer_.setSessionActive(false);
   overlay_.overlay.hideOverlayIfVisible();
 }

@@ -18,11 +18,17 @@
 #include "device/device_directory.h"
 #include "device/device_layer.h"
 #include "device/model_catalogue.h"
+#include "platform/crash_restore.h"
 #include "platform/hidraw_transport.h"
 #include "platform/qt_main_thread.h"
 #include "ui/agent_commands.h"
 
 namespace velt {
+
+// Why the command line's requests that act on mice or keys are refused while
+// another session has the seat.
+inline constexpr std::string_view kSessionAwayRefusal =
+    "another session has the seat; this agent acts on no mouse or key until it is back";
 
 class Agent : public SessionEvents {
  public:
@@ -55,9 +61,10 @@ class Agent : public SessionEvents {
   // SessionEvents. Waking from sleep configures every mouse again and asks
   // each whether it still answers as it did. Leaving the seat releases
   // everything the agent holds (the command line's presses, the mice's held
-  // buttons), hides the overlay and hands the mice back to the system, and no
-  // configuration goes out until the session has the seat again; then the
-  // mice are found, taken over and configured anew.
+  // buttons), hides the overlay, gives every mouse its buttons back and
+  // closes the mice's nodes and the virtual devices; the command line's
+  // runs, presses and releases are refused until the session has the seat
+  // again; then the mice are found, taken over and configured anew.
   void resumed() override;
   void sessionActiveChanged(bool active) override;
 
@@ -66,8 +73,8 @@ class Agent : public SessionEvents {
 
   // A run, press or release from the command line. It is dispatched on the
   // "velt command" queue, like a button on a device thread; done then gets
-  // the empty text, or why it was refused. Before start and after stop,
-  // done is refused at once.
+  // the empty text, or why it was refused. Before start, after stop and
+  // while another session has the seat, done is refused at once.
   void runCommand(const AgentRequest& request, std::function<void(std::string refusal)> done);
 
   // Called, from any thread, when the agent has to end with status (the HID
@@ -82,6 +89,10 @@ class Agent : public SessionEvents {
     return devicesOverride_ ? static_cast<DeviceDirectory&>(*devicesOverride_) : deviceLayer_;
   }
   DeviceLayer& deviceLayer() { return deviceLayer_; }
+  // The reports a fatal signal's handler sends the mice.
+  CrashRestore& crashRestore() { return crashRestore_; }
+  // False while another session has the seat.
+  bool sessionActive() const { return sessionActive_.load(); }
   MainThread& mainThread() { return mainThread_; }
   // The one thread for short jobs that wait a while ("velt timers").
   DelayedTasks& timers() { return timers_; }
@@ -120,13 +131,15 @@ class Agent : public SessionEvents {
   // After the action engine its taps post through, before the device layer
   // that drives it.
   OverlaySystem overlay_;
-  HidrawTransport transport_;
+  CrashRestore crashRestore_;
+  HidrawTransport transport_{&crashRestore_};
   DeviceLayer deviceLayer_;
   CommandButtons commandButtons_;
   std::unique_ptr<SerialQueue> commandQueue_;  // main thread only
   std::unique_ptr<FixedDeviceDirectory> devicesOverride_;
   std::function<void(int)> quit_;
   bool stopped_ = false;
+  std::atomic<bool> sessionActive_{true};
 };
 
 }  // namespace velt

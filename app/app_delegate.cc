@@ -16,6 +16,7 @@
 #include "platform/shell_extension.h"
 #include "platform/single_instance.h"
 #include "platform/tray_host_watch.h"
+#include "platform/user_service_manager.h"
 #include "ui/agent_commands.h"
 #include "ui/auto_run.h"
 #include "ui/configuration_window.h"
@@ -35,6 +36,7 @@ AppDelegate::AppDelegate(Agent& agent, AppEnvironment environment, QObject* pare
     : QObject(parent), agent_(agent), env_(std::move(environment)) {
   if (!env_.clock) env_.clock = &systemClock();
   if (!env_.quit) env_.quit = [] { QCoreApplication::quit(); };
+  if (!env_.userServices) env_.userServices = std::make_shared<SystemctlUserManager>();
 }
 
 AppDelegate::~AppDelegate() {
@@ -109,9 +111,9 @@ bool AppDelegate::applicationDidFinishLaunching() {
     logLine("set autorun...");
     agent_.timers().runAfter(
         "set auto run", Clock::Duration::zero(),
-        [resources = where.resources, autostart = where.configHome / "autostart"] {
-          removeAutoRun(autostart, kAutostartEntry);
-          setAutoRun(resources / kAutostartTemplate, autostart);
+        [resources = where.resources, autostart = where.configHome / "autostart",
+         unit = userUnitFile(env_.installPrefix), manager = env_.userServices] {
+          setUpAutoRun(resources / kAutostartTemplate, autostart, unit, *manager);
         });
   }
 
@@ -233,6 +235,10 @@ void AppDelegate::handleRequest(const std::string& line,
       reply(kAnswerOk);
       return;
     case AgentRequest::Kind::Reconfigure:
+      if (!agent_.sessionActive()) {
+        reply(std::string(kAnswerRefused) + std::string(kSessionAwayRefusal));
+        return;
+      }
       agent_.resumed();
       reply(kAnswerOk);
       return;
@@ -272,6 +278,7 @@ void AppDelegate::uninstall() {
   if (alert.clickedButton() != confirm) return;
 
   logLine("uninstall");
+  env_.userServices->disable(kUserUnit);
   removeAutoRun(agent_.locations().configHome / "autostart", "");
   removeInstalledFiles(installedFiles(env_.installPrefix));
   // The mice get their buttons back on the way out.
@@ -291,6 +298,11 @@ void AppDelegate::applicationWillTerminate() {
   agent_.devices().restoreDevicesOnQuit();
   agent_.stop();
   refreshQueue_.reset();
+}
+
+void AppDelegate::leaveAfterDisplayLoss() {
+  applicationWillTerminate();
+  if (singleInstance_) singleInstance_->release();
 }
 
 }  // namespace velt

@@ -16,6 +16,7 @@
 #include "core/clock.h"
 #include "core/main_thread.h"
 #include "core/serial_queue.h"
+#include "core/user_service_manager.h"
 #include "ui/interface_state.h"
 
 class QSystemTrayIcon;
@@ -39,6 +40,8 @@ struct AppEnvironment {
   std::function<KeyNames()> keyNames = englishKeyNames;
   // Ends the event loop; the termination path then runs.
   std::function<void()> quit;
+  // Where auto-run enables the agent's user unit; systemctl --user when null.
+  std::shared_ptr<UserServiceManager> userServices;
 };
 
 class AppDelegate : public QObject {
@@ -58,6 +61,9 @@ class AppDelegate : public QObject {
   // The termination path: hands the mice their buttons back, then stops the
   // background loops.
   void applicationWillTerminate();
+  // The display has gone: the termination path, then the socket and the
+  // lock go, since the process ends without tearing anything down.
+  void leaveAfterDisplayLoss();
 
   // The tray menu's actions.
   void showConfig();

@@ -39,8 +39,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   const QCommandLineOption run("run", "", "CODE"), press("press", "", "CODE"),
       release("release", "", "CODE"), show("show"), quit("quit"), reconfigure("reconfigure"),
-      help("help"), version("version");
-  const QList<QCommandLineOption> ours{run, press, release, show, quit, reconfigure, help, version};
+      restoreMice("restore-mice"), help("help"), version("version");
+  const QList<QCommandLineOption> ours{run,         press,       release, show,   quit,
+                                       reconfigure, restoreMice, help,    version};
   parser.addOptions(ours);
   addQtOptions(parser);
   QStringList list{kProgram};
@@ -67,6 +68,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     line.action = CommandLine::Action::Help;
   } else if (parser.isSet(version)) {
     line.action = CommandLine::Action::Version;
+  } else if (parser.isSet(restoreMice)) {
+    line.action = CommandLine::Action::RestoreMice;
   } else if (parser.isSet(show) || parser.isSet(quit) || parser.isSet(reconfigure)) {
     line.action = CommandLine::Action::Request;
     line.request.kind = parser.isSet(show)   ? AgentRequest::Kind::Show

@@ -14,7 +14,7 @@
 namespace velt {
 
 struct CommandLine {
-  enum class Action { StartAgent, Help, Version, Request, BadUse };
+  enum class Action { StartAgent, Help, Version, Request, RestoreMice, BadUse };
   Action action = Action::StartAgent;
   AgentRequest request;  // Request
   std::string problem;   // BadUse: what is wrong
@@ -27,6 +27,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments);
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitNoAgent = 1;
 inline constexpr int kExitBadUse = 2;
+// And of the agent itself, besides 0: the display connection was lost while
+// it ran (a supervisor may start it again), or there was no display to
+// connect to (it may not).
+inline constexpr int kExitDisplayLost = 3;
+inline constexpr int kExitNoDisplay = 4;
 
 // Sends request to the agent listening at socket and waits for its answer
 // (for a quit, until the agent has ended). Problems go to err. The exit

@@ -1,16 +1,25 @@
 // velt-mouse-assistant: the per-user agent behind the mouse's buttons, and
 // the command line that drives it.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QLocale>
 #include <QMetaObject>
+#include <QThread>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <thread>
 
 #include "app/agent.h"
 #include "app/app_delegate.h"
 #include "app/command_line.h"
+#include "app/restore_mice.h"
 #include "core/log.h"
+#include "platform/crash_restore.h"
+#include "platform/display_loss.h"
 #include "platform/file_locations.h"
 #include "platform/logind_watch.h"
 #include "platform/qt_main_thread.h"
@@ -28,7 +37,7 @@ velt::KeyNames currentKeyNames() {
 }
 
 // The command line's work: everything but starting the agent. No display,
-// no lock, no agent of its own.
+// no agent of its own.
 int runCommandLine(int argc, char** argv, const velt::CommandLine& command) {
   switch (command.action) {
     case velt::CommandLine::Action::Help:
@@ -40,16 +49,89 @@ int runCommandLine(int argc, char** argv, const velt::CommandLine& command) {
     case velt::CommandLine::Action::BadUse:
       std::cerr << "velt-mouse-assistant: " << command.problem << " (--help lists the options)\n";
       return velt::kExitBadUse;
+    case velt::CommandLine::Action::RestoreMice:
     case velt::CommandLine::Action::Request:
     case velt::CommandLine::Action::StartAgent:
       break;
   }
   // The socket needs Qt's core, not its windows.
   QCoreApplication app(argc, argv);
+  if (command.action == velt::CommandLine::Action::RestoreMice) {
+    velt::SyslogSink sink("velt-mouse-assistant");
+    velt::setLogSink(&sink);
+    const int status = velt::restoreMice(velt::findFileLocations(), std::cout, std::cerr);
+    velt::setLogSink(nullptr);
+    return status;
+  }
   const velt::SingleInstance instance(velt::findFileLocations().runtimeDir,
                                       std::string(velt::kApplicationId));
   return velt::sendRequest(instance.socketPath(), command.request, std::cerr);
 }
+
+const char* environmentText(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "unset";
+}
+
+// The way out when the display has gone: the one the tray menu's exit item
+// takes, then an exit with kExitDisplayLost. Qt tells on whichever thread
+// noticed; the main thread is asked to take the way out, and should it not
+// within a few seconds (it may be waiting for the display that has gone),
+// the thread that noticed sends the mice the reports kept for a crash. So it
+// does when the display goes before the agent has finished starting.
+class DisplayLossExit {
+ public:
+  void attach(velt::Agent* agent) { agent_.store(agent); }
+  void attach(velt::AppDelegate* delegate) { delegate_.store(delegate); }
+  void detach() {
+    delegate_.store(nullptr);
+    agent_.store(nullptr);
+  }
+
+  void lost(const std::string& what) {
+    if (!logged_.exchange(true)) {
+      velt::logFormat("the display connection was lost (%s); giving the mice their buttons back",
+                      what.c_str());
+    }
+    velt::AppDelegate* delegate = delegate_.load();
+    velt::Agent* agent = agent_.load();
+    QCoreApplication* app = QCoreApplication::instance();
+    if (delegate && agent && app) {
+      if (QThread::currentThread() == app->thread()) {
+        wayOut();
+        return;  // called again from within the way out
+      }
+      agent->mainThread().post([this] { wayOut(); });
+      std::this_thread::sleep_for(std::chrono::seconds(5));
+      // On its way out: give it time.
+      if (started_.load()) std::this_thread::sleep_for(std::chrono::seconds(10));
+    }
+    if (agent && !started_.exchange(true)) {
+      agent->crashRestore().sendFromSignalHandler();
+      const velt::SingleInstance names(agent->locations().runtimeDir,
+                                       std::string(velt::kApplicationId));
+      ::unlink(names.socketPath().c_str());
+      ::unlink(names.lockPath().c_str());
+    }
+    leave();
+  }
+
+ private:
+  void wayOut() {
+    if (started_.exchange(true)) return;
+    if (velt::AppDelegate* delegate = delegate_.load()) delegate->leaveAfterDisplayLoss();
+    leave();
+  }
+  [[noreturn]] static void leave() {
+    velt::setLogSink(nullptr);
+    std::_Exit(velt::kExitDisplayLost);
+  }
+
+  std::atomic<velt::AppDelegate*> delegate_{nullptr};
+  std::atomic<velt::Agent*> agent_{nullptr};
+  std::atomic<bool> logged_{false};
+  std::atomic<bool> started_{false};
+};
 
 }  // namespace
 
@@ -59,6 +141,23 @@ int main(int argc, char** argv) {
     return runCommandLine(argc, argv, command);
   }
 
+  velt::SyslogSink sink("velt-mouse-assistant");
+  velt::setLogSink(&sink);
+  if (const char* debug = std::getenv("VELT_DEBUG"); debug && *debug && *debug != '0') {
+    velt::setDebugLogging(true);
+  }
+  static DisplayLossExit displayLoss;
+  velt::watchForDisplayLoss(
+      {[](const std::string& what) { displayLoss.lost(what); },
+       [](const std::string&) {
+         velt::logFormat(
+             "no display to connect to (DISPLAY %s, WAYLAND_DISPLAY %s); the agent runs in a "
+             "desktop session",
+             environmentText("DISPLAY"), environmentText("WAYLAND_DISPLAY"));
+         velt::setLogSink(nullptr);
+         std::_Exit(velt::kExitNoDisplay);
+       }});
+
   QApplication app(argc, argv);
   QApplication::setApplicationName("velt-mouse-assistant");
   QApplication::setApplicationDisplayName("VELT Mouse Assistant");
@@ -67,16 +166,13 @@ int main(int argc, char** argv) {
   // Closing the configuration window never ends the agent.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  velt::SyslogSink sink("velt-mouse-assistant");
-  velt::setLogSink(&sink);
-  if (const char* debug = std::getenv("VELT_DEBUG"); debug && *debug && *debug != '0') {
-    velt::setDebugLogging(true);
-  }
-
   int status = 0;
   {
     velt::QtMainThread mainThread;
     velt::Agent agent(velt::findFileLocations());
+    // A fault gives the mice their buttons back too.
+    velt::installFatalSignalHandlers(agent.crashRestore());
+    displayLoss.attach(&agent);
     QApplication::setWindowIcon(velt::applicationIcon(agent.locations().resources));
 
     velt::AppEnvironment environment;
@@ -100,13 +196,17 @@ int main(int argc, char** argv) {
     velt::UnixSignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &velt::UnixSignalWatcher::terminationRequested, &delegate,
                      &velt::AppDelegate::quit);
-    if (delegate.applicationDidFinishLaunching()) {
+    const bool started = delegate.applicationDidFinishLaunching();
+    if (!started) displayLoss.detach();
+    if (started) {
+      displayLoss.attach(&delegate);
       // Waking from sleep and switching users, from the login manager.
       velt::LogindWatch login(agent, QDBusConnection::systemBus(),
                               qEnvironmentVariable("XDG_SESSION_ID"));
       login.start();
       status = app.exec();
       delegate.applicationWillTerminate();
+      displayLoss.detach();
       // A mouse that never answers keeps one request until the kernel gives
       // up on it, seconds later. Every other mouse has its buttons back by
       // now: leave without waiting for that one.

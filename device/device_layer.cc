@@ -193,6 +193,20 @@ void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info
   startWorker(true, [this, kind, device, info] { runHandshake(kind, device, info); });
 }
 
+void DeviceLayer::onPresentDevicesListed() {
+  presentListed_.store(true);
+}
+
+bool DeviceLayer::waitForPresentDevices(Clock::Duration timeout) {
+  const auto end = services_.clock.now() + timeout;
+  while (!presentListed_.load()) {
+    if (stopping_.load() || services_.clock.now() >= end) return false;
+    services_.clock.sleepFor(std::chrono::milliseconds(10));
+  }
+  waitForIdentification();
+  return true;
+}
+
 void DeviceLayer::runHandshake(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info) {
   nameCurrentThread("velt handshake");
   const HandshakeEnd end = handshake(kind, device, info, [this](const DeviceIdentity& identity) {
@@ -287,6 +301,9 @@ void DeviceLayer::submitIdentification(const DeviceIdentity& identity) {
 }
 
 void DeviceLayer::registerIdentifiedDevice(const DeviceIdentity& identity) {
+  // A handshake that ended after the session left the seat: the device is
+  // looked for anew when it has the seat again.
+  if (!sessionActive_.load()) return;
   const ModelDefinition* model = matchModel(services_.catalogue, identity, extraButtonEnabled_);
   if (model) {
     bool registered;
@@ -412,6 +429,7 @@ std::shared_ptr<TimedMutex> DeviceLayer::channelLocked(DeviceHandle device) {
 }
 
 void DeviceLayer::sendConfiguration() {
+  if (services_.restoreOnly) return;
   std::lock_guard pass(passLock_);
   // Once the quit pass has begun no other pass writes anything: the mice
   // must be left handling their buttons themselves, not handing them to an
@@ -421,15 +439,20 @@ void DeviceLayer::sendConfiguration() {
   const uint8_t h = settings_.hidButtonMask.load(std::memory_order_relaxed);
   for (const PassTarget& target : passTargets(false)) {
     std::lock_guard channel(*target.channel);
-    if (quitPassStarted_.load() || stopping_.load()) break;
+    if (quitPassStarted_.load() || stopping_.load() || !sessionActive_.load()) break;
     configureDevice(target,
                     configurationMask(target.type, target.buttonMask, intercept, target.swap45), h);
   }
   configurationPasses_.fetch_add(1);
 }
 
-void DeviceLayer::configureDevice(const PassTarget& target, uint8_t m, uint8_t h) {
+bool DeviceLayer::configureDevice(const PassTarget& target, uint8_t m, uint8_t h) {
   uint8_t sequence = target.type == kDeviceType1 ? reportSequence_.fetch_add(1) : 0;
+  // What the pass hands over is what a crash would have to give back.
+  uint8_t next = sequence + 1;
+  services_.transport.keepRestoreReports(
+      target.handle, (m | h) != 0 ? configurationReports(target.type, 0, 0, next)
+                                  : std::vector<ConfigurationReport>{});
   int failure = 0;
   for (const auto& report : configurationReports(target.type, m, h, sequence)) {
     if (report.pauseBefore > Clock::Duration::zero()) services_.clock.sleepFor(report.pauseBefore);
@@ -443,7 +466,7 @@ void DeviceLayer::configureDevice(const PassTarget& target, uint8_t m, uint8_t h
         services_.transport.setFeatureReport(target.handle, report.reportId, report.bytes);
     if (r.error == ETIMEDOUT) {
       markSilent(target.handle, target.name);
-      return;
+      return false;
     }
     if (!r.ok() && failure == 0) failure = r.error;
   }
@@ -451,6 +474,7 @@ void DeviceLayer::configureDevice(const PassTarget& target, uint8_t m, uint8_t h
     logFormat("device %" PRId64 " (%s): configuration report failed: %s", target.handle,
               target.name.c_str(), std::strerror(failure));
   }
+  return failure == 0;
 }
 
 void DeviceLayer::markSilent(DeviceHandle device, const std::string& name) {
@@ -458,6 +482,8 @@ void DeviceLayer::markSilent(DeviceHandle device, const std::string& name) {
     std::lock_guard lock(registryLock_);
     if (!silent_.insert(device).second) return;
   }
+  // A mouse that does not answer would hold up a crashing agent's way out.
+  services_.transport.keepRestoreReports(device, {});
   logFormat("device %" PRId64 " (%s) does not answer; no more configuration reports", device,
             name.c_str());
 }
@@ -468,12 +494,18 @@ void DeviceLayer::restoreDevicesOnQuit() {
   settings_.interceptMask.store(0);
   settings_.hidButtonMask.store(0);
   quitPassStarted_.store(true);
-  // The mice serve another session's agent now.
+  // The mice were given back when the session left the seat, and serve
+  // another session now.
   if (!sessionActive_.load()) return;
+  restoredDevices_.store(restorePass(deadline));
+}
+
+size_t DeviceLayer::restorePass(std::chrono::steady_clock::time_point deadline) {
   // One pass at a time, unless a device that does not answer holds up the
   // pass under way: then each device's own lock keeps the order.
   std::unique_lock pass(passLock_, std::defer_lock);
   (void)pass.try_lock_until(deadline);
+  size_t restored = 0;
   for (const PassTarget& target : passTargets(true)) {
     std::unique_lock channel(*target.channel, std::defer_lock);
     if (!channel.try_lock_until(deadline)) {
@@ -481,20 +513,26 @@ void DeviceLayer::restoreDevicesOnQuit() {
                 target.name.c_str());
       continue;
     }
-    configureDevice(target, 0, 0);
+    restored += configureDevice(target, 0, 0);
   }
   configurationPasses_.fetch_add(1);
   // The reports went out with the calls that wrote them: hidraw returns from
   // a report only once the device has taken it.
+  return restored;
 }
 
 // --- Session and sleep -------------------------------------------------------
 
 void DeviceLayer::setSessionActive(bool active) {
   if (sessionActive_.exchange(active) == active) return;
+  const uint64_t change = sessionChanges_.fetch_add(1) + 1;
   if (active) {
-    services_.eventTaps.setTakingOver(true);
-    services_.transport.reopenAll();
+    services_.timers.runAfter("session settle", kSessionSettle, [this, change] {
+      std::lock_guard seat(seatLock_);
+      if (sessionChanges_.load() != change || stopping_.load()) return;
+      services_.eventTaps.setTakingOver(true);
+      services_.transport.reopenAll();
+    });
     return;
   }
   // A button held through the takeover is released before its grab goes.
@@ -505,8 +543,19 @@ void DeviceLayer::setSessionActive(bool active) {
     }
     dispatcher_.releaseAll();
     services_.eventTaps.setTakingOver(false);
+    // The pass waits for the mice: off the identification queue.
+    startWorker(false, [this] { leaveSeat(); });
   };
   if (!postIdentification(release)) release();
+}
+
+void DeviceLayer::leaveSeat() {
+  std::lock_guard seat(seatLock_);
+  if (!hidManager_.load() || stopping_.load() || sessionActive_.load()) return;
+  const size_t restored = restorePass(std::chrono::steady_clock::now() + kQuitPatience);
+  logFormat("session inactive: %zu %s given back", restored, restored == 1 ? "mouse" : "mice");
+  // Back meanwhile: the return to the seat reopens what is open now.
+  if (!sessionActive_.load()) services_.transport.closeAll();
 }
 
 void DeviceLayer::recheckDevices() {

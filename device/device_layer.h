@@ -47,6 +47,10 @@ struct DeviceLayerServices {
   Clock& clock;
   DelayedTasks& timers;               // runs the countdowns
   OverlayControl* overlay = nullptr;  // hidden when the last mouse leaves; may be null
+  // Only restoreDevicesOnQuit writes to the mice: the command line's
+  // restore, which must send each mouse one pass that takes every button
+  // back, and nothing more.
+  bool restoreOnly = false;
 };
 
 class DeviceLayer final : public DeviceDirectory,
@@ -89,6 +93,12 @@ class DeviceLayer final : public DeviceDirectory,
   int32_t selectedDeviceIndex() override;
   void scheduleDeviceChangeNotice(int32_t milliseconds) override;
   void restoreDevicesOnQuit() override;
+  // How many mice took every report of restoreDevicesOnQuit's pass.
+  size_t restoredDevices() const { return restoredDevices_.load(); }
+  // Blocks until every device present when the listener started has been
+  // reported and the handshakes that followed have ended, or until timeout
+  // has passed on the injected clock; true in the first case.
+  bool waitForPresentDevices(Clock::Duration timeout);
 
   // ConfigurationScheduler
   void armConfigCountdown(int32_t ticks) override { configCountdown_.arm(ticks); }
@@ -98,13 +108,18 @@ class DeviceLayer final : public DeviceDirectory,
   void postButtonMask(uint8_t mask) override;
 
   // The agent's session has left the seat (false) or has it again (true).
-  // Leaving: input reports are ignored and no configuration goes out, not
-  // even at quit, since the mice now serve another session's agent; what
-  // the mice hold is released through the dispatcher, and only then do the
-  // event taps hand the mice back. Returning: the taps take over again and
-  // every device is looked for anew, its node reopened, so that each is
-  // identified, registered and configured again. Any thread; returns at once.
+  // Leaving: input reports are ignored; what the mice hold is released
+  // through the dispatcher, and only then do the event taps hand the mice
+  // back; then every mouse that answers gets the pass that takes its
+  // buttons back, and every node is closed, so that the next user's clicks
+  // work whether or not they run an agent, and no process here reads them.
+  // Nothing goes to the mice after that, not even at quit. Returning: after
+  // kSessionSettle, which lets the leaving session's agent give the mice
+  // back first, the taps take over again and every device is looked for
+  // anew, so that each is identified, registered and configured again. Any
+  // thread; returns at once.
   void setSessionActive(bool active);
+  static constexpr Clock::Duration kSessionSettle = std::chrono::seconds(1);
   bool sessionActive() const { return sessionActive_.load(); }
   // After the machine has woken: every mouse that was identified by a
   // handshake is asked again, and one that no longer answers as it did is
@@ -137,6 +152,7 @@ class DeviceLayer final : public DeviceDirectory,
   // HidListener, on the listener thread.
   DeviceHandle newDeviceHandle() override { return registry_.newHandle(); }
   void onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info) override;
+  void onPresentDevicesListed() override;
   void onDeviceRemoved(DeviceHandle device) override;
   void onInputReport(DeviceHandle device, uint8_t reportId, const uint8_t* report,
                      size_t length) override;
@@ -181,8 +197,15 @@ class DeviceLayer final : public DeviceDirectory,
   // The configurable devices in registry order; skipping those that did not
   // answer, and for the quit pass those still being identified.
   std::vector<PassTarget> passTargets(bool quitting);
-  // Writes one device's reports; false when the pass must end there.
-  void configureDevice(const PassTarget& target, uint8_t m, uint8_t h);
+  // Writes one device's reports; true when it took them all. Then keeps,
+  // or forgets, the reports that give back what m and h hand over.
+  bool configureDevice(const PassTarget& target, uint8_t m, uint8_t h);
+  // Sends every configurable device that answers the reports that take its
+  // buttons back, each device's lock waited for until deadline; the number
+  // that took them all.
+  size_t restorePass(std::chrono::steady_clock::time_point deadline);
+  // Leaving the seat, on a worker: the restore pass, then every node closed.
+  void leaveSeat();
   void markSilent(DeviceHandle device, const std::string& name);
   // The lock held while reports go to the device; registryLock_ held.
   std::shared_ptr<TimedMutex> channelLocked(DeviceHandle device);
@@ -208,6 +231,14 @@ class DeviceLayer final : public DeviceDirectory,
   };
   std::map<DeviceHandle, Probe> probes_;
   std::atomic<bool> sessionActive_{true};
+  // Counts the changes of sessionActive_, so that a delayed return to the
+  // seat that has been overtaken does nothing.
+  std::atomic<uint64_t> sessionChanges_{0};
+  std::atomic<size_t> restoredDevices_{0};
+  // Held while the seat is left (the restore pass, then closing) or taken
+  // again (reopening), so that the two never interleave. Taken before
+  // passLock_.
+  std::mutex seatLock_;
   // One per configurable device, held while its reports are written, so
   // that the quit pass comes after whatever a pass was writing to it.
   std::map<DeviceHandle, std::shared_ptr<TimedMutex>> channels_;  // registryLock_
@@ -244,6 +275,7 @@ class DeviceLayer final : public DeviceDirectory,
   Countdown configCountdown_;
 
   std::atomic<bool> initialised_{false};
+  std::atomic<bool> presentListed_{false};
   std::atomic<bool> hidManager_{false};  // the listener has opened the HID system
   std::mutex identMutex_;
   std::unique_ptr<SerialQueue> ident_;  // guarded by identMutex_ for posting

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "core/clock.h"
 #include "device/device_identity.h"
 #include "device/report_descriptor.h"
 
@@ -49,6 +51,13 @@ struct HidResult {
 // The size of the buffer every input report is read into.
 inline constexpr size_t kInputReportBufferSize = 65;
 
+// One feature report to set, after a pause.
+struct ConfigurationReport {
+  Clock::Duration pauseBefore{0};
+  uint8_t reportId = 0;
+  std::vector<uint8_t> bytes;  // from byte 0; the report id first when not 0
+};
+
 // Called by the transport on its listener thread, one call at a time.
 class HidListener {
  public:
@@ -57,6 +66,8 @@ class HidListener {
   virtual DeviceHandle newDeviceHandle() = 0;
   // The devices present at start come first, then each new one.
   virtual void onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info) = 0;
+  // Every device present at start has been reported.
+  virtual void onPresentDevicesListed() {}
   virtual void onDeviceRemoved(DeviceHandle device) = 0;
   // report points to the device's 65-byte buffer; the bytes past length are
   // zero. reportId is byte 0 when the device numbers its reports, else 0.
@@ -88,8 +99,19 @@ class HidTransport {
   // again.
   virtual void reopenDevice(DeviceHandle device) = 0;
   // The same for every device present, including those whose node could not
-  // be opened before.
+  // be opened before; after closeAll(), the devices are reported again.
   virtual void reopenAll() = 0;
+  // Any thread; returns at once. On the listener thread soon after, every
+  // device is reported removed and its node closed, and none is reported
+  // again, hot-plugged ones included, until reopenAll().
+  virtual void closeAll() = 0;
+
+  // Any thread: the reports that give the device's buttons back, kept ready
+  // to go out from a fatal signal's handler should the process die; they
+  // replace what was kept for the device before, an empty list forgets it,
+  // and the device's removal forgets it too.
+  virtual void keepRestoreReports(DeviceHandle device,
+                                  const std::vector<ConfigurationReport>& reports) = 0;
 
   // Any thread. A removed or unknown device gives ENODEV.
   virtual HidResult setFeatureReport(DeviceHandle device, uint8_t reportId,

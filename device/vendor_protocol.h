@@ -85,12 +85,6 @@ uint8_t configurationMask(int32_t type, int32_t modelButtonMask, uint8_t interce
 // Whether the configuration pass writes to a device of this type and model id.
 bool isConfigurable(int32_t type, int32_t modelId);
 
-struct ConfigurationReport {
-  Clock::Duration pauseBefore{0};
-  uint8_t reportId = 0;
-  std::vector<uint8_t> bytes;  // from byte 0; the report id first when not 0
-};
-
 // The feature reports that hand the buttons in m (standard) and h (extra) to
 // the agent. Type 1 advances reportSequence once.
 std::vector<ConfigurationReport> configurationReports(int32_t type, uint8_t m, uint8_t h,

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/log.h"
+#include "platform/crash_restore.h"
 
 namespace velt {
 namespace {
@@ -100,7 +101,8 @@ void readInfoFromSysfs(udev_device* device, RawInfo& out) {
 
 }  // namespace
 
-HidrawTransport::HidrawTransport() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+HidrawTransport::HidrawTransport(CrashRestore* crashRestore)
+    : crashRestore_(crashRestore), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 HidrawTransport::~HidrawTransport() = default;
 
@@ -138,6 +140,7 @@ void HidrawTransport::run(HidListener& listener) {
   // Devices already attached come first; one that also shows up as a
   // hot-plug event is reported once.
   addPresentDevices(listener);
+  listener.onPresentDevicesListed();
 
   std::vector<pollfd> fds;
   std::vector<std::shared_ptr<Node>> polled;
@@ -207,6 +210,17 @@ void HidrawTransport::reopenAll() {
   {
     std::lock_guard lock(mutex_);
     reopenAll_ = true;
+    closeAll_ = false;
+  }
+  wake();
+}
+
+void HidrawTransport::closeAll() {
+  {
+    std::lock_guard lock(mutex_);
+    closeAll_ = true;
+    reopenAll_ = false;
+    reopen_.clear();
   }
   wake();
 }
@@ -214,9 +228,14 @@ void HidrawTransport::reopenAll() {
 void HidrawTransport::reopenRequested(HidListener& listener) {
   std::vector<std::string> syspaths;
   bool all;
+  bool close;
   {
     std::lock_guard lock(mutex_);
+    // Of a close and a reopen, the one asked for last has cleared the other.
     all = std::exchange(reopenAll_, false);
+    close = std::exchange(closeAll_, false);
+    if (close || all) closed_ = close;
+    all = all || close;
     for (const auto& [handle, node] : nodes_) {
       if (all || std::find(reopen_.begin(), reopen_.end(), handle) != reopen_.end()) {
         syspaths.push_back(node->syspath);
@@ -230,7 +249,7 @@ void HidrawTransport::reopenRequested(HidListener& listener) {
     UdevDevicePtr d{udev_device_new_from_syspath(udev_.get(), syspath.c_str())};
     if (d) addDevice(d.get(), listener);
   }
-  if (all) addPresentDevices(listener);
+  if (all && !closed_) addPresentDevices(listener);
 }
 
 void HidrawTransport::stop() {
@@ -257,6 +276,8 @@ void HidrawTransport::receiveMonitorEvent(HidListener& listener) {
 }
 
 void HidrawTransport::addDevice(udev_device* device, HidListener& listener) {
+  // Closed: another session has the seat, and its mice are not ours to open.
+  if (closed_) return;
   const char* syspath = udev_device_get_syspath(device);
   const char* devnode = udev_device_get_devnode(device);
   if (!syspath || !devnode) return;
@@ -305,6 +326,7 @@ void HidrawTransport::removeDevice(const std::string& syspath, HidListener& list
   }
   if (!node) return;
   node->gone.store(true);
+  if (crashRestore_) crashRestore_->forget(node->handle);
   listener.onDeviceRemoved(node->handle);
 }
 
@@ -349,6 +371,23 @@ void HidrawTransport::subscribeInput(DeviceHandle device) {
     pollSetChanged_ = true;
   }
   wake();
+}
+
+void HidrawTransport::keepRestoreReports(DeviceHandle device,
+                                         const std::vector<ConfigurationReport>& reports) {
+  if (!crashRestore_) return;
+  auto node = find(device);
+  const int fd = node && !node->gone.load() ? node->acquire() : -1;
+  if (reports.empty() || fd < 0) {
+    crashRestore_->forget(device);
+    return;
+  }
+  if (!crashRestore_->keep(device, fd, reports)) {
+    logFormat(
+        "hidraw: %s: no room to keep the reports that give its buttons back should the "
+        "agent crash",
+        node->devnode.c_str());
+  }
 }
 
 HidResult HidrawTransport::transfer(DeviceHandle device, Transfer kind, uint8_t reportId,

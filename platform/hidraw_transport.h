@@ -16,9 +16,12 @@
 
 namespace velt {
 
+class CrashRestore;
+
 class HidrawTransport : public HidTransport {
  public:
-  HidrawTransport();
+  // crashRestore: where the restore reports are kept; may be null.
+  explicit HidrawTransport(CrashRestore* crashRestore = nullptr);
   ~HidrawTransport() override;
   HidrawTransport(const HidrawTransport&) = delete;
   HidrawTransport& operator=(const HidrawTransport&) = delete;
@@ -29,6 +32,9 @@ class HidrawTransport : public HidTransport {
   void subscribeInput(DeviceHandle device) override;
   void reopenDevice(DeviceHandle device) override;
   void reopenAll() override;
+  void closeAll() override;
+  void keepRestoreReports(DeviceHandle device,
+                          const std::vector<ConfigurationReport>& reports) override;
   HidResult setFeatureReport(DeviceHandle device, uint8_t reportId,
                              std::span<const uint8_t> report) override;
   HidResult getFeatureReport(DeviceHandle device, uint8_t reportId,
@@ -55,6 +61,7 @@ class HidrawTransport : public HidTransport {
   HidResult transfer(DeviceHandle device, Transfer kind, uint8_t reportId, const uint8_t* report,
                      uint8_t* answer, size_t length);
 
+  CrashRestore* crashRestore_;
   UdevPtr udev_;
   UdevMonitorPtr monitor_;
   UniqueFd wakeFd_;
@@ -65,6 +72,8 @@ class HidrawTransport : public HidTransport {
   bool pollSetChanged_ = true;                           // guarded by mutex_
   std::vector<DeviceHandle> reopen_;                     // guarded by mutex_
   bool reopenAll_ = false;                               // guarded by mutex_
+  bool closeAll_ = false;                                // guarded by mutex_
+  bool closed_ = false;                                  // listener thread only
 };
 
 }  // namespace velt

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
@@ -43,6 +44,42 @@ void LogindWatch::start() {
   findSession();
 }
 
+void LogindWatch::ask(const QDBusMessage& call, std::function<void(const QDBusMessage&)> done) {
+  auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+  connect(pending, &QDBusPendingCallWatcher::finished, this,
+          [done = std::move(done)](QDBusPendingCallWatcher* w) {
+            w->deleteLater();
+            done(w->reply());
+          });
+}
+
+namespace {
+
+QDBusMessage propertyOf(const QString& path, const QString& interface, const QString& name) {
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(kService, path, kProperties, QStringLiteral("Get"));
+  call << interface << name;
+  return call;
+}
+
+// The object path of a "(so)" property such as User.Display; empty for "/".
+QString sessionPathIn(const QDBusMessage& reply) {
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
+  QString path;
+  QString id;
+  const QDBusArgument value =
+      reply.arguments().first().value<QDBusVariant>().variant().value<QDBusArgument>();
+  value.beginStructure();
+  value >> id;
+  QDBusObjectPath object;
+  value >> object;
+  value.endStructure();
+  path = object.path();
+  return path == QLatin1String("/") ? QString() : path;
+}
+
+}  // namespace
+
 void LogindWatch::findSession() {
   QDBusMessage call = sessionId_.isEmpty()
                           ? QDBusMessage::createMethodCall(kService, kManagerPath, kManager,
@@ -54,17 +91,72 @@ void LogindWatch::findSession() {
   } else {
     call << sessionId_;
   }
-  auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
-  connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
-    QDBusPendingReply<QDBusObjectPath> reply = *w;
-    w->deleteLater();
-    if (reply.isError()) {
-      logOnce("session", "login manager: no session for this agent (" + reply.error().message() +
-                             "); switching users goes unnoticed");
+  ask(call, [this](const QDBusMessage& reply) {
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+      followSession(reply.arguments().first().value<QDBusObjectPath>().path());
+    } else if (sessionId_.isEmpty()) {
+      findUserSession();
+    } else {
+      noSession(reply.errorMessage());
+    }
+  });
+}
+
+void LogindWatch::findUserSession() {
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(kService, kManagerPath, kManager, QStringLiteral("GetUser"));
+  call << static_cast<uint>(getuid());
+  ask(call, [this](const QDBusMessage& user) {
+    if (user.type() != QDBusMessage::ReplyMessage || user.arguments().isEmpty()) {
+      noSession(user.errorMessage());
       return;
     }
-    followSession(reply.value().path());
+    const QString path = user.arguments().first().value<QDBusObjectPath>().path();
+    ask(propertyOf(path, QStringLiteral("org.freedesktop.login1.User"), QStringLiteral("Display")),
+        [this](const QDBusMessage& display) {
+          const QString session = sessionPathIn(display);
+          if (session.isEmpty()) {
+            findSeatSession();
+          } else {
+            followSession(session);
+          }
+        });
   });
+}
+
+void LogindWatch::findSeatSession() {
+  ask(propertyOf(QStringLiteral("/org/freedesktop/login1/seat/seat0"),
+                 QStringLiteral("org.freedesktop.login1.Seat"), QStringLiteral("ActiveSession")),
+      [this](const QDBusMessage& active) {
+        const QString session = sessionPathIn(active);
+        if (session.isEmpty()) {
+          noSession(QStringLiteral("this user has no graphical session"));
+          return;
+        }
+        ask(propertyOf(session, kSession, QStringLiteral("User")),
+            [this, session](const QDBusMessage& user) {
+              uint uid = 0;
+              bool known = false;
+              if (user.type() == QDBusMessage::ReplyMessage && !user.arguments().isEmpty()) {
+                const QDBusArgument value =
+                    user.arguments().first().value<QDBusVariant>().variant().value<QDBusArgument>();
+                value.beginStructure();
+                value >> uid;
+                value.endStructure();
+                known = true;
+              }
+              if (known && uid == getuid()) {
+                followSession(session);
+              } else {
+                noSession(QStringLiteral("the seat's session is another user's"));
+              }
+            });
+      });
+}
+
+void LogindWatch::noSession(const QString& why) {
+  logOnce("session",
+          "login manager: no session for this agent (" + why + "); switching users goes unnoticed");
 }
 
 void LogindWatch::followSession(const QString& path) {

@@ -9,10 +9,12 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
+#include <functional>
 #include <optional>
 
 #include "core/session_events.h"
 
+class QDBusMessage;
 class QDBusServiceWatcher;
 
 namespace velt {
@@ -22,7 +24,10 @@ class LogindWatch : public QObject {
  public:
   // bus: the system bus, or a test's stand-in. sessionId: the agent's
   // session ($XDG_SESSION_ID); empty to ask logind for the session of this
-  // process.
+  // process, and when it has none (the user's service manager started the
+  // agent, outside the session), for the graphical session of this user:
+  // the user's display session, else the seat's active session when it is
+  // this user's.
   LogindWatch(SessionEvents& events, QDBusConnection bus, QString sessionId,
               QObject* parent = nullptr);
   ~LogindWatch() override;
@@ -42,6 +47,12 @@ class LogindWatch : public QObject {
 
  private:
   void findSession();
+  // The user's display session, else seat0's active one if it is ours.
+  void findUserSession();
+  void findSeatSession();
+  void noSession(const QString& why);
+  // Calls method and hands the reply to done, once it comes.
+  void ask(const QDBusMessage& call, std::function<void(const QDBusMessage&)> done);
   void followSession(const QString& path);
   void readActive();
   void setActive(bool active);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QLocalServer>
@@ -44,8 +45,17 @@ SingleInstance::SingleInstance(std::filesystem::path runtimeDir, std::string nam
     : QObject(parent), runtimeDir_(std::move(runtimeDir)), name_(std::move(name)) {}
 
 SingleInstance::~SingleInstance() {
+  release();
+}
+
+void SingleInstance::release() {
   if (server_) server_->close();
-  if (lockFd_ >= 0) close(lockFd_);
+  server_ = nullptr;
+  if (lockFd_ >= 0) {
+    ::unlink(lockPath().c_str());
+    close(lockFd_);
+    lockFd_ = -1;
+  }
 }
 
 std::filesystem::path SingleInstance::lockPath() const {
@@ -56,17 +66,35 @@ std::filesystem::path SingleInstance::socketPath() const {
   return runtimeDir_ / (name_ + ".socket");
 }
 
-bool SingleInstance::acquire() {
-  lockFd_ = open(lockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lockFd_ < 0) {
-    logFormat("%s: cannot create the lock file: %s", lockPath().c_str(), strerror(errno));
-    return true;
-  }
-  if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+bool SingleInstance::acquireLock() {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    lockFd_ = open(lockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd_ < 0) {
+      logFormat("%s: cannot create the lock file: %s", lockPath().c_str(), strerror(errno));
+      return true;
+    }
+    if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+      close(lockFd_);
+      lockFd_ = -1;
+      return false;
+    }
+    // The copy that held it may have removed the file as it ended, after
+    // this one opened it: a lock on a file nobody can find is no lock.
+    struct stat held {
+    }, named{};
+    if (fstat(lockFd_, &held) == 0 && stat(lockPath().c_str(), &named) == 0 &&
+        held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
+      return true;
+    }
     close(lockFd_);
     lockFd_ = -1;
-    return false;
   }
+  return false;
+}
+
+bool SingleInstance::acquire() {
+  if (!acquireLock()) return false;
+  if (lockFd_ < 0) return true;
   // The socket of a copy that died is stale; nobody else can be using it
   // while we hold the lock.
   QString socket = qtPath(socketPath());

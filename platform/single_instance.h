@@ -34,6 +34,12 @@ class SingleInstance : public QObject {
   // made at all (no runtime folder) is logged and counts as taken, so the
   // agent still runs.
   bool acquire();
+  // Takes the lock only, without listening: true when no agent runs for
+  // this user, which cannot start until this is destroyed.
+  bool acquireLock();
+  // Removes the socket and the lock file, the lock still held; the
+  // destructor does the same.
+  void release();
   void setRequestHandler(RequestHandler handler) { handler_ = std::move(handler); }
 
   // Second copy: asks the running copy to bring its window to the front.

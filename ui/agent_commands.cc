@@ -124,6 +124,8 @@ window to the front. An option acts on the agent that is running:
   --reconfigure   configures the mice again, as after the computer wakes
                   from sleep (for buttons that went back to their factory
                   functions)
+  --restore-mice  with no agent running, gives every supported mouse all its
+                  buttons back (after an agent that ended abnormally)
   --version       prints the version
   --help          prints this text
 
@@ -138,7 +140,9 @@ Function codes:
   }
   text += R"(
 Exit status: 0 done; 1 no agent is running, or it did not answer; 2 an
-unknown option or code, or a request the agent refused.
+unknown option or code, a request the agent refused, or --restore-mice
+while an agent runs. The agent itself ends with 0, or 3 when the display
+connection was lost, or 4 when there was no display to connect to.
 )";
   return text;
 }

@@ -1,6 +1,7 @@
 #include "ui/auto_run.h"
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -37,7 +38,12 @@ bool runsFromInstalledLocation(const std::filesystem::path& executable,
   return !ec1 && !ec2 && !here.empty() && here == installed;
 }
 
-bool autostartEntryCarriesOurName(std::string_view desktopEntry) {
+namespace {
+
+// Calls found with each key and value of the entry's main group until it
+// returns true; whether one did.
+bool anyMainGroupKey(std::string_view desktopEntry,
+                     const std::function<bool(std::string_view, std::string_view)>& found) {
   bool inMainGroup = false;
   std::istringstream lines{std::string(desktopEntry)};
   for (std::string raw; std::getline(lines, raw);) {
@@ -46,20 +52,32 @@ bool autostartEntryCarriesOurName(std::string_view desktopEntry) {
       inMainGroup = line == "[Desktop Entry]";
       continue;
     }
-    if (!inMainGroup) continue;
     auto eq = line.find('=');
-    if (eq == std::string_view::npos) continue;
-    std::string_view key = trimmed(line.substr(0, eq)), value = trimmed(line.substr(eq + 1));
-    if (key == "Name" && value == kProductName) return true;
-    if (key == "Exec") {
-      std::string_view program = value.substr(0, value.find(' '));
-      if (!program.empty() && (program.front() == '"' || program.front() == '\'')) {
-        program = program.substr(1, program.find(program.front(), 1) - 1);
-      }
-      if (std::filesystem::path(program).filename() == kExecutableName) return true;
-    }
+    if (!inMainGroup || eq == std::string_view::npos) continue;
+    if (found(trimmed(line.substr(0, eq)), trimmed(line.substr(eq + 1)))) return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool autostartEntryCarriesOurName(std::string_view desktopEntry) {
+  return anyMainGroupKey(desktopEntry, [](std::string_view key, std::string_view value) {
+    if (key == "Name" && value == kProductName) return true;
+    if (key != "Exec") return false;
+    std::string_view program = value.substr(0, value.find(' '));
+    if (!program.empty() && (program.front() == '"' || program.front() == '\'')) {
+      program = program.substr(1, program.find(program.front(), 1) - 1);
+    }
+    return std::filesystem::path(program).filename() == kExecutableName;
+  });
+}
+
+bool autostartEntryTurnedOff(std::string_view desktopEntry) {
+  return anyMainGroupKey(desktopEntry, [](std::string_view key, std::string_view value) {
+    return (key == "Hidden" && value == "true") ||
+           (key == "X-GNOME-Autostart-enabled" && value == "false");
+  });
 }
 
 void removeAutoRun(const std::filesystem::path& folder, std::string_view keep) {
@@ -84,6 +102,28 @@ void setAutoRun(const std::filesystem::path& templateFile, const std::filesystem
   logFormat("create auto run ! %s  -->  %s", templateFile.c_str(), destination.c_str());
 }
 
+void setUpAutoRun(const std::filesystem::path& templateFile,
+                  const std::filesystem::path& autostartFolder,
+                  const std::filesystem::path& unitFile, UserServiceManager& manager) {
+  std::error_code ec;
+  const auto entry = autostartFolder / kAutostartEntry;
+  const bool turnedOff =
+      std::filesystem::exists(entry, ec) && autostartEntryTurnedOff(readSmallFile(entry));
+  if (!turnedOff && std::filesystem::exists(unitFile, ec) && manager.runsGraphicalSession() &&
+      manager.enable(kUserUnit)) {
+    removeAutoRun(autostartFolder, "");
+    logFormat("auto run: %s starts the agent with the graphical session",
+              std::string(kUserUnit).c_str());
+    return;
+  }
+  removeAutoRun(autostartFolder, kAutostartEntry);
+  setAutoRun(templateFile, autostartFolder);
+}
+
+std::filesystem::path userUnitFile(const std::filesystem::path& prefix) {
+  return prefix / "lib/systemd/user" / kUserUnit;
+}
+
 std::vector<std::filesystem::path> installedFiles(const std::filesystem::path& prefix) {
   const std::string name(kExecutableName);
   return {
@@ -94,7 +134,7 @@ std::vector<std::filesystem::path> installedFiles(const std::filesystem::path& p
       prefix / "share/icons/hicolor/256x256/apps" / (name + ".png"),
       prefix / "lib/udev/rules.d" / ("70-" + name + ".rules"),
       prefix / "lib/modules-load.d" / (name + ".conf"),
-      prefix / "lib/systemd/user" / (name + ".service"),
+      userUnitFile(prefix),
       prefix / "share/gnome-shell/extensions" / kShellExtensionUuid,
       prefix / "share/gnome-shell/extensions" / kShellExtensionModuleUuid,
       prefix / "share/man/man1" / (name + ".1"),

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/user_service_manager.h"
+
 namespace velt {
 
 // The entry template among the resources, and the entry written from it into
@@ -31,6 +33,25 @@ void removeAutoRun(const std::filesystem::path& folder, std::string_view keep);
 // that is already there is left exactly as it is: the user may have changed
 // or disabled it. Logs the source and the destination either way.
 void setAutoRun(const std::filesystem::path& templateFile, const std::filesystem::path& folder);
+
+inline constexpr std::string_view kUserUnit = "velt-mouse-assistant.service";
+// Where the package installs the unit under prefix.
+std::filesystem::path userUnitFile(const std::filesystem::path& prefix);
+
+// Whether an autostart entry's text is turned off (Hidden, or GNOME's
+// X-GNOME-Autostart-enabled=false): the user's way of keeping the agent from
+// starting at log-in.
+bool autostartEntryTurnedOff(std::string_view desktopEntry);
+
+// Starting at log-in, as each start sets it up. Where the agent's user unit
+// (unitFile) is installed and the user's service manager runs the session,
+// the unit is enabled and the agent's autostart entries go, so that it is
+// started once, and again after an abnormal end. Elsewhere, or where the
+// user turned the entry off, the autostart entry as removeAutoRun and
+// setAutoRun leave it.
+void setUpAutoRun(const std::filesystem::path& templateFile,
+                  const std::filesystem::path& autostartFolder,
+                  const std::filesystem::path& unitFile, UserServiceManager& manager);
 
 // The files an installation under prefix consists of, as the package lays
 // them out.

@@ -61,8 +61,20 @@ class AppDelegateTest : public ::testing::Test {
     env.mainThread = &mainThread;
     env.clock = &clock;
     env.quit = [this] { ++quits; };
+    env.userServices = services;
     return env;
   }
+
+  struct RecordingServices : UserServiceManager {
+    bool runsGraphicalSession() override { return false; }
+    bool enable(std::string_view) override { return false; }
+    bool disable(std::string_view unit) override {
+      disabled.emplace_back(unit);
+      return true;
+    }
+    std::vector<std::string> disabled;
+  };
+  std::shared_ptr<RecordingServices> services = std::make_shared<RecordingServices>();
 
   testing::TempDir dir;
   FileLocations locations;
@@ -240,6 +252,7 @@ TEST_F(AppDelegateTest, UninstallAsksFirst) {
   });
   delegate.uninstall();
   EXPECT_FALSE(fs::exists(entry));
+  EXPECT_EQ(services->disabled, std::vector<std::string>{"velt-mouse-assistant.service"});
   EXPECT_FALSE(fs::exists(prefix / "bin/velt-mouse-assistant"));
   EXPECT_FALSE(fs::exists(prefix / "share/velt-mouse-assistant"));
   // The way out runs the termination path, which hands the buttons back.

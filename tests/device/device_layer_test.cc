@@ -404,34 +404,42 @@ TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
   EXPECT_EQ(transport.sentReports(a[0]).size(), 3u);
 }
 
-TEST_F(DeviceLayerTest, LeavingTheSeatReleasesHandsBackAndStaysQuietUntilComingBack) {
+TEST_F(DeviceLayerTest, LeavingTheSeatGivesTheButtonsBackClosesAndStaysQuietUntilComingBack) {
   std::atomic<size_t> callsAtHandBack{99};
   taps.onTakingOver = [&](bool takeOver) {
     if (!takeOver) callsAtHandBack = runner.count();
   };
   const auto a = startWithMice(0x08, {"QR-350"})[0];
+  // Configured: a crash would give the button back.
+  EXPECT_EQ(transport.keptRestoreReports(a[0]).size(), 3u);
   press(a, "QR-350", 0x08);  // held as the session leaves
-  const auto before = transport.handleOf(a[0]);
 
   layer.setSessionActive(false);
   settle();
-  // The held button ends before the mice are handed back.
+  ASSERT_TRUE(waitUntil([&] { return transport.closed(); }));
+  transport.sync();
+  // The held button ends before the mice are handed back, then the mouse
+  // takes its button back and its node is closed.
   EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{{13, 1, 0, 0}, {13, 0, 0, 0}}));
   EXPECT_EQ(callsAtHandBack.load(), 2u);
   EXPECT_FALSE(taps.takingOver);
-  // While away: presses are ignored; commits and quitting send nothing.
-  press(a, "QR-350", 0x08);
-  press(a, "QR-350", 0x00);
+  EXPECT_EQ(firstReport(a[0], 0x02), (Bytes{0x02, 0x00, 0, 0, 0, 0, 0, 0x02}));
+  EXPECT_FALSE(transport.handleOf(a[0]).has_value());
+  EXPECT_TRUE(transport.keptRestoreReports(a[0]).empty());
+  // While away: commits and quitting send nothing, and a mouse plugged in
+  // meanwhile is not opened.
+  transport.clearSentReports(a[0]);
   layer.armConfigCountdown(1);
+  const auto b = plug("QR-450");
   quiesce();
-  EXPECT_EQ(runner.count(), 2u);
   EXPECT_TRUE(transport.sentReports(a[0]).empty());
+  EXPECT_FALSE(transport.handleOf(b[0]).has_value());
 
-  // Back: taken over, the node reopened, the mouse found and configured anew.
+  // Back: taken over, the nodes reopened, both mice found and configured.
   const uint64_t passes = layer.configurationPasses();
   layer.setSessionActive(true);
+  ASSERT_TRUE(waitUntil([&] { return transport.handleOf(b[0]).has_value(); }));
   EXPECT_TRUE(taps.takingOver);
-  ASSERT_TRUE(waitUntil([&] { return transport.handleOf(a[0]) != before; }));
   quiesce();
   awaitConfiguration(passes);
   EXPECT_EQ(firstReport(a[0], 0x02), (Bytes{0x02, 0x08, 0, 0, 0, 0, 0, 0x0A}));
@@ -440,8 +448,15 @@ TEST_F(DeviceLayerTest, LeavingTheSeatReleasesHandsBackAndStaysQuietUntilComingB
   EXPECT_EQ(runner.count(), 3u);
   press(a, "QR-350", 0x00);
 
+  // Leaving and coming back before the settle delay has passed: the delayed
+  // return that was overtaken does nothing.
+  layer.setSessionActive(false);
+  layer.setSessionActive(true);
   layer.setSessionActive(false);
   settle();
+  ASSERT_TRUE(waitUntil([&] { return transport.closed(); }));
+  quiesce();
+  EXPECT_TRUE(transport.closed());
   transport.clearSentReports(a[0]);
   layer.restoreDevicesOnQuit();
   EXPECT_TRUE(transport.sentReports(a[0]).empty());

@@ -25,10 +25,10 @@ const char* const kSettingsKeys[] = {
     "type4_op2",    "numType0_op2", "numType1_op2", "numType2_op2",
 };
 
-bool writeSettings(const std::map<std::string, int>& values, std::string* error) {
-  const char* home = std::getenv("HOME");
+bool writeSettings(const std::map<std::string, int>& values, const std::string& home,
+                   std::string* error) {
   const std::filesystem::path folder =
-      std::filesystem::path(home ? home : "/root") / "Documents" / "quorin.driver.velt";
+      std::filesystem::path(home) / "Documents" / "quorin.driver.velt";
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   std::ofstream out(folder / "button.plist");
@@ -52,9 +52,36 @@ bool writeSettings(const std::map<std::string, int>& values, std::string* error)
 
 }  // namespace
 
+std::string AgentProcess::homeOf(unsigned user) {
+  const char* home = std::getenv("HOME");
+  return user == 0 ? std::string(home ? home : "/root") : "/home/" + std::to_string(user);
+}
+
+std::string AgentProcess::runtimeDirOf(unsigned user) {
+  return "/run/user/" + std::to_string(user);
+}
+
 std::unique_ptr<AgentProcess> AgentProcess::start(const std::map<std::string, int>& settings,
                                                   bool debug, std::string* error) {
-  if (!writeSettings(settings, error)) return nullptr;
+  AgentOptions options;
+  options.settings = settings;
+  options.debug = debug;
+  return start(options, error);
+}
+
+std::unique_ptr<AgentProcess> AgentProcess::start(const AgentOptions& options, std::string* error) {
+  const std::string home = homeOf(options.user), runtime = runtimeDirOf(options.user);
+  std::error_code ec;
+  std::filesystem::create_directories(runtime, ec);
+  if (!writeSettings(options.settings, home, error)) return nullptr;
+  if (options.user != 0) {
+    const std::string owned = "chown -R " + std::to_string(options.user) + " " + home + " " +
+                              runtime + " && chmod 700 " + runtime;
+    if (std::system(owned.c_str()) != 0) {
+      *error = "cannot give " + home + " to user " + std::to_string(options.user);
+      return nullptr;
+    }
+  }
   pid_t pid = ::fork();
   if (pid < 0) {
     *error = "fork failed";
@@ -62,18 +89,24 @@ std::unique_ptr<AgentProcess> AgentProcess::start(const std::map<std::string, in
   }
   if (pid == 0) {
     // The agent's own output goes to a file; its log lines go to syslog.
-    int out = ::open("/tmp/agent.out", O_WRONLY | O_CREAT | O_APPEND, 0644);
+    int out = ::open("/tmp/agent.out", O_WRONLY | O_CREAT | O_APPEND, 0666);
     if (out >= 0) {
       ::dup2(out, STDOUT_FILENO);
       ::dup2(out, STDERR_FILENO);
       ::close(out);
     }
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (debug) ::setenv("VELT_DEBUG", "1", 1);
+    ::setenv("QT_QPA_PLATFORM", options.platform.c_str(), 1);
+    ::setenv("HOME", home.c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    if (options.debug) ::setenv("VELT_DEBUG", "1", 1);
+    for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
+    if (options.user != 0 && (::setgid(options.user) != 0 || ::setuid(options.user) != 0)) {
+      ::_exit(126);
+    }
     ::execlp("velt-mouse-assistant", "velt-mouse-assistant", static_cast<char*>(nullptr));
     ::_exit(127);
   }
-  return std::unique_ptr<AgentProcess>(new AgentProcess(pid));
+  return std::unique_ptr<AgentProcess>(new AgentProcess(pid, options.user));
 }
 
 AgentProcess::~AgentProcess() {

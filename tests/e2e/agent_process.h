@@ -10,6 +10,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/e2e/guest_support.h"
 
@@ -18,18 +20,35 @@ namespace velt::e2e {
 inline constexpr const char* kAgentKeyboard = "VELT Mouse Assistant virtual keyboard";
 inline constexpr const char* kAgentPointer = "VELT Mouse Assistant virtual pointer";
 
+// How to start the agent.
+struct AgentOptions {
+  std::map<std::string, int> settings;  // button.plist's keys (the rest 0)
+  bool debug = true;                    // VELT_DEBUG
+  std::string platform = "offscreen";   // QT_QPA_PLATFORM
+  // Set in the agent's environment, after HOME and XDG_RUNTIME_DIR.
+  std::vector<std::pair<std::string, std::string>> environment;
+  // Another user than root: the agent runs as this uid, with its home in
+  // /home/<uid> and its runtime folder in /run/user/<uid>, both made here.
+  unsigned user = 0;
+};
+
 class AgentProcess {
  public:
   // Writes button.plist with these keys (the rest 0) into the documents
   // folder of $HOME, then starts velt-mouse-assistant. debug sets VELT_DEBUG.
   static std::unique_ptr<AgentProcess> start(const std::map<std::string, int>& settings, bool debug,
                                              std::string* error);
+  static std::unique_ptr<AgentProcess> start(const AgentOptions& options, std::string* error);
   // Kills the agent if it still runs.
   ~AgentProcess();
   AgentProcess(const AgentProcess&) = delete;
   AgentProcess& operator=(const AgentProcess&) = delete;
 
   pid_t pid() const { return pid_; }
+  unsigned user() const { return user_; }
+  // The home and runtime folders it was given.
+  static std::string homeOf(unsigned user);
+  static std::string runtimeDirOf(unsigned user);
   // True while the process has not ended.
   bool running();
   // How it ended, as "exit status 0" or "signal 11", once it has.
@@ -52,10 +71,11 @@ class AgentProcess {
   long residentKilobytes() const;
 
  private:
-  explicit AgentProcess(pid_t pid) : pid_(pid) {}
+  AgentProcess(pid_t pid, unsigned user) : pid_(pid), user_(user) {}
   void reap(int status);
 
   pid_t pid_;
+  unsigned user_;
   bool ended_ = false;
   int exitStatus_ = -1;
   std::string ending_;

@@ -45,16 +45,39 @@ size_t configurationPassLength(int type) {
   return configurationPass(type, 0, 0, 0xE0).size();
 }
 
+bool configurable(const VirtualMouse& mouse) {
+  return configurationPassLength(mouse.type) > 0;
+}
+
+std::vector<ReceivedReport> handshakeOf(const VirtualMouse& mouse) {
+  switch (mouse.type) {
+    case 1:
+      return {feature(0, {0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01}, 8),
+              feature(0, {0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0x00}, 8)};
+    case 6:
+      // Its first answer is empty, so the request is sent once.
+      return {feature(7, {0x07}, 35)};
+    default:
+      return {};
+  }
+}
+
+std::vector<ReceivedReport> handshakeAgainOf(const VirtualMouse& mouse) {
+  return mouse.type == 6 ? std::vector<ReceivedReport>{} : handshakeOf(mouse);
+}
+
 std::string describe(const std::vector<ReceivedReport>& reports) {
   std::string text;
   for (const auto& r : reports) text += (text.empty() ? "" : "; ") + describe(r);
   return text.empty() ? "nothing" : text;
 }
 
-bool checkConfiguration(Markers& markers, const std::string& what,
-                        const std::vector<ReceivedReport>& received,
-                        const std::vector<ReceivedReport>& handshake, int type, uint8_t m,
-                        uint8_t h) {
+namespace {
+
+// Whether received is handshake followed by passes (at least one) with
+// masks m and h.
+bool isConfiguration(const std::vector<ReceivedReport>& received,
+                     const std::vector<ReceivedReport>& handshake, int type, uint8_t m, uint8_t h) {
   const size_t pass = configurationPassLength(type);
   bool ok = pass > 0 && received.size() >= handshake.size() + pass &&
             (received.size() - handshake.size()) % pass == 0 &&
@@ -68,9 +91,27 @@ bool checkConfiguration(Markers& markers, const std::string& what,
     const auto expected = configurationPass(type, m, h, sequence);
     ok = ok && std::equal(expected.begin(), expected.end(), received.begin() + at);
   }
-  return markers.check(ok, what,
+  return ok;
+}
+
+}  // namespace
+
+bool checkConfiguration(Markers& markers, const std::string& what,
+                        const std::vector<ReceivedReport>& received,
+                        const std::vector<ReceivedReport>& handshake, int type, uint8_t m,
+                        uint8_t h) {
+  return markers.check(isConfiguration(received, handshake, type, m, h), what,
                        "received " + describe(received) + "; expected " + describe(handshake) +
                            " then passes of " + describe(configurationPass(type, m, h, 0xE1)));
+}
+
+bool checkRestored(Markers& markers, const std::string& what,
+                   const std::vector<ReceivedReport>& received,
+                   const std::vector<ReceivedReport>& handshake, int type) {
+  const bool once = received.size() == handshake.size() + configurationPassLength(type);
+  return markers.check(once && isConfiguration(received, handshake, type, 0, 0), what,
+                       "received " + describe(received) + "; expected " + describe(handshake) +
+                           " then one pass of " + describe(configurationPass(type, 0, 0, 0xE1)));
 }
 
 std::vector<KeyEvent> readKeys(EventReader& reader, size_t count,

@@ -35,6 +35,17 @@ extern const std::vector<std::pair<int, int>> kCopyKeys;
 std::vector<ReceivedReport> configurationPass(int type, uint8_t m, uint8_t h, uint8_t sequence);
 // Number of reports in one pass of this type; 0 for types that get none.
 size_t configurationPassLength(int type);
+bool configurable(const VirtualMouse& mouse);
+// The reports each type's identification sends before configuration; and
+// when the mouse is identified again (a type-6 mouse still holds the answer
+// it was asked for at first, so it is only read then).
+std::vector<ReceivedReport> handshakeOf(const VirtualMouse& mouse);
+std::vector<ReceivedReport> handshakeAgainOf(const VirtualMouse& mouse);
+// Checks that received is exactly handshake and then one restore pass (both
+// masks 0).
+bool checkRestored(Markers& markers, const std::string& what,
+                   const std::vector<ReceivedReport>& received,
+                   const std::vector<ReceivedReport>& handshake, int type);
 
 // Checks that received is exactly handshake followed by at least one
 // configuration pass with masks m and h (passes repeat as the agent

@@ -24,6 +24,8 @@ class ScriptedTransport : public velt::HidTransport {
   void subscribeInput(DeviceHandle) override {}
   void reopenDevice(DeviceHandle) override {}
   void reopenAll() override {}
+  void closeAll() override {}
+  void keepRestoreReports(DeviceHandle, const std::vector<velt::ConfigurationReport>&) override {}
 
   HidResult setFeatureReport(DeviceHandle, uint8_t, std::span<const uint8_t> report) override {
     return outcome(report.size());

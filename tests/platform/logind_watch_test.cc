@@ -3,6 +3,7 @@
 #include "platform/logind_watch.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -61,13 +62,16 @@ class LogindWatchTest : public ::testing::Test {
 
   // The stand-in logind, with the agent's session c1 there before it answers
   // anything.
-  void startLogind(bool active) {
+  // display: whether c1 is the user's display session (it is seat0's active
+  // one either way); it belongs to this process's user.
+  void startLogind(bool active, bool display = true) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
     logind_.setProcessEnvironment(env);
     const QString templ = QStringLiteral(VELT_SOURCE_DIR "/tests/platform/logind_with_session.py");
-    const QString parameters =
-        active ? QStringLiteral("{\"active\": true}") : QStringLiteral("{\"active\": false}");
+    const QString parameters = QStringLiteral("{\"active\": %1, \"display\": %2, \"uid\": %3}")
+                                   .arg(active ? "true" : "false", display ? "true" : "false")
+                                   .arg(getuid());
     logind_.start(QStringLiteral("/usr/bin/python3"),
                   {"-m", "dbusmock", "--session", "--template", templ, "-p", parameters});
     ASSERT_TRUE(processEventsUntil(
@@ -139,6 +143,23 @@ TEST_F(LogindWatchTest, ALoginManagerThatRestartsIsFollowedAgain) {
   ASSERT_TRUE(processEventsUntil([&] { return events_.changes == std::vector<bool>{false}; }));
   emitPrepareForSleep(false);
   ASSERT_TRUE(processEventsUntil([&] { return events_.resumes == 1; }));
+}
+
+// Started by the user's service manager, the agent is in no session of its
+// own: it follows its user's graphical session.
+TEST_F(LogindWatchTest, AnAgentOutsideAnySessionFollowsItsUsersSessionOnTheSeat) {
+  for (bool display : {true, false}) {
+    logind_.kill();
+    logind_.waitForFinished();
+    startLogind(true, display);
+    events_.changes.clear();
+    LogindWatch watch(events_, *bus_, QString());
+    watch.start();
+    ASSERT_TRUE(processEventsUntil([&] { return watch.sessionActive().has_value(); }))
+        << (display ? "through User.Display" : "through seat0's active session");
+    setActive(false);
+    ASSERT_TRUE(processEventsUntil([&] { return events_.changes == std::vector<bool>{false}; }));
+  }
 }
 
 TEST_F(LogindWatchTest, WithoutABusOrASessionOneLineSaysSo) {

@@ -72,6 +72,59 @@ TEST(AutoRun, RemovesOnlyEntriesThatStartTheAgent) {
   removeAutoRun(dir / "missing", "");  // no folder: nothing happens
 }
 
+struct FakeServiceManager : UserServiceManager {
+  bool session = true;
+  bool enableWorks = true;
+  std::vector<std::string> enabled;
+  bool runsGraphicalSession() override { return session; }
+  bool enable(std::string_view unit) override {
+    if (enableWorks) enabled.emplace_back(unit);
+    return enableWorks;
+  }
+  bool disable(std::string_view) override { return true; }
+};
+
+TEST(AutoRun, TheUserUnitWhereTheServiceManagerRunsTheSessionElseTheEntry) {
+  testing::TempDir dir;
+  testing::writeFile(dir / "quorin.driver.agent.desktop", kTemplate);
+  const auto unit = userUnitFile(dir / "usr");
+  testing::writeFile(unit, "[Unit]\n");
+  const auto autostart = dir / "autostart";
+  const auto entry = autostart / kAutostartEntry;
+  auto setUp = [&](FakeServiceManager& manager) {
+    setUpAutoRun(dir / "quorin.driver.agent.desktop", autostart, unit, manager);
+  };
+
+  // A session the service manager runs: the unit, and no entry beside it.
+  FakeServiceManager managed;
+  testing::writeFile(entry, kTemplate);
+  setUp(managed);
+  EXPECT_EQ(managed.enabled, std::vector<std::string>{"velt-mouse-assistant.service"});
+  EXPECT_FALSE(fs::exists(entry));
+
+  // Not run by it, or it refuses: the entry.
+  FakeServiceManager unmanaged;
+  unmanaged.session = false;
+  setUp(unmanaged);
+  EXPECT_TRUE(unmanaged.enabled.empty());
+  EXPECT_EQ(testing::readFile(entry), kTemplate);
+  FakeServiceManager refusing;
+  refusing.enableWorks = false;
+  fs::remove(entry);
+  setUp(refusing);
+  EXPECT_TRUE(fs::exists(entry));
+
+  // The user turned the entry off: that choice stands.
+  for (const char* off : {"Hidden=true", "X-GNOME-Autostart-enabled=false"}) {
+    const std::string text = std::string(kTemplate) + off + "\n";
+    testing::writeFile(entry, text);
+    FakeServiceManager again;
+    setUp(again);
+    EXPECT_TRUE(again.enabled.empty()) << off;
+    EXPECT_EQ(testing::readFile(entry), text);
+  }
+}
+
 TEST(Uninstall, RemovesWhatItMayAndIgnoresTheRest) {
   testing::TempDir dir;
   auto files = installedFiles(dir / "prefix");

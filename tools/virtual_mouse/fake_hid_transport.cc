@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace velt {
 
@@ -147,10 +148,18 @@ bool FakeHidTransport::open(std::string& reason) {
 }
 
 void FakeHidTransport::run(HidListener& listener) {
+  // The devices plugged before the run are the ones present at start.
+  bool listed = false;
   for (;;) {
     Event event;
     {
       std::unique_lock lock(mutex_);
+      if (!listed && events_.empty()) {
+        listed = true;
+        lock.unlock();
+        listener.onPresentDevicesListed();
+        lock.lock();
+      }
       wake_.wait(lock, [this] { return stopping_ || !events_.empty(); });
       if (stopping_) return;
       event = std::move(events_.front());
@@ -158,16 +167,12 @@ void FakeHidTransport::run(HidListener& listener) {
     }
     switch (event.kind) {
       case Event::Attach: {
-        const DeviceHandle handle = listener.newDeviceHandle();
-        HidDeviceInfo info;
+        bool closed;
         {
           std::lock_guard lock(mutex_);
-          Device& d = devices_.at(event.id);
-          d.handle = handle;
-          byHandle_[handle] = event.id;
-          info = d.info;
+          closed = closed_;
         }
-        listener.onDeviceMatched(handle, info);
+        if (!closed) attach(event.id, listener);
         break;
       }
       case Event::Remove: {
@@ -177,21 +182,43 @@ void FakeHidTransport::run(HidListener& listener) {
           Device& d = devices_.at(event.id);
           d.gone = true;
           handle = d.handle;
+          if (handle) restore_.erase(*handle);
         }
         if (handle) listener.onDeviceRemoved(*handle);
         break;
       }
       case Event::Reopen: {
         std::vector<DeviceId> ids;
-        if (event.id != 0) {
-          ids.push_back(event.id);
-        } else {
+        bool wasClosed;
+        {
           std::lock_guard lock(mutex_);
-          for (const auto& [id, d] : devices_) {
-            if (!d.gone && d.handle) ids.push_back(id);
+          wasClosed = event.id == 0 && std::exchange(closed_, false);
+          if (event.id != 0) {
+            if (!closed_) ids.push_back(event.id);
+          } else {
+            for (const auto& [id, d] : devices_) {
+              if (!d.gone && (d.handle || wasClosed)) ids.push_back(id);
+            }
           }
         }
         for (DeviceId id : ids) reopen(id, listener);
+        break;
+      }
+      case Event::Close: {
+        std::vector<DeviceHandle> handles;
+        {
+          std::lock_guard lock(mutex_);
+          closed_ = true;
+          for (auto& [id, d] : devices_) {
+            if (!d.handle) continue;
+            handles.push_back(*d.handle);
+            byHandle_.erase(*d.handle);
+            restore_.erase(*d.handle);
+            d.handle.reset();
+            d.subscribed = false;
+          }
+        }
+        for (DeviceHandle handle : handles) listener.onDeviceRemoved(handle);
         break;
       }
       case Event::Input: {
@@ -222,13 +249,20 @@ void FakeHidTransport::reopen(DeviceId id, HidListener& listener) {
   {
     std::lock_guard lock(mutex_);
     Device& d = devices_.at(id);
-    if (d.gone || !d.handle) return;
+    if (d.gone) return;
     old = d.handle;
-    byHandle_.erase(*d.handle);
+    if (old) {
+      byHandle_.erase(*old);
+      restore_.erase(*old);
+    }
     d.handle.reset();
     d.subscribed = false;
   }
-  listener.onDeviceRemoved(*old);
+  if (old) listener.onDeviceRemoved(*old);
+  attach(id, listener);
+}
+
+void FakeHidTransport::attach(DeviceId id, HidListener& listener) {
   const DeviceHandle handle = listener.newDeviceHandle();
   HidDeviceInfo info;
   {
@@ -260,6 +294,33 @@ void FakeHidTransport::reopenAll() {
     ++reopenRequests_;
   }
   queue(Event(Event::Reopen, 0));
+}
+
+void FakeHidTransport::closeAll() {
+  queue(Event(Event::Close, 0));
+}
+
+void FakeHidTransport::keepRestoreReports(DeviceHandle device,
+                                          const std::vector<ConfigurationReport>& reports) {
+  std::lock_guard lock(mutex_);
+  if (reports.empty() || byHandle_.count(device) == 0) {
+    restore_.erase(device);
+  } else {
+    restore_[device] = reports;
+  }
+}
+
+std::vector<ConfigurationReport> FakeHidTransport::keptRestoreReports(DeviceId id) const {
+  std::lock_guard lock(mutex_);
+  const Device& d = devices_.at(id);
+  if (!d.handle) return {};
+  auto it = restore_.find(*d.handle);
+  return it == restore_.end() ? std::vector<ConfigurationReport>{} : it->second;
+}
+
+bool FakeHidTransport::closed() const {
+  std::lock_guard lock(mutex_);
+  return closed_;
 }
 
 int FakeHidTransport::reopenRequests() const {

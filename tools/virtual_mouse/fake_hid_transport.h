@@ -68,6 +68,10 @@ class FakeHidTransport : public HidTransport {
   std::vector<SentReport> sentReports(DeviceId id) const;
   void clearSentReports(DeviceId id);
   int transfers(DeviceId id) const;
+  // The restore reports the agent keeps for the device now.
+  std::vector<ConfigurationReport> keptRestoreReports(DeviceId id) const;
+  // Between closeAll() and reopenAll().
+  bool closed() const;
 
   // HidTransport
   bool open(std::string& reason) override;
@@ -76,6 +80,9 @@ class FakeHidTransport : public HidTransport {
   void subscribeInput(DeviceHandle device) override;
   void reopenDevice(DeviceHandle device) override;
   void reopenAll() override;
+  void closeAll() override;
+  void keepRestoreReports(DeviceHandle device,
+                          const std::vector<ConfigurationReport>& reports) override;
   HidResult setFeatureReport(DeviceHandle device, uint8_t reportId,
                              std::span<const uint8_t> report) override;
   HidResult getFeatureReport(DeviceHandle device, uint8_t reportId,
@@ -103,7 +110,7 @@ class FakeHidTransport : public HidTransport {
     int waiting = 0;
   };
   struct Event {
-    enum Kind { Attach, Remove, Reopen, Input, Marker };
+    enum Kind { Attach, Remove, Reopen, Close, Input, Marker };
     Event() = default;
     Event(Kind k, DeviceId i, std::vector<uint8_t> r = {},
           std::shared_ptr<std::promise<void>> m = nullptr)
@@ -120,6 +127,8 @@ class FakeHidTransport : public HidTransport {
   void queue(Event event);
   // Reports the device removed, then found again under a new handle.
   void reopen(DeviceId id, HidListener& listener);
+  // Reports the device found under a new handle, unless it has gone.
+  void attach(DeviceId id, HidListener& listener);
   // The device behind a handle for one transfer; null (with error set) when
   // it has gone or does not answer. Called with lock, which it may release
   // while the device is held.
@@ -138,6 +147,8 @@ class FakeHidTransport : public HidTransport {
   std::map<DeviceHandle, DeviceId> byHandle_;
   DeviceId nextId_ = 1;
   int reopenRequests_ = 0;
+  bool closed_ = false;
+  std::map<DeviceHandle, std::vector<ConfigurationReport>> restore_;
   std::string openFailure_;
   uint8_t buffer_[kInputReportBufferSize] = {};  // listener thread only
 };

@@ -1,0 +1,423 @@
+// Guest program: every way the agent can end gives the mice their buttons
+// back, in a real kernel, with a configurable mouse of each type plugged
+// through /dev/uhid:
+//   - SIGKILL, which nothing catches, then `--restore-mice` (which refuses
+//     while an agent runs);
+//   - SIGSEGV and SIGABRT, whose exit status must stay what it was;
+//   - the X server under the agent killed (Xvfb), and the Wayland
+//     compositor (sway, headless);
+//   - the seat changing hands between the agents of two users, with a login
+//     manager on a real system bus: the leaving agent gives the mice back
+//     and closes them before the arriving one configures them, and a user
+//     without an agent has working buttons.
+// Each check compares the reports a mouse receives byte for byte.
+#include <linux/input-event-codes.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <thread>
+
+#include "tests/e2e/agent_process.h"
+#include "tests/e2e/guest_mice.h"
+#include "tools/mouse_sim/sim_commands.h"
+
+namespace velt::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+// One configurable mouse of each type: 1, 2, 6 and 10.
+const char* const kModels[] = {"QR-350", "QR-460", "QR-250", "QR-550"};
+// The second user's choices: Copy on the wheel button, nothing else.
+const std::map<std::string, int> kSecondUserSettings = {{"type2", 13}};
+constexpr uint8_t kSecondUserMask = 0x04;
+constexpr unsigned kFirstUser = 1001, kSecondUser = 1002;
+const char* const kSystemBus = "unix:path=/run/dbus/system_bus_socket";
+
+// A program of the guest's, as user (0: root) with env added to its
+// environment, its output read here; killed at the end unless it ended.
+class Child {
+ public:
+  Child(std::vector<std::string> argv, unsigned user = 0,
+        const std::vector<std::pair<std::string, std::string>>& env = {}, bool input = false) {
+    int in[2] = {-1, -1}, out[2] = {-1, -1};
+    if ((input && ::pipe(in) != 0) || ::pipe(out) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      if (input) ::dup2(in[0], STDIN_FILENO);
+      ::dup2(out[1], STDOUT_FILENO);
+      ::dup2(out[1], STDERR_FILENO);
+      for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
+      if (user != 0 && (::setgid(user) != 0 || ::setuid(user) != 0)) ::_exit(126);
+      std::vector<char*> args;
+      for (auto& a : argv) args.push_back(a.data());
+      args.push_back(nullptr);
+      ::execvp(args[0], args.data());
+      ::_exit(127);
+    }
+    input_ = in[1];
+    if (input) ::close(in[0]);
+    ::close(out[1]);
+    output_ = ::fdopen(out[0], "r");
+  }
+  ~Child() {
+    kill(SIGKILL);
+    if (input_ >= 0) ::close(input_);
+    if (output_) std::fclose(output_);
+  }
+  void kill(int signal) {
+    if (pid_ <= 0) return;
+    ::kill(pid_, signal);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  // The next line it prints, without its newline.
+  std::string readLine() {
+    char line[256];
+    if (!output_ || !std::fgets(line, sizeof line, output_)) return {};
+    std::string text(line);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+  }
+  void write(const std::string& line) {
+    const std::string text = line + "\n";
+    [[maybe_unused]] ssize_t n = ::write(input_, text.data(), text.size());
+  }
+  // What it prints until it ends, and its exit status (-1 when it did not
+  // exit).
+  std::pair<int, std::string> finish() {
+    std::string all;
+    for (std::string line; !(line = readLine()).empty() || !std::feof(output_);) all += line + "\n";
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, all};
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int input_ = -1;
+  FILE* output_ = nullptr;
+};
+
+// The agent's command line as user, with that user's folders.
+std::pair<int, std::string> runAs(unsigned user, std::vector<std::string> options) {
+  options.insert(options.begin(), "velt-mouse-assistant");
+  return Child(options, user,
+               {{"HOME", AgentProcess::homeOf(user)},
+                {"XDG_RUNTIME_DIR", AgentProcess::runtimeDirOf(user)}})
+      .finish();
+}
+
+AgentOptions withSettings(const std::map<std::string, int>& settings) {
+  AgentOptions options;
+  options.settings = settings;
+  return options;
+}
+
+bool waitFor(const std::function<bool()>& done, milliseconds timeout) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  return true;
+}
+
+// The descriptors the process has open on hidraw nodes.
+int openHidrawNodes(pid_t pid) {
+  int count = 0;
+  std::error_code ec;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    count += fs::read_symlink(fd.path(), ec).string().starts_with("/dev/hidraw");
+  }
+  return count;
+}
+
+class WaysOut {
+ public:
+  int run() {
+    if (!plugMice()) return 1;
+    killedThenRestored();
+    diedOf(SIGSEGV);
+    diedOf(SIGABRT);
+    displayServerKilled();
+    compositorKilled();
+    seatChangesHands();
+    return markers_.failures() == 0 ? 0 : 1;
+  }
+
+ private:
+  bool plugMice() {
+    for (const char* model : kModels) {
+      std::string error;
+      auto mouse =
+          UhidMouse::plug(virtualMouse(model), commandName(virtualMouse(model)), nullptr, &error);
+      if (!markers_.check(mouse && mouse->nodes(0, 0, seconds(10)), "plugged " + std::string(model),
+                          error)) {
+        return false;
+      }
+      mice_[model] = std::move(mouse);
+    }
+    // The nodes as the seat's user has them (the package's udev rule).
+    std::system("chmod 666 /dev/hidraw* /dev/input/event* /dev/uinput");
+    return true;
+  }
+
+  // Starts an agent and waits until every mouse has been identified and
+  // configured with m and h; then forgets what the mice received.
+  std::unique_ptr<AgentProcess> startConfigured(const AgentOptions& options,
+                                                const std::string& what,
+                                                uint8_t m = kGuestInterceptMask,
+                                                uint8_t h = kGuestHidButtonMask) {
+    for (auto& [name, mouse] : mice_) mouse->clearReceived();
+    std::string error;
+    auto agent = AgentProcess::start(options, &error);
+    if (!markers_.check(agent != nullptr, what + ": agent started", error)) return nullptr;
+    bool all = true;
+    for (auto& [name, mouse] : mice_) {
+      const VirtualMouse& d = mouse->description();
+      const auto handshake = identified_ ? handshakeAgainOf(d) : handshakeOf(d);
+      all &= mouse->waitForReceived(0, handshake.size() + configurationPassLength(d.type),
+                                    seconds(60));
+      all &= checkConfiguration(markers_, what + ": " + name + " configured", mouse->received(0),
+                                handshake, d.type, m, h);
+    }
+    identified_ = true;
+    // Nothing more is on its way.
+    std::this_thread::sleep_for(seconds(1));
+    for (auto& [name, mouse] : mice_) mouse->clearReceived();
+    if (!all || !agent->running()) {
+      AgentProcess::showLog();
+      return nullptr;
+    }
+    return agent;
+  }
+
+  // Every mouse gets exactly one restore pass, after its handshake when it
+  // was identified again.
+  void expectRestored(const std::string& what, bool identifiedAgain) {
+    for (auto& [name, mouse] : mice_) {
+      const VirtualMouse& d = mouse->description();
+      const auto handshake = identifiedAgain ? handshakeAgainOf(d) : std::vector<ReceivedReport>{};
+      mouse->waitForReceived(0, handshake.size() + configurationPassLength(d.type), seconds(10));
+      std::this_thread::sleep_for(milliseconds(300));
+      checkRestored(markers_, what + ": " + name + " gets its buttons back", mouse->received(0),
+                    handshake, d.type);
+      mouse->clearReceived();
+    }
+  }
+
+  void expectNothingSent(const std::string& what) {
+    std::this_thread::sleep_for(seconds(1));
+    for (auto& [name, mouse] : mice_) {
+      markers_.check(mouse->received(0).empty(), what + ": " + name + " is sent nothing",
+                     describe(mouse->received(0)));
+    }
+  }
+
+  void killedThenRestored() {
+    auto agent = startConfigured(withSettings(kGuestSettings), "SIGKILL");
+    if (!agent) return;
+    auto [refused, why] = runAs(0, {"--restore-mice"});
+    markers_.check(refused == 2, "--restore-mice refuses while the agent runs",
+                   std::to_string(refused) + ": " + why);
+    expectNothingSent("--restore-mice while the agent runs");
+    ::kill(agent->pid(), SIGKILL);
+    agent->waitForExit(seconds(10));
+    markers_.check(agent->ending() == "signal 9", "the agent died of SIGKILL", agent->ending());
+    auto [status, said] = runAs(0, {"--restore-mice"});
+    markers_.check(
+        status == 0 && said.find("4 mice have all their buttons back") != std::string::npos,
+        "--restore-mice restores the four mice", std::to_string(status) + ": " + said);
+    expectRestored("after SIGKILL, --restore-mice", true);
+  }
+
+  void diedOf(int signal) {
+    const std::string name = signal == SIGSEGV ? "SIGSEGV" : "SIGABRT";
+    auto agent = startConfigured(withSettings(kGuestSettings), name);
+    if (!agent) return;
+    ::kill(agent->pid(), signal);
+    agent->waitForExit(seconds(20));
+    markers_.check(agent->ending() == "signal " + std::to_string(signal),
+                   "the agent's exit status says it died of " + name, agent->ending());
+    expectRestored(name, false);
+  }
+
+  void displayServerKilled() {
+    fs::create_directories("/tmp/.X11-unix");
+    Child x({"Xvfb", ":9", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
+    if (!markers_.check(waitFor([] { return fs::exists("/tmp/.X11-unix/X9"); }, seconds(30)),
+                        "Xvfb runs in the guest")) {
+      return;
+    }
+    AgentOptions options = withSettings(kGuestSettings);
+    options.platform = "xcb";
+    options.environment = {{"DISPLAY", ":9"}};
+    displayGoes(options, x, "the X server");
+  }
+
+  // The agent on display, which then goes: it takes the way out a quit
+  // takes, and ends with status 3.
+  void displayGoes(const AgentOptions& options, Child& display, const std::string& what) {
+    auto agent = startConfigured(options, what + " killed");
+    if (!agent) return;
+    display.kill(SIGKILL);
+    const auto status = agent->waitForExit(seconds(20));
+    markers_.check(status == 3, "the agent ends with status 3 when " + what + " goes",
+                   agent->ending());
+    expectRestored(what + " killed", false);
+    const std::string run = AgentProcess::runtimeDirOf(options.user);
+    markers_.check(!fs::exists(run + "/quorin.driver.velt.socket") &&
+                       !fs::exists(run + "/quorin.driver.velt.lock"),
+                   "the socket and the lock are gone after " + what);
+  }
+
+  // sway, headless, which refuses to run as root.
+  void compositorKilled() {
+    const std::string run = AgentProcess::runtimeDirOf(kFirstUser);
+    fs::create_directories(run);
+    std::system(("chown 1001 " + run + " && chmod 700 " + run).c_str());
+    std::ofstream("/tmp/sway.conf") << "output HEADLESS-1 resolution 800x600\nxwayland disable\n";
+    Child sway({"sway", "-c", "/tmp/sway.conf"}, kFirstUser,
+               {{"XDG_RUNTIME_DIR", run},
+                {"HOME", AgentProcess::homeOf(kFirstUser)},
+                {"WLR_BACKENDS", "headless"},
+                {"WLR_RENDERER", "pixman"}});
+    if (!markers_.check(waitFor([&] { return fs::exists(run + "/wayland-1"); }, seconds(30)),
+                        "sway runs in the guest")) {
+      return;
+    }
+    AgentOptions options = withSettings(kGuestSettings);
+    options.user = kFirstUser;
+    options.platform = "wayland";
+    options.environment = {{"WAYLAND_DISPLAY", "wayland-1"}};
+    displayGoes(options, sway, "the compositor");
+  }
+
+  // The agents' virtual keyboards: their event nodes by input device, whose
+  // numbers, unlike the nodes', are never used again.
+  static std::map<std::string, std::string> keyboards() {
+    std::map<std::string, std::string> found;
+    std::error_code ec;
+    for (const auto& node : eventNodesNamed(kAgentKeyboard)) {
+      const auto device = fs::read_symlink(
+          "/sys/class/input/" + fs::path(node).filename().string() + "/device", ec);
+      found[device.filename().string()] = node;
+    }
+    return found;
+  }
+  // The node of a keyboard that was not there before.
+  std::optional<std::string> newKeyboard(const std::map<std::string, std::string>& before) {
+    std::optional<std::string> node;
+    waitFor(
+        [&] {
+          for (const auto& [device, path] : keyboards()) {
+            if (before.count(device) == 0) node = path;
+          }
+          return node.has_value();
+        },
+        seconds(20));
+    return node;
+  }
+
+  void seatChangesHands() {
+    std::ofstream("/tmp/system-bus.conf")
+        << "<busconfig><type>system</type><listen>" << kSystemBus
+        << "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
+           "<allow own=\"*\"/><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+           "</policy></busconfig>\n";
+    fs::create_directories("/run/dbus");
+    Child bus({"dbus-daemon", "--config-file=/tmp/system-bus.conf", "--nofork", "--nopidfile",
+               "--print-address=1"});
+    if (!markers_.check(!bus.readLine().empty(), "a system bus runs in the guest")) return;
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", kSystemBus, 1);
+    Child logind({"velt-e2e-logind", "c1", "c2"}, 0, {}, true);
+    if (!markers_.check(logind.readLine() == "ready", "the login manager runs")) return;
+
+    auto as = [](unsigned user, const char* session, const std::map<std::string, int>& settings) {
+      AgentOptions options = withSettings(settings);
+      options.user = user;
+      options.environment = {{"XDG_SESSION_ID", session}, {"DBUS_SYSTEM_BUS_ADDRESS", kSystemBus}};
+      return options;
+    };
+    auto before = keyboards();
+    auto first = startConfigured(as(kFirstUser, "c1", kGuestSettings), "user 1001");
+    if (!first) return;
+    auto keyboard = newKeyboard(before);
+    markers_.check(keyboard.has_value(), "user 1001's agent has its keyboard");
+
+    // To a user who runs no agent: the buttons come back, and nothing of
+    // user 1001's agent stays open on the mice or types into the session.
+    logind.write("activate c2");
+    markers_.check(logind.readLine() == "activated c2", "the seat goes to user 1002");
+    expectRestored("user 1001 leaves the seat", false);
+    markers_.check(waitFor([&] { return openHidrawNodes(first->pid()) == 0; }, seconds(10)),
+                   "user 1001's agent closes every hidraw node");
+    markers_.check(keyboard && waitForGone(*keyboard, seconds(10)),
+                   "user 1001's virtual keyboard is gone");
+    auto [status, said] = runAs(kFirstUser, {"--run", "13"});
+    markers_.check(status == 2 && said.find("another session has the seat") != std::string::npos,
+                   "the command line's run is refused while away",
+                   std::to_string(status) + ": " + said);
+    expectNothingSent("while user 1001 is away");
+
+    // User 1002's agent configures the mice with its own choices.
+    auto second = startConfigured(as(kSecondUser, "c2", kSecondUserSettings), "user 1002",
+                                  kSecondUserMask, 0);
+    if (!second) return;
+
+    // Back to user 1001: the leaving agent's pass lands first.
+    before = keyboards();
+    logind.write("activate c1");
+    markers_.check(logind.readLine() == "activated c1", "the seat goes back to user 1001");
+    for (auto& [name, mouse] : mice_) {
+      const VirtualMouse& d = mouse->description();
+      const size_t pass = configurationPassLength(d.type);
+      const auto handshake = handshakeAgainOf(d);
+      mouse->waitForReceived(0, 2 * pass + handshake.size(), seconds(30));
+      std::this_thread::sleep_for(milliseconds(500));
+      const auto received = mouse->received(0);
+      const std::vector<ReceivedReport> leaving(received.begin(),
+                                                received.begin() + std::min(pass, received.size()));
+      const std::vector<ReceivedReport> arriving(received.begin() + leaving.size(), received.end());
+      checkRestored(markers_, "user 1002's agent gives " + name + " back first", leaving, {},
+                    d.type);
+      checkConfiguration(markers_, "then user 1001's agent configures " + name, arriving, handshake,
+                         d.type, kGuestInterceptMask, kGuestHidButtonMask);
+    }
+    keyboard = newKeyboard(before);
+    if (markers_.check(keyboard.has_value(), "user 1001's keyboard is back")) {
+      EventReader keys(*keyboard);
+      mice_.at("QR-350")->sendButtons(0x04);
+      expectKeys(markers_, keys, "user 1001's function for the wheel button", kCopyKeys);
+      mice_.at("QR-350")->sendButtons(0);
+    }
+    second->terminate(seconds(20));
+    first->terminate(seconds(20));
+  }
+
+  Markers markers_;
+  std::map<std::string, std::unique_ptr<UhidMouse>> mice_;
+  bool identified_ = false;  // by an agent before
+};
+
+}  // namespace
+}  // namespace velt::e2e
+
+int main() {
+  const int status = velt::e2e::WaysOut().run();
+  if (status != 0) velt::e2e::AgentProcess::showLog();
+  return status;
+}
