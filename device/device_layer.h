@@ -137,6 +137,7 @@ class DeviceLayer final : public DeviceDirectory,
   // HidListener, on the listener thread.
   DeviceHandle newDeviceHandle() override { return registry_.newHandle(); }
   void onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info) override;
+  bool wantsReports(const HidDeviceInfo& info) override;
   void onDeviceRemoved(DeviceHandle device) override;
   void onInputReport(DeviceHandle device, uint8_t reportId, const uint8_t* report,
                      size_t length) override;
@@ -207,6 +208,9 @@ class DeviceLayer final : public DeviceDirectory,
     HidDeviceInfo info;
   };
   std::map<DeviceHandle, Probe> probes_;
+  // The node of each device that may be registered, for the topics of log
+  // lines that may repeat; guarded by registryLock_.
+  std::map<DeviceHandle, std::string> nodes_;
   std::atomic<bool> sessionActive_{true};
   // One per configurable device, held while its reports are written, so
   // that the quit pass comes after whatever a pass was writing to it.

@@ -235,7 +235,7 @@ void EvdevTakeover::rescan() {
   for (const std::string& node : loop_.nodeKeys()) {
     auto id = nodeIds_.find(node);
     if (id != nodeIds_.end() && registered(id->second)) continue;
-    logFormat("event taps: letting go of %s", node.c_str());
+    logRepeatingFormat("let go " + node, "event taps: letting go of %s", node.c_str());
     loop_.removeNode(node);
     nodeIds_.erase(node);
   }
@@ -327,7 +327,7 @@ void EvdevTakeover::takeOver(const std::string& node, const std::string& name, U
     tryAgainShortly();
     return;
   }
-  logFormat("event taps: took over %s", label.c_str());
+  logRepeatingFormat("took over " + node, "event taps: took over %s", label.c_str());
   std::erase_if(reported_, [&](const std::string& r) { return r.starts_with(node + " "); });
   nodeIds_[node] = id;
   loop_.addNode(
@@ -338,8 +338,9 @@ void EvdevTakeover::takeOver(const std::string& node, const std::string& name, U
 
 void EvdevTakeover::reportOnce(const std::string& node, const std::string& kind,
                                const std::string& line) {
+  // Once until the node goes, and a node that keeps coming back is one.
   if (!reported_.insert(node + " " + kind).second) return;
-  logLine(line);
+  logRepeating(node + " " + kind, line);
 }
 
 }  // namespace velt

@@ -1,6 +1,8 @@
 #include "platform/hidraw_transport.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <future>
@@ -8,8 +10,11 @@
 #include <mutex>
 #include <set>
 
+#include "device/vendor_protocol.h"
 #include "tests/support/test_support.h"
 #include "tools/mouse_sim/uhid_mouse.h"
+#include "tools/uhid/uhid_device.h"
+#include "tools/uhid/uhid_nodes.h"
 
 namespace velt {
 namespace {
@@ -37,6 +42,11 @@ struct NodeList : HidListener {
     removed.insert(device);
   }
   void onInputReport(DeviceHandle, uint8_t, const uint8_t*, size_t) override {}
+  // As the device layer decides.
+  bool wantsReports(const HidDeviceInfo& info) override {
+    const DeviceKind kind = classifyDevice(info.properties);
+    return kind != DeviceKind::Ignored && kind != DeviceKind::OtherMouse;
+  }
   std::map<DeviceHandle, std::string> nodes() {
     std::lock_guard lock(mutex);
     return present;
@@ -112,6 +122,58 @@ TEST(HidrawTransportTest, ReopenedNodesComeBackUnderNewHandles) {
   EXPECT_TRUE(sendsReports(handleOf(node)));
   transport.stop();
   ASSERT_EQ(running.wait_for(10s), std::future_status::ready);
+}
+
+// Only the nodes of supported mice are opened, against the kernel: inotify
+// sees every open of a keyboard's node and of a mouse's. The guest runs
+// this (e2e_uinput_backend); elsewhere it is skipped without /dev/uhid.
+TEST(HidrawTransportTest, OpensTheNodesOfSupportedMiceOnly) {
+  std::string error;
+  auto mouse = UhidMouse::plug(virtualMouse("QR-350"), "opened", nullptr, &error);
+  if (!mouse) GTEST_SKIP() << "no uhid mouse here: " << error;
+  UhidDeviceSetup setup;
+  setup.name = setup.uniq = "velt keyboard";
+  setup.vendor = 0x046D;
+  setup.product = 0xC31C;
+  setup.descriptor = {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7,
+                      0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0x95, 0x06,
+                      0x75, 0x08, 0x25, 0x65, 0x19, 0x00, 0x29, 0x65, 0x81, 0x00, 0xC0};
+  auto keyboard = UhidDevice::create(setup, {}, &error);
+  ASSERT_TRUE(keyboard) << error;
+  const auto keys = waitForHidNodes("HID_UNIQ", setup.uniq, 1, 10s);
+  ASSERT_TRUE(keys);
+  const std::string mouseNode = mouse->nodes(0, 0, 10s).value().hidraw;
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  const int keyboardOpens = inotify_add_watch(watch, keys->hidraw.c_str(), IN_OPEN);
+  const int mouseOpens = inotify_add_watch(watch, mouseNode.c_str(), IN_OPEN);
+  ASSERT_GE(keyboardOpens, 0);
+  ASSERT_GE(mouseOpens, 0);
+
+  HidrawTransport transport;
+  ASSERT_TRUE(transport.open(error)) << error;
+  NodeList listener;
+  auto running = std::async(std::launch::async, [&] { transport.run(listener); });
+  auto seen = [&](const std::string& node) {
+    for (const auto& [handle, name] : listener.nodes()) {
+      if (name == node) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(waitUntil([&] { return seen(keys->hidraw) && seen(mouseNode); }));
+  transport.stop();
+  ASSERT_EQ(running.wait_for(10s), std::future_status::ready);
+  std::map<int, int> opens;
+  alignas(inotify_event) char buffer[4096];
+  for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
+    for (char* at = buffer; at < buffer + n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(at);
+      ++opens[event->wd];
+      at += sizeof(inotify_event) + event->len;
+    }
+  }
+  close(watch);
+  EXPECT_EQ(opens[keyboardOpens], 0);
+  EXPECT_GE(opens[mouseOpens], 1);
 }
 
 }  // namespace
