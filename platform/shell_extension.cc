@@ -1,5 +1,7 @@
 #include "platform/shell_extension.h"
 
+#include <glib.h>
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -7,9 +9,9 @@
 #include <QDBusVariant>
 #include <QObject>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStringList>
 #include <functional>
+#include <vector>
 
 #include "actions/desktop_commands.h"
 #include "core/log.h"
@@ -37,12 +39,41 @@ void gsettings(QObject* context, const QStringList& arguments,
   process->start(QStringLiteral("gsettings"), arguments);
 }
 
-// The UUIDs in a gsettings string list ("['a', 'b']" or "@as []").
-QStringList uuids(const QString& list) {
-  QStringList out;
-  static const QRegularExpression quoted(QStringLiteral("'([^']*)'"));
-  for (const auto& match : quoted.globalMatch(list)) out << match.captured(1);
+}  // namespace
+
+std::optional<QStringList> parseStringArray(const QString& text) {
+  const QByteArray bytes = text.trimmed().toUtf8();
+  GVariant* value =
+      g_variant_parse(G_VARIANT_TYPE_STRING_ARRAY, bytes.constData(), nullptr, nullptr, nullptr);
+  if (!value) return std::nullopt;
+  QStringList list;
+  gsize count = 0;
+  const gchar** strings = g_variant_get_strv(value, &count);
+  for (gsize i = 0; i < count; ++i) list << QString::fromUtf8(strings[i]);
+  g_free(strings);
+  g_variant_unref(value);
+  return list;
+}
+
+QString stringArrayText(const QStringList& list) {
+  std::vector<QByteArray> bytes;
+  std::vector<const gchar*> strings;
+  for (const QString& s : list) bytes.push_back(s.toUtf8());
+  for (const QByteArray& b : bytes) strings.push_back(b.constData());
+  GVariant* value =
+      g_variant_ref_sink(g_variant_new_strv(strings.data(), static_cast<gssize>(strings.size())));
+  gchar* text = g_variant_print(value, TRUE);
+  QString out = QString::fromUtf8(text);
+  g_free(text);
+  g_variant_unref(value);
   return out;
+}
+
+namespace {
+
+// The UUIDs in a gsettings string list; none when it is not one.
+QStringList uuids(const QString& list) {
+  return parseStringArray(list).value_or(QStringList());
 }
 
 // For the next log-in: the shell reads enabled-extensions when it starts.
@@ -50,19 +81,20 @@ void enableAtNextLogIn(QObject* context, const QString& uuid) {
   const QStringList key = {QStringLiteral("org.gnome.shell"), QStringLiteral("enabled-extensions")};
   gsettings(context, QStringList{QStringLiteral("get")} + key,
             [context, key, uuid](bool ok, const QString& output) {
-              QStringList enabled = uuids(output);
-              if (!ok || enabled.contains(uuid)) return;
-              enabled << uuid;
-              gsettings(context,
-                        QStringList{QStringLiteral("set")} + key +
-                            QStringList{"['" + enabled.join("', '") + "']"},
-                        [](bool ok, const QString&) {
-                          if (ok) {
-                            logLine("GNOME Shell: the agent's extension loads at the next log-in");
-                          } else {
-                            logLine("GNOME Shell: cannot enable the agent's extension");
-                          }
-                        });
+              // What cannot be read is not written over.
+              std::optional<QStringList> enabled = parseStringArray(output);
+              if (!ok || !enabled || enabled->contains(uuid)) return;
+              *enabled << uuid;
+              gsettings(
+                  context,
+                  QStringList{QStringLiteral("set")} + key + QStringList{stringArrayText(*enabled)},
+                  [](bool ok, const QString&) {
+                    if (ok) {
+                      logLine("GNOME Shell: the agent's extension loads at the next log-in");
+                    } else {
+                      logLine("GNOME Shell: cannot enable the agent's extension");
+                    }
+                  });
             });
 }
 

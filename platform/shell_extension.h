@@ -4,9 +4,20 @@
 // org.gnome.shell disabled-extensions) stays off.
 #pragma once
 
+#include <QString>
+#include <QStringList>
+#include <optional>
+
 class QObject;
 
 namespace velt {
+
+// enabled-extensions and disabled-extensions are GVariant string arrays,
+// which gsettings prints and reads as GVariant text ("['a', \"it's\"]",
+// "@as []"): read and written as that, never picked apart by hand. nullopt
+// when text is no string array.
+std::optional<QStringList> parseStringArray(const QString& text);
+QString stringArrayText(const QStringList& list);
 
 // On GNOME, asks the shell to enable the extension (the variant for its
 // version: 45 and later load ES modules only); when the shell does not
