@@ -289,9 +289,18 @@ void EvdevTakeover::takeOver(const std::string& node, const std::string& name, U
   }
   auto tryAgainShortly = [&] {
     logDebug("event taps: %s has a button down; trying again shortly", label.c_str());
+    // One look covers every node: with one per node, two nodes held down
+    // would double the looks at every look.
+    if (retryPending_) return;
+    retryPending_ = true;
     timers_.runAfter("event taps retry", kHeldButtonRetry, [target = retryTarget_] {
       std::lock_guard lock(target->mutex);
-      if (auto* self = target->takeover) self->loop_.post([self] { self->rescan(); });
+      if (auto* self = target->takeover) {
+        self->loop_.post([self] {
+          self->retryPending_ = false;
+          self->rescan();
+        });
+      }
     });
   };
   libevdev_set_clock_id(dev.get(), CLOCK_MONOTONIC);

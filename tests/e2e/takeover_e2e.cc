@@ -45,6 +45,30 @@ bool usable(const char* path) {
   return true;
 }
 
+// A mouse with the supported model's ids plugged through uhid, once its
+// event node is there (put in *node); null (reported) if not.
+std::unique_ptr<UhidDevice> plugMouse(Markers& m, const std::string& name, std::string* node) {
+  UhidDeviceSetup setup;
+  setup.name = setup.uniq = name;
+  setup.phys = "velt-e2e/" + name;
+  setup.vendor = static_cast<uint32_t>(kMouseId.vendorId);
+  setup.product = static_cast<uint32_t>(kMouseId.productId);
+  setup.descriptor = kMouseDescriptor;
+  std::string error;
+  auto mouse = UhidDevice::create(setup, {}, &error);
+  if (!m.check(mouse != nullptr, "plug " + name, error)) return nullptr;
+  auto nodes = waitForHidNodes("HID_UNIQ", name, 1, kWait);
+  if (!m.check(nodes.has_value(), name + ": event node appears")) return nullptr;
+  *node = nodes->events.front();
+  return mouse;
+}
+
+// An input report with these buttons down and no motion.
+void report(UhidDevice& mouse, uint8_t pressed) {
+  const uint8_t data[] = {pressed, 0, 0, 0};
+  mouse.sendInput(data);
+}
+
 // A mouse plugged through uhid, and the taps and takeover that watch it. No
 // pointer mode is held and no overlay shown: the taps only take buttons.
 struct Rig : testing::TapsRig {
@@ -57,26 +81,11 @@ struct Rig : testing::TapsRig {
   // Plugs the mouse and waits for its event node; false (reported) if not.
   bool plug(Markers& m, const std::string& mouseName) {
     name = mouseName;
-    UhidDeviceSetup setup;
-    setup.name = setup.uniq = name;
-    setup.phys = "velt-e2e/" + name;
-    setup.vendor = static_cast<uint32_t>(kMouseId.vendorId);
-    setup.product = static_cast<uint32_t>(kMouseId.productId);
-    setup.descriptor = kMouseDescriptor;
-    std::string error;
-    mouse = UhidDevice::create(setup, {}, &error);
-    if (!m.check(mouse != nullptr, "plug " + name, error)) return false;
-    auto nodes = waitForHidNodes("HID_UNIQ", name, 1, kWait);
-    if (!m.check(nodes.has_value(), name + ": event node appears")) return false;
-    real = nodes->events.front();
-    return m.check(takeover.createEventTaps(), name + ": input thread starts");
+    mouse = plugMouse(m, name, &real);
+    return mouse && m.check(takeover.createEventTaps(), name + ": input thread starts");
   }
 
-  // An input report with these buttons down and no motion.
-  void report(uint8_t pressed) {
-    const uint8_t data[] = {pressed, 0, 0, 0};
-    mouse->sendInput(data);
-  }
+  void report(uint8_t pressed) { e2e::report(*mouse, pressed); }
 
   // The event node of the mouse's name other than its own, once it is there.
   std::string waitForCopy() {
@@ -164,6 +173,54 @@ void unplugWithButtonsDown(Markers& m) {
           "unplug: the dispatcher hears the side button go up");
 }
 
+// The takeover's second looks, counted: those waiting to run, and how many
+// ran. They run only when the test moves time on.
+struct CountedRetries : DelayedTasks {
+  testing::ManualDelayedTasks tasks;
+  std::atomic<int> waiting{0}, ran{0};
+  void runAfter(std::string_view label, Clock::Duration delay,
+                std::function<void()> task) override {
+    ++waiting;
+    tasks.runAfter(label, delay, [this, task = std::move(task)] {
+      --waiting;
+      ++ran;
+      task();
+    });
+  }
+};
+
+// Buttons held on two pointer nodes (two mice, a receiver with two pointer
+// interfaces, a stuck switch): one second look waits at a time, however long
+// they stay down (each look used to queue one per node, so they doubled at
+// every look), and both are taken over once the buttons are up.
+void buttonsHeldOnTwoNodes(Markers& m) {
+  testing::TapsRig rig;
+  CountedRetries retries;
+  EvdevTakeover takeover{rig.taps, retries};
+  std::string first, second;
+  auto one = plugMouse(m, "velt held one", &first);
+  auto two = plugMouse(m, "velt held two", &second);
+  if (!one || !two || !m.check(takeover.createEventTaps(), "two held: input thread starts")) {
+    return;
+  }
+  report(*one, 0x01);
+  report(*two, 0x01);
+  takeover.registeredDevicesChanged({kMouseId});
+  for (int look = 0; look < 4; ++look) {
+    waitUntil([&] { return retries.waiting > 0 && retries.ran == look; }, kWait);
+    std::this_thread::sleep_for(kQuiet);
+    m.check(retries.waiting == 1,
+            "two held: one second look waits after " + std::to_string(look) + " looks",
+            std::to_string(retries.waiting) + " wait");
+    retries.tasks.advance(kQuiet);
+  }
+  report(*one, 0x00);
+  report(*two, 0x00);
+  retries.tasks.advance(kQuiet);
+  m.check(waitUntil([&] { return grabbed(first) && grabbed(second); }, kWait),
+          "two held: both are taken over once the buttons are up");
+}
+
 void heldByAnotherProgram(Markers& m, testing::CaptureLog& log) {
   Rig r;
   if (!r.plug(m, "velt held mouse")) return;
@@ -192,5 +249,6 @@ int main() {
   velt::e2e::takeoverAndHandBack(markers, log);
   velt::e2e::unplugWithButtonsDown(markers);
   velt::e2e::heldByAnotherProgram(markers, log);
+  velt::e2e::buttonsHeldOnTwoNodes(markers);
   return markers.failures() == 0 ? 0 : 1;
 }
