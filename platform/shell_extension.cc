@@ -6,6 +6,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QObject>
 #include <QProcess>
@@ -131,6 +132,67 @@ void enableVariant(QObject* context, const QString& uuid) {
 }
 
 }  // namespace
+
+ShellExtensionOwner::ShellExtensionOwner(QObject* parent) : QObject(parent) {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  const QString extension = QString::fromUtf8(kShellExtensionName.data(),
+                                              static_cast<qsizetype>(kShellExtensionName.size()));
+  const QString shell = QStringLiteral("org.gnome.Shell");
+  auto* watcher =
+      new QDBusServiceWatcher(extension, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+  watcher->addWatchedService(shell);
+  connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+          [this](const QString& name, const QString&, const QString& owner) {
+            ownerChanged(name, owner);
+          });
+  for (const QString& name : {extension, shell}) {
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"));
+    ask.setArguments({name});
+    auto* answer = new QDBusPendingCallWatcher(bus.asyncCall(ask), this);
+    connect(answer, &QDBusPendingCallWatcher::finished, this,
+            [this, name](QDBusPendingCallWatcher* w) {
+              w->deleteLater();
+              QDBusPendingReply<QString> reply = *w;
+              if (!reply.isError()) ownerChanged(name, reply.value());
+            });
+  }
+}
+
+QString ShellExtensionOwner::trustedOwner() const {
+  std::lock_guard lock(mutex_);
+  return trusted_;
+}
+
+QString ShellExtensionOwner::shellOwner() const {
+  std::lock_guard lock(mutex_);
+  return shell_;
+}
+
+void ShellExtensionOwner::ownerChanged(const QString& name, const QString& owner) {
+  QString shell;
+  if (name == QLatin1String("org.gnome.Shell")) {
+    std::lock_guard lock(mutex_);
+    shell = shell_ = owner;
+  } else {
+    extension_ = owner;
+    shell = shellOwner();
+  }
+  const QString trusted = !extension_.isEmpty() && extension_ == shell ? extension_ : QString();
+  if (!extension_.isEmpty() && trusted.isEmpty() && !shell.isEmpty()) {
+    logRepeatingFormat("shell stand-in " + extension_.toStdString(),
+                       "GNOME Shell: %.*s is held by %s, not by the shell; not listening to it",
+                       static_cast<int>(kShellExtensionName.size()), kShellExtensionName.data(),
+                       extension_.toUtf8().constData());
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (trusted == trusted_) return;
+    trusted_ = trusted;
+  }
+  emit trustedOwnerChanged(trusted);
+}
 
 void enableShellExtension(QObject* context) {
   if (!qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("GNOME"))) return;
