@@ -31,13 +31,6 @@ constexpr auto kWait = 10s;
 constexpr auto kQuiet = 300ms;
 constexpr UsbId kMouseId{0x0C45, 0x7E20};
 
-// Five buttons, then x, y and wheel as signed bytes.
-const std::vector<uint8_t> kMouseDescriptor = {
-    0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x09, 0x01, 0xA1, 0x00, 0x05, 0x09, 0x19,
-    0x01, 0x29, 0x05, 0x15, 0x00, 0x25, 0x01, 0x95, 0x05, 0x75, 0x01, 0x81, 0x02,
-    0x95, 0x01, 0x75, 0x03, 0x81, 0x01, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x09,
-    0x38, 0x15, 0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x03, 0x81, 0x06, 0xC0, 0xC0};
-
 bool usable(const char* path) {
   int fd = ::open(path, O_RDWR | O_CLOEXEC);
   if (fd < 0) return false;
@@ -53,7 +46,7 @@ std::unique_ptr<UhidDevice> plugMouse(Markers& m, const std::string& name, std::
   setup.phys = "velt-e2e/" + name;
   setup.vendor = static_cast<uint32_t>(kMouseId.vendorId);
   setup.product = static_cast<uint32_t>(kMouseId.productId);
-  setup.descriptor = kMouseDescriptor;
+  setup.descriptor = kPlainMouseDescriptor;
   std::string error;
   auto mouse = UhidDevice::create(setup, {}, &error);
   if (!m.check(mouse != nullptr, "plug " + name, error)) return nullptr;

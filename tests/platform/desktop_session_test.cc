@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
 
 #include "core/clock.h"
 #include "platform/qt_desktop_session.h"
@@ -12,30 +12,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Two pictures taken in the same second: each has a name of its own, and
-// the second one failing does not take the first one with it.
+// Two pictures taken in the same second: each has a file of its own, and the
+// second one failing does not take the first one with it.
 TEST(QtDesktopSession, PicturesOfTheSameSecondEachKeepTheirOwnFile) {
   testing::TempDir home;
-  const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-  setenv("HOME", home.path().c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
-  testing::writeFile(home / "good", "#!/bin/sh\nprintf picture > \"$1\"\n");
-  testing::writeFile(home / "failing", "#!/bin/sh\nexit 1\n");
-  fs::permissions(home / "good", fs::perms::owner_all);
-  fs::permissions(home / "failing", fs::perms::owner_all);
-
-  X11Session x11(systemClock(), ":9999");
+  const QByteArray oldHome = qgetenv("HOME");
+  qputenv("HOME", home.path().c_str());  // and so Pictures
   std::vector<std::string> outcomes;
   {
+    X11Session x11(systemClock(), ":9999");
     QtDesktopSession session(x11);
-    for (const char* program : {"good", "failing"}) {
-      DesktopCall call{DesktopCall::Kind::ScreenshotProgram, {}, {}, {}, {}, {(home / program)}};
-      session.start(call, [&](std::string failure) { outcomes.push_back(failure); });
+    for (const auto& [name, body] :
+         {std::pair{"good", "printf picture > \"$1\""}, std::pair{"failing", "exit 1"}}) {
+      const fs::path script = home / name;
+      testing::writeFile(script, std::string("#!/bin/sh\n") + body + "\n");
+      fs::permissions(script, fs::perms::owner_all);
+      session.start({DesktopCall::Kind::ScreenshotProgram, {}, {}, {}, {}, {script}},
+                    [&](std::string failure) { outcomes.push_back(failure); });
     }
     EXPECT_TRUE(testing::processEventsUntil([&] { return outcomes.size() == 2; }, 20000));
   }
-  setenv("HOME", oldHome.c_str(), 1);
-  unsetenv("XDG_CONFIG_HOME");
+  qputenv("HOME", oldHome);
+  std::sort(outcomes.begin(), outcomes.end());  // in the order the programs ended
   EXPECT_EQ(outcomes, (std::vector<std::string>{"", "exit status 1"}));
   std::vector<std::string> pictures;
   for (const auto& e : fs::directory_iterator(home / "Pictures")) {

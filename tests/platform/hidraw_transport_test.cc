@@ -51,6 +51,13 @@ struct NodeList : HidListener {
     std::lock_guard lock(mutex);
     return present;
   }
+  bool has(const std::string& node) {
+    std::lock_guard lock(mutex);
+    for (const auto& [handle, name] : present) {
+      if (name == node) return true;
+    }
+    return false;
+  }
   bool wasRemoved(DeviceHandle device) {
     std::lock_guard lock(mutex);
     return removed.count(device) != 0;
@@ -94,7 +101,7 @@ TEST(HidrawTransportTest, ReopenedNodesComeBackUnderNewHandles) {
     }
     return 0;
   };
-  ASSERT_TRUE(waitUntil([&] { return handleOf(node) != 0; }));
+  ASSERT_TRUE(waitUntil([&] { return listener.has(node); }));
   // Reports go out on a node once the handle is in use.
   auto sendsReports = [&](DeviceHandle handle) {
     mouse->clearReceived();
@@ -133,47 +140,34 @@ TEST(HidrawTransportTest, OpensTheNodesOfSupportedMiceOnly) {
   if (!mouse) GTEST_SKIP() << "no uhid mouse here: " << error;
   UhidDeviceSetup setup;
   setup.name = setup.uniq = "velt keyboard";
-  setup.vendor = 0x046D;
-  setup.product = 0xC31C;
-  setup.descriptor = {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7,
-                      0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0x95, 0x06,
-                      0x75, 0x08, 0x25, 0x65, 0x19, 0x00, 0x29, 0x65, 0x81, 0x00, 0xC0};
+  setup.descriptor = kPlainKeyboardDescriptor;
   auto keyboard = UhidDevice::create(setup, {}, &error);
-  ASSERT_TRUE(keyboard) << error;
   const auto keys = waitForHidNodes("HID_UNIQ", setup.uniq, 1, 10s);
-  ASSERT_TRUE(keys);
+  ASSERT_TRUE(keyboard && keys) << error;
   const std::string mouseNode = mouse->nodes(0, 0, 10s).value().hidraw;
-  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  const int keyboardOpens = inotify_add_watch(watch, keys->hidraw.c_str(), IN_OPEN);
-  const int mouseOpens = inotify_add_watch(watch, mouseNode.c_str(), IN_OPEN);
-  ASSERT_GE(keyboardOpens, 0);
-  ASSERT_GE(mouseOpens, 0);
+  // Each open of a node is one event on its watch.
+  auto watch = [](const std::string& node) {
+    const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    inotify_add_watch(fd, node.c_str(), IN_OPEN);
+    return fd;
+  };
+  auto opens = [](int fd) {
+    char buffer[4096];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    close(fd);
+    return n > 0 ? n / static_cast<ssize_t>(sizeof(inotify_event)) : 0;
+  };
+  const int keyboardWatch = watch(keys->hidraw), mouseWatch = watch(mouseNode);
 
   HidrawTransport transport;
   ASSERT_TRUE(transport.open(error)) << error;
   NodeList listener;
   auto running = std::async(std::launch::async, [&] { transport.run(listener); });
-  auto seen = [&](const std::string& node) {
-    for (const auto& [handle, name] : listener.nodes()) {
-      if (name == node) return true;
-    }
-    return false;
-  };
-  EXPECT_TRUE(waitUntil([&] { return seen(keys->hidraw) && seen(mouseNode); }));
+  EXPECT_TRUE(waitUntil([&] { return listener.has(keys->hidraw) && listener.has(mouseNode); }));
   transport.stop();
   ASSERT_EQ(running.wait_for(10s), std::future_status::ready);
-  std::map<int, int> opens;
-  alignas(inotify_event) char buffer[4096];
-  for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
-    for (char* at = buffer; at < buffer + n;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(at);
-      ++opens[event->wd];
-      at += sizeof(inotify_event) + event->len;
-    }
-  }
-  close(watch);
-  EXPECT_EQ(opens[keyboardOpens], 0);
-  EXPECT_GE(opens[mouseOpens], 1);
+  EXPECT_EQ(opens(keyboardWatch), 0);
+  EXPECT_GE(opens(mouseWatch), 1);
 }
 
 }  // namespace

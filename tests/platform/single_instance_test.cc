@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <QTimer>
+#include <QtGlobal>
 #include <cstring>
+#include <map>
 #include <thread>
 
 #include "platform/file_locations.h"
@@ -80,25 +82,16 @@ TEST(SingleInstance, NoLockThatIsTheUsersOwnMeansNoStart) {
 
   // Without a runtime folder of the user's own, one in the temporary folder
   // with the user's id in its name; without HOME, the password database's.
-  struct SavedVariable {
-    const char* name;
-    std::optional<std::string> value;
-    explicit SavedVariable(const char* n) : name(n) {
-      if (const char* v = std::getenv(n)) value = v;
-    }
-    ~SavedVariable() { value ? setenv(name, value->c_str(), 1) : unsetenv(name); }
-  };
-  SavedVariable home("HOME"), runtime("XDG_RUNTIME_DIR"), temporary("TMPDIR"),
-      config("XDG_CONFIG_HOME");
-  setenv("TMPDIR", dir.path().c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", (dir / "open").c_str(), 1);
-  unsetenv("HOME");
-  unsetenv("XDG_CONFIG_HOME");
+  std::map<const char*, QByteArray> saved;
+  for (const char* name : {"HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) saved[name] = qgetenv(name);
+  qputenv("TMPDIR", dir.path().c_str());
+  qputenv("XDG_RUNTIME_DIR", (dir / "open").c_str());
+  qunsetenv("HOME");
   const FileLocations where = findFileLocations();
+  for (const auto& [name, value] : saved) value.isNull() ? qunsetenv(name) : qputenv(name, value);
   EXPECT_EQ(where.runtimeDir, dir / ("velt-mouse-assistant-" + std::to_string(geteuid())));
-  const fs::path passwordHome = getpwuid(geteuid())->pw_dir;
-  EXPECT_EQ(where.configHome, passwordHome / ".config");
-  EXPECT_EQ(where.settingsFolder, passwordHome / "Documents/quorin.driver.velt");
+  EXPECT_EQ(where.settingsFolder,
+            fs::path(getpwuid(geteuid())->pw_dir) / "Documents/quorin.driver.velt");
   SingleInstance instance(where.runtimeDir, "agent");
   EXPECT_TRUE(instance.acquire());
   EXPECT_EQ(fs::status(where.runtimeDir).permissions(), fs::perms::owner_all);
@@ -142,6 +135,8 @@ void whileServing(const std::function<void()>& clients) {
   thread.join();
 }
 
+constexpr std::string_view kTooLong = "refused the request is longer than 256 bytes\n";
+
 struct Agent {
   testing::TempDir dir;
   SingleInstance instance{dir.path(), "agent"};
@@ -173,8 +168,7 @@ TEST(SingleInstance, OneAnsweredLineEachLongLinesRefusedIdleClientsLetGo) {
   int lasting = -1;
   whileServing([&] {
     EXPECT_EQ(agent.ask("show\n"), "ok\n");
-    EXPECT_EQ(agent.ask(std::string(300, 'x') + "\n"),
-              "refused the request is longer than 256 bytes\n");
+    EXPECT_EQ(agent.ask(std::string(300, 'x') + "\n"), kTooLong);
     EXPECT_EQ(agent.ask("sh"), "");  // never finished: let go
     lasting = agent.client("quit\n");
     EXPECT_EQ(readToEnd(lasting, 300), "ok\n(still open)");
@@ -194,26 +188,23 @@ TEST(SingleInstance, HostileClientsLeaveRoomForAGoodOne) {
   QTimer sample;
   sample.callOnTimeout([&] { mostClients = std::max(mostClients, agent.instance.clientCount()); });
   sample.start(1);
-  std::vector<int> silent;
+  std::vector<int> silent, floods;
   whileServing([&] {
     for (int i = 0; i < 60; ++i) silent.push_back(agent.client(""));
-    std::vector<std::thread> floods;
+    const std::string garbage(1 << 16, 'g');
     for (int i = 0; i < 4; ++i) {
-      floods.emplace_back([&] {
-        int fd = agent.client("");
-        fcntl(fd, F_SETFL, O_NONBLOCK);
-        const std::string garbage(1 << 16, 'g');
-        for (int k = 0; k < 16; ++k) send(fd, garbage.data(), garbage.size(), MSG_NOSIGNAL);
-        EXPECT_EQ(readToEnd(fd, 5000), "refused the request is longer than 256 bytes\n");
-        close(fd);
-      });
+      floods.push_back(agent.client(""));
+      fcntl(floods.back(), F_SETFL, O_NONBLOCK);
+      for (int k = 0; k < 16; ++k)
+        send(floods.back(), garbage.data(), garbage.size(), MSG_NOSIGNAL);
     }
     for (int i = 0; i < 20; ++i) agent.ask(std::string(1000, 'l') + "\n");
     EXPECT_EQ(askRunningCopy(agent.instance.socketPath(), "show", 5000).answer, "ok");
-    for (auto& t : floods) t.join();
+    for (int fd : floods) EXPECT_EQ(readToEnd(fd, 5000), kTooLong);
     for (int fd : silent) EXPECT_EQ(readToEnd(fd, 5000), "");
   });
   for (int fd : silent) close(fd);
+  for (int fd : floods) close(fd);
   EXPECT_LE(mostClients, 16u);
   EXPECT_TRUE(testing::processEventsUntil([&] { return agent.instance.clientCount() == 0; }));
   EXPECT_EQ(agent.heard, std::vector<std::string>{"show"});
