@@ -50,10 +50,18 @@ bool AppDelegate::applicationDidFinishLaunching() {
   // 1. One agent per user.
   singleInstance_ = new SingleInstance(where.runtimeDir, std::string(kApplicationId), this);
   if (!singleInstance_->acquire()) {
-    logLine("Already exist, exit");
-    singleInstance_->askRunningCopyToReopen();
+    // No lock at all is logged already: two agents must never run at once.
+    if (singleInstance_->heldByAnotherCopy()) {
+      logLine("Already exist, exit");
+      singleInstance_->askRunningCopyToReopen();
+    }
     return false;
   }
+  // Whoever asks the agent to quit learns when it has ended: the connection
+  // closes as the process does.
+  AgentRequest quitRequest;
+  quitRequest.kind = AgentRequest::Kind::Quit;
+  singleInstance_->setLastingRequests({requestLine(quitRequest)});
   singleInstance_->setRequestHandler([this](const std::string& line, SingleInstance::Reply reply) {
     handleRequest(line, std::move(reply));
   });
@@ -272,8 +280,8 @@ void AppDelegate::uninstall() {
   QMessageBox alert(QMessageBox::Warning, qs(std::string(kProductName)),
                     qs(uninstallQuestion(texts)), QMessageBox::NoButton, window_->window());
   QPushButton* confirm = alert.addButton(qs(texts.text("uninstall")), QMessageBox::AcceptRole);
-  alert.addButton(qs(texts.text("cancel")), QMessageBox::RejectRole);
-  alert.setDefaultButton(confirm);
+  // A stray Enter keeps the agent.
+  alert.setDefaultButton(alert.addButton(qs(texts.text("cancel")), QMessageBox::RejectRole));
   alert.exec();
   if (alert.clickedButton() != confirm) return;
 

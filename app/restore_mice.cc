@@ -34,8 +34,10 @@ constexpr auto kFindingPatience = std::chrono::seconds(30);
 int restoreMice(const FileLocations& locations, std::ostream& out, std::ostream& err) {
   // The agent's lock, held while the mice are restored: no agent starts
   // configuring them meanwhile.
+  // Without any lock to be had (its folder is unusable, which the log says),
+  // no agent can run either.
   SingleInstance instance(locations.runtimeDir, std::string(kApplicationId));
-  if (!instance.acquireLock()) {
+  if (!instance.acquireLock() && instance.heldByAnotherCopy()) {
     err << "velt-mouse-assistant: an agent is running for this user; it gives the mice their "
            "buttons back itself when it quits (--quit)\n";
     return kExitBadUse;

@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <map>
 #include <mutex>
+#include <optional>
 
 namespace velt {
 namespace {
@@ -28,6 +30,61 @@ StderrSink& defaultSink() {
 
 std::atomic<LogSink*> currentSink{nullptr};
 std::atomic<bool> debugOn{false};
+std::atomic<Clock*> logClock{nullptr};
+
+// The topics of logRepeating. Bounded: a flood of topics (a device that
+// comes back under a new name each time) pushes out the quiet ones first.
+class Repeats {
+ public:
+  // The line to log now, or nothing.
+  std::optional<std::string> pass(std::string_view topic, std::string_view text,
+                                  Clock::TimePoint now) {
+    std::lock_guard lock(mutex_);
+    auto found = topics_.find(topic);
+    if (found != topics_.end()) {
+      Topic& t = found->second;
+      if (now - t.shown < kRepeatInterval) {
+        ++t.repeats;
+        return std::nullopt;
+      }
+      std::string line(text);
+      if (t.repeats > 0) line += " (and " + std::to_string(t.repeats) + " more like it since)";
+      t = {now, 0};
+      return line;
+    }
+    if (topics_.size() >= kMostTopics) forgetOldest();
+    topics_.emplace(std::string(topic), Topic{now, 0});
+    return std::string(text);
+  }
+
+  void clear() {
+    std::lock_guard lock(mutex_);
+    topics_.clear();
+  }
+
+ private:
+  struct Topic {
+    Clock::TimePoint shown;
+    uint64_t repeats;
+  };
+  static constexpr size_t kMostTopics = 512;
+
+  void forgetOldest() {
+    auto oldest = topics_.begin();
+    for (auto it = topics_.begin(); it != topics_.end(); ++it) {
+      if (it->second.shown < oldest->second.shown) oldest = it;
+    }
+    topics_.erase(oldest);
+  }
+
+  std::mutex mutex_;
+  std::map<std::string, Topic, std::less<>> topics_;
+};
+
+Repeats& repeats() {
+  static Repeats r;
+  return r;
+}
 
 LogSink& sink() {
   LogSink* s = currentSink.load(std::memory_order_acquire);
@@ -52,6 +109,7 @@ std::string vformat(const char* format, va_list args) {
 
 void setLogSink(LogSink* s) {
   currentSink.store(s, std::memory_order_release);
+  repeats().clear();
 }
 void setDebugLogging(bool on) {
   debugOn.store(on, std::memory_order_relaxed);
@@ -70,6 +128,25 @@ void logFormat(const char* format, ...) {
   std::string text = vformat(format, args);
   va_end(args);
   sink().line(text);
+}
+
+void setLogClock(Clock* clock) {
+  logClock.store(clock, std::memory_order_release);
+}
+
+void logRepeating(std::string_view topic, std::string_view text) {
+  Clock* clock = logClock.load(std::memory_order_acquire);
+  if (auto line = repeats().pass(topic, text, (clock ? *clock : systemClock()).now())) {
+    sink().line(*line);
+  }
+}
+
+void logRepeatingFormat(std::string_view topic, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = vformat(format, args);
+  va_end(args);
+  logRepeating(topic, text);
 }
 
 void logDebug(const char* format, ...) {

@@ -27,6 +27,31 @@ std::string errnoText(int error) {
   return std::strerror(error);
 }
 
+enum class ReadBytes { Ok, Failed, TooLarge };
+
+// The whole file, up to the limit.
+ReadBytes readSmallFile(const std::filesystem::path& path, std::string& bytes,
+                        std::string& reason) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    reason = errnoText(errno);
+    return ReadBytes::Failed;
+  }
+  char chunk[8192];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    bytes.append(chunk, static_cast<size_t>(in.gcount()));
+    if (bytes.size() > kMaxPlistBytes) {
+      reason = "file too large";
+      return ReadBytes::TooLarge;
+    }
+  }
+  if (in.bad()) {
+    reason = "read error";
+    return ReadBytes::Failed;
+  }
+  return ReadBytes::Ok;
+}
+
 int32_t clampToInt32(double v) {
   if (std::isnan(v)) return 0;
   if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
@@ -151,22 +176,20 @@ PlistDictionary::ReadResult PlistDictionary::read(const std::filesystem::path& p
   if (!std::filesystem::is_regular_file(status)) {
     return {Status::Unreadable, PlistDictionary(nullptr), "not a regular file"};
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {Status::Unreadable, PlistDictionary(nullptr), errnoText(errno)};
-  std::string bytes;
-  char chunk[8192];
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-    bytes.append(chunk, static_cast<size_t>(in.gcount()));
-    if (bytes.size() > kMaxPlistBytes) {
-      return {Status::Unreadable, PlistDictionary(nullptr), "file too large"};
-    }
+  std::string bytes, reason;
+  switch (readSmallFile(path, bytes, reason)) {
+    case ReadBytes::Ok:
+      break;
+    case ReadBytes::Failed:
+      return {Status::Unreadable, PlistDictionary(nullptr), reason};
+    case ReadBytes::TooLarge:
+      return {Status::Damaged, PlistDictionary(nullptr), reason};
   }
-  if (in.bad()) return {Status::Unreadable, PlistDictionary(nullptr), "read error"};
   if (bytes.empty()) return {Status::Unreadable, PlistDictionary(nullptr), "empty file"};
 
   std::string tooLarge;
   if (!binaryPlistWithinLimits(bytes, PlistLimits{}, tooLarge)) {
-    return {Status::Unreadable, PlistDictionary(nullptr), tooLarge};
+    return {Status::Damaged, PlistDictionary(nullptr), tooLarge};
   }
 
   plist_t root = nullptr;
@@ -175,14 +198,14 @@ PlistDictionary::ReadResult PlistDictionary::read(const std::filesystem::path& p
 #else
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
 #endif
-  if (!root) return {Status::Unreadable, PlistDictionary(nullptr), "not a property list"};
+  if (!root) return {Status::Damaged, PlistDictionary(nullptr), "not a property list"};
   if (plist_get_node_type(root) != PLIST_DICT) {
     plist_free(root);
-    return {Status::Unreadable, PlistDictionary(nullptr), "root is not a dictionary"};
+    return {Status::Damaged, PlistDictionary(nullptr), "root is not a dictionary"};
   }
   if (!treeWithinLimits(root, PlistLimits{}, tooLarge)) {
     plist_free(root);
-    return {Status::Unreadable, PlistDictionary(nullptr), tooLarge};
+    return {Status::Damaged, PlistDictionary(nullptr), tooLarge};
   }
   return {Status::Ok, PlistDictionary(withoutRepeatedKeys(root)), {}};
 }
@@ -275,7 +298,7 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view con
   auto perms = std::filesystem::status(target, ec).permissions();
   if (!ec && perms != std::filesystem::perms::unknown) {
     if (fchmod(fd, static_cast<mode_t>(perms) & 07777) != 0) return fail(errno);
-  } else if (fchmod(fd, 0644) != 0) {
+  } else if (fchmod(fd, 0600) != 0) {
     return fail(errno);
   }
   const char* data = contents.data();
@@ -300,7 +323,25 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view con
     unlink(templ.c_str());
     return false;
   }
+  // The rename is only durable once the folder is.
+  const int folder = open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    fsync(folder);
+    close(folder);
+  }
   return true;
+}
+
+bool copyFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to,
+                        std::string& reason) {
+  std::string bytes, before, ignored;
+  if (readSmallFile(from, bytes, reason) != ReadBytes::Ok) return false;
+  std::error_code ec;
+  if (std::filesystem::exists(to, ec) && readSmallFile(to, before, ignored) == ReadBytes::Ok &&
+      before == bytes) {
+    return true;
+  }
+  return writeFileAtomically(to, bytes, reason);
 }
 
 }  // namespace velt

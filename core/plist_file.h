@@ -18,11 +18,14 @@ class PlistDictionary {
   PlistDictionary(const PlistDictionary&) = delete;
   PlistDictionary& operator=(const PlistDictionary&) = delete;
 
-  enum class Status { Ok, Missing, Unreadable };
+  // Unreadable: the file could not be read (no permission, an I/O error,
+  // not a regular file) or is empty, as a file-sync client leaves it while
+  // it fetches the contents: it may read fine later. Damaged: it was read
+  // and is no property list with a dictionary at its root within the
+  // limits, or it is far too large for one.
+  enum class Status { Ok, Missing, Unreadable, Damaged };
   struct ReadResult;
-  // Reads path. Unreadable covers files that cannot be opened, are too large,
-  // are not a property list, or whose root is not a dictionary; reason says
-  // which.
+  // Reads path; reason says why when the status is not Ok.
   static ReadResult read(const std::filesystem::path& path);
 
   size_t size() const;
@@ -46,10 +49,16 @@ struct PlistDictionary::ReadResult {
 };
 
 // Replaces path with contents through a temporary file in the same folder and
-// a rename, so a reader sees the old file or the new one, never a mix. An
-// existing file's permissions carry over. False with reason on failure, in
-// which case the old file is untouched.
+// a rename, so a reader sees the old file or the new one, never a mix, even
+// after a crash: the file and then its folder are synced. An existing file's
+// permissions carry over; a new one is the user's alone (0600). False with
+// reason on failure, in which case the old file is untouched.
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view contents,
                          std::string& reason);
+
+// Makes to a copy of from, atomically as above; nothing is written when to
+// holds the same bytes already.
+bool copyFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to,
+                        std::string& reason);
 
 }  // namespace velt

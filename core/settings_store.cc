@@ -1,5 +1,12 @@
 #include "core/settings_store.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <string>
 
 #include "core/log.h"
@@ -33,6 +40,35 @@ void createFolder(const std::filesystem::path& folder) {
   if (!std::filesystem::exists(folder, ec)) std::filesystem::create_directories(folder, ec);
 }
 
+// Moves file to a name of its own beside it, with the time in it:
+// button.plist.damaged-20250131-142233, then -2, -3 in the same second. The
+// name is reserved before the move, so no earlier copy is ever replaced.
+// Empty, with reason, when the file stays.
+std::filesystem::path setAside(const std::filesystem::path& file, std::string& reason) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  const std::string stem = file.string() + ".damaged-" + stamp;
+  for (int n = 1; n <= 100; ++n) {
+    std::filesystem::path aside = n == 1 ? stem : stem + "-" + std::to_string(n);
+    const int fd = open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      reason = std::strerror(errno);
+      return {};
+    }
+    close(fd);
+    if (rename(file.c_str(), aside.c_str()) == 0) return aside;
+    reason = std::strerror(errno);
+    unlink(aside.c_str());
+    return {};
+  }
+  reason = "every name is taken";
+  return {};
+}
+
 }  // namespace
 
 SettingsStore::SettingsStore(Settings& settings, std::filesystem::path folder,
@@ -46,18 +82,27 @@ void SettingsStore::loadSettings() {
   createFolder(folder_);
 
   std::error_code ec;
-  if (!std::filesystem::exists(file_, ec)) {
-    std::filesystem::copy_file(defaultFile_, file_, ec);
+  std::string reason;
+  if (!std::filesystem::exists(file_, ec) && !ec) {
     logFormat("Error: Create set file: %s", file_.c_str());
-    if (ec) {
-      logFormat("Error: copy %s to %s: %s", defaultFile_.c_str(), file_.c_str(),
-                ec.message().c_str());
+    if (!copyFileAtomically(defaultFile_, file_, reason)) {
+      logFormat("Error: copy %s to %s: %s", defaultFile_.c_str(), file_.c_str(), reason.c_str());
     }
   }
 
   auto read = PlistDictionary::read(file_);
-  if (read.status == PlistDictionary::Status::Unreadable) {
+  if (read.status == PlistDictionary::Status::Ok) {
+    if (!copyFileAtomically(file_, backupFile(), reason)) {
+      logFormat("Error: Save set file: %s: %s", backupFile().c_str(), reason.c_str());
+    }
+  } else if (read.status != PlistDictionary::Status::Missing) {
     logFormat("Error: Read set file: %s: %s", file_.c_str(), read.reason.c_str());
+    auto backup = PlistDictionary::read(backupFile());
+    if (backup.status == PlistDictionary::Status::Ok) {
+      logFormat("Error: Read set file: %s: the settings of %s instead", file_.c_str(),
+                backupFile().c_str());
+      read = std::move(backup);
+    }
   }
   const PlistDictionary& dict = read.dictionary;
 
@@ -99,18 +144,28 @@ void SettingsStore::saveSettings() {
   createFolder(folder_);
 
   auto read = PlistDictionary::read(file_);
-  if (read.status != PlistDictionary::Status::Ok) {
-    // A file that has gone, or that cannot be read, is replaced by a fresh
-    // one with the current values. An unreadable file is kept beside it.
-    std::error_code ec;
-    if (read.status == PlistDictionary::Status::Unreadable &&
-        std::filesystem::is_regular_file(file_, ec)) {
-      std::filesystem::path aside = file_;
-      aside += ".unreadable";
-      std::filesystem::rename(file_, aside, ec);
-      if (!ec) logFormat("Error: Read set file: %s: kept as %s", file_.c_str(), aside.c_str());
-    }
-    read.dictionary = PlistDictionary();
+  std::string reason;
+  switch (read.status) {
+    case PlistDictionary::Status::Ok:
+      break;
+    case PlistDictionary::Status::Unreadable:
+      // Perhaps it can be read later, and it may hold more than we know.
+      logFormat("Error: Save set file: %s: %s; not written over", file_.c_str(),
+                read.reason.c_str());
+      return;
+    case PlistDictionary::Status::Damaged:
+      // Replaced by a fresh file, and kept beside it under a name of its own.
+      if (std::filesystem::path aside = setAside(file_, reason); !aside.empty()) {
+        logFormat("Error: Read set file: %s: kept as %s", file_.c_str(), aside.c_str());
+      } else {
+        logFormat("Error: Save set file: %s: cannot keep it aside (%s); not written over",
+                  file_.c_str(), reason.c_str());
+        return;
+      }
+      [[fallthrough]];
+    case PlistDictionary::Status::Missing:
+      read.dictionary = PlistDictionary();
+      break;
   }
   PlistDictionary& dict = read.dictionary;
 
@@ -127,7 +182,6 @@ void SettingsStore::saveSettings() {
     dict.setString(kSettingsKeys[15 + i], text(slots[i]->op2.load(std::memory_order_relaxed)));
   }
 
-  std::string reason;
   if (!writeFileAtomically(file_, dict.toXml(), reason)) {
     logFormat("Error: Save set file: %s: %s", file_.c_str(), reason.c_str());
   }

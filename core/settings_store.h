@@ -28,12 +28,16 @@ class SettingsStore {
   void setConfigurationScheduler(ConfigurationScheduler* scheduler) { scheduler_ = scheduler; }
 
   // Reads the file into the assignment tables, masks and spotlight size,
-  // copying the default file first when the user has none. Main thread, once.
+  // copying the default file first when the user has none. A file that
+  // loads is copied to the backup (button.plist.backup); when the file
+  // cannot be read or is damaged, the backup's settings are taken instead.
+  // Main thread, once.
   void loadSettings();
 
   // Writes the 22 keys with the current values. When the file has gone
-  // missing or cannot be read, a fresh file is written from the current values
-  // (an unreadable one is kept beside it first). Main thread.
+  // missing or is damaged, a fresh file is written from the current values
+  // (a damaged one is kept beside it first, under a name with the time). A
+  // file that cannot be read is never written over. Main thread.
   void saveSettings();
 
   // Takes mask as the new interceptMask, saves, and has the configuration pass
@@ -41,6 +45,7 @@ class SettingsStore {
   void commitAssignments(uint8_t mask);
 
   const std::filesystem::path& filePath() const { return file_; }
+  std::filesystem::path backupFile() const { return file_.string() + ".backup"; }
 
  private:
   Settings& settings_;

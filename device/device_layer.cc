@@ -143,9 +143,15 @@ void DeviceLayer::runListener() {
   services_.transport.run(*this);
 }
 
+bool DeviceLayer::wantsReports(const HidDeviceInfo& info) {
+  const DeviceKind kind = classifyDevice(info.properties);
+  return kind != DeviceKind::Ignored && kind != DeviceKind::OtherMouse;
+}
+
 void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info) {
   if (!info.problem.empty()) {
-    logFormat("%s skipped: %s", describeHidDevice(info).c_str(), info.problem.c_str());
+    logRepeatingFormat("skipped " + info.name, "%s skipped: %s", describeHidDevice(info).c_str(),
+                       info.problem.c_str());
     return;
   }
   // Another session has the seat: its agent looks after the mice. Every
@@ -158,6 +164,10 @@ void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info
            static_cast<unsigned>(p.primaryUsage), p.maxInputReportSize, p.maxOutputReportSize,
            p.maxFeatureReportSize, p.lastReportId, static_cast<int>(kind));
   if (kind == DeviceKind::Ignored) return;
+  {
+    std::lock_guard lock(registryLock_);
+    nodes_[device] = info.name;
+  }
   if (kind == DeviceKind::OtherMouse) {
     // Needs no report traffic, so no access to the node either.
     DeviceIdentity identity{device, kDeviceOtherMouse, 0, p.vendorId, p.productId, true};
@@ -166,14 +176,15 @@ void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info
   }
   if (info.openError != 0) {
     if (accessDenied(info.openError)) {
-      logFormat(
+      logRepeatingFormat(
+          "open " + info.name,
           "cannot open %s: %s. Give your user read and write access to the mouse's hidraw "
           "nodes with the udev rule described in the README (\"Access to the mice\"), then "
           "plug the mouse in again",
           describeHidDevice(info).c_str(), std::strerror(info.openError));
     } else {
-      logFormat("cannot open %s: %s; skipped", describeHidDevice(info).c_str(),
-                std::strerror(info.openError));
+      logRepeatingFormat("open " + info.name, "cannot open %s: %s; skipped",
+                         describeHidDevice(info).c_str(), std::strerror(info.openError));
     }
     return;
   }
@@ -233,6 +244,7 @@ HandshakeEnd DeviceLayer::handshake(DeviceKind kind, DeviceHandle device, const 
 void DeviceLayer::onDeviceRemoved(DeviceHandle device) {
   bool wasPresent;
   HeldButtons held;
+  std::string node;
   {
     std::lock_guard lock(registryLock_);
     if (const RegisteredDevice* d = registry_.find(device)) held = d->held;
@@ -240,6 +252,10 @@ void DeviceLayer::onDeviceRemoved(DeviceHandle device) {
     probes_.erase(device);
     silent_.erase(device);
     channels_.erase(device);
+    if (auto found = nodes_.find(device); found != nodes_.end()) {
+      node = std::move(found->second);
+      nodes_.erase(found);
+    }
   }
   // A mouse that goes with buttons down never sends their release. While
   // another mouse keeps the agent active nothing else would release them,
@@ -248,7 +264,7 @@ void DeviceLayer::onDeviceRemoved(DeviceHandle device) {
   if (held.extraButton0) postExtraButtonCode(0, static_cast<uint8_t>(ExtraButtonCodes[0].release));
   deviceChangeCountdown_.arm(kTicksAfterRemoval);
   if (wasPresent) {
-    logFormat("device %" PRId64 " removed", device);
+    logRepeatingFormat("removed " + node, "device %" PRId64 " removed", device);
     postIdentification([this] { notifyRegistryObserver(); });
   }
 }
@@ -262,7 +278,7 @@ void DeviceLayer::onInputReport(DeviceHandle device, uint8_t reportId, const uin
     logHexDump(label, report, length);
   }
   DecodedReport decoded;
-  std::string fault;
+  std::string fault, topic;
   {
     std::lock_guard lock(registryLock_);
     RegisteredDevice* d = registry_.find(device);
@@ -276,9 +292,10 @@ void DeviceLayer::onInputReport(DeviceHandle device, uint8_t reportId, const uin
                     "device %" PRId64 " (%s): input report of %zu bytes, %zu expected; ignored",
                     device, d->attributes.name.c_str(), length, decoded.needed);
       fault = text;
+      if (auto node = nodes_.find(device); node != nodes_.end()) topic = "short " + node->second;
     }
   }
-  if (!fault.empty()) logLine(fault);
+  if (!fault.empty()) logRepeating(topic, fault);
   if (decoded.status != DecodedReport::Buttons) return;
   if (decoded.hasMask) postButtonMask(decoded.mask);
   if (decoded.extraCode != 0) {
@@ -307,14 +324,16 @@ void DeviceLayer::registerIdentifiedDevice(const DeviceIdentity& identity) {
   const ModelDefinition* model = matchModel(services_.catalogue, identity, extraButtonEnabled_);
   if (model) {
     bool registered;
+    std::string node;
     {
       std::lock_guard lock(registryLock_);
       registered = registry_.registerDevice(identity, *model);
+      if (auto found = nodes_.find(identity.handle); found != nodes_.end()) node = found->second;
     }
     if (registered) {
       if (!identity.noInput) services_.transport.subscribeInput(identity.handle);
-      logFormat("device %" PRId64 ": %s (type %d, model %d)", identity.handle, model->name.c_str(),
-                identity.type, identity.modelId);
+      logRepeatingFormat("registered " + node, "device %" PRId64 ": %s (type %d, model %d)",
+                         identity.handle, model->name.c_str(), identity.type, identity.modelId);
       notifyRegistryObserver();
     }
   } else {
@@ -471,8 +490,9 @@ bool DeviceLayer::configureDevice(const PassTarget& target, uint8_t m, uint8_t h
     if (!r.ok() && failure == 0) failure = r.error;
   }
   if (failure != 0) {
-    logFormat("device %" PRId64 " (%s): configuration report failed: %s", target.handle,
-              target.name.c_str(), std::strerror(failure));
+    logRepeatingFormat("configuration " + target.name,
+                       "device %" PRId64 " (%s): configuration report failed: %s", target.handle,
+                       target.name.c_str(), std::strerror(failure));
   }
   return failure == 0;
 }
@@ -484,8 +504,9 @@ void DeviceLayer::markSilent(DeviceHandle device, const std::string& name) {
   }
   // A mouse that does not answer would hold up a crashing agent's way out.
   services_.transport.keepRestoreReports(device, {});
-  logFormat("device %" PRId64 " (%s) does not answer; no more configuration reports", device,
-            name.c_str());
+  logRepeatingFormat("silent " + name,
+                     "device %" PRId64 " (%s) does not answer; no more configuration reports",
+                     device, name.c_str());
 }
 
 void DeviceLayer::restoreDevicesOnQuit() {

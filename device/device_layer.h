@@ -153,6 +153,7 @@ class DeviceLayer final : public DeviceDirectory,
   DeviceHandle newDeviceHandle() override { return registry_.newHandle(); }
   void onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info) override;
   void onPresentDevicesListed() override;
+  bool wantsReports(const HidDeviceInfo& info) override;
   void onDeviceRemoved(DeviceHandle device) override;
   void onInputReport(DeviceHandle device, uint8_t reportId, const uint8_t* report,
                      size_t length) override;
@@ -230,6 +231,9 @@ class DeviceLayer final : public DeviceDirectory,
     HidDeviceInfo info;
   };
   std::map<DeviceHandle, Probe> probes_;
+  // The node of each device that may be registered, for the topics of log
+  // lines that may repeat; guarded by registryLock_.
+  std::map<DeviceHandle, std::string> nodes_;
   std::atomic<bool> sessionActive_{true};
   // Counts the changes of sessionActive_, so that a delayed return to the
   // seat that has been overtaken does nothing.

@@ -11,11 +11,18 @@ bool selectable(const RegisteredDevice& d) {
 
 }  // namespace
 
+DeviceHandle DeviceRegistry::newHandle() {
+  std::lock_guard lock(handlesMutex_);
+  attached_.insert(nextHandle_);
+  return nextHandle_++;
+}
+
 bool DeviceRegistry::registerDevice(const DeviceIdentity& identity, const ModelDefinition& model) {
-  auto [it, added] = devices_.try_emplace(identity.handle);
-  // Handles are never reused, so an entry of type 0 is a device that has gone.
-  if (!added && it->second.type == 0) return false;
-  RegisteredDevice& d = it->second;
+  {
+    std::lock_guard lock(handlesMutex_);
+    if (!attached_.contains(identity.handle)) return false;
+  }
+  RegisteredDevice& d = devices_[identity.handle];
   d.type = identity.type;
   d.shortReportLogged = false;
   DeviceAttributes& a = d.attributes;
@@ -33,10 +40,11 @@ bool DeviceRegistry::registerDevice(const DeviceIdentity& identity, const ModelD
 }
 
 bool DeviceRegistry::markRemoved(DeviceHandle handle) {
-  RegisteredDevice& d = devices_[handle];
-  const bool wasPresent = d.type != 0;
-  d.type = 0;
-  return wasPresent;
+  {
+    std::lock_guard lock(handlesMutex_);
+    attached_.erase(handle);
+  }
+  return devices_.erase(handle) != 0;
 }
 
 RegisteredDevice* DeviceRegistry::find(DeviceHandle handle) {

@@ -2,10 +2,11 @@
 // model gave it, keyed by a handle the registry hands out.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,20 +33,22 @@ struct DeviceAttributes {
 };
 
 struct RegisteredDevice {
-  int32_t type = 0;  // 0 once the device has gone
+  int32_t type = 0;
   DeviceAttributes attributes;
   bool shortReportLogged = false;  // a short input report has been logged
   HeldButtons held;                // what its reports hold down
 };
 
-// Not thread-safe apart from newHandle(): the device layer holds registryLock
-// around every other call. Iterates in the order the handles were handed out,
-// which is stable while the registry is unchanged.
+// Holds only what is attached: a device's entry goes with it, so hot-plug
+// costs nothing that stays. Not thread-safe apart from newHandle(): the
+// device layer holds registryLock around every other call. Iterates in the
+// order the handles were handed out, which is stable while the registry is
+// unchanged.
 class DeviceRegistry {
  public:
-  // A handle never handed out before: a stale handle can never reach a device
-  // attached later.
-  DeviceHandle newHandle() { return nextHandle_.fetch_add(1, std::memory_order_relaxed); }
+  // A handle never handed out before, for a device that has just appeared: a
+  // stale handle can never reach a device attached later.
+  DeviceHandle newHandle();
   // The deviceKey: the handle as signed decimal text.
   static std::string deviceKey(DeviceHandle handle) { return std::to_string(handle); }
 
@@ -53,9 +56,8 @@ class DeviceRegistry {
   // changes, when the device has already gone: its identification finished
   // after its removal.
   bool registerDevice(const DeviceIdentity& identity, const ModelDefinition& model);
-  // Sets the device's type to 0, keeping its attributes; a device never
-  // registered gets an entry of type 0. True when it was registered and
-  // present.
+  // Forgets the device: its entry goes, and a registration that comes later
+  // is refused. True when it was registered.
   bool markRemoved(DeviceHandle handle);
   RegisteredDevice* find(DeviceHandle handle);
   const std::map<DeviceHandle, RegisteredDevice>& devices() const { return devices_; }
@@ -72,7 +74,9 @@ class DeviceRegistry {
   std::vector<UsbId> registeredUsbIds() const;
 
  private:
-  std::atomic<DeviceHandle> nextHandle_{1};
+  std::mutex handlesMutex_;
+  DeviceHandle nextHandle_ = 1;      // handlesMutex_
+  std::set<DeviceHandle> attached_;  // handlesMutex_: handed out, not yet removed
   std::map<DeviceHandle, RegisteredDevice> devices_;
 };
 

@@ -68,6 +68,14 @@ class HidListener {
   virtual void onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info) = 0;
   // Every device present at start has been reported.
   virtual void onPresentDevicesListed() {}
+  // Asked before onDeviceMatched, from the properties alone: whether the
+  // device's reports will be wanted. Only then is its node opened (and
+  // info.openError known): the nodes of keyboards and other devices are
+  // never opened.
+  virtual bool wantsReports(const HidDeviceInfo& info) {
+    (void)info;
+    return true;
+  }
   virtual void onDeviceRemoved(DeviceHandle device) = 0;
   // report points to the device's 65-byte buffer; the bytes past length are
   // zero. reportId is byte 0 when the device numbers its reports, else 0.

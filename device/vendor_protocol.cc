@@ -178,13 +178,14 @@ class Handshake {
   // in time, so asking again would only wait as long once more.
   bool over(const HidResult& r) {
     if (r.error == ENODEV) {
-      logFormat("%s went away during identification (%s)", label_.c_str(), std::strerror(r.error));
+      logRepeatingFormat(label_ + " gone", "%s went away during identification (%s)",
+                         label_.c_str(), std::strerror(r.error));
       end_ = HandshakeEnd::Gone;
       return true;
     }
     if (r.error == ETIMEDOUT) {
-      logFormat("%s does not answer (%s); identification ends", label_.c_str(),
-                std::strerror(r.error));
+      logRepeatingFormat(label_ + " silent", "%s does not answer (%s); identification ends",
+                         label_.c_str(), std::strerror(r.error));
       end_ = HandshakeEnd::Silent;
       return true;
     }
@@ -193,11 +194,13 @@ class Handshake {
 
   void noAnswer(const char* expected, const HidResult& last, const char* outcome) {
     if (last.ok()) {
-      logFormat("%s did not answer the identification request with \"%s\"; %s", label_.c_str(),
-                expected, outcome);
+      logRepeatingFormat(label_ + " no answer",
+                         "%s did not answer the identification request with \"%s\"; %s",
+                         label_.c_str(), expected, outcome);
     } else {
-      logFormat("%s did not answer the identification request (%s); %s", label_.c_str(),
-                std::strerror(last.error), outcome);
+      logRepeatingFormat(label_ + " no answer",
+                         "%s did not answer the identification request (%s); %s", label_.c_str(),
+                         std::strerror(last.error), outcome);
     }
   }
 

@@ -6,11 +6,10 @@
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDBusServiceWatcher>
 #include <QMetaObject>
 
-#include "actions/desktop_commands.h"
 #include "core/log.h"
+#include "platform/shell_extension.h"
 
 namespace velt {
 
@@ -32,8 +31,6 @@ namespace {
 
 const QString kAgentName = QStringLiteral("quorin.driver.velt");
 const QString kAgentPath = QStringLiteral("/quorin/driver/velt");
-const QString kShellName = QString::fromUtf8(kShellExtensionName.data(),
-                                             static_cast<qsizetype>(kShellExtensionName.size()));
 
 }  // namespace
 
@@ -77,23 +74,11 @@ bool AgentBus::publish() {
   });
   published_ = true;
 
-  shellWatcher_ = new QDBusServiceWatcher(
-      kShellName, bus,
-      QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration,
-      this);
-  connect(shellWatcher_, &QDBusServiceWatcher::serviceRegistered, this,
-          [this] { emit shellMenuChanged(true); });
-  connect(shellWatcher_, &QDBusServiceWatcher::serviceUnregistered, this,
-          [this] { emit shellMenuChanged(false); });
-  QDBusMessage hasOwner = QDBusMessage::createMethodCall(
-      "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner");
-  hasOwner.setArguments({kShellName});
-  auto* owner = new QDBusPendingCallWatcher(bus.asyncCall(hasOwner), this);
-  connect(owner, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
-    w->deleteLater();
-    QDBusPendingReply<bool> reply = *w;
-    if (!reply.isError() && reply.value()) emit shellMenuChanged(true);
-  });
+  // Only the extension inside the shell shows the menu: a program that took
+  // its name must not make the tray icon stand aside.
+  auto* shell = new ShellExtensionOwner(this);
+  connect(shell, &ShellExtensionOwner::trustedOwnerChanged, this,
+          [this](const QString& owner) { emit shellMenuChanged(!owner.isEmpty()); });
   return true;
 }
 

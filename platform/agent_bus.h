@@ -13,8 +13,6 @@
 #include <QString>
 #include <functional>
 
-class QDBusServiceWatcher;
-
 namespace velt {
 
 struct AgentMenuItem {
@@ -50,7 +48,6 @@ class AgentBus : public QObject {
  private:
   std::function<QList<AgentMenuItem>()> items_;
   std::function<void(const QString&)> activate_;
-  QDBusServiceWatcher* shellWatcher_ = nullptr;
   bool published_ = false;
 };
 

@@ -235,7 +235,7 @@ void EvdevTakeover::rescan() {
   for (const std::string& node : loop_.nodeKeys()) {
     auto id = nodeIds_.find(node);
     if (id != nodeIds_.end() && registered(id->second)) continue;
-    logFormat("event taps: letting go of %s", node.c_str());
+    logRepeatingFormat("let go " + node, "event taps: letting go of %s", node.c_str());
     loop_.removeNode(node);
     nodeIds_.erase(node);
   }
@@ -289,9 +289,18 @@ void EvdevTakeover::takeOver(const std::string& node, const std::string& name, U
   }
   auto tryAgainShortly = [&] {
     logDebug("event taps: %s has a button down; trying again shortly", label.c_str());
+    // One look covers every node: with one per node, two nodes held down
+    // would double the looks at every look.
+    if (retryPending_) return;
+    retryPending_ = true;
     timers_.runAfter("event taps retry", kHeldButtonRetry, [target = retryTarget_] {
       std::lock_guard lock(target->mutex);
-      if (auto* self = target->takeover) self->loop_.post([self] { self->rescan(); });
+      if (auto* self = target->takeover) {
+        self->loop_.post([self] {
+          self->retryPending_ = false;
+          self->rescan();
+        });
+      }
     });
   };
   libevdev_set_clock_id(dev.get(), CLOCK_MONOTONIC);
@@ -327,7 +336,7 @@ void EvdevTakeover::takeOver(const std::string& node, const std::string& name, U
     tryAgainShortly();
     return;
   }
-  logFormat("event taps: took over %s", label.c_str());
+  logRepeatingFormat("took over " + node, "event taps: took over %s", label.c_str());
   std::erase_if(reported_, [&](const std::string& r) { return r.starts_with(node + " "); });
   nodeIds_[node] = id;
   loop_.addNode(
@@ -338,8 +347,9 @@ void EvdevTakeover::takeOver(const std::string& node, const std::string& name, U
 
 void EvdevTakeover::reportOnce(const std::string& node, const std::string& kind,
                                const std::string& line) {
+  // Once until the node goes, and a node that keeps coming back is one.
   if (!reported_.insert(node + " " + kind).second) return;
-  logLine(line);
+  logRepeating(node + " " + kind, line);
 }
 
 }  // namespace velt

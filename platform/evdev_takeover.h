@@ -69,6 +69,7 @@ class EvdevTakeover : public EventTaps, public RegistryObserver {
   UdevMonitorPtr monitor_;
   std::vector<UsbId> registered_;
   bool takingOver_ = true;
+  bool retryPending_ = false;  // a second look at the nodes is due
   std::map<std::string, UsbId> nodeIds_;
   std::set<std::string> reported_;
 };

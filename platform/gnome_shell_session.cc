@@ -10,29 +10,22 @@
 
 #include "actions/desktop_commands.h"
 #include "core/log.h"
+#include "platform/shell_extension.h"
 
 namespace velt {
 namespace {
 
-const QString kName = QString::fromUtf8(kShellExtensionName.data(),
-                                        static_cast<qsizetype>(kShellExtensionName.size()));
+// The extension's object lives on the shell's own connection: asked there,
+// a program that took the extension's bus name never hears the question.
+const QString kShell = QStringLiteral("org.gnome.Shell");
 const QString kPath = QString::fromUtf8(kShellExtensionPath.data(),
                                         static_cast<qsizetype>(kShellExtensionPath.size()));
 const QString kInterface = QStringLiteral("quorin.driver.velt.Shell");
-const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 constexpr int kPointerTimeoutMs = 250;
 
-// The extension's (ss) FocusedWindow: WM_CLASS instance and class; two empty
+// The extension's focused window: WM_CLASS instance and class; two empty
 // strings when no window has the focus.
-std::optional<WindowClass> windowClass(const QVariant& value) {
-  if (!value.canConvert<QDBusArgument>()) return std::nullopt;
-  const auto argument = value.value<QDBusArgument>();
-  if (argument.currentType() != QDBusArgument::StructureType) return std::nullopt;
-  QString instance;
-  QString className;
-  argument.beginStructure();
-  argument >> instance >> className;
-  argument.endStructure();
+std::optional<WindowClass> windowClass(const QString& instance, const QString& className) {
   if (instance.isEmpty() && className.isEmpty()) return std::nullopt;
   return WindowClass{instance.toStdString(), className.toStdString()};
 }
@@ -40,37 +33,38 @@ std::optional<WindowClass> windowClass(const QVariant& value) {
 }  // namespace
 
 GnomeShellSession::GnomeShellSession(QObject* parent)
-    : QObject(parent),
-      watcher_(new QDBusServiceWatcher(kName, QDBusConnection::sessionBus(),
-                                       QDBusServiceWatcher::WatchForOwnerChange, this)) {
-  QDBusConnection::sessionBus().connect(kName, kPath, kProperties,
-                                        QStringLiteral("PropertiesChanged"), this,
-                                        SLOT(propertiesChanged(QString, QVariantMap, QStringList)));
+    : QObject(parent), owner_(new ShellExtensionOwner(this)) {
+  // The extension tells the agent alone; the slot looks at who sent it.
+  QDBusConnection::sessionBus().connect(QString(), kPath, kInterface,
+                                        QStringLiteral("FocusedWindowChanged"), this,
+                                        SLOT(focusedWindowChanged(QString, QString, QDBusMessage)));
   // The extension came (asked afresh) or went (nothing is known).
-  connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
-          [this](const QString&, const QString&, const QString& newOwner) {
-            setFocused(std::nullopt);
-            if (!newOwner.isEmpty()) askFocusedWindow();
-          });
+  connect(owner_, &ShellExtensionOwner::trustedOwnerChanged, this, [this](const QString& owner) {
+    if (owner.isEmpty()) {
+      setFocused(std::nullopt);
+    } else {
+      askFocusedWindow();
+    }
+  });
   askFocusedWindow();
 }
 
 void GnomeShellSession::askFocusedWindow() {
-  QDBusMessage get = QDBusMessage::createMethodCall(kName, kPath, kProperties, "Get");
-  get.setArguments({kInterface, QStringLiteral("FocusedWindow")});
+  QDBusMessage get = QDBusMessage::createMethodCall(kShell, kPath, kInterface, "GetFocusedWindow");
   auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
     w->deleteLater();
-    QDBusPendingReply<QDBusVariant> reply = *w;
-    setFocused(reply.isError() ? std::nullopt : windowClass(reply.value().variant()));
+    QDBusPendingReply<QString, QString> reply = *w;
+    // Refused before the agent has its bus name: the extension tells it then.
+    if (!reply.isError()) setFocused(windowClass(reply.argumentAt<0>(), reply.argumentAt<1>()));
   });
 }
 
-void GnomeShellSession::propertiesChanged(const QString& interface, const QVariantMap& changed,
-                                          const QStringList&) {
-  if (interface != kInterface) return;
-  auto focused = changed.find(QStringLiteral("FocusedWindow"));
-  if (focused != changed.end()) setFocused(windowClass(*focused));
+void GnomeShellSession::focusedWindowChanged(const QString& instance, const QString& className,
+                                             const QDBusMessage& message) {
+  const QString shell = owner_->shellOwner();
+  if (shell.isEmpty() || message.service() != shell) return;
+  setFocused(windowClass(instance, className));
 }
 
 void GnomeShellSession::setFocused(std::optional<WindowClass> focused) {
@@ -87,7 +81,7 @@ std::optional<WindowClass> GnomeShellSession::activeWindowClass() {
 }
 
 std::optional<PointF> GnomeShellSession::pointerPosition() {
-  QDBusMessage ask = QDBusMessage::createMethodCall(kName, kPath, kInterface, "GetPointer");
+  QDBusMessage ask = QDBusMessage::createMethodCall(kShell, kPath, kInterface, "GetPointer");
   QDBusMessage reply = QDBusConnection::sessionBus().call(ask, QDBus::Block, kPointerTimeoutMs);
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2) {
     if (!pointerFailureLogged_.exchange(true)) {
@@ -119,7 +113,9 @@ void ShellOverlay::setNeedsDisplay() {
 }
 
 void ShellOverlay::call(const char* method, const QVariantList& arguments) {
-  QDBusMessage message = QDBusMessage::createMethodCall(kName, kPath, kInterface, method);
+  // To the shell itself: a stand-in holding the extension's name would
+  // learn when the overlay shows.
+  QDBusMessage message = QDBusMessage::createMethodCall(kShell, kPath, kInterface, method);
   message.setArguments(arguments);
   auto* watcher =
       new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message), &context_);

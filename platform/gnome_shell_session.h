@@ -1,5 +1,6 @@
 // What the agent asks of GNOME Shell in a Wayland session, through its shell
-// extension (packaging/gnome-shell, bus name quorin.driver.velt.Shell). The
+// extension (packaging/gnome-shell, bus name quorin.driver.velt.Shell, heard
+// only while the shell itself holds it: ShellExtensionOwner). The
 // shell lets no client draw above its windows or learn where the pointer is
 // or which window has the focus; the extension, running inside the shell,
 // can.
@@ -16,7 +17,6 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QVariantMap>
 #include <atomic>
 #include <mutex>
 #include <optional>
@@ -25,9 +25,11 @@
 #include "core/settings.h"
 #include "overlay/overlay_controller.h"
 
-class QDBusServiceWatcher;
+class QDBusMessage;
 
 namespace velt {
+
+class ShellExtensionOwner;
 
 // The pointer and the focused window, as the extension tells them.
 class GnomeShellSession : public QObject, public PointerLocator, public ActiveWindowQuery {
@@ -50,14 +52,14 @@ class GnomeShellSession : public QObject, public PointerLocator, public ActiveWi
   void focusChanged();
 
  private slots:
-  void propertiesChanged(const QString& interface, const QVariantMap& changed,
-                         const QStringList& invalidated);
+  void focusedWindowChanged(const QString& instance, const QString& className,
+                            const QDBusMessage& message);
 
  private:
   void askFocusedWindow();
   void setFocused(std::optional<WindowClass> focused);
 
-  QDBusServiceWatcher* watcher_;
+  ShellExtensionOwner* owner_;  // only the shell speaks for the extension
   std::mutex mutex_;
   std::optional<WindowClass> focused_;
   std::atomic<bool> pointerFailureLogged_{false};

@@ -287,18 +287,21 @@ void HidrawTransport::addDevice(udev_device* device, HidListener& listener) {
       if (node->syspath == syspath) return;
     }
   }
+  // Sysfs first: only the nodes whose reports the listener wants are opened.
   RawInfo raw;
-  int openError = 0;
-  bool fromNode = false;
-  {
+  readInfoFromSysfs(device, raw);
+  const bool fromSysfs = !raw.descriptor.empty();
+  HidDeviceInfo info =
+      makeHidDeviceInfo(devnode, raw.vendorId, raw.productId, raw.serialNumber, raw.descriptor, 0);
+  if (!fromSysfs || listener.wantsReports(info)) {
     UniqueFd fd(::open(devnode, O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.valid()) openError = errno;
-    fromNode = fd.valid() && readInfoFromNode(fd.get(), raw);
+    info.openError = fd.valid() ? 0 : errno;
+    // Without the descriptor in sysfs, the node's own word.
+    if (!fromSysfs && fd.valid() && readInfoFromNode(fd.get(), raw)) {
+      info = makeHidDeviceInfo(devnode, raw.vendorId, raw.productId, std::move(raw.serialNumber),
+                               raw.descriptor, 0);
+    }
   }
-  if (!fromNode) readInfoFromSysfs(device, raw);
-
-  HidDeviceInfo info = makeHidDeviceInfo(devnode, raw.vendorId, raw.productId,
-                                         std::move(raw.serialNumber), raw.descriptor, openError);
   auto node = std::make_shared<Node>();
   node->syspath = syspath;
   node->devnode = devnode;
@@ -343,8 +346,9 @@ void HidrawTransport::readInput(Node& node, HidListener& listener) {
   }
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
   // Gone (its removal event follows) or broken: stop listening to it.
-  if (n < 0 && errno != ENODEV) {
-    logFormat("hidraw: reading %s: %s", node.devnode.c_str(), std::strerror(errno));
+  if (const int error = errno; n < 0 && error != ENODEV) {
+    logRepeatingFormat("read " + node.devnode, "hidraw: reading %s: %s", node.devnode.c_str(),
+                       std::strerror(error));
   }
   node.readable = false;
   std::lock_guard lock(mutex_);
@@ -362,7 +366,8 @@ void HidrawTransport::subscribeInput(DeviceHandle device) {
   if (!node) return;
   const int fd = node->acquire();
   if (fd < 0) {
-    logFormat("hidraw: cannot open %s: %s", node->devnode.c_str(), std::strerror(-fd));
+    logRepeatingFormat("open " + node->devnode, "hidraw: cannot open %s: %s", node->devnode.c_str(),
+                       std::strerror(-fd));
     return;
   }
   {

@@ -176,7 +176,7 @@ void InputLoop::readNode(Node& node) {
   }
   if (alive) return;
   std::string key = node.key;
-  logFormat("event taps: %s has gone", node.label.c_str());
+  logRepeatingFormat("gone " + key, "event taps: %s has gone", node.label.c_str());
   removeNode(key);
   if (nodeGone_) nodeGone_(key);
 }

@@ -8,6 +8,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QDBusUnixFileDescriptor>
 #include <QElapsedTimer>
 #include <cerrno>
@@ -58,10 +59,33 @@ void KWinBridge::start() {
               kObjectPath.toUtf8().constData());
     return;
   }
-  // A script an earlier run of the agent left is replaced.
-  QDBusMessage unload = scripting(QStringLiteral("unloadScript"));
-  unload << kScriptName;
-  callAsync(unload, [this](const QDBusMessage&) { loadScript(); });
+  auto* watcher = new QDBusServiceWatcher(kKWin, QDBusConnection::sessionBus(),
+                                          QDBusServiceWatcher::WatchForOwnerChange, this);
+  connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+          [this](const QString&, const QString&, const QString& owner) { kwin_ = owner; });
+  // Who KWin is, before its script can call.
+  QDBusMessage owner = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"));
+  owner << kKWin;
+  callAsync(owner, [this](const QDBusMessage& reply) {
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+      kwin_ = reply.arguments().first().toString();
+    }
+    // A script an earlier run of the agent left is replaced.
+    QDBusMessage unload = scripting(QStringLiteral("unloadScript"));
+    unload << kScriptName;
+    callAsync(unload, [this](const QDBusMessage&) { loadScript(); });
+  });
+}
+
+bool KWinBridge::fromKWin() {
+  const QString sender = calledFromDBus() ? message().service() : QString();
+  if (!sender.isEmpty() && sender == kwin_) return true;
+  logRepeatingFormat("kwin stranger " + sender.toStdString(),
+                     "KWin: ignored a report from %s, which is not KWin",
+                     sender.toUtf8().constData());
+  return false;
 }
 
 void KWinBridge::loadScript() {
@@ -115,10 +139,12 @@ void KWinBridge::setFollowing(bool on) {
 }
 
 void KWinBridge::Pointer(int x, int y) {
+  if (!fromKWin()) return;
   if (pointerMoved_) pointerMoved_({static_cast<double>(x), static_cast<double>(y)});
 }
 
 void KWinBridge::ActiveWindow(const QString& windowClass, const QString& desktopFile) {
+  if (!fromKWin()) return;
   std::lock_guard lock(mutex_);
   if (windowClass.isEmpty() && desktopFile.isEmpty()) {
     active_.reset();

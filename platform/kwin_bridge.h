@@ -7,14 +7,18 @@
 //
 // The script calls the agent's object /quorin/driver/velt/KWin
 // (quorin.driver.velt.KWin): Pointer(x, y) while the overlay shows, and
-// ActiveWindow(class, desktop file) whenever the focus changes. The agent
-// starts and stops the pointer reports through two shortcuts the script
-// registers, invoked through kglobalaccel. Main thread; activeWindowClass
-// from any thread.
+// ActiveWindow(class, desktop file) whenever the focus changes. Both are
+// heard only from KWin itself, the owner of org.kde.KWin: another program
+// of the user could otherwise move the overlay or pose as the presentation.
+// Pointer is answered, so that the script stops when the agent has gone.
+// The agent starts and stops the pointer reports through two shortcuts the
+// script registers, invoked through kglobalaccel. Main thread;
+// activeWindowClass from any thread.
 #pragma once
 
 #include <QtDBus/qtdbusglobal.h>
 
+#include <QDBusContext>
 #include <QImage>
 #include <QObject>
 #include <QRect>
@@ -29,7 +33,7 @@
 
 namespace velt {
 
-class KWinBridge : public QObject, public ActiveWindowQuery {
+class KWinBridge : public QObject, public ActiveWindowQuery, protected QDBusContext {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "quorin.driver.velt.KWin")
 
@@ -52,11 +56,13 @@ class KWinBridge : public QObject, public ActiveWindowQuery {
   static QImage captureArea(const QRect& area, QString& reason);
 
  public Q_SLOTS:
-  Q_NOREPLY void Pointer(int x, int y);
+  void Pointer(int x, int y);
   Q_NOREPLY void ActiveWindow(const QString& windowClass, const QString& desktopFile);
 
  private:
   void loadScript();
+  // The call being handled comes from KWin (else logged, once a while).
+  bool fromKWin();
   void runScript(int id);
   void invokeShortcut(const QString& name);
 
@@ -64,6 +70,7 @@ class KWinBridge : public QObject, public ActiveWindowQuery {
   std::function<void(PointF)> pointerMoved_;
   bool registered_ = false;
   bool following_ = false;
+  QString kwin_;  // the unique name of org.kde.KWin's owner
   std::mutex mutex_;
   std::optional<WindowClass> active_;
 };

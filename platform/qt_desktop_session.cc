@@ -1,5 +1,8 @@
 #include "platform/qt_desktop_session.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -21,6 +24,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QtGlobal>
+#include <cerrno>
 
 #include "core/log.h"
 #include "platform/kwin_bridge.h"
@@ -51,17 +55,39 @@ QString picturesFolder() {
   return pictures.isEmpty() ? QString() : QDir(pictures).absolutePath() + QLatin1Char('/');
 }
 
-// A new file in the Pictures folder, named for the moment; empty when the
-// folder cannot be made.
+// A new, empty file in the Pictures folder, named for the moment; empty when
+// the folder cannot be made. The name is reserved as the file is made, so
+// two pictures in the same second never share one.
 QString newScreenshotFile(const QString& suffix) {
   const QString folder = picturesFolder();
   if (folder.isEmpty() || !QDir().mkpath(folder)) return {};
   const QString stem =
       folder + "Screenshot from " + QDateTime::currentDateTime().toString("yyyy-MM-dd hh-mm-ss");
-  QString file = stem + "." + suffix;
-  for (int n = 2; QFileInfo::exists(file); ++n)
-    file = stem + QStringLiteral(" (%1).").arg(n) + suffix;
-  return file;
+  for (int n = 1; n < 1000; ++n) {
+    const QString file =
+        n == 1 ? stem + "." + suffix : stem + QStringLiteral(" (%1).").arg(n) + suffix;
+    const int fd =
+        ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return file;
+    }
+    if (errno != EEXIST) break;
+  }
+  return {};
+}
+
+// Copies from into the file newScreenshotFile made.
+bool copyInto(const QString& from, const QString& to) {
+  QFile in(from), out(to);
+  if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    return false;
+  }
+  while (!in.atEnd()) {
+    const QByteArray chunk = in.read(1 << 16);
+    if (chunk.isEmpty() || out.write(chunk) != chunk.size()) return false;
+  }
+  return out.flush();
 }
 
 // Screenshots a portal leaves outside the Pictures folder (some keep them in
@@ -73,9 +99,10 @@ void keepScreenshot(const QString& uri) {
   if (QFileInfo(file).absoluteFilePath().startsWith(picturesDir)) return;
   const QString target =
       newScreenshotFile(QFileInfo(file).suffix().isEmpty() ? "png" : QFileInfo(file).suffix());
-  if (!target.isEmpty() && QFile::copy(file, target)) {
+  if (!target.isEmpty() && copyInto(file, target)) {
     logFormat("screenshot: saved %s", target.toUtf8().constData());
   } else {
+    if (!target.isEmpty()) QFile::remove(target);
     logFormat("screenshot: cannot copy %s to %s", file.toUtf8().constData(),
               target.toUtf8().constData());
   }
@@ -360,9 +387,13 @@ void QtDesktopSession::takeScreenshot(Done done) {
 }
 
 void QtDesktopSession::runScreenshotProgram(const std::vector<std::string>& arguments, Done done) {
+  if (arguments.empty()) {
+    done("no program given");
+    return;
+  }
   const QString file = newScreenshotFile("png");
-  if (arguments.empty() || file.isEmpty()) {
-    done(arguments.empty() ? "no program given" : "no Pictures folder");
+  if (file.isEmpty()) {
+    done("no Pictures folder");
     return;
   }
   QStringList rest;
@@ -451,7 +482,11 @@ void QtDesktopSession::savePicture(std::function<QImage(std::string& failure)> t
         if (!image.save(file, "PNG")) *failure = "cannot write " + file.toStdString();
       },
       [file, failure, done = std::move(done)] {
-        if (failure->empty()) logFormat("screenshot: saved %s", file.toUtf8().constData());
+        if (failure->empty()) {
+          logFormat("screenshot: saved %s", file.toUtf8().constData());
+        } else {
+          QFile::remove(file);  // the name it had reserved
+        }
         done(*failure);
       });
 }

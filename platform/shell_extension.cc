@@ -1,15 +1,18 @@
 #include "platform/shell_extension.h"
 
+#include <glib.h>
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QObject>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStringList>
 #include <functional>
+#include <vector>
 
 #include "actions/desktop_commands.h"
 #include "core/log.h"
@@ -37,12 +40,41 @@ void gsettings(QObject* context, const QStringList& arguments,
   process->start(QStringLiteral("gsettings"), arguments);
 }
 
-// The UUIDs in a gsettings string list ("['a', 'b']" or "@as []").
-QStringList uuids(const QString& list) {
-  QStringList out;
-  static const QRegularExpression quoted(QStringLiteral("'([^']*)'"));
-  for (const auto& match : quoted.globalMatch(list)) out << match.captured(1);
+}  // namespace
+
+std::optional<QStringList> parseStringArray(const QString& text) {
+  const QByteArray bytes = text.trimmed().toUtf8();
+  GVariant* value =
+      g_variant_parse(G_VARIANT_TYPE_STRING_ARRAY, bytes.constData(), nullptr, nullptr, nullptr);
+  if (!value) return std::nullopt;
+  QStringList list;
+  gsize count = 0;
+  const gchar** strings = g_variant_get_strv(value, &count);
+  for (gsize i = 0; i < count; ++i) list << QString::fromUtf8(strings[i]);
+  g_free(strings);
+  g_variant_unref(value);
+  return list;
+}
+
+QString stringArrayText(const QStringList& list) {
+  std::vector<QByteArray> bytes;
+  std::vector<const gchar*> strings;
+  for (const QString& s : list) bytes.push_back(s.toUtf8());
+  for (const QByteArray& b : bytes) strings.push_back(b.constData());
+  GVariant* value =
+      g_variant_ref_sink(g_variant_new_strv(strings.data(), static_cast<gssize>(strings.size())));
+  gchar* text = g_variant_print(value, TRUE);
+  QString out = QString::fromUtf8(text);
+  g_free(text);
+  g_variant_unref(value);
   return out;
+}
+
+namespace {
+
+// The UUIDs in a gsettings string list; none when it is not one.
+QStringList uuids(const QString& list) {
+  return parseStringArray(list).value_or(QStringList());
 }
 
 // For the next log-in: the shell reads enabled-extensions when it starts.
@@ -50,19 +82,20 @@ void enableAtNextLogIn(QObject* context, const QString& uuid) {
   const QStringList key = {QStringLiteral("org.gnome.shell"), QStringLiteral("enabled-extensions")};
   gsettings(context, QStringList{QStringLiteral("get")} + key,
             [context, key, uuid](bool ok, const QString& output) {
-              QStringList enabled = uuids(output);
-              if (!ok || enabled.contains(uuid)) return;
-              enabled << uuid;
-              gsettings(context,
-                        QStringList{QStringLiteral("set")} + key +
-                            QStringList{"['" + enabled.join("', '") + "']"},
-                        [](bool ok, const QString&) {
-                          if (ok) {
-                            logLine("GNOME Shell: the agent's extension loads at the next log-in");
-                          } else {
-                            logLine("GNOME Shell: cannot enable the agent's extension");
-                          }
-                        });
+              // What cannot be read is not written over.
+              std::optional<QStringList> enabled = parseStringArray(output);
+              if (!ok || !enabled || enabled->contains(uuid)) return;
+              *enabled << uuid;
+              gsettings(
+                  context,
+                  QStringList{QStringLiteral("set")} + key + QStringList{stringArrayText(*enabled)},
+                  [](bool ok, const QString&) {
+                    if (ok) {
+                      logLine("GNOME Shell: the agent's extension loads at the next log-in");
+                    } else {
+                      logLine("GNOME Shell: cannot enable the agent's extension");
+                    }
+                  });
             });
 }
 
@@ -99,6 +132,67 @@ void enableVariant(QObject* context, const QString& uuid) {
 }
 
 }  // namespace
+
+ShellExtensionOwner::ShellExtensionOwner(QObject* parent) : QObject(parent) {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  const QString extension = QString::fromUtf8(kShellExtensionName.data(),
+                                              static_cast<qsizetype>(kShellExtensionName.size()));
+  const QString shell = QStringLiteral("org.gnome.Shell");
+  auto* watcher =
+      new QDBusServiceWatcher(extension, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+  watcher->addWatchedService(shell);
+  connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+          [this](const QString& name, const QString&, const QString& owner) {
+            ownerChanged(name, owner);
+          });
+  for (const QString& name : {extension, shell}) {
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"));
+    ask.setArguments({name});
+    auto* answer = new QDBusPendingCallWatcher(bus.asyncCall(ask), this);
+    connect(answer, &QDBusPendingCallWatcher::finished, this,
+            [this, name](QDBusPendingCallWatcher* w) {
+              w->deleteLater();
+              QDBusPendingReply<QString> reply = *w;
+              if (!reply.isError()) ownerChanged(name, reply.value());
+            });
+  }
+}
+
+QString ShellExtensionOwner::trustedOwner() const {
+  std::lock_guard lock(mutex_);
+  return trusted_;
+}
+
+QString ShellExtensionOwner::shellOwner() const {
+  std::lock_guard lock(mutex_);
+  return shell_;
+}
+
+void ShellExtensionOwner::ownerChanged(const QString& name, const QString& owner) {
+  QString shell;
+  if (name == QLatin1String("org.gnome.Shell")) {
+    std::lock_guard lock(mutex_);
+    shell = shell_ = owner;
+  } else {
+    extension_ = owner;
+    shell = shellOwner();
+  }
+  const QString trusted = !extension_.isEmpty() && extension_ == shell ? extension_ : QString();
+  if (!extension_.isEmpty() && trusted.isEmpty() && !shell.isEmpty()) {
+    logRepeatingFormat("shell stand-in " + extension_.toStdString(),
+                       "GNOME Shell: %.*s is held by %s, not by the shell; not listening to it",
+                       static_cast<int>(kShellExtensionName.size()), kShellExtensionName.data(),
+                       extension_.toUtf8().constData());
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (trusted == trusted_) return;
+    trusted_ = trusted;
+  }
+  emit trustedOwnerChanged(trusted);
+}
 
 void enableShellExtension(QObject* context) {
   if (!qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("GNOME"))) return;

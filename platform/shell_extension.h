@@ -4,9 +4,51 @@
 // org.gnome.shell disabled-extensions) stays off.
 #pragma once
 
-class QObject;
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <mutex>
+#include <optional>
 
 namespace velt {
+
+// Who speaks for the agent's shell extension. The extension runs inside GNOME
+// Shell, on the shell's own connection, so its bus name counts only while
+// the owner of org.gnome.Shell holds it; any other holder is a stand-in that
+// would learn what the agent shows and tell it where the pointer is and
+// which window has the focus, and is ignored (one log line). So calls go to
+// org.gnome.Shell (the extension's object is on the shell's connection),
+// and only the shell's own signals are heard. Main thread; the owners from
+// any thread.
+class ShellExtensionOwner : public QObject {
+  Q_OBJECT
+ public:
+  // Follows the session bus.
+  explicit ShellExtensionOwner(QObject* parent = nullptr);
+  // The shell's unique name while it holds the extension's name; empty
+  // otherwise, and until the bus has told.
+  QString trustedOwner() const;
+  // The shell's unique name; empty while there is none.
+  QString shellOwner() const;
+
+ signals:
+  void trustedOwnerChanged(const QString& owner);
+
+ private:
+  void ownerChanged(const QString& name, const QString& owner);
+
+  QString extension_;  // main thread only
+  mutable std::mutex mutex_;
+  QString shell_;
+  QString trusted_;
+};
+
+// enabled-extensions and disabled-extensions are GVariant string arrays,
+// which gsettings prints and reads as GVariant text ("['a', \"it's\"]",
+// "@as []"): read and written as that, never picked apart by hand. nullopt
+// when text is no string array.
+std::optional<QStringList> parseStringArray(const QString& text);
+QString stringArrayText(const QStringList& list);
 
 // On GNOME, asks the shell to enable the extension (the variant for its
 // version: 45 and later load ES modules only); when the shell does not

@@ -9,16 +9,22 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QTimer>
 #include <cerrno>
 #include <cstring>
 
 #include "core/log.h"
+#include "platform/file_locations.h"
 
 namespace velt {
 namespace {
 
 // Requests are a word and a function code; anything longer is not one.
 constexpr qint64 kLongestRequest = 256;
+constexpr size_t kMostClients = 16;
+// Times a lock file removed under us by the copy that held it is looked
+// for again.
+constexpr int kLockAttempts = 8;
 
 QString qtPath(const std::filesystem::path& path) {
   return QString::fromStdString(path.string());
@@ -48,16 +54,6 @@ SingleInstance::~SingleInstance() {
   release();
 }
 
-void SingleInstance::release() {
-  if (server_) server_->close();
-  server_ = nullptr;
-  if (lockFd_ >= 0) {
-    ::unlink(lockPath().c_str());
-    close(lockFd_);
-    lockFd_ = -1;
-  }
-}
-
 std::filesystem::path SingleInstance::lockPath() const {
   return runtimeDir_ / (name_ + ".lock");
 }
@@ -67,34 +63,50 @@ std::filesystem::path SingleInstance::socketPath() const {
 }
 
 bool SingleInstance::acquireLock() {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    lockFd_ = open(lockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lockFd_ < 0) {
-      logFormat("%s: cannot create the lock file: %s", lockPath().c_str(), strerror(errno));
-      return true;
-    }
-    if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
-      close(lockFd_);
-      lockFd_ = -1;
-      return false;
-    }
-    // The copy that held it may have removed the file as it ended, after
-    // this one opened it: a lock on a file nobody can find is no lock.
-    struct stat held {
-    }, named{};
-    if (fstat(lockFd_, &held) == 0 && stat(lockPath().c_str(), &named) == 0 &&
-        held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
-      return true;
-    }
-    close(lockFd_);
-    lockFd_ = -1;
+  if (lockFd_ >= 0) return true;
+  heldElsewhere_ = false;
+  auto cannot = [this](const std::string& why) {
+    logFormat("%s: cannot take the lock that keeps one agent per user: %s; not starting",
+              lockPath().c_str(), why.c_str());
+    return false;
+  };
+  // Anyone who could write in the folder could swap the lock file under us.
+  if (std::string problem = privateFolderProblem(runtimeDir_, true); !problem.empty()) {
+    return cannot(runtimeDir_.string() + " is " + problem);
   }
-  return false;
+  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+    const int fd = open(lockPath().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return cannot(errno == ELOOP ? "it is a symbolic link" : std::strerror(errno));
+    struct stat locked {};
+    if (fstat(fd, &locked) != 0 || !S_ISREG(locked.st_mode) || locked.st_uid != geteuid()) {
+      close(fd);
+      return cannot("not a file of this user's own");
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      close(fd);
+      if (error == EWOULDBLOCK) {
+        heldElsewhere_ = true;
+        return false;
+      }
+      return cannot(std::strerror(error));
+    }
+    // The copy that held the lock removes its file as it ends: the file we
+    // opened just before may be one nobody else will ever open again.
+    struct stat named {};
+    if (stat(lockPath().c_str(), &named) == 0 && named.st_dev == locked.st_dev &&
+        named.st_ino == locked.st_ino) {
+      lockFd_ = fd;
+      return true;
+    }
+    close(fd);
+  }
+  return cannot("it keeps being removed");
 }
 
 bool SingleInstance::acquire() {
   if (!acquireLock()) return false;
-  if (lockFd_ < 0) return true;
+  if (server_) return true;
   // The socket of a copy that died is stale; nobody else can be using it
   // while we hold the lock.
   QString socket = qtPath(socketPath());
@@ -109,17 +121,43 @@ bool SingleInstance::acquire() {
   return true;
 }
 
+void SingleInstance::release() {
+  if (lockFd_ < 0) return;
+  if (server_) {
+    const bool listening = server_->isListening();
+    delete server_;  // and every connection with it
+    server_ = nullptr;
+    clients_.clear();
+    if (listening) unlink(socketPath().c_str());
+  }
+  // Removed while still held: whoever opened it meanwhile finds it gone
+  // once it has the lock, and looks again.
+  unlink(lockPath().c_str());
+  close(lockFd_);
+  lockFd_ = -1;
+}
+
 void SingleInstance::acceptConnections() {
   while (QLocalSocket* socket = server_->nextPendingConnection()) {
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     // The socket file is the user's alone, but the folder it lies in need
     // not be: the kernel's word on who connected is what counts.
-    if (!fromThisUser(socket)) {
+    if (!fromThisUser(socket) || !makeRoom()) {
       socket->abort();
       socket->deleteLater();
       continue;
     }
+    // Never more than a line, and a little, waits in our buffer.
+    socket->setReadBufferSize(kLongestRequest + 2);
+    Client& client = clients_[socket];
+    client.order = ++arrivals_;
+    client.idle = new QTimer(socket);
+    client.idle->setSingleShot(true);
+    connect(client.idle, &QTimer::timeout, socket, &QLocalSocket::abort);
+    client.idle->start(idleTimeout_);
+    connect(socket, &QObject::destroyed, this, [this, socket] { clients_.erase(socket); });
     connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readRequest(socket); });
+    readRequest(socket);
   }
 }
 
@@ -133,28 +171,61 @@ bool SingleInstance::fromThisUser(QLocalSocket* socket) {
   return false;
 }
 
+// At the limit, the oldest client that has not finished its line goes; when
+// every one has, and waits for its answer, the newcomer does.
+bool SingleInstance::makeRoom() {
+  if (clients_.size() < kMostClients) return true;
+  QLocalSocket* oldest = nullptr;
+  uint64_t order = UINT64_MAX;
+  for (const auto& [socket, client] : clients_) {
+    if (!client.requested && client.order < order) {
+      oldest = socket;
+      order = client.order;
+    }
+  }
+  if (!oldest) return false;
+  clients_.erase(oldest);
+  oldest->abort();
+  oldest->deleteLater();
+  return true;
+}
+
 void SingleInstance::readRequest(QLocalSocket* socket) {
-  if (!socket->canReadLine()) {
-    if (socket->bytesAvailable() > kLongestRequest) socket->abort();
+  auto found = clients_.find(socket);
+  if (found == clients_.end() || found->second.requested) return;
+  const QByteArray waiting = socket->peek(kLongestRequest + 2);
+  const qsizetype end = waiting.indexOf('\n');
+  if (end < 0 && waiting.size() <= kLongestRequest) return;  // more to come
+  // One request a connection.
+  found->second.requested = true;
+  found->second.idle->stop();
+  disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+  if (end < 0 || end > kLongestRequest) {
+    answer(socket, "refused the request is longer than 256 bytes", true);
     return;
   }
-  // One request a connection.
-  disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
-  const std::string request = withoutNewline(socket->readLine(kLongestRequest + 1));
+  const std::string request = withoutNewline(socket->read(end + 1));
   QPointer<QLocalSocket> client(socket);
+  const bool close = !lasting_.contains(request);
   auto answered = std::make_shared<bool>(false);
-  Reply reply = [client, answered](std::string_view answer) {
+  Reply reply = [this, client, answered, close](std::string_view line) {
     if (!client || *answered) return;
     *answered = true;
-    client->write(answer.data(), static_cast<qint64>(answer.size()));
-    client->write("\n", 1);
-    client->flush();
+    answer(client, line, close);
   };
   if (!handler_) {
     reply("refused the agent is not ready");
     return;
   }
   handler_(request, std::move(reply));
+}
+
+void SingleInstance::answer(QLocalSocket* socket, std::string_view line, bool close) {
+  socket->write(line.data(), static_cast<qint64>(line.size()));
+  socket->write("\n", 1);
+  socket->flush();
+  // Closes once what is written has gone out.
+  if (close) socket->disconnectFromServer();
 }
 
 bool SingleInstance::askRunningCopyToReopen(int timeoutMs) {

@@ -8,10 +8,29 @@ var service = "quorin.driver.velt";
 var path = "/quorin/driver/velt/KWin";
 var iface = "quorin.driver.velt.KWin";
 var following = false;
+// The agent answers each pointer report. One that has gone (ended without
+// unloading this script, or crashed) answers none, and the reports stop:
+// nothing else may hear where the pointer is under the agent's name.
+var unanswered = 0;
+var lastAnswer = 0;
+
+function follow(on) {
+    following = on;
+    unanswered = 0;
+    lastAnswer = Date.now();
+}
 
 function sendPointer() {
+    if (unanswered > 100 && Date.now() - lastAnswer > 2000) {
+        follow(false);
+        return;
+    }
     var at = workspace.cursorPos;
-    callDBus(service, path, iface, "Pointer", at.x, at.y);
+    ++unanswered;
+    callDBus(service, path, iface, "Pointer", at.x, at.y, function () {
+        unanswered = 0;
+        lastAnswer = Date.now();
+    });
 }
 
 function sendActive(client) {
@@ -32,10 +51,10 @@ workspace.cursorPosChanged.connect(function () {
 
 registerShortcut("velt-follow-pointer", "VELT Mouse Assistant: overlay follows the pointer", "",
                  function () {
-                     following = true;
+                     follow(true);
                      sendPointer();
                  });
 registerShortcut("velt-stop-following", "VELT Mouse Assistant: overlay hidden", "",
-                 function () { following = false; });
+                 function () { follow(false); });
 
 sendActive(activeWindow());

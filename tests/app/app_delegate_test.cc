@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -237,7 +238,9 @@ TEST_F(AppDelegateTest, UninstallAsksFirst) {
     ASSERT_TRUE(box);
     question = box->text();
     for (auto* b : box->buttons()) buttons << b->text();
-    box->buttons().at(1)->click();  // cancel
+    // Enter picks the default button: Cancel.
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(box, &enter);
   });
   delegate.uninstall();
   EXPECT_EQ(question, "削除 \n\"VELT Mouse Assistant\"?");

@@ -4,6 +4,8 @@
 #include <plist/plist.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "tests/support/test_support.h"
 
 namespace velt {
@@ -62,6 +64,9 @@ TEST_F(SettingsStoreTest, FirstRunCopiesTheDefaultFile) {
   store().loadSettings();
   EXPECT_TRUE(std::filesystem::exists(file));
   EXPECT_EQ(readFile(file), readFile(defaults));
+  // The user's alone, whatever the shipped file's mode.
+  EXPECT_EQ(std::filesystem::status(file).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   EXPECT_EQ(settings.spotlightSize, 310);
   EXPECT_EQ(settings.interceptMask, 0);
   EXPECT_EQ(settings.hidButtonMask, 0);
@@ -193,7 +198,19 @@ std::filesystem::path brokenSettings(const char* name) {
   return std::filesystem::path(VELT_SOURCE_DIR) / "tests/fuzz/corpus/settings" / name;
 }
 
-TEST_F(SettingsStoreTest, UnreadableFilesAndFilesThatWouldExpandPastTheLimitsAreKeptAside) {
+// The damaged files the store has kept aside.
+std::vector<std::string> keptAside(const std::filesystem::path& folder) {
+  std::vector<std::string> kept;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) {
+    if (e.path().filename().string().starts_with("button.plist.damaged-")) {
+      kept.push_back(readFile(e.path()));
+    }
+  }
+  std::sort(kept.begin(), kept.end());
+  return kept;
+}
+
+TEST_F(SettingsStoreTest, DamagedFilesAndFilesThatWouldExpandPastTheLimitsAreEachKeptAside) {
   // 16 levels of shared references: libplist would copy out 5.5 MB, which
   // the next start refused; 26 levels took gigabytes to load. An XML file
   // nested 20,000 deep: its indentation alone would have made the saved
@@ -211,6 +228,8 @@ TEST_F(SettingsStoreTest, UnreadableFilesAndFilesThatWouldExpandPastTheLimitsAre
       {"refs-26", readFile(brokenSettings("bplist-shared-refs-26.plist")), " more than "},
       {"deep", plistXml({{"type1", str("13")}, {"deep", deep}}), " more than "},
   };
+  std::vector<std::string> damaged;
+  int32_t saved = 0;  // what the last save wrote, which the backup holds
   for (const auto& [name, bytes, logged] : cases) {
     SCOPED_TRACE(name);
     writeFile(file, bytes);
@@ -220,15 +239,45 @@ TEST_F(SettingsStoreTest, UnreadableFilesAndFilesThatWouldExpandPastTheLimitsAre
     s.loadSettings();
     EXPECT_EQ(log.count(logged), linesBefore + 1);
     EXPECT_EQ(fresh.spotlightSize, 310);
-    EXPECT_EQ(fresh.StandardButtonAssignments[1].code, 0);
-    fresh.StandardButtonAssignments[1].code = 14;
+    EXPECT_EQ(fresh.StandardButtonAssignments[1].code, saved);
+    fresh.StandardButtonAssignments[1].code = ++saved;
     s.saveSettings();
-    EXPECT_EQ(readFile(file.string() + ".unreadable"), bytes);
+    // Every damaged file is still there, each under a name of its own.
+    damaged.push_back(bytes);
+    std::sort(damaged.begin(), damaged.end());
+    EXPECT_EQ(keptAside(folder), damaged);
     EXPECT_LT(std::filesystem::file_size(file), 4096u);
     Settings reread;
     SettingsStore(reread, folder, defaults).loadSettings();
-    EXPECT_EQ(reread.StandardButtonAssignments[1].code, 14);
+    EXPECT_EQ(reread.StandardButtonAssignments[1].code, saved);
   }
+}
+
+// A file-sync client leaves an empty file while it fetches the real one;
+// permissions and I/O errors keep a file from being read too. Such a file
+// may hold the user's settings: it is never written over, and the backup of
+// the last file that loaded stands in for it.
+TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsNeverWrittenOver) {
+  writeCounted("400", {{"numType1", str("7")}});
+  store().loadSettings();
+  writeFile(file, "");
+  auto s = store();
+  s.loadSettings();
+  EXPECT_EQ(log.count("Error: Read set file: " + file.string() + ": empty file"), 1u);
+  EXPECT_EQ(settings.spotlightSize, 400);
+  EXPECT_EQ(settings.ExtraButtonAssignments[1].code, 7);
+  settings.StandardButtonAssignments[2].code = 13;
+  s.saveSettings();
+  EXPECT_EQ(readFile(file), "");
+  EXPECT_EQ(log.count("not written over"), 1u);
+  EXPECT_TRUE(keptAside(folder).empty());
+  // Once it has arrived, the change goes in beside what it holds.
+  writeCounted("420", {{"aForeignKey", str("keep me")}});
+  s.saveSettings();
+  Settings reread;
+  SettingsStore(reread, folder, defaults).loadSettings();
+  EXPECT_EQ(reread.StandardButtonAssignments[2].code, 13);
+  EXPECT_NE(readFile(file).find("keep me"), std::string::npos);
 }
 
 TEST_F(SettingsStoreTest, ARepeatedKeyCountsOnceAndTheSavedChoiceComesBack) {
@@ -250,7 +299,9 @@ TEST_F(SettingsStoreTest, FailedWritesKeepTheOldFileAndLeaveNoTemporary) {
   const std::string before = readFile(file);
   auto filesInFolder = [&] {
     size_t n = 0;
-    for (auto& e : std::filesystem::directory_iterator(folder)) n += e.is_regular_file();
+    for (auto& e : std::filesystem::directory_iterator(folder)) {
+      n += e.is_regular_file() && e.path() != s.backupFile();
+    }
     return n;
   };
   settings.StandardButtonAssignments[2].code = 13;

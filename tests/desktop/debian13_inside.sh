@@ -62,6 +62,14 @@ kwin_checks() {
 extension() {
   gdbus call --session -d quorin.driver.velt.Shell -o /quorin/driver/velt/Shell "$@"
 }
+# The extension answers the agent alone: its methods are called through the
+# stand-in. as_agent METHOD [INTEGER...]
+as_agent() {
+  local method=$1
+  shift
+  gdbus call --session -d quorin.driver.velt -o /quorin/driver/velt \
+    -m quorin.driver.velt.Agent.Shell "$method" "[$(IFS=,; echo "$*")]"
+}
 showing() {  # VIEW on|off, as the extension reports it
   if [ "$2" = on ]; then
     extension -m org.freedesktop.DBus.Properties.Get quorin.driver.velt.Shell Showing | grep -q "'$1'"
@@ -74,21 +82,24 @@ overview_active() {  # true|false, as the shell itself reports it
     -m org.freedesktop.DBus.Properties.Get org.gnome.Shell OverviewActive | grep -q "$1"
 }
 toggles() {  # METHOD VIEW: on, then off again
-  extension -m "quorin.driver.velt.Shell.$1" >/dev/null && poll 10 showing "$2" on &&
-    extension -m "quorin.driver.velt.Shell.$1" >/dev/null && poll 10 showing "$2" off
+  as_agent "$1" >/dev/null && poll 10 showing "$2" on &&
+    as_agent "$1" >/dev/null && poll 10 showing "$2" off
 }
 overview_toggles() {
-  toggles ToggleOverview overview && extension -m quorin.driver.velt.Shell.ToggleOverview >/dev/null &&
-    poll 10 overview_active true && extension -m quorin.driver.velt.Shell.ToggleOverview >/dev/null &&
+  toggles ToggleOverview overview && as_agent ToggleOverview >/dev/null &&
+    poll 10 overview_active true && as_agent ToggleOverview >/dev/null &&
     poll 10 overview_active false
 }
 overlay_shows() {
   local mode
   for mode in 0 1 2; do
-    extension -m quorin.driver.velt.Shell.ShowOverlay $mode 310 >/dev/null && poll 10 showing overlay on &&
-      extension -m quorin.driver.velt.Shell.GetPointer | grep -q '^([0-9.]*, [0-9.]*)$' &&
-      extension -m quorin.driver.velt.Shell.HideOverlay >/dev/null && poll 10 showing overlay off || return 1
+    as_agent ShowOverlay $mode 310 >/dev/null && poll 10 showing overlay on &&
+      as_agent GetPointer | grep -q "^('[0-9.]* [0-9.]*',)$" &&
+      as_agent HideOverlay >/dev/null && poll 10 showing overlay off || return 1
   done
+}
+refuses_others() {
+  extension -m quorin.driver.velt.Shell.GetPointer 2>&1 | grep -q AccessDenied
 }
 gnome_checks() {
   local uuid
@@ -101,7 +112,7 @@ gnome_checks() {
   poll 90 has_name quorin.driver.velt.Shell || { echo "the extension did not start"; return 1; }
   check "the agent's menu in the top bar" poll 10 showing indicator on
   # The shell starts in its overview; it is put away first.
-  if showing overview on; then extension -m quorin.driver.velt.Shell.ToggleOverview >/dev/null; fi
+  if showing overview on; then as_agent ToggleOverview >/dev/null; fi
   poll 10 overview_active false || { echo "the overview stays"; return 1; }
   WAYLAND_DISPLAY=wayland-gnome foot >"$run/foot.log" 2>&1 &
   check "window overview (1)" overview_toggles
@@ -109,7 +120,8 @@ gnome_checks() {
   check "show desktop (4)" toggles ToggleShowDesktop desktop
   check "spotlight, pointer dot and magnifier: shown at the pointer and hidden" overlay_shows
   check "screenshot (17): the shell's screenshot tool" \
-    eval 'extension -m quorin.driver.velt.Shell.OpenScreenshotTool >/dev/null && poll 10 showing screenshot-tool on'
+    eval 'as_agent OpenScreenshotTool >/dev/null && poll 10 showing screenshot-tool on'
+  check "the extension answers the agent only" refuses_others
 }
 
 case $desktop in

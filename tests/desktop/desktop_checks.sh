@@ -127,12 +127,44 @@ gnome_extension() {  # Enable|Disable
   gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \
     -m "org.gnome.Shell.Extensions.${1}Extension" velt-mouse-assistant@quorin.driver.velt >/dev/null
 }
+# The extension answers the agent alone; gdbus is not the agent.
+extension_refuses_others() {
+  local call
+  for call in GetPointer GetFocusedWindow ToggleOverview "ShowOverlay 0 310"; do
+    # shellcheck disable=SC2086
+    extension -m quorin.driver.velt.Shell.$call >"$out/refused" 2>&1
+    grep -q AccessDenied "$out/refused" || { echo "    $call: $(cat "$out/refused")"; return 1; }
+  done
+}
+# A menu no agent sends (unknown items, repeats, a hundred items, long texts
+# over lines): the top bar shows the known items once each, a line each.
+hostile_menu_is_bounded() {
+  python3 "$(dirname "$0")/agent_stand_in.py" hostile >"$out/stand-in" 2>&1 &
+  local pid=$!
+  children+=($pid)
+  poll 10 grep -q ready "$out/stand-in" && poll 10 shell_view indicator on || return 1
+  rig AgentMenu >"$out/menu"
+  kill "$pid"
+  poll 10 shell_view indicator off || return 1
+  [ "$(cat "$out/menu")" = "(['Open Settings', 'Exit 0'],)" ] || { echo "    menu: $(cat "$out/menu")"; return 1; }
+}
 gnome_checks() {
   local ext="dbus quorin.driver.velt.Shell"
   # The shell starts in its overview; it is put away first.
-  if shell_view overview on; then extension -m quorin.driver.velt.Shell.ToggleOverview >/dev/null; fi
+  rig Settle >/dev/null
   poll 10 overview off || { fail "the overview goes away after start-up"; return; }
+  check "the extension answers the agent only" extension_refuses_others
+  check "the top bar's menu: the agent's known items only, once each, a line each" \
+    hostile_menu_is_bounded
+  # No agent runs here: the probe asks as the agent.
+  pointer_to 123 456
+  check "pointer anchor (18, 19, 25, 26): where the pointer is" pointer_is 123 456
+  # The presentation keys act only while LibreOffice Impress has the focus.
+  window libreoffice-impress
+  check "presentation keys (20-22): Impress is seen as the focused window" \
+    poll 10 active_class_is libreoffice-impress
   window files-window || { fail "a window shows"; return; }
+  check "presentation keys (20-22): another window is not Impress" poll 10 active_class_is files-window
   check "window overview (1)" toggles 1 "$ext" overview
   check "application windows (5): the overview" toggles 5 "$ext" overview
   check "application grid (30)" toggles 30 "$ext" shell_view app-grid
@@ -237,30 +269,24 @@ second_monitor() {
     agent_command --run 18 && overlay_shows clear 600 300
 }
 gnome_overlay_checks() {
-  "$agent" >"$out/agent.log" 2>&1 &
+  VELT_DEBUG=1 VELT_LOG_STDERR=1 "$agent" >"$out/agent.log" 2>&1 &
   local pid=$!
   children+=($pid)
-  poll 30 agent_call -m org.freedesktop.DBus.Peer.Ping && poll 20 extension_present on ||
+  # Its first look for mice, which hides the overlay when it finds none.
+  poll 30 agent_call -m org.freedesktop.DBus.Peer.Ping && poll 20 extension_present on &&
+    poll 10 grep -q 'device change:' "$out/agent.log" ||
     { fail "the agent starts and enables its extension"; return; }
   rig Settle >/dev/null
   pointer_to 400 300
   "$probe" window velt-pattern fullscreen >"$out/window-velt-pattern" 2>&1 &
   children+=($!)
-  poll 20 grep -q shown "$out/window-velt-pattern" && poll 10 active_class_is velt-pattern &&
-    plain_picture || { fail "a fullscreen window shows the test pattern"; return; }
+  poll 20 grep -q shown "$out/window-velt-pattern" && plain_picture ||
+    { fail "a fullscreen window shows the test pattern"; return; }
   check "spotlight (18): above the fullscreen window, follows the pointer, lets clicks through" \
     spotlight_follows
   check "pointer dot (18 held): follows the pointer" pointer_dot_follows
   check "magnifier (19): the screen enlarged about the pointer, to the edge" magnifier_follows
   check "two monitors: the spotlight follows the pointer onto the second and back" second_monitor
-  pointer_to 123 456
-  check "pointer anchor (18, 19, 25, 26): where the pointer is" pointer_is 123 456
-  # The presentation keys act only while LibreOffice Impress has the focus.
-  window libreoffice-impress
-  check "presentation keys (20-22): Impress is seen as the focused window" \
-    poll 10 active_class_is libreoffice-impress
-  window files-window
-  check "presentation keys (20-22): another window is not Impress" poll 10 active_class_is files-window
   agent_call -m quorin.driver.velt.Agent.Activate exit >/dev/null
   poll 20 eval "! kill -0 $pid" || fail "the agent ends"
 }
@@ -442,8 +468,38 @@ overlay_checks() {
     lens_enlarges_around_the_pointer
   kill -TERM "$pattern"
   check "presentation keys (20): only for LibreOffice Impress" presentation_keys_gate
-  kill -TERM "$overlay_agent"
-  poll 20 eval "! kill -0 $overlay_agent" || fail "the agent ends"
+  if [ "$desktop" = kwin ]; then
+    check "KWin's script: no pointer for anyone once the agent has gone" \
+      kwin_script_stops_without_the_agent
+  else
+    kill -TERM "$overlay_agent"
+    poll 20 eval "! kill -0 $overlay_agent" || fail "the agent ends"
+  fi
+}
+# An agent that ends without unloading its KWin script (killed, crashed):
+# the script stops sending the pointer once nothing has answered it for a
+# while, and a program that takes the agent's name later hears nothing. The
+# overlay's agent turns the spotlight on, so that the script follows the
+# pointer (the checks above saw it do so), and is killed.
+kwin_script_stops_without_the_agent() {
+  local i
+  agent_do --run 18 || return 1
+  for i in $(seq 10); do move_pointer $((300 + i)) 300; done
+  sleep 1
+  kill -KILL "$overlay_agent"
+  wait "$overlay_agent" 2>/dev/null
+  for i in $(seq 120); do move_pointer $((300 + i)) 300; done
+  sleep 2.5
+  for i in $(seq 5); do move_pointer $((500 + i)) 300; done
+  python3 "$(dirname "$0")/agent_stand_in.py" >"$out/stand-in" 2>&1 &
+  local stand_in=$!
+  children+=($stand_in)
+  poll 10 grep -q ready "$out/stand-in" || return 1
+  for i in $(seq 20); do move_pointer $((600 + i)) 400; done
+  sleep 0.5
+  kill "$stand_in"
+  wait "$stand_in" 2>/dev/null
+  ! grep -q '^Pointer' "$out/stand-in" || { echo "    the script still sends the pointer"; return 1; }
 }
 # A second output right of the first, showing a pattern of its own; the
 # pointer goes over, and the spotlight with it.

@@ -12,6 +12,9 @@
 //                                   prints "shown" once it is exposed, and
 //                                   "clicked X Y" for each press in it;
 //                                   fullscreen, it shows the test pattern
+//   On GNOME, run, active-class and pointer ask as the agent: they take its
+//   bus name (quorin.driver.velt), as the agent's extension answers no one
+//   else.
 //   velt-desktop-probe active-class prints the class of the active window as
 //                                   the presentation keys see it (on GNOME
 //                                   Shell in Wayland: from the agent's
@@ -45,6 +48,7 @@
 //                                   in that mode around the pointer at X, Y
 //                                   over the pattern (or nothing of it); prints
 //                                   what it found, exit status 0 when right
+#include <QDBusConnection>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMouseEvent>
@@ -327,6 +331,12 @@ int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
   velt::QtMainThread mainThread;
   velt::X11Session x11(velt::systemClock());
+  // The agent's extension answers the agent alone: the probe asks as the
+  // agent, when no agent runs.
+  if ((command == "run" || command == "pointer" || command == "active-class") &&
+      qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("GNOME"))) {
+    QDBusConnection::sessionBus().registerService(QStringLiteral("quorin.driver.velt"));
+  }
 
   if (command == "active-class" && gnomeShellWayland()) {
     velt::GnomeShellSession shell;

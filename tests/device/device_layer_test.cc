@@ -573,6 +573,28 @@ TEST_F(DeviceLayerTest, BadDevicesAreSkippedWithOneLineEach) {
   EXPECT_EQ(runner.calls(), (std::vector<ButtonCall>{{13, 1, 0, 0}}));
 }
 
+// A mouse that comes and goes a hundred times a second, and one whose node
+// may not be opened doing the same: a line of each kind, then the next one
+// with the count once the interval is over.
+TEST_F(DeviceLayerTest, AMouseThatKeepsComingAndGoingIsLoggedOnceThenCounted) {
+  FakeClock logTime;
+  setLogClock(&logTime);
+  start();
+  auto comeAndGo = [&] {
+    for (DeviceId id : plug("QR-350")) unplug(id);
+    unplug(transport.plug(virtualMouse("QR-460"), 0, EACCES));
+  };
+  for (int i = 0; i < 100; ++i) comeAndGo();
+  logTime.advance(kRepeatInterval);
+  comeAndGo();
+  setLogClock(nullptr);
+  // The QR-350's two nodes are two devices.
+  EXPECT_EQ(log.count(": QR-350 (type 1"), 4u);
+  EXPECT_EQ(log.count(" removed"), 4u);
+  EXPECT_EQ(log.count("Permission denied"), 2u);
+  EXPECT_EQ(log.count("(and 99 more like it since)"), 5u);
+}
+
 TEST_F(DeviceLayerTest, StopReleasesTheRefreshLoop) {
   start();
   auto waiting = std::async(std::launch::async, [this] { return layer.awaitDeviceChange(); });
@@ -682,6 +704,9 @@ TEST(DeviceRegistryTest, KeysSelectionAndLateRegistrations) {
   EXPECT_FALSE(registry.registerDevice({d, 1, 5, 1, 2, true}, model));
   EXPECT_EQ(registry.countSelectable(), 1);
   EXPECT_EQ(registry.registeredUsbIds().size(), 2u);
+  // Nothing stays of the devices that went, nor of one never attached.
+  EXPECT_EQ(registry.devices().size(), 2u);
+  EXPECT_FALSE(registry.registerDevice({d + 1, 1, 5, 1, 2, true}, model));
 }
 
 TEST(CountdownTest, ABurstOfEventsGivesOneNoticeAndAnArmMeanwhileStands) {

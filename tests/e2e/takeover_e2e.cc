@@ -31,18 +31,35 @@ constexpr auto kWait = 10s;
 constexpr auto kQuiet = 300ms;
 constexpr UsbId kMouseId{0x0C45, 0x7E20};
 
-// Five buttons, then x, y and wheel as signed bytes.
-const std::vector<uint8_t> kMouseDescriptor = {
-    0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x09, 0x01, 0xA1, 0x00, 0x05, 0x09, 0x19,
-    0x01, 0x29, 0x05, 0x15, 0x00, 0x25, 0x01, 0x95, 0x05, 0x75, 0x01, 0x81, 0x02,
-    0x95, 0x01, 0x75, 0x03, 0x81, 0x01, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x09,
-    0x38, 0x15, 0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x03, 0x81, 0x06, 0xC0, 0xC0};
-
 bool usable(const char* path) {
   int fd = ::open(path, O_RDWR | O_CLOEXEC);
   if (fd < 0) return false;
   ::close(fd);
   return true;
+}
+
+// A mouse with the supported model's ids plugged through uhid, once its
+// event node is there (put in *node); null (reported) if not.
+std::unique_ptr<UhidDevice> plugMouse(Markers& m, const std::string& name, std::string* node) {
+  UhidDeviceSetup setup;
+  setup.name = setup.uniq = name;
+  setup.phys = "velt-e2e/" + name;
+  setup.vendor = static_cast<uint32_t>(kMouseId.vendorId);
+  setup.product = static_cast<uint32_t>(kMouseId.productId);
+  setup.descriptor = kPlainMouseDescriptor;
+  std::string error;
+  auto mouse = UhidDevice::create(setup, {}, &error);
+  if (!m.check(mouse != nullptr, "plug " + name, error)) return nullptr;
+  auto nodes = waitForHidNodes("HID_UNIQ", name, 1, kWait);
+  if (!m.check(nodes.has_value(), name + ": event node appears")) return nullptr;
+  *node = nodes->events.front();
+  return mouse;
+}
+
+// An input report with these buttons down and no motion.
+void report(UhidDevice& mouse, uint8_t pressed) {
+  const uint8_t data[] = {pressed, 0, 0, 0};
+  mouse.sendInput(data);
 }
 
 // A mouse plugged through uhid, and the taps and takeover that watch it. No
@@ -57,26 +74,11 @@ struct Rig : testing::TapsRig {
   // Plugs the mouse and waits for its event node; false (reported) if not.
   bool plug(Markers& m, const std::string& mouseName) {
     name = mouseName;
-    UhidDeviceSetup setup;
-    setup.name = setup.uniq = name;
-    setup.phys = "velt-e2e/" + name;
-    setup.vendor = static_cast<uint32_t>(kMouseId.vendorId);
-    setup.product = static_cast<uint32_t>(kMouseId.productId);
-    setup.descriptor = kMouseDescriptor;
-    std::string error;
-    mouse = UhidDevice::create(setup, {}, &error);
-    if (!m.check(mouse != nullptr, "plug " + name, error)) return false;
-    auto nodes = waitForHidNodes("HID_UNIQ", name, 1, kWait);
-    if (!m.check(nodes.has_value(), name + ": event node appears")) return false;
-    real = nodes->events.front();
-    return m.check(takeover.createEventTaps(), name + ": input thread starts");
+    mouse = plugMouse(m, name, &real);
+    return mouse && m.check(takeover.createEventTaps(), name + ": input thread starts");
   }
 
-  // An input report with these buttons down and no motion.
-  void report(uint8_t pressed) {
-    const uint8_t data[] = {pressed, 0, 0, 0};
-    mouse->sendInput(data);
-  }
+  void report(uint8_t pressed) { e2e::report(*mouse, pressed); }
 
   // The event node of the mouse's name other than its own, once it is there.
   std::string waitForCopy() {
@@ -164,6 +166,54 @@ void unplugWithButtonsDown(Markers& m) {
           "unplug: the dispatcher hears the side button go up");
 }
 
+// The takeover's second looks, counted: those waiting to run, and how many
+// ran. They run only when the test moves time on.
+struct CountedRetries : DelayedTasks {
+  testing::ManualDelayedTasks tasks;
+  std::atomic<int> waiting{0}, ran{0};
+  void runAfter(std::string_view label, Clock::Duration delay,
+                std::function<void()> task) override {
+    ++waiting;
+    tasks.runAfter(label, delay, [this, task = std::move(task)] {
+      --waiting;
+      ++ran;
+      task();
+    });
+  }
+};
+
+// Buttons held on two pointer nodes (two mice, a receiver with two pointer
+// interfaces, a stuck switch): one second look waits at a time, however long
+// they stay down (each look used to queue one per node, so they doubled at
+// every look), and both are taken over once the buttons are up.
+void buttonsHeldOnTwoNodes(Markers& m) {
+  testing::TapsRig rig;
+  CountedRetries retries;
+  EvdevTakeover takeover{rig.taps, retries};
+  std::string first, second;
+  auto one = plugMouse(m, "velt held one", &first);
+  auto two = plugMouse(m, "velt held two", &second);
+  if (!one || !two || !m.check(takeover.createEventTaps(), "two held: input thread starts")) {
+    return;
+  }
+  report(*one, 0x01);
+  report(*two, 0x01);
+  takeover.registeredDevicesChanged({kMouseId});
+  for (int look = 0; look < 4; ++look) {
+    waitUntil([&] { return retries.waiting > 0 && retries.ran == look; }, kWait);
+    std::this_thread::sleep_for(kQuiet);
+    m.check(retries.waiting == 1,
+            "two held: one second look waits after " + std::to_string(look) + " looks",
+            std::to_string(retries.waiting) + " wait");
+    retries.tasks.advance(kQuiet);
+  }
+  report(*one, 0x00);
+  report(*two, 0x00);
+  retries.tasks.advance(kQuiet);
+  m.check(waitUntil([&] { return grabbed(first) && grabbed(second); }, kWait),
+          "two held: both are taken over once the buttons are up");
+}
+
 void heldByAnotherProgram(Markers& m, testing::CaptureLog& log) {
   Rig r;
   if (!r.plug(m, "velt held mouse")) return;
@@ -192,5 +242,6 @@ int main() {
   velt::e2e::takeoverAndHandBack(markers, log);
   velt::e2e::unplugWithButtonsDown(markers);
   velt::e2e::heldByAnotherProgram(markers, log);
+  velt::e2e::buttonsHeldOnTwoNodes(markers);
   return markers.failures() == 0 ? 0 : 1;
 }

@@ -1,6 +1,8 @@
 #include "platform/hidraw_transport.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <future>
@@ -8,8 +10,11 @@
 #include <mutex>
 #include <set>
 
+#include "device/vendor_protocol.h"
 #include "tests/support/test_support.h"
 #include "tools/mouse_sim/uhid_mouse.h"
+#include "tools/uhid/uhid_device.h"
+#include "tools/uhid/uhid_nodes.h"
 
 namespace velt {
 namespace {
@@ -37,9 +42,21 @@ struct NodeList : HidListener {
     removed.insert(device);
   }
   void onInputReport(DeviceHandle, uint8_t, const uint8_t*, size_t) override {}
+  // As the device layer decides.
+  bool wantsReports(const HidDeviceInfo& info) override {
+    const DeviceKind kind = classifyDevice(info.properties);
+    return kind != DeviceKind::Ignored && kind != DeviceKind::OtherMouse;
+  }
   std::map<DeviceHandle, std::string> nodes() {
     std::lock_guard lock(mutex);
     return present;
+  }
+  bool has(const std::string& node) {
+    std::lock_guard lock(mutex);
+    for (const auto& [handle, name] : present) {
+      if (name == node) return true;
+    }
+    return false;
   }
   bool wasRemoved(DeviceHandle device) {
     std::lock_guard lock(mutex);
@@ -84,7 +101,7 @@ TEST(HidrawTransportTest, ReopenedNodesComeBackUnderNewHandles) {
     }
     return 0;
   };
-  ASSERT_TRUE(waitUntil([&] { return handleOf(node) != 0; }));
+  ASSERT_TRUE(waitUntil([&] { return listener.has(node); }));
   // Reports go out on a node once the handle is in use.
   auto sendsReports = [&](DeviceHandle handle) {
     mouse->clearReceived();
@@ -112,6 +129,45 @@ TEST(HidrawTransportTest, ReopenedNodesComeBackUnderNewHandles) {
   EXPECT_TRUE(sendsReports(handleOf(node)));
   transport.stop();
   ASSERT_EQ(running.wait_for(10s), std::future_status::ready);
+}
+
+// Only the nodes of supported mice are opened, against the kernel: inotify
+// sees every open of a keyboard's node and of a mouse's. The guest runs
+// this (e2e_uinput_backend); elsewhere it is skipped without /dev/uhid.
+TEST(HidrawTransportTest, OpensTheNodesOfSupportedMiceOnly) {
+  std::string error;
+  auto mouse = UhidMouse::plug(virtualMouse("QR-350"), "opened", nullptr, &error);
+  if (!mouse) GTEST_SKIP() << "no uhid mouse here: " << error;
+  UhidDeviceSetup setup;
+  setup.name = setup.uniq = "velt keyboard";
+  setup.descriptor = kPlainKeyboardDescriptor;
+  auto keyboard = UhidDevice::create(setup, {}, &error);
+  const auto keys = waitForHidNodes("HID_UNIQ", setup.uniq, 1, 10s);
+  ASSERT_TRUE(keyboard && keys) << error;
+  const std::string mouseNode = mouse->nodes(0, 0, 10s).value().hidraw;
+  // Each open of a node is one event on its watch.
+  auto watch = [](const std::string& node) {
+    const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    inotify_add_watch(fd, node.c_str(), IN_OPEN);
+    return fd;
+  };
+  auto opens = [](int fd) {
+    char buffer[4096];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    close(fd);
+    return n > 0 ? n / static_cast<ssize_t>(sizeof(inotify_event)) : 0;
+  };
+  const int keyboardWatch = watch(keys->hidraw), mouseWatch = watch(mouseNode);
+
+  HidrawTransport transport;
+  ASSERT_TRUE(transport.open(error)) << error;
+  NodeList listener;
+  auto running = std::async(std::launch::async, [&] { transport.run(listener); });
+  EXPECT_TRUE(waitUntil([&] { return listener.has(keys->hidraw) && listener.has(mouseNode); }));
+  transport.stop();
+  ASSERT_EQ(running.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(opens(keyboardWatch), 0);
+  EXPECT_GE(opens(mouseWatch), 1);
 }
 
 }  // namespace

@@ -1,15 +1,21 @@
 #include "platform/single_instance.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QTimer>
+#include <QtGlobal>
 #include <cstring>
+#include <map>
 #include <thread>
 
+#include "platform/file_locations.h"
 #include "tests/support/qt_test_support.h"
 #include "tests/support/test_support.h"
 
@@ -17,6 +23,7 @@ namespace velt {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 TEST(SingleInstance, LockIsFreedWithItsHolderAndStaleSocketsGo) {
   testing::TempDir dir;
@@ -24,10 +31,19 @@ TEST(SingleInstance, LockIsFreedWithItsHolderAndStaleSocketsGo) {
     SingleInstance first(dir.path(), "agent");
     ASSERT_TRUE(first.acquire());
   }
+  EXPECT_FALSE(fs::exists(dir / "agent.lock"));
   testing::writeFile(dir / "agent.socket", "left behind");
   SingleInstance again(dir.path(), "agent");
   EXPECT_TRUE(again.acquire());
   EXPECT_TRUE(fs::is_socket(dir / "agent.socket"));
+  SingleInstance second(dir.path(), "agent");
+  EXPECT_FALSE(second.acquireLock());
+  EXPECT_TRUE(second.heldByAnotherCopy());
+  // Released by a holder that goes on living: the files go first.
+  again.release();
+  EXPECT_FALSE(fs::exists(dir / "agent.socket"));
+  EXPECT_FALSE(fs::exists(dir / "agent.lock"));
+  EXPECT_TRUE(second.acquireLock());
 
   // Nobody to ask: the second copy gives up quietly.
   testing::TempDir empty;
@@ -37,11 +53,161 @@ TEST(SingleInstance, LockIsFreedWithItsHolderAndStaleSocketsGo) {
             InstanceReply::Status::NoAgent);
 }
 
-TEST(SingleInstance, NoRuntimeFolderStillRuns) {
-  testing::CaptureLog log;
-  SingleInstance instance("/nonexistent/velt", "agent");
+// Two agents of one user must never run at once, and another user must not
+// be able to make one give up: without a lock of its own, the agent does not
+// start.
+TEST(SingleInstance, NoLockThatIsTheUsersOwnMeansNoStart) {
+  testing::TempDir dir;
+  fs::create_directories(dir / "open");
+  fs::permissions(dir / "open", fs::perms::all);
+  fs::create_directories(dir / "linked");
+  fs::create_symlink(dir / "elsewhere", dir / "linked/agent.lock");
+  fs::create_directory_symlink(dir / "open", dir / "folder-link");
+  std::vector<fs::path> folders = {"/nonexistent/velt", dir / "open", dir / "linked",
+                                   dir / "folder-link"};
+  if (geteuid() == 0) {
+    fs::create_directories(dir / "theirs");
+    ASSERT_EQ(chown((dir / "theirs").c_str(), 65534, 65534), 0);
+    folders.push_back(dir / "theirs");
+  }
+  for (const auto& folder : folders) {
+    SCOPED_TRACE(folder);
+    testing::CaptureLog log;
+    SingleInstance instance(folder, "agent");
+    EXPECT_FALSE(instance.acquire());
+    EXPECT_FALSE(instance.heldByAnotherCopy());
+    EXPECT_EQ(log.count("not starting"), 1u);
+  }
+  EXPECT_FALSE(fs::exists(dir / "elsewhere"));
+
+  // Without a runtime folder of the user's own, one in the temporary folder
+  // with the user's id in its name; without HOME, the password database's.
+  std::map<const char*, QByteArray> saved;
+  for (const char* name : {"HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) saved[name] = qgetenv(name);
+  qputenv("TMPDIR", dir.path().c_str());
+  qputenv("XDG_RUNTIME_DIR", (dir / "open").c_str());
+  qunsetenv("HOME");
+  const FileLocations where = findFileLocations();
+  for (const auto& [name, value] : saved) value.isNull() ? qunsetenv(name) : qputenv(name, value);
+  EXPECT_EQ(where.runtimeDir, dir / ("velt-mouse-assistant-" + std::to_string(geteuid())));
+  EXPECT_EQ(where.settingsFolder,
+            fs::path(getpwuid(geteuid())->pw_dir) / "Documents/quorin.driver.velt");
+  SingleInstance instance(where.runtimeDir, "agent");
   EXPECT_TRUE(instance.acquire());
-  EXPECT_EQ(log.count("/nonexistent/velt/agent.lock"), 1u);
+  EXPECT_EQ(fs::status(where.runtimeDir).permissions(), fs::perms::owner_all);
+}
+
+// A raw client: connected, nothing said yet.
+int connectTo(const fs::path& socketPath) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// What the agent sends until it closes the connection; "(still open)" after
+// it when it has not within timeoutMs.
+std::string readToEnd(int fd, int timeoutMs) {
+  std::string got;
+  char buffer[256];
+  pollfd wait{fd, POLLIN, 0};
+  for (;;) {
+    if (poll(&wait, 1, timeoutMs) != 1) return got + "(still open)";
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) return got;
+    got.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+// Runs clients on a thread of their own while the agent's loop runs here.
+void whileServing(const std::function<void()>& clients) {
+  std::atomic<bool> done{false};
+  std::thread thread([&] {
+    clients();
+    done = true;
+  });
+  EXPECT_TRUE(testing::processEventsUntil([&] { return done.load(); }, 60000));
+  thread.join();
+}
+
+constexpr std::string_view kTooLong = "refused the request is longer than 256 bytes\n";
+
+struct Agent {
+  testing::TempDir dir;
+  SingleInstance instance{dir.path(), "agent"};
+  std::vector<std::string> heard;
+  Agent() {
+    EXPECT_TRUE(instance.acquire());
+    instance.setIdleTimeout(200ms);
+    instance.setLastingRequests({"quit"});
+    instance.setRequestHandler([this](const std::string& request, SingleInstance::Reply reply) {
+      heard.push_back(request);
+      reply("ok");
+    });
+  }
+  int client(std::string_view says) {
+    int fd = connectTo(instance.socketPath());
+    EXPECT_EQ(write(fd, says.data(), says.size()), static_cast<ssize_t>(says.size()));
+    return fd;
+  }
+  std::string ask(std::string_view says, int timeoutMs = 5000) {
+    int fd = client(says);
+    std::string got = readToEnd(fd, timeoutMs);
+    close(fd);
+    return got;
+  }
+};
+
+TEST(SingleInstance, OneAnsweredLineEachLongLinesRefusedIdleClientsLetGo) {
+  Agent agent;
+  int lasting = -1;
+  whileServing([&] {
+    EXPECT_EQ(agent.ask("show\n"), "ok\n");
+    EXPECT_EQ(agent.ask(std::string(300, 'x') + "\n"), kTooLong);
+    EXPECT_EQ(agent.ask("sh"), "");  // never finished: let go
+    lasting = agent.client("quit\n");
+    EXPECT_EQ(readToEnd(lasting, 300), "ok\n(still open)");
+  });
+  EXPECT_EQ(agent.heard, (std::vector<std::string>{"show", "quit"}));
+  agent.instance.release();
+  EXPECT_EQ(readToEnd(lasting, 5000), "");
+  close(lasting);
+}
+
+// Many clients that say nothing, clients that send megabytes without a line
+// end, and long lines: the agent stays within its limits and answers a
+// client that asks properly.
+TEST(SingleInstance, HostileClientsLeaveRoomForAGoodOne) {
+  Agent agent;
+  size_t mostClients = 0;
+  QTimer sample;
+  sample.callOnTimeout([&] { mostClients = std::max(mostClients, agent.instance.clientCount()); });
+  sample.start(1);
+  std::vector<int> silent, floods;
+  whileServing([&] {
+    for (int i = 0; i < 60; ++i) silent.push_back(agent.client(""));
+    const std::string garbage(1 << 16, 'g');
+    for (int i = 0; i < 4; ++i) {
+      floods.push_back(agent.client(""));
+      fcntl(floods.back(), F_SETFL, O_NONBLOCK);
+      for (int k = 0; k < 16; ++k)
+        send(floods.back(), garbage.data(), garbage.size(), MSG_NOSIGNAL);
+    }
+    for (int i = 0; i < 20; ++i) agent.ask(std::string(1000, 'l') + "\n");
+    EXPECT_EQ(askRunningCopy(agent.instance.socketPath(), "show", 5000).answer, "ok");
+    for (int fd : floods) EXPECT_EQ(readToEnd(fd, 5000), kTooLong);
+    for (int fd : silent) EXPECT_EQ(readToEnd(fd, 5000), "");
+  });
+  for (int fd : silent) close(fd);
+  for (int fd : floods) close(fd);
+  EXPECT_LE(mostClients, 16u);
+  EXPECT_TRUE(testing::processEventsUntil([&] { return agent.instance.clientCount() == 0; }));
+  EXPECT_EQ(agent.heard, std::vector<std::string>{"show"});
 }
 
 // Connects as user, sends a request and reads until the end: what came back.
@@ -52,18 +218,12 @@ std::string requestAs(uid_t user, const fs::path& socketPath) {
   if (child == 0) {
     close(pipeFds[0]);
     if (setgid(user) != 0 || setuid(user) != 0) _exit(3);
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) _exit(4);
+    int fd = connectTo(socketPath);
+    if (fd < 0) _exit(4);
     if (write(fd, "show\n", 5) != 5) _exit(5);
-    char buffer[64];
-    pollfd wait{fd, POLLIN, 0};
-    while (poll(&wait, 1, 5000) == 1) {
-      ssize_t n = read(fd, buffer, sizeof buffer);
-      if (n <= 0) break;
-      if (write(pipeFds[1], buffer, static_cast<size_t>(n)) != n) break;
+    const std::string answer = readToEnd(fd, 5000);
+    if (write(pipeFds[1], answer.data(), answer.size()) != static_cast<ssize_t>(answer.size())) {
+      _exit(6);
     }
     _exit(0);
   }
@@ -97,8 +257,8 @@ TEST(SingleInstance, AnswersRequestsOfItsOwnUserOnly) {
   EXPECT_EQ(reply.status, InstanceReply::Status::Answered);
   EXPECT_EQ(reply.answer, "ok");
 
-  // The socket file is the user's alone; where the folder is open to others
-  // as well, the kernel's word on who connected still keeps them out.
+  // The socket file is the user's alone; where it is open to others as
+  // well, the kernel's word on who connected still keeps them out.
   if (geteuid() != 0) GTEST_SKIP() << "connecting as another user needs root";
   testing::CaptureLog log;
   fs::permissions(dir.path(), fs::perms::all);

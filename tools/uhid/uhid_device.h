@@ -52,6 +52,11 @@ struct UhidHandlers {
   std::function<bool()> silent;
 };
 
+// Report descriptors of two plain devices: a mouse with five buttons, x, y
+// and a wheel (signed bytes after a byte of buttons), and a boot keyboard.
+extern const std::vector<uint8_t> kPlainMouseDescriptor;
+extern const std::vector<uint8_t> kPlainKeyboardDescriptor;
+
 class UhidDevice {
  public:
   // Creates the device. On failure returns nullptr and puts the reason in

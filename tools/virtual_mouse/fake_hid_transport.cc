@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+#include <set>
 
 namespace velt {
 
@@ -17,8 +18,16 @@ FakeHidTransport::DeviceId FakeHidTransport::add(HidDeviceInfo info,
   {
     std::lock_guard lock(mutex_);
     id = nextId_++;
-    info.name = "virtual-hidraw" + std::to_string(id);
+    // Like the kernel, the lowest node number not in use.
+    std::set<int> used;
+    for (const auto& [other, d] : devices_) {
+      if (!d.unplugged) used.insert(d.node);
+    }
+    int node = 0;
+    while (used.contains(node)) ++node;
+    info.name = "virtual-hidraw" + std::to_string(node);
     Device& d = devices_[id];
+    d.node = node;
     d.info = std::move(info);
     d.responder = VirtualResponder(std::move(answers));
     d.held = held;
@@ -61,6 +70,10 @@ FakeHidTransport::DeviceId FakeHidTransport::plugRaw(int32_t vendorId, int32_t p
 }
 
 void FakeHidTransport::unplug(DeviceId id) {
+  {
+    std::lock_guard lock(mutex_);
+    devices_.at(id).unplugged = true;
+  }
   queue({Event::Remove, id});
 }
 

@@ -100,6 +100,8 @@ class FakeHidTransport : public HidTransport {
     HidDeviceInfo info;
     VirtualResponder responder;
     std::optional<DeviceHandle> handle;
+    int node = 0;            // virtual-hidrawN
+    bool unplugged = false;  // its node number is free again
     bool gone = false;
     bool subscribed = false;
     std::vector<SentReport> sent;

@@ -20,13 +20,18 @@
 //       HideOverlay()), HideOverlay().
 //     GetPointer() -> (d x, d y): the pointer in the shell's global
 //       coordinates (logical pixels, origin at the top left of the layout).
-//     The read-only property FocusedWindow (ss): the focused window's
+//     GetFocusedWindow() -> (s instance, s class): the focused window's
 //       WM_CLASS instance and class (for Wayland clients both are the app
-//       id), or two empty strings; changes are signalled.
+//       id), or two empty strings; the signal FocusedWindowChanged(ss) tells
+//       the agent alone of each change, and of the focus as it appears.
+//   Every method answers the agent only, the owner of quorin.driver.velt:
+//   GNOME keeps the pointer and the focused window from other programs, and
+//   the overlay takes a picture of the screen. Others get AccessDenied.
 //
-// And while the agent runs (it owns quorin.driver.velt), a top-bar menu
-// offers its items: the agent's MenuItems property (a(ss): item, text)
-// gives them in its language, and Activate(item) runs one.
+// And while the agent runs, a top-bar menu offers its items: the agent's
+// MenuItems property (a(ss): item, text) gives them in its language (the
+// known items only, each once, their texts cut to a line), and
+// Activate(item) runs one.
 //
 // The same code serves GNOME Shell 43 and 44 (this file) and 45 and later
 // (an ES module made from this file at build time: only the parts between
@@ -45,6 +50,8 @@ const SHELL_PATH = '/quorin/driver/velt/Shell';
 const AGENT_NAME = 'quorin.driver.velt';
 const AGENT_PATH = '/quorin/driver/velt';
 const AGENT_INTERFACE = 'quorin.driver.velt.Agent';
+const MENU_ITEMS = ['settings', 'uninstall', 'exit'];
+const LONGEST_MENU_TEXT = 80;
 
 const SHELL_INTERFACE = `<node>
   <interface name="quorin.driver.velt.Shell">
@@ -65,10 +72,23 @@ const SHELL_INTERFACE = `<node>
       <arg name="x" type="d" direction="out"/>
       <arg name="y" type="d" direction="out"/>
     </method>
+    <method name="GetFocusedWindow">
+      <arg name="instance" type="s" direction="out"/>
+      <arg name="class" type="s" direction="out"/>
+    </method>
+    <signal name="FocusedWindowChanged">
+      <arg name="instance" type="s"/>
+      <arg name="class" type="s"/>
+    </signal>
     <property name="Showing" type="as" access="read"/>
-    <property name="FocusedWindow" type="(ss)" access="read"/>
   </interface>
 </node>`;
+// The methods, with what they answer.
+const AGENT_ONLY = {
+    ToggleOverview: null, ToggleApplicationGrid: null, ToggleShowDesktop: null,
+    OpenScreenshotTool: null, ShowOverlay: null, SetOverlaySize: null, FadeOutOverlay: null,
+    HideOverlay: null, GetPointer: '(dd)', GetFocusedWindow: '(ss)',
+};
 
 const MODE_SPOTLIGHT = 0;
 const MODE_POINTER_DOT = 1;
@@ -400,6 +420,18 @@ class Overlay {
     }
 }
 
+// The agent's menu as the top bar shows it: the items it knows, each once,
+// in the agent's order, with a line of text each.
+function menuItems(items) {
+    const shown = [];
+    for (const entry of Array.isArray(items) ? items : []) {
+        const [item, text] = Array.isArray(entry) ? entry : [];
+        if (MENU_ITEMS.includes(item) && !shown.some(([known]) => known === item))
+            shown.push([item, String(text).split('\n')[0].slice(0, LONGEST_MENU_TEXT)]);
+    }
+    return shown;
+}
+
 const AgentIndicator = GObject.registerClass(
 class AgentIndicator extends PanelMenu.Button {
     _init(items, activate) {
@@ -416,6 +448,7 @@ class AgentIndicator extends PanelMenu.Button {
 class VeltShellExtension {
     constructor() {
         this._exported = null;
+        this._agent = null;  // the unique name of quorin.driver.velt's owner
         this._nameId = 0;
         this._watchId = 0;
         this._startupId = 0;
@@ -445,6 +478,7 @@ class VeltShellExtension {
         if (this._watchId)
             Gio.bus_unwatch_name(this._watchId);
         this._watchId = 0;
+        this._agent = null;
         if (this._focusId)
             global.display.disconnect(this._focusId);
         this._focusId = 0;
@@ -462,15 +496,65 @@ class VeltShellExtension {
 
     _start() {
         this._overlay = new Overlay();
-        this._exported = Gio.DBusExportedObject.wrapJSObject(SHELL_INTERFACE, this);
+        this._exported = Gio.DBusExportedObject.wrapJSObject(SHELL_INTERFACE, this._agentOnly());
         this._exported.export(Gio.DBus.session, SHELL_PATH);
         this._focusId = global.display.connect('notify::focus-window', () => this._focusChanged());
         this._focused = this._focusedWindow();
+        // A program that took the name first is replaced where it allows
+        // that; the agent heeds the name only while the shell holds it.
         this._nameId = Gio.bus_own_name(Gio.BusType.SESSION, SHELL_NAME,
-            Gio.BusNameOwnerFlags.NONE, null, null, null);
+            Gio.BusNameOwnerFlags.REPLACE, null, null, null);
         this._watchId = Gio.bus_watch_name(Gio.BusType.SESSION, AGENT_NAME,
             Gio.BusNameWatcherFlags.NONE,
-            () => this._agentAppeared(), () => this._agentGone());
+            (bus, name, owner) => this._agentAppeared(owner), () => this._agentGone());
+    }
+
+    // What the bus sees: each method, answered once the caller is known to
+    // be the agent.
+    _agentOnly() {
+        const methods = {};
+        for (const [method, answer] of Object.entries(AGENT_ONLY)) {
+            methods[`${method}Async`] = (parameters, invocation) =>
+                this._fromAgent(invocation, () => {
+                    try {
+                        const result = this[method](...parameters);
+                        invocation.return_value(answer ? new GLib.Variant(answer, result) : null);
+                    } catch (e) {
+                        logError(e, `VELT Mouse Assistant: ${method}`);
+                        invocation.return_dbus_error('org.freedesktop.DBus.Error.Failed', e.message);
+                    }
+                });
+        }
+        Object.defineProperty(methods, 'Showing', { get: () => this.Showing });
+        return methods;
+    }
+
+    // Runs answer when invocation comes from the agent; the agent's name may
+    // have changed hands since the watch last told, so the bus is asked
+    // before a caller is refused.
+    _fromAgent(invocation, answer) {
+        const sender = invocation.get_sender();
+        if (sender && sender === this._agent) {
+            answer();
+            return;
+        }
+        Gio.DBus.session.call('org.freedesktop.DBus', '/org/freedesktop/DBus',
+            'org.freedesktop.DBus', 'GetNameOwner', new GLib.Variant('(s)', [AGENT_NAME]),
+            new GLib.VariantType('(s)'), Gio.DBusCallFlags.NONE, -1, null, (bus, result) => {
+                let owner = null;
+                try {
+                    [owner] = bus.call_finish(result).deepUnpack();
+                } catch (e) {
+                    owner = null;
+                }
+                if (owner && owner === sender) {
+                    this._agent = owner;
+                    answer();
+                } else {
+                    invocation.return_dbus_error('org.freedesktop.DBus.Error.AccessDenied',
+                        'only the VELT Mouse Assistant agent may ask this');
+                }
+            });
     }
 
     ToggleOverview() {
@@ -543,8 +627,15 @@ class VeltShellExtension {
         return showing;
     }
 
-    get FocusedWindow() {
+    GetFocusedWindow() {
         return this._focused;
+    }
+
+    _tellAgentFocus() {
+        if (!this._agent)
+            return;
+        Gio.DBus.session.emit_signal(this._agent, SHELL_PATH, SHELL_NAME, 'FocusedWindowChanged',
+            new GLib.Variant('(ss)', this._focused));
     }
 
     _focusedWindow() {
@@ -559,7 +650,7 @@ class VeltShellExtension {
         if (focused[0] === this._focused[0] && focused[1] === this._focused[1])
             return;
         this._focused = focused;
-        this._exported?.emit_property_changed('FocusedWindow', new GLib.Variant('(ss)', focused));
+        this._tellAgentFocus();
     }
 
     _showingDesktop() {
@@ -567,8 +658,10 @@ class VeltShellExtension {
         return this._hidden.length > 0 && this._hidden.every(w => w.minimized);
     }
 
-    _agentAppeared() {
-        Gio.DBus.session.call(AGENT_NAME, AGENT_PATH, 'org.freedesktop.DBus.Properties', 'Get',
+    _agentAppeared(owner) {
+        this._agent = owner;
+        this._tellAgentFocus();
+        Gio.DBus.session.call(owner, AGENT_PATH, 'org.freedesktop.DBus.Properties', 'Get',
             new GLib.Variant('(ss)', [AGENT_INTERFACE, 'MenuItems']), null,
             Gio.DBusCallFlags.NONE, 5000, null, (bus, result) => {
                 let items;
@@ -579,15 +672,16 @@ class VeltShellExtension {
                     return;
                 }
                 this._removeIndicator();
-                if (!this._watchId)
+                if (!this._watchId || owner !== this._agent)
                     return;
-                this._indicator = new AgentIndicator(items, item => this._activate(item));
+                this._indicator = new AgentIndicator(menuItems(items), item => this._activate(item));
                 Main.panel.addToStatusArea(AGENT_NAME, this._indicator);
             });
     }
 
     // An agent that ended, or crashed, leaves no overlay behind.
     _agentGone() {
+        this._agent = null;
         this._removeIndicator();
         this._overlay?.hide();
     }

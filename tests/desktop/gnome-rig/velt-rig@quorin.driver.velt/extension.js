@@ -9,6 +9,7 @@
 //   Click(): a left click of that pointer where it is
 //   Settle(): closes the screenshot tool and the overview
 //   Monitors() -> a(iiii): x, y, width, height of each monitor
+//   AgentMenu() -> as: the texts of the agent's top-bar menu, in order
 //   FollowLag(d x, d y) -> (d ms, i frames): moves the pointer, then waits
 //     for the first painted frame in which the agent's overlay (the actor
 //     named velt-overlay) is centred on the new place (-1 ms: not within 1 s)
@@ -30,6 +31,7 @@ const INTERFACE = `<node>
     <method name="Click"/>
     <method name="Settle"/>
     <method name="Monitors"><arg name="monitors" type="a(iiii)" direction="out"/></method>
+    <method name="AgentMenu"><arg name="texts" type="as" direction="out"/></method>
     <method name="FollowLag">
       <arg name="x" type="d" direction="in"/><arg name="y" type="d" direction="in"/>
       <arg name="ms" type="d" direction="out"/><arg name="frames" type="i" direction="out"/>
@@ -101,6 +103,11 @@ class Rig {
         if (Main.screenshotUI.visible)
             Main.screenshotUI.close(true);
         Main.overview.hide();
+    }
+
+    AgentMenu() {
+        const indicator = Main.panel.statusArea['quorin.driver.velt'];
+        return indicator ? indicator.menu._getMenuItems().map(item => item.label.text) : [];
     }
 
     Monitors() {
