@@ -22,9 +22,9 @@
 # refuse to run as root) with a fresh HOME and XDG_RUNTIME_DIR, and finds the
 # desktop through the usual variables: WAYLAND_DISPLAY or DISPLAY,
 # DBUS_SESSION_BUS_ADDRESS, XDG_CURRENT_DESKTOP, QT_QPA_PLATFORM, SWAYSOCK.
-# VELT_RIG_DESKTOP names the desktop, VELT_RIG_OUTPUTS KWin's outputs. VELT_RIG_SIZE sets the screen's size
+# VELT_RIG_DESKTOP names the desktop. VELT_RIG_SIZE sets the screen's size
 # on sway, KWin and X11 (1280x720 by default); VELT_RIG_OUTPUTS how many of
-# them KWin has, side by side (1 by default).
+# them KWin has, side by side (1 by default; the command gets it too).
 #
 # Exit status: the command's; 77 when this machine cannot host the desktop
 # (not root, a program missing), which is a failure instead under CI=true.
