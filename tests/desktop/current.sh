@@ -17,7 +17,11 @@
 # Exit status 77 when this machine cannot make the root (not root, no
 # debootstrap, no network); a failure instead under CI=true.
 set -uo pipefail
-what=$1
+what=${1:-}
+case $what in
+  build | gnome | kwin | sway | gnome_versions) [ $# -eq 4 ] ;;
+  *) false ;;
+esac || { echo "usage: current.sh build|gnome|kwin|sway|gnome_versions SOURCE BUILD CACHE" >&2; exit 2; }
 source_dir=$(realpath "$2")
 build=$3
 cache=$4
@@ -82,8 +86,6 @@ case $what in
     say "GNOME Shell $shell: the extension declares $legacy$module"
     exit 0
     ;;
-  gnome | kwin | sway) ;;
-  *) echo "usage: current.sh build|gnome|kwin|sway|gnome_versions SOURCE BUILD CACHE" >&2; exit 2 ;;
 esac
 [ -x "$build/bin/velt-mouse-assistant" ] && [ -x "$build/tests/velt-desktop-probe" ] ||
   { say "the agent is not built in $build (the test current_build builds it)"; exit 1; }
