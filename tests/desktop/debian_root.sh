@@ -101,7 +101,7 @@ make_root() {
     say "installing what is missing into the root of $release"
     # shellcheck disable=SC2086
     in_root "$root" env DEBIAN_FRONTEND=noninteractive PATH=/usr/sbin:/usr/bin:/sbin:/bin sh -c \
-      "apt-get update -qq && apt-get install -y -qq --no-install-recommends $(echo $packages)" \
+      "apt-get update -qq && apt-get install -y -qq --no-install-recommends $(echo $packages) && apt-get clean" \
       >"$cache/$name-apt.log" 2>&1 ||
       { tail -n 20 "$cache/$name-apt.log" >&2; cannot_host "installing into the root of $release failed"; }
     echo "$packages" >"$root/.velt-packages"
