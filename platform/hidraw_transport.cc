@@ -405,6 +405,10 @@ HidResult HidrawTransport::transfer(DeviceHandle device, Transfer kind, uint8_t 
   // hidraw buffers always begin with the report number; for unnumbered
   // reports that is a 0 the kernel strips before the wire.
   const size_t offset = reportId == 0 ? 1 : 0;
+  // No HID report is longer than the kernel's 4096 bytes, its number
+  // included; the ioctls' size field could not say much more.
+  constexpr size_t kLargestBuffer = 4096;
+  if (length > kLargestBuffer - offset) return {EMSGSIZE, 0};
   std::vector<uint8_t> buffer(length + offset, 0);
   if (report) std::copy_n(report, length, buffer.begin() + static_cast<std::ptrdiff_t>(offset));
   if (!buffer.empty()) buffer[0] = reportId;

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
+#include <QVariantMap>
 #include <functional>
 #include <vector>
 
@@ -99,12 +100,49 @@ void enableAtNextLogIn(QObject* context, const QString& uuid) {
             });
 }
 
-void enableVariant(QObject* context, const QString& uuid) {
+// The shell's states of an extension it has but does not run.
+constexpr int kExtensionError = 3;
+constexpr int kExtensionOutOfDate = 4;
+
+// A shell that has the extension but will not run it says so in its state:
+// out of date when the extension does not declare the shell's version (a
+// shell newer than the agent), an error when it did not load.
+void reportRefusal(QObject* context, const QString& uuid, const QString& shell) {
+  QDBusMessage info = QDBusMessage::createMethodCall(
+      QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
+      QStringLiteral("org.gnome.Shell.Extensions"), QStringLiteral("GetExtensionInfo"));
+  info.setArguments({uuid});
+  auto* watcher =
+      new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(info), context);
+  QObject::connect(
+      watcher, &QDBusPendingCallWatcher::finished, context, [shell](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        QDBusPendingReply<QVariantMap> reply = *w;
+        if (reply.isError()) return;
+        const QVariantMap info = reply.value();
+        const int state = info.value(QStringLiteral("state")).toInt();
+        if (state == kExtensionOutOfDate) {
+          const QStringList declared = info.value(QStringLiteral("shell-version")).toStringList();
+          logFormat(
+              "GNOME Shell %s: the agent's extension declares only GNOME Shell %s, "
+              "so the shell does not load it; the top-bar menu, the overlay and the "
+              "shell's views stay off until an update of the agent declares this "
+              "version",
+              shell.toUtf8().constData(), declared.join(QStringLiteral(", ")).toUtf8().constData());
+        } else if (state == kExtensionError) {
+          logFormat("GNOME Shell %s: the agent's extension did not load: %s",
+                    shell.toUtf8().constData(),
+                    info.value(QStringLiteral("error")).toString().toUtf8().constData());
+        }
+      });
+}
+
+void enableVariant(QObject* context, const QString& uuid, const QString& shell) {
   gsettings(
       context,
       {QStringLiteral("get"), QStringLiteral("org.gnome.shell"),
        QStringLiteral("disabled-extensions")},
-      [context, uuid](bool ok, const QString& output) {
+      [context, uuid, shell](bool ok, const QString& output) {
         if (!ok) return;  // no GNOME settings here
         if (uuids(output).contains(uuid)) {
           logLine(
@@ -118,7 +156,7 @@ void enableVariant(QObject* context, const QString& uuid) {
         auto* watcher =
             new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(enable), context);
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
-                         [context, uuid](QDBusPendingCallWatcher* w) {
+                         [context, uuid, shell](QDBusPendingCallWatcher* w) {
                            w->deleteLater();
                            QDBusPendingReply<bool> reply = *w;
                            if (reply.isError()) {
@@ -126,6 +164,8 @@ void enableVariant(QObject* context, const QString& uuid) {
                                        reply.error().message().toUtf8().constData());
                            } else if (!reply.value()) {
                              enableAtNextLogIn(context, uuid);  // not known yet
+                           } else {
+                             reportRefusal(context, uuid, shell);
                            }
                          });
       });
@@ -210,7 +250,8 @@ void enableShellExtension(QObject* context) {
         std::string shell =
             reply.isError() ? std::string() : reply.value().variant().toString().toStdString();
         std::string_view uuid = shellExtensionUuid(shell);
-        enableVariant(context, QString::fromUtf8(uuid.data(), static_cast<qsizetype>(uuid.size())));
+        enableVariant(context, QString::fromUtf8(uuid.data(), static_cast<qsizetype>(uuid.size())),
+                      QString::fromStdString(shell));
       });
 }
 

@@ -53,9 +53,11 @@ QString stringArrayText(const QStringList& list);
 // On GNOME, asks the shell to enable the extension (the variant for its
 // version: 45 and later load ES modules only); when the shell does not
 // know it yet (installed after the user logged in), adds it to
-// enabled-extensions so that it loads at the next log-in. Nothing waits:
-// gsettings runs as a child of context, the shell answers on the bus. Each
-// outcome but success is logged once.
+// enabled-extensions so that it loads at the next log-in; when the shell
+// has it but will not run it (a shell newer than the versions it declares,
+// or one it failed to load), says why. Nothing waits: gsettings runs as a
+// child of context, the shell answers on the bus. Each outcome but success
+// is logged once.
 void enableShellExtension(QObject* context);
 
 }  // namespace velt

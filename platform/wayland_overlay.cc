@@ -728,6 +728,10 @@ void WaylandOverlay::paint(Output& output) {
   if (output.scale > 1) wl_surface_set_buffer_scale(output.surface, output.scale);
   wl_surface_commit(output.surface);
   ++framesCommitted_;
+  // A compositor may not look for the surface under a pointer that stays
+  // still while the overlay maps (sway 1.12 does not): a move of zero, once
+  // the overlay is there to be found, has it look.
+  if (trackPointer_ && !pointerGlobal_) nudgePointer();
   flush();
 }
 

@@ -127,7 +127,11 @@ std::optional<OutputPicture> ScreenCopy::picture() const {
   if (!state_->finished || !state_->ok || state_->image.isNull()) return std::nullopt;
   // A copy: the shared memory goes with the capture.
   QImage image = state_->image.convertToFormat(QImage::Format_RGB32).copy();
+#if QT_VERSION >= QT_VERSION_CHECK(6, 9, 0)
+  if (state_->yInvert) image.flip(Qt::Vertical);
+#else
   if (state_->yInvert) image = image.mirrored(false, true);
+#endif
   return OutputPicture{image, state_->shown};
 }
 

@@ -5,6 +5,7 @@
 // the main thread while watching, and asks for nothing while it is not.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>

@@ -20,58 +20,22 @@ set -uo pipefail
 desktop=$1
 piece=$2
 cache=$3
-root=$cache/debian13-desktops
 uid=59123
-here=$(dirname "$0")
+here=$(dirname "$(realpath "$0")")
 # What ./dev run installs to build the agent, as ./dev lists it.
 eval "$(sed -n '/^build_packages=(/,/^)/p' "$here/../../dev")"
 packages="kwin-wayland gnome-shell python3-dbusmock upower dbus libglib2.0-bin python3-dbus python3-gi
   foot fonts-dejavu-core procps ${build_packages[*]}"
-mirror=${VELT_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-say() { echo "debian13[$desktop]: $*" >&2; }
-cannot_host() {
-  if [ "${CI:-}" = true ]; then say "cannot run Debian 13's desktops here: $*"; exit 1; fi
-  say "skipped: $*"
-  exit 77
-}
-[ "$(id -u)" -eq 0 ] || cannot_host "making the Debian 13 root needs root"
-command -v debootstrap >/dev/null || cannot_host "debootstrap is not installed"
+label="debian13[$desktop]" release="Debian 13"
+# shellcheck source=tests/desktop/debian_root.sh
+. "$here/debian_root.sh"
+make_root debian13-desktops trixie velt-test $uid
 
-# Runs COMMAND in ROOT with /proc, /dev and /sys, in a mount namespace that
-# takes the mounts with it when it ends.
-in_root() {
-  unshare -m --propagation private sh -c '
-    r=$1; shift
-    mount -t proc proc "$r/proc" && mount --rbind /dev "$r/dev" && mount --rbind /sys "$r/sys" &&
-      exec chroot "$r" "$@"' sh "$@"
-}
-
-if [ ! -f "$root/.velt-root" ]; then
-  say "making a Debian 13 root in $root (once; a few minutes)"
-  rm -rf "$root" "$root.part"
-  mkdir -p "$cache"
-  debootstrap --variant=minbase trixie "$root.part" "$mirror" >"$cache/debian13-debootstrap.log" 2>&1 ||
-    { tail -n 20 "$cache/debian13-debootstrap.log" >&2; cannot_host "debootstrap failed (no network?)"; }
-  cp /etc/resolv.conf "$root.part/etc/resolv.conf"
-  in_root "$root.part" /usr/sbin/useradd --uid $uid --create-home velt-test || exit 1
-  touch "$root.part/.velt-root"
-  mv "$root.part" "$root"
-fi
-# What is missing from the package list, whenever the list changes.
-if [ "$(cat "$root/.velt-packages" 2>/dev/null)" != "$packages" ]; then
-  say "installing the desktops and the build tools in the Debian 13 root"
-  # shellcheck disable=SC2086
-  in_root "$root" env DEBIAN_FRONTEND=noninteractive PATH=/usr/sbin:/usr/bin:/sbin:/bin sh -c \
-    "apt-get update -qq && apt-get install -y -qq --no-install-recommends $(echo $packages)" \
-    >"$cache/debian13-apt.log" 2>&1 ||
-    { tail -n 20 "$cache/debian13-apt.log" >&2; cannot_host "installing into the Debian 13 root failed"; }
-  echo "$packages" >"$root/.velt-packages"
-fi
-
-work=$root/tmp/velt-work
-rm -rf "$work"
-mkdir -p "$work"
+# The pieces go in through a folder of the host, mounted at /tmp/velt-work.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 cp "$here/debian13_inside.sh" "$here/agent_stand_in.py" "$work/"
+binds=("$work /tmp/velt-work")
 case $desktop in
   kwin) cp "$piece" "$work/velt-overlay.js" ;;
   gnome) cp -r "$piece" "$work/extension" ;;
@@ -80,8 +44,7 @@ case $desktop in
     # asked for its version: what the README's first command gives a user
     # of Debian 13.
     say "$(in_root "$root" dpkg-query -W -f='${Package} ${Version}\n' g++ qt6-base-dev libplist-dev libwayland-dev | tr '\n' ' ')"
-    mkdir -p "$work/src"
-    tar -C "$piece" --exclude=./build --exclude=./.git -cf - . | tar -C "$work/src" -xf - || exit 1
+    binds+=("ro:$(realpath "$piece") /tmp/velt-work/src")
     in_root "$root" env PATH=/usr/sbin:/usr/bin:/sbin:/bin sh -c '
       cd /tmp/velt-work &&
         cmake -S src -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
@@ -98,28 +61,13 @@ chmod -R a+rX "$work"
 say "$(in_root "$root" dpkg-query -W -f='${Package} ${Version}\n' kwin-wayland gnome-shell | tr '\n' ' ')"
 
 # GNOME Shell wants logind and UPower on a system bus: python-dbusmock's,
-# on a bus of the namespace's own; then the checks run as the user.
-timeout --kill-after=10 "${VELT_RIG_TIME_LIMIT:-240}" unshare -m --propagation private sh -c '
-  r=$1 uid=$2 desktop=$3
-  mount -t proc proc "$r/proc" && mount --rbind /dev "$r/dev" && mount --rbind /sys "$r/sys" &&
-    mount -t tmpfs tmpfs "$r/run" || exit 1
-  exec chroot "$r" bash -c "
-    mkdir -p /run/dbus /run/systemd
-    dbus-daemon --system --nofork --nopidfile &
-    for _ in \$(seq 100); do [ -S /run/dbus/system_bus_socket ] && break; sleep 0.1; done
-    python3 -m dbusmock --system --template logind >/tmp/velt-work/logind.log 2>&1 &
-    python3 -m dbusmock --system --template upower >/tmp/velt-work/upower.log 2>&1 &
-    setpriv --reuid=$uid --regid=$uid --clear-groups env -i PATH=/usr/bin:/bin \
-      HOME=/home/velt-test LANG=C.UTF-8 bash /tmp/velt-work/debian13_inside.sh $desktop
-    status=\$?
-    kill \$(jobs -p) 2>/dev/null
-    exit \$status"' \
-  sh "$root" "$uid" "$desktop"
-status=$?
-# Whatever a time limit left: the user's processes, and the system bus and
-# the mocks, which ran as root in the root.
-pkill -KILL -U $uid 2>/dev/null
-for pid in $(pgrep -f "python3 -m dbusmock --system"; pgrep -x dbus-daemon); do
-  [ "$(readlink "/proc/$pid/root")" = "$root" ] && kill -KILL "$pid" 2>/dev/null
-done
-exit $status
+# on a bus of the namespace's own; then the checks run as the user. Whatever
+# a time limit leaves ends with the namespace.
+in_root "$root" timeout --kill-after=10 "${VELT_RIG_TIME_LIMIT:-240}" bash -c "
+  mkdir -p /run/dbus /run/systemd
+  dbus-daemon --system --nofork --nopidfile &
+  for _ in \$(seq 100); do [ -S /run/dbus/system_bus_socket ] && break; sleep 0.1; done
+  python3 -m dbusmock --system --template logind >/tmp/velt-work/logind.log 2>&1 &
+  python3 -m dbusmock --system --template upower >/tmp/velt-work/upower.log 2>&1 &
+  setpriv --reuid=$uid --regid=$uid --clear-groups env -i PATH=/usr/bin:/bin \
+    HOME=/home/velt-test LANG=C.UTF-8 bash /tmp/velt-work/debian13_inside.sh $desktop"

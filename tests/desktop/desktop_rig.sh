@@ -15,7 +15,8 @@
 # On GNOME the rig also installs its own extension (gnome-rig/, tests only):
 # pictures of the screen, pointer moves and clicks inside the shell, on the
 # bus name quorin.driver.velt.Rig. VELT_RIG_MONITORS lists the shell's
-# virtual monitors, left to right (default "1280x720").
+# virtual monitors, left to right (default "1280x720"). The command finds the
+# UUID of the extension given in VELT_RIG_EXTENSION.
 #
 # The command runs as the user velt-test (or VELT_RIG_USER; created when missing: compositors
 # refuse to run as root) with a fresh HOME and XDG_RUNTIME_DIR, and finds the
@@ -23,7 +24,7 @@
 # DBUS_SESSION_BUS_ADDRESS, XDG_CURRENT_DESKTOP, QT_QPA_PLATFORM, SWAYSOCK.
 # VELT_RIG_DESKTOP names the desktop. VELT_RIG_SIZE sets the screen's size
 # on sway, KWin and X11 (1280x720 by default); VELT_RIG_OUTPUTS how many of
-# them KWin has, side by side (1 by default).
+# them KWin has, side by side (1 by default; the command gets it too).
 #
 # Exit status: the command's; 77 when this machine cannot host the desktop
 # (not root, a program missing), which is a failure instead under CI=true.
@@ -58,7 +59,8 @@ cannot_host() {
 
 case $desktop in
   gnome) needs=(gnome-shell dbus-daemon unshare gsettings gdbus) ;;
-  kwin) needs=(kwin_wayland dbus-daemon plasmashell kded5) ;;
+  # Plasma 6 has kded6 where Plasma 5 had kded5.
+  kwin) needs=(kwin_wayland dbus-daemon plasmashell "$(command -v kded6 || echo kded5)") ;;
   sway) needs=(sway swaymsg swaybar dbus-daemon) ;;
   x11) needs=(Xvfb openbox trayer xprop dbus-daemon) ;;
   *) echo "desktop_rig: unknown desktop '$desktop'" >&2; exit 2 ;;
@@ -118,6 +120,7 @@ stop_all() {
   # it. Plasma's shell starts its file helpers in sessions of their own; they
   # are the desktop's, not strays.
   pkill -KILL -u "$user" -x kioslave5 2>/dev/null
+  pkill -KILL -u "$user" -x kioworker 2>/dev/null
   local stray
   stray=$(ps -u "$user" -o pid=,stat= | awk '$2 !~ /^Z/ { print $1 }' | tr '\n' ' ')
   if [ -n "$stray" ]; then
@@ -211,15 +214,18 @@ case $desktop in
       "$scratch/kwin_wayland" --virtual --width "${size%x*}" --height "${size#*x}" --output-count "${VELT_RIG_OUTPUTS:-1}" --socket wayland-kwin --no-lockscreen
     wait_for 60 "KWin on the session bus" has_name org.kde.KWin || exit 1
     wait_for 20 "KWin's socket" test -S "$run/wayland-kwin" || exit 1
+    kded=$(command -v kded6 || echo kded5)
     environment=(WAYLAND_DISPLAY=wayland-kwin XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland
-                 QT_QPA_PLATFORM=wayland KDE_FULL_SESSION=true KDE_SESSION_VERSION=5)
+                 QT_QPA_PLATFORM=wayland KDE_FULL_SESSION=true KDE_SESSION_VERSION=${kded#*kded}
+                 VELT_RIG_OUTPUTS="${VELT_RIG_OUTPUTS:-1}")
     # Plasma's shell, as a Plasma session starts it: the activity manager
-    # first (the shell will not load without it), kded5 (which keeps the
+    # first (the shell will not load without it), kded (which keeps the
     # tray's watcher), then the shell with its default panel.
-    activities=$(compgen -G "/usr/lib/*/libexec/kactivitymanagerd" | head -n 1)
+    activities=$(compgen -G "/usr/lib/*/libexec/kactivitymanagerd" || compgen -G /usr/libexec/kactivitymanagerd)
+    activities=$(echo "$activities" | head -n 1)
     [ -n "$activities" ] || cannot_host "kactivitymanagerd is not installed"
     start_group activities.log "${user_env[@]}" "${environment[@]}" "$activities"
-    start_group kded.log "${user_env[@]}" "${environment[@]}" kded5
+    start_group kded.log "${user_env[@]}" "${environment[@]}" "$kded"
     wait_for 30 "the activity manager" has_name org.kde.ActivityManager || exit 1
     start_group plasmashell.log "${user_env[@]}" "${environment[@]}" plasmashell --no-respawn
     panels() { as_user gdbus call --session -d org.kde.plasmashell -o /PlasmaShell \
@@ -227,10 +233,24 @@ case $desktop in
     wait_for 60 "Plasma's panel" panels || exit 1
     ;;
   gnome)
-    rig_extension=$(dirname "$0")/gnome-rig/velt-rig@quorin.driver.velt
+    rig=$(dirname "$0")/gnome-rig
+    rig_dir=$home/.local/share/gnome-shell/extensions/velt-rig@quorin.driver.velt
     uuids="'velt-rig@quorin.driver.velt'"
-    mkdir -p "$home/.local/share/gnome-shell/extensions"
-    cp -r "$rig_extension" "$home/.local/share/gnome-shell/extensions/"
+    mkdir -p "$rig_dir"
+    shell_major=$(gnome-shell --version | grep -o '[0-9][0-9]*' | head -n 1)
+    if [ "${shell_major:-0}" -ge 45 ]; then
+      # GNOME Shell 45 and later load ES modules only: the rig's module is
+      # its file with the imports and the entry point of es-module/. A tool
+      # of the tests, it declares the shell that runs it.
+      { cat "$rig/es-module/imports.js"
+        sed -e '1,/^\/\/ end imports$/d' -e '/^\/\/ begin entry$/,$d' "$rig/velt-rig@quorin.driver.velt/extension.js"
+        cat "$rig/es-module/entry.js"
+      } >"$rig_dir/extension.js"
+      sed "s/\"shell-version\": \[[^]]*\]/\"shell-version\": [\"$shell_major\"]/" \
+        "$rig/velt-rig@quorin.driver.velt/metadata.json" >"$rig_dir/metadata.json"
+    else
+      cp "$rig"/velt-rig@quorin.driver.velt/* "$rig_dir/"
+    fi
     if [ -n "$extension" ]; then
       uuid=$(basename "$extension")
       cp -r "$extension" "$home/.local/share/gnome-shell/extensions/$uuid"
@@ -239,6 +259,9 @@ case $desktop in
     chown -R "$user:" "$home/.local"
     start_bus
     as_user gsettings set org.gnome.shell enabled-extensions "[$uuids]" || exit 1
+    # The pointer the tests move would open the overview in the top-left
+    # corner on its way.
+    as_user gsettings set org.gnome.desktop.interface enable-hot-corners false || exit 1
     monitors=""
     for monitor in ${VELT_RIG_MONITORS:-1280x720}; do monitors="$monitors --virtual-monitor $monitor"; done
     # GNOME Shell insists on a system bus with logind. It gets a private one
@@ -269,7 +292,7 @@ EOF
     fi
     wait_for 90 "the rig's extension" has_name quorin.driver.velt.Rig || exit 1
     environment=(WAYLAND_DISPLAY=wayland-gnome XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=wayland
-                 QT_QPA_PLATFORM=wayland)
+                 QT_QPA_PLATFORM=wayland VELT_RIG_EXTENSION="${uuid:-}")
     ;;
 esac
 say "started in $((($(date +%s%N) - started) / 1000000)) ms"

@@ -11,4 +11,4 @@ for program in "$@"; do
   printf '[Desktop Entry]\nType=Application\nName=%s\nExec=%s\nNoDisplay=true\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n' \
     "$(basename "$program")" "$program" >~/.local/share/applications/"$(basename "$program")".desktop
 done
-kbuildsycoca5 >/dev/null 2>&1 || true
+kbuildsycoca6 >/dev/null 2>&1 || kbuildsycoca5 >/dev/null 2>&1 || true

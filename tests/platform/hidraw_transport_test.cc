@@ -110,6 +110,10 @@ TEST(HidrawTransportTest, ReopenedNodesComeBackUnderNewHandles) {
   };
   const DeviceHandle first = handleOf(node);
   EXPECT_TRUE(sendsReports(first));
+  // A report longer than any the kernel passes is refused before it goes out.
+  mouse->clearReceived();
+  EXPECT_EQ(transport.setFeatureReport(first, 0, std::vector<uint8_t>(5000)).error, EMSGSIZE);
+  EXPECT_TRUE(mouse->received(0).empty());
 
   transport.reopenDevice(first);
   ASSERT_TRUE(waitUntil([&] { return handleOf(node) > first; }));

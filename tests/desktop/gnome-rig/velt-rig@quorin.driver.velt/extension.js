@@ -8,6 +8,9 @@
 //     touchpad or a second mouse would move it
 //   Click(): a left click of that pointer where it is
 //   Settle(): closes the screenshot tool and the overview
+//   Focus(s class): activates the window of that WM_CLASS (a Wayland app
+//     id), as a click on it in the overview would; a window opened without
+//     an activation token may not take the focus by itself
 //   Monitors() -> a(iiii): x, y, width, height of each monitor
 //   AgentMenu() -> as: the texts of the agent's top-bar menu, in order
 //   FollowLag(d x, d y) -> (d ms, i frames): moves the pointer, then waits
@@ -16,11 +19,17 @@
 //   Wiggle(d seconds) -> (i frames, d mean ms, d max ms): moves the pointer
 //     on a circle, one step per frame, for that long; the stage's paint
 //     times meanwhile
+//
+// This file serves GNOME Shell 43 and 44; for 45 and later the rig makes an
+// ES module of it, with es-module/imports.js and es-module/entry.js in place
+// of the parts between the "begin" and "end" markers.
 /* exported init */
+// begin imports
 'use strict';
 
 const { Clutter, Gio, GLib, Shell } = imports.gi;
 const Main = imports.ui.main;
+// end imports
 
 const INTERFACE = `<node>
   <interface name="quorin.driver.velt.Rig">
@@ -30,6 +39,7 @@ const INTERFACE = `<node>
     </method>
     <method name="Click"/>
     <method name="Settle"/>
+    <method name="Focus"><arg name="class" type="s" direction="in"/></method>
     <method name="Monitors"><arg name="monitors" type="a(iiii)" direction="out"/></method>
     <method name="AgentMenu"><arg name="texts" type="as" direction="out"/></method>
     <method name="FollowLag">
@@ -84,8 +94,11 @@ class Rig {
         });
     }
 
+    // GNOME Shell 50 takes only one axis of the device's first motion; the
+    // same motion twice lands whole.
     MovePointer(x, y) {
-        this._pointer.notify_absolute_motion(GLib.get_monotonic_time(), x, y);
+        for (let i = 0; i < 2; i++)
+            this._pointer.notify_absolute_motion(GLib.get_monotonic_time(), x, y);
     }
 
     ClickAsync(params, invocation) {
@@ -108,6 +121,11 @@ class Rig {
     AgentMenu() {
         const indicator = Main.panel.statusArea['quorin.driver.velt'];
         return indicator ? indicator.menu._getMenuItems().map(item => item.label.text) : [];
+    }
+
+    Focus(wmClass) {
+        global.display.list_all_windows().find(w => w.get_wm_class() === wmClass)
+            ?.activate(global.get_current_time());
     }
 
     Monitors() {
@@ -179,6 +197,8 @@ class Rig {
     }
 }
 
+// begin entry
 function init() {
     return new Rig();
 }
+// end entry
