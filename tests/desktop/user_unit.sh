@@ -17,15 +17,15 @@ build=$1
 here=$(cd "$(dirname "$0")" && pwd)
 say() { echo "user_unit: $*" >&2; }
 cannot_host() {
-  if [ "${CI:-}" = true ] && [ "${2:-}" != possible ]; then say "cannot host a user manager: $1"; exit 1; fi
+  if [ "${CI:-}" = true ] && [ "${2:-}" != unable ]; then say "cannot host a user manager: $1"; exit 1; fi
   say "skipped: $1"
   exit 77
 }
-[ "$(id -u)" -eq 0 ] || cannot_host "needs root" possible
-[ -x /lib/systemd/systemd ] && command -v systemctl >/dev/null || cannot_host "systemd is not installed" possible
+[ "$(id -u)" -eq 0 ] || cannot_host "needs root" unable
+[ -x /lib/systemd/systemd ] && command -v systemctl >/dev/null || cannot_host "systemd is not installed" unable
 # A machine booted with systemd manages its own cgroups; this rig makes the
 # tree for the manager by hand, where nothing else manages it.
-[ -d /run/systemd/system ] && cannot_host "systemd runs this machine; its own user manager is the test" possible
+[ -d /run/systemd/system ] && cannot_host "systemd runs this machine; its own user manager is the test" unable
 
 user=${VELT_RIG_USER:-velt-test}
 id "$user" >/dev/null 2>&1 || useradd --create-home --user-group --shell /bin/bash "$user" ||
