@@ -345,6 +345,11 @@ int main(int argc, char** argv) {
       std::printf("%s\n", active ? active->className.c_str() : "none");
       QCoreApplication::quit();
     });
+    // Not told (the extension answers the agent alone, and one runs): none.
+    QTimer::singleShot(5000, [] {
+      std::printf("none\n");
+      QCoreApplication::quit();
+    });
     return app.exec();
   }
   if (command == "pointer") {

@@ -11,6 +11,8 @@
 //   Focus(s class): activates the window of that WM_CLASS (a Wayland app
 //     id), as a click on it in the overview would; a window opened without
 //     an activation token may not take the focus by itself
+//   FocusedClass() -> s: the WM_CLASS (app id) of the focused window, for
+//     when the agent runs: the agent's extension tells only the agent
 //   Monitors() -> a(iiii): x, y, width, height of each monitor
 //   AgentMenu() -> as: the texts of the agent's top-bar menu, in order
 //   FollowLag(d x, d y) -> (d ms, i frames): moves the pointer, then waits
@@ -40,6 +42,7 @@ const INTERFACE = `<node>
     <method name="Click"/>
     <method name="Settle"/>
     <method name="Focus"><arg name="class" type="s" direction="in"/></method>
+    <method name="FocusedClass"><arg name="class" type="s" direction="out"/></method>
     <method name="Monitors"><arg name="monitors" type="a(iiii)" direction="out"/></method>
     <method name="AgentMenu"><arg name="texts" type="as" direction="out"/></method>
     <method name="FollowLag">
@@ -126,6 +129,10 @@ class Rig {
     Focus(wmClass) {
         global.display.list_all_windows().find(w => w.get_wm_class() === wmClass)
             ?.activate(global.get_current_time());
+    }
+
+    FocusedClass() {
+        return global.display.focus_window?.get_wm_class() ?? '';
     }
 
     Monitors() {
