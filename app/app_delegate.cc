@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <map>
 
+#include "app/agent_status.h"
 #include "core/log.h"
 #include "platform/agent_bus.h"
 #include "platform/shell_extension.h"
@@ -249,6 +250,9 @@ void AppDelegate::handleRequest(const std::string& line,
       }
       agent_.resumed();
       reply(kAnswerOk);
+      return;
+    case AgentRequest::Kind::Status:
+      reply(statusAnswer(agent_.devices(), agent_.actions().queries));
       return;
     case AgentRequest::Kind::Quit:
       // The caller's connection stays open until the process ends, so it

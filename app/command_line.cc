@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
+#include "app/agent_status.h"
 #include "platform/single_instance.h"
 
 namespace velt {
@@ -39,9 +40,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   const QCommandLineOption run("run", "", "CODE"), press("press", "", "CODE"),
       release("release", "", "CODE"), show("show"), quit("quit"), reconfigure("reconfigure"),
-      restoreMice("restore-mice"), help("help"), version("version");
-  const QList<QCommandLineOption> ours{run,         press,       release, show,   quit,
-                                       reconfigure, restoreMice, help,    version};
+      status("status"), restoreMice("restore-mice"), help("help"), version("version");
+  const QList<QCommandLineOption> ours{run,         press,  release,     show, quit,
+                                       reconfigure, status, restoreMice, help, version};
   parser.addOptions(ours);
   addQtOptions(parser);
   QStringList list{kProgram};
@@ -70,11 +71,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     line.action = CommandLine::Action::Version;
   } else if (parser.isSet(restoreMice)) {
     line.action = CommandLine::Action::RestoreMice;
-  } else if (parser.isSet(show) || parser.isSet(quit) || parser.isSet(reconfigure)) {
+  } else if (parser.isSet(show) || parser.isSet(quit) || parser.isSet(reconfigure) ||
+             parser.isSet(status)) {
     line.action = CommandLine::Action::Request;
-    line.request.kind = parser.isSet(show)   ? AgentRequest::Kind::Show
-                        : parser.isSet(quit) ? AgentRequest::Kind::Quit
-                                             : AgentRequest::Kind::Reconfigure;
+    line.request.kind = parser.isSet(show)          ? AgentRequest::Kind::Show
+                        : parser.isSet(quit)        ? AgentRequest::Kind::Quit
+                        : parser.isSet(reconfigure) ? AgentRequest::Kind::Reconfigure
+                                                    : AgentRequest::Kind::Status;
   } else {
     const auto& [option, kind] = parser.isSet(run) ? std::pair{run, AgentRequest::Kind::Run}
                                  : parser.isSet(press)
@@ -89,7 +92,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
   return line;
 }
 
-int sendRequest(const std::filesystem::path& socket, const AgentRequest& request,
+int sendRequest(const std::filesystem::path& socket, const AgentRequest& request, std::ostream& out,
                 std::ostream& err) {
   const bool quitting = request.kind == AgentRequest::Kind::Quit;
   const InstanceReply reply =
@@ -107,6 +110,13 @@ int sendRequest(const std::filesystem::path& socket, const AgentRequest& request
       break;
   }
   if (reply.answer == kAnswerOk) return kExitDone;
+  if (request.kind == AgentRequest::Kind::Status && reply.answer.starts_with(kAnswerStatus)) {
+    if (std::optional<std::string> text =
+            statusText(std::string_view(reply.answer).substr(kAnswerStatus.size()))) {
+      out << *text;
+      return kExitDone;
+    }
+  }
   if (reply.answer.starts_with(kAnswerRefused)) {
     err << kProgram << ": " << reply.answer.substr(kAnswerRefused.size()) << "\n";
     return kExitBadUse;

@@ -65,7 +65,7 @@ int runCommandLine(int argc, char** argv, const velt::CommandLine& command) {
   }
   const velt::SingleInstance instance(velt::findFileLocations().runtimeDir,
                                       std::string(velt::kApplicationId));
-  return velt::sendRequest(instance.socketPath(), command.request, std::cerr);
+  return velt::sendRequest(instance.socketPath(), command.request, std::cout, std::cerr);
 }
 
 const char* environmentText(const char* name) {

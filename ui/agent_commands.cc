@@ -38,6 +38,7 @@ constexpr Verb kVerbs[] = {
     {"reopen", AgentRequest::Kind::Show, false},
     {"quit", AgentRequest::Kind::Quit, false},
     {"reconfigure", AgentRequest::Kind::Reconfigure, false},
+    {"status", AgentRequest::Kind::Status, false},
     {"run", AgentRequest::Kind::Run, true},
     {"press", AgentRequest::Kind::Press, true},
     {"release", AgentRequest::Kind::Release, true},
@@ -124,6 +125,8 @@ window to the front. An option acts on the agent that is running:
   --reconfigure   configures the mice again, as after the computer wakes
                   from sleep (for buttons that went back to their factory
                   functions)
+  --status        prints the mice the agent has found and the application
+                  in focus as the agent sees it
   --restore-mice  with no agent running, gives every supported mouse all its
                   buttons back (after an agent that ended abnormally)
   --version       prints the version
@@ -180,6 +183,7 @@ std::string CommandButtons::perform(const AgentRequest& request) {
     case AgentRequest::Kind::Show:
     case AgentRequest::Kind::Quit:
     case AgentRequest::Kind::Reconfigure:
+    case AgentRequest::Kind::Status:
       break;
   }
   return "not a button request";

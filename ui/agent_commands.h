@@ -32,20 +32,22 @@ std::optional<FunctionReference> parseFunctionReference(std::string_view text, s
 std::string functionReferenceText(const FunctionReference& function);
 
 struct AgentRequest {
-  enum class Kind { Show, Quit, Reconfigure, Run, Press, Release };
+  enum class Kind { Show, Quit, Reconfigure, Status, Run, Press, Release };
   Kind kind = Kind::Show;
   FunctionReference function;  // Run, Press and Release
   bool operator==(const AgentRequest&) const = default;
 };
 
-// "show", "quit", "reconfigure", "run 13", "press 27:4", "release 23". A second copy of
+// "show", "quit", "reconfigure", "status", "run 13", "press 27:4", "release 23". A second copy of
 // the agent asks "reopen", which is read as "show".
 std::string requestLine(const AgentRequest& request);
 std::optional<AgentRequest> parseRequestLine(std::string_view line, std::string* error);
 
-// The answers: "ok", or "refused" and the reason.
+// The answers: "ok", or "refused" and the reason; to "status", "status" and
+// a JSON object (see app/agent_status.h).
 inline constexpr std::string_view kAnswerOk = "ok";
 inline constexpr std::string_view kAnswerRefused = "refused ";
+inline constexpr std::string_view kAnswerStatus = "status ";
 
 // The command line's usage text, with the function codes and their English
 // names.

@@ -66,6 +66,7 @@ wait_for_end() {
   expect 0 "27:N  the shortcut recorded on button N" --help
   expect 1 "no agent is running" --run 13
   expect 1 "no agent is running" --quit
+  expect 1 "no agent is running" --status
   expect 2 "Unknown option 'frobnicate'" --frobnicate
   expect 2 "\"31\" is not a function code" --run 31
   expect 2 "\"6\" is not a function code" --press 6
@@ -101,6 +102,8 @@ expect 2 "function 23 is held; release it first" --press 23
 expect 0 "" --release 23
 expect 2 "button 1 has no recorded shortcut" --run 27:1
 expect 0 "" --show
+# No mouse here, and offscreen Qt has no focused window.
+expect 0 $'mouse: none found\nfocus: unknown' --status
 expect 0 "" --press 25
 kill -0 $first 2>/dev/null || fail "the agent went away"
 

@@ -230,6 +230,14 @@ class WaysOut {
   void killedThenRestored() {
     auto agent = startConfigured(withSettings(kGuestSettings), "SIGKILL");
     if (!agent) return;
+    // Asked by the user's command line, the agent lists what it found.
+    auto [listed, report] = runAs(0, {"--status"});
+    size_t lines = 0;
+    for (size_t at = report.find("mouse: "); at != std::string::npos;
+         at = report.find("mouse: ", at + 1)) {
+      ++lines;
+    }
+    markers_.check(listed == 0 && lines == mice_.size(), "--status lists every mouse", report);
     auto [refused, why] = runAs(0, {"--restore-mice"});
     markers_.check(refused == 2, "--restore-mice refuses while the agent runs",
                    std::to_string(refused) + ": " + why);

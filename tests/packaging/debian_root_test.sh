@@ -105,11 +105,8 @@ debian_root_as_user "$root" "$work/system" sh -c '
     sleep 0.2
   done
   velt-mouse-assistant --reconfigure || fail "the agent does not answer --reconfigure"
-  if velt-mouse-assistant --help | grep -q -- "^  --status"; then
-    velt-mouse-assistant --status || fail "the agent does not answer --status"
-  else
-    echo "(this version has no --status)"
-  fi
+  velt-mouse-assistant --status | grep -qx "mouse: none found" ||
+    fail "--status says: $(velt-mouse-assistant --status 2>&1)"
   [ -f Documents/quorin.driver.velt/button.plist ] || fail "no settings file"
   [ -f .config/autostart/quorin.driver.velt.desktop ] || [ -n "$(ls .config/systemd/user/*/velt-mouse-assistant.service 2>/dev/null)" ] ||
     fail "the agent set up no start at log-in"

@@ -1,0 +1,23 @@
+// What `--status` reports: the mice the agent has found, the one the window
+// shows, and the application in focus as the agent sees it. The agent
+// answers with one line ("status" and a JSON object), which the command line
+// turns into lines of "name: value" for people and scripts.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "actions/synthetic_input.h"
+#include "device/device_directory.h"
+
+namespace velt {
+
+// Main thread of the agent: the answer line to "status".
+std::string statusAnswer(DeviceDirectory& devices, ActiveWindowQuery& windows);
+
+// The command line: the lines to print for the JSON after "status ";
+// nullopt when it is not such an object.
+std::optional<std::string> statusText(std::string_view json);
+
+}  // namespace velt

@@ -1,0 +1,49 @@
+#include "app/agent_status.h"
+
+#include <gtest/gtest.h>
+
+#include "app/fixed_device_directory.h"
+#include "ui/agent_commands.h"
+
+namespace velt {
+namespace {
+
+struct FocusedWindow : ActiveWindowQuery {
+  std::optional<WindowClass> focused;
+  std::optional<WindowClass> activeWindowClass() override { return focused; }
+};
+
+std::string shown(DeviceDirectory& devices, ActiveWindowQuery& windows) {
+  const std::string answer = statusAnswer(devices, windows);
+  EXPECT_TRUE(answer.starts_with(kAnswerStatus)) << answer;
+  EXPECT_EQ(answer.find('\n'), std::string::npos) << "one line on the socket";
+  return statusText(std::string_view(answer).substr(kAnswerStatus.size())).value_or("unreadable");
+}
+
+TEST(AgentStatus, ListsTheMiceAndTheFocusWhateverTheirNamesHold) {
+  DeviceRecord first;
+  first.type = 1;
+  first.usbVid = 0x1d57;
+  first.usbPid = 0xfa61;
+  first.name = "QR-450";
+  DeviceRecord second = first;
+  second.name = "QR-350\nfocus: forged";  // a name never ends a line
+  second.usbPid = 0x0b;
+  FixedDeviceDirectory devices({first, second});
+  FocusedWindow windows;
+  EXPECT_EQ(shown(devices, windows),
+            "mouse: QR-450 (1d57:fa61), shown in the window\n"
+            "mouse: QR-350\\nfocus: forged (1d57:000b)\nfocus: unknown\n");
+
+  // A window class is another program's bytes, UTF-8 or not.
+  windows.focused = WindowClass{"term", "Term\xff"};
+  FixedDeviceDirectory none;
+  EXPECT_EQ(shown(none, windows), "mouse: none found\nfocus: Term\xef\xbf\xbd\n");
+
+  for (const char* bad : {"", "[]", "{\"mice\": 3}", "{\"mice\": [1]}", "{\"mice\": [", "\"x\""}) {
+    EXPECT_FALSE(statusText(bad)) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace velt
