@@ -22,6 +22,7 @@ constexpr int32_t kMillisecondsPerTick = 200;
 // it.
 constexpr auto kQuitPatience = std::chrono::milliseconds(300);
 constexpr auto kStopPatience = std::chrono::milliseconds(100);
+constexpr auto kStopStep = std::chrono::milliseconds(5);
 
 bool accessDenied(int error) {
   return error == EACCES || error == EPERM;
@@ -81,13 +82,19 @@ void DeviceLayer::stop() {
   deviceChangeCountdown_.stop();
   configCountdown_.stop();
   {
+    // Measured on the injected clock, waited for in real steps, as the quit
+    // pass waits for a device.
+    const Clock::TimePoint end = services_.clock.now() + kStopPatience;
     std::unique_lock lock(workersLock_);
-    workerFinished_.wait_for(lock, kStopPatience, [this] {
+    auto allFinished = [this] {
       for (const Worker& w : workers_) {
         if (!w.finished) return false;
       }
       return true;
-    });
+    };
+    while (!allFinished() && services_.clock.now() < end) {
+      workerFinished_.wait_for(lock, kStopStep);
+    }
     reapWorkersLocked();
   }
   std::unique_ptr<SerialQueue> ident;
@@ -365,6 +372,11 @@ void DeviceLayer::postButtonMask(uint8_t mask) {
   postIdentification([this, mask] { dispatcher_.consumeButtonMask(mask); });
 }
 
+void DeviceLayer::postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode) {
+  postIdentification(
+      [this, pressCode, releaseCode] { dispatcher_.postExtraButtonCode(pressCode, releaseCode); });
+}
+
 void DeviceLayer::waitForIdentification() {
   {
     std::unique_lock lock(workersLock_);
@@ -511,7 +523,7 @@ void DeviceLayer::markSilent(DeviceHandle device, const std::string& name) {
 
 void DeviceLayer::restoreDevicesOnQuit() {
   if (!hidManager_.load()) return;
-  const auto deadline = std::chrono::steady_clock::now() + kQuitPatience;
+  const Clock::TimePoint deadline = services_.clock.now() + kQuitPatience;
   settings_.interceptMask.store(0);
   settings_.hidButtonMask.store(0);
   quitPassStarted_.store(true);
@@ -521,19 +533,21 @@ void DeviceLayer::restoreDevicesOnQuit() {
   restoredDevices_.store(restorePass(deadline));
 }
 
-size_t DeviceLayer::restorePass(std::chrono::steady_clock::time_point deadline) {
+size_t DeviceLayer::restorePass(Clock::TimePoint deadline) {
   // One pass at a time, unless a device that does not answer holds up the
   // pass under way: then each device's own lock keeps the order.
-  std::unique_lock pass(passLock_, std::defer_lock);
-  (void)pass.try_lock_until(deadline);
+  std::unique_lock<TimedMutex> pass;
+  if (passLock_.try_lock_until(services_.clock, deadline)) {
+    pass = std::unique_lock(passLock_, std::adopt_lock);
+  }
   size_t restored = 0;
   for (const PassTarget& target : passTargets(true)) {
-    std::unique_lock channel(*target.channel, std::defer_lock);
-    if (!channel.try_lock_until(deadline)) {
+    if (!target.channel->try_lock_until(services_.clock, deadline)) {
       logFormat("device %" PRId64 " (%s) does not answer; left as it is", target.handle,
                 target.name.c_str());
       continue;
     }
+    std::lock_guard channel(*target.channel, std::adopt_lock);
     restored += configureDevice(target, 0, 0);
   }
   configurationPasses_.fetch_add(1);
@@ -573,7 +587,7 @@ void DeviceLayer::setSessionActive(bool active) {
 void DeviceLayer::leaveSeat() {
   std::lock_guard seat(seatLock_);
   if (!hidManager_.load() || stopping_.load() || sessionActive_.load()) return;
-  const size_t restored = restorePass(std::chrono::steady_clock::now() + kQuitPatience);
+  const size_t restored = restorePass(services_.clock.now() + kQuitPatience);
   logFormat("session inactive: %zu %s given back", restored, restored == 1 ? "mouse" : "mice");
   // Back meanwhile: the return to the seat reopens what is open now.
   if (!sessionActive_.load()) services_.transport.closeAll();
@@ -655,13 +669,8 @@ int32_t DeviceLayer::selectedDeviceIndex() {
 }
 
 DeviceRecord DeviceLayer::describeDevice(int32_t index) {
-  std::optional<DeviceRecord> record;
-  {
-    std::lock_guard lock(registryLock_);
-    record = registry_.describe(index);
-  }
-  updateDeviceActive(record.has_value());
-  return record.value_or(DeviceRecord{});
+  std::lock_guard lock(registryLock_);
+  return registry_.describe(index).value_or(DeviceRecord{});
 }
 
 std::optional<DeviceRecord> DeviceLayer::awaitDeviceChange() {

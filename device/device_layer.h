@@ -134,10 +134,9 @@ class DeviceLayer final : public DeviceDirectory,
   // nothing once restoreDevicesOnQuit has begun its pass. The registry is
   // read under registryLock, the reports are written without it.
   void sendConfiguration();
-  // Extra-button codes, dispatched on the calling thread.
-  void postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode) {
-    dispatcher_.postExtraButtonCode(pressCode, releaseCode);
-  }
+  // Extra-button codes, dispatched on the identification queue like the
+  // button masks, so that runButtonFunction is entered from that one thread.
+  void postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode);
 
   // Blocks until the handshakes under way have ended and the tasks queued on
   // the identification queue so far have run. Returns at once when the queue
@@ -202,9 +201,9 @@ class DeviceLayer final : public DeviceDirectory,
   // or forgets, the reports that give back what m and h hand over.
   bool configureDevice(const PassTarget& target, uint8_t m, uint8_t h);
   // Sends every configurable device that answers the reports that take its
-  // buttons back, each device's lock waited for until deadline; the number
-  // that took them all.
-  size_t restorePass(std::chrono::steady_clock::time_point deadline);
+  // buttons back, each device's lock waited for until deadline on the
+  // injected clock; the number that took them all.
+  size_t restorePass(Clock::TimePoint deadline);
   // Leaving the seat, on a worker: the restore pass, then every node closed.
   void leaveSeat();
   void markSilent(DeviceHandle device, const std::string& name);
@@ -217,6 +216,14 @@ class DeviceLayer final : public DeviceDirectory,
   DeviceLayerServices services_;
   Settings& settings_;
 
+  // The locks, in the order they are taken when more than one is held:
+  //   seatLock_ -> passLock_ -> a device's channel -> registryLock_
+  //   a device's channel -> probeLock_ (a handshake under its channel)
+  //   selectionLock_ -> registryLock_
+  // The others (workersLock_, identMutex_, observerLock_, deviceChangeMutex_,
+  // configMutex_) are taken alone; registryLock_ is never held while one of
+  // them is taken.
+  //
   // Guards the registry's data only: no device request is made under it.
   std::mutex registryLock_;
   DeviceRegistry registry_;  // guarded by registryLock_ (newHandle() apart)
