@@ -63,7 +63,9 @@ bool DeviceLayer::initDeviceLayer() {
     ident_ = std::make_unique<SerialQueue>("quorinAgentUSBIdent");
   }
   listener_ = std::thread([this] { runListener(); });
-  startWorker(false, [this] { runConfigurationThread(); });
+  std::lock_guard lock(configMutex_);
+  passesAllowed_ = true;
+  startPassesLocked();
   return true;
 }
 
@@ -71,8 +73,10 @@ void DeviceLayer::stop() {
   stopping_.store(true);
   { std::lock_guard lock(deviceChangeMutex_); }
   deviceChangeSignal_.notify_all();
-  { std::lock_guard lock(configMutex_); }
-  configSignal_.notify_all();
+  {
+    std::lock_guard lock(configMutex_);
+    passesAllowed_ = false;
+  }
 
   hidManager_.store(false);
   if (listener_.joinable()) {
@@ -404,31 +408,33 @@ void DeviceLayer::raiseDeviceChange() {
 }
 
 void DeviceLayer::raiseConfigRequest() {
-  {
-    std::lock_guard lock(configMutex_);
-    ++configRequests_;
-  }
-  configSignal_.notify_all();
+  std::lock_guard lock(configMutex_);
+  ++configRequests_;
+  startPassesLocked();
 }
 
 void DeviceLayer::scheduleDeviceChangeNotice(int32_t milliseconds) {
   deviceChangeCountdown_.arm(milliseconds / kMillisecondsPerTick + 1);
 }
 
-void DeviceLayer::runConfigurationThread() {
+void DeviceLayer::startPassesLocked() {
+  if (passRunning_ || !passesAllowed_ || configRequests_ == configRequestsSeen_) return;
+  passRunning_ = true;
+  startWorker(false, [this] { runPasses(); });
+}
+
+void DeviceLayer::runPasses() {
   nameCurrentThread("notify device tstate change");
   for (;;) {
     {
-      std::unique_lock lock(configMutex_);
-      configSignal_.wait(
-          lock, [this] { return stopping_.load() || configRequests_ != configRequestsSeen_; });
-      if (stopping_.load()) return;
+      std::lock_guard lock(configMutex_);
+      if (!passesAllowed_ || configRequests_ == configRequestsSeen_) {
+        passRunning_ = false;
+        return;
+      }
       configRequestsSeen_ = configRequests_;
-      passRunning_ = true;
     }
     sendConfiguration();
-    std::lock_guard lock(configMutex_);
-    passRunning_ = false;
   }
 }
 

@@ -1,7 +1,8 @@
 // The device layer: the HID listener thread, the registry of recognised mice,
 // the countdowns that fold bursts of device events into one notice, the
-// configuration thread, and the identification queue that registers devices
-// and dispatches standard-button changes. One instance per process.
+// configuration passes (on a worker while some are asked for), and the
+// identification queue that registers devices and dispatches every button.
+// One instance per process.
 #pragma once
 
 #include <atomic>
@@ -64,9 +65,9 @@ class DeviceLayer final : public DeviceDirectory,
   DeviceLayer(const DeviceLayer&) = delete;
   DeviceLayer& operator=(const DeviceLayer&) = delete;
 
-  // Creates the event taps, then starts the listener, the identification
-  // queue and the configuration thread. False when called before, or when
-  // the event taps cannot be created (then nothing starts).
+  // Creates the event taps, then starts the listener and the identification
+  // queue, and allows configuration passes. False when called before, or
+  // when the event taps cannot be created (then nothing starts).
   bool initDeviceLayer();
   // Ends every thread; awaitDeviceChange returns nullopt from then on. A
   // thread that a silent device keeps in a request (a handshake, or a
@@ -175,7 +176,11 @@ class DeviceLayer final : public DeviceDirectory,
   };
 
   void runListener();
-  void runConfigurationThread();
+  // Starts a worker for the configuration passes asked for, unless one runs
+  // or passes are not allowed; configMutex_ held.
+  void startPassesLocked();
+  // On that worker: a pass for each batch of requests, until none is left.
+  void runPasses();
   void startWorker(bool handshake, std::function<void()> work);
   // Joins the finished workers; workersLock_ held.
   void reapWorkersLocked();
@@ -220,9 +225,9 @@ class DeviceLayer final : public DeviceDirectory,
   //   seatLock_ -> passLock_ -> a device's channel -> registryLock_
   //   a device's channel -> probeLock_ (a handshake under its channel)
   //   selectionLock_ -> registryLock_
-  // The others (workersLock_, identMutex_, observerLock_, deviceChangeMutex_,
-  // configMutex_) are taken alone; registryLock_ is never held while one of
-  // them is taken.
+  //   configMutex_ -> workersLock_ (a worker started for the passes)
+  // The others (identMutex_, observerLock_, deviceChangeMutex_) are taken
+  // alone; registryLock_ is never held while one of them is taken.
   //
   // Guards the registry's data only: no device request is made under it.
   std::mutex registryLock_;
@@ -274,11 +279,13 @@ class DeviceLayer final : public DeviceDirectory,
   std::condition_variable deviceChangeSignal_;
   uint64_t deviceChanges_ = 0;      // guarded by deviceChangeMutex_
   uint64_t deviceChangesSeen_ = 0;  // guarded by deviceChangeMutex_
+  // The configuration countdown's requests; a worker runs the passes while
+  // some are left, and ends.
   std::mutex configMutex_;
-  std::condition_variable configSignal_;
   uint64_t configRequests_ = 0;      // guarded by configMutex_
   uint64_t configRequestsSeen_ = 0;  // guarded by configMutex_
-  bool passRunning_ = false;         // guarded by configMutex_
+  bool passRunning_ = false;         // the worker is there; guarded by configMutex_
+  bool passesAllowed_ = false;       // from start to stop; guarded by configMutex_
   std::atomic<bool> stopping_{false};
   std::atomic<uint64_t> configurationPasses_{0};
 
