@@ -1,5 +1,5 @@
-// A mutex whose lock can give up at a deadline on the steady clock, for the
-// device layer's quit pass. It stands in for std::timed_mutex, whose timed
+// A mutex whose lock can give up at a deadline on the injected clock, for
+// the device layer's quit pass. It stands in for std::timed_mutex, whose timed
 // lock on the steady clock is a call that Debian 12's ThreadSanitizer does
 // not follow: every later unlock would be reported.
 #pragma once
@@ -7,6 +7,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+
+#include "core/clock.h"
 
 namespace velt {
 
@@ -23,9 +25,14 @@ class TimedMutex {
     held_ = true;
     return true;
   }
-  bool try_lock_until(std::chrono::steady_clock::time_point deadline) {
+  // Gives up once clock reads deadline. The wait itself is a real one, in
+  // short steps: a fake clock moves only when its test moves it.
+  bool try_lock_until(const Clock& clock, Clock::TimePoint deadline) {
     std::unique_lock guard(mutex_);
-    if (!free_.wait_until(guard, deadline, [this] { return !held_; })) return false;
+    while (held_) {
+      if (clock.now() >= deadline) return false;
+      free_.wait_for(guard, kWaitStep);
+    }
     held_ = true;
     return true;
   }
@@ -38,6 +45,7 @@ class TimedMutex {
   }
 
  private:
+  static constexpr auto kWaitStep = std::chrono::milliseconds(5);
   std::mutex mutex_;
   std::condition_variable free_;
   bool held_ = false;

@@ -22,6 +22,7 @@ constexpr int32_t kMillisecondsPerTick = 200;
 // it.
 constexpr auto kQuitPatience = std::chrono::milliseconds(300);
 constexpr auto kStopPatience = std::chrono::milliseconds(100);
+constexpr auto kStopStep = std::chrono::milliseconds(5);
 
 bool accessDenied(int error) {
   return error == EACCES || error == EPERM;
@@ -62,7 +63,9 @@ bool DeviceLayer::initDeviceLayer() {
     ident_ = std::make_unique<SerialQueue>("quorinAgentUSBIdent");
   }
   listener_ = std::thread([this] { runListener(); });
-  startWorker(false, [this] { runConfigurationThread(); });
+  std::lock_guard lock(configMutex_);
+  passesAllowed_ = true;
+  startPassesLocked();
   return true;
 }
 
@@ -70,8 +73,10 @@ void DeviceLayer::stop() {
   stopping_.store(true);
   { std::lock_guard lock(deviceChangeMutex_); }
   deviceChangeSignal_.notify_all();
-  { std::lock_guard lock(configMutex_); }
-  configSignal_.notify_all();
+  {
+    std::lock_guard lock(configMutex_);
+    passesAllowed_ = false;
+  }
 
   hidManager_.store(false);
   if (listener_.joinable()) {
@@ -81,13 +86,19 @@ void DeviceLayer::stop() {
   deviceChangeCountdown_.stop();
   configCountdown_.stop();
   {
+    // Measured on the injected clock, waited for in real steps, as the quit
+    // pass waits for a device.
+    const Clock::TimePoint end = services_.clock.now() + kStopPatience;
     std::unique_lock lock(workersLock_);
-    workerFinished_.wait_for(lock, kStopPatience, [this] {
+    auto allFinished = [this] {
       for (const Worker& w : workers_) {
         if (!w.finished) return false;
       }
       return true;
-    });
+    };
+    while (!allFinished() && services_.clock.now() < end) {
+      workerFinished_.wait_for(lock, kStopStep);
+    }
     reapWorkersLocked();
   }
   std::unique_ptr<SerialQueue> ident;
@@ -365,6 +376,11 @@ void DeviceLayer::postButtonMask(uint8_t mask) {
   postIdentification([this, mask] { dispatcher_.consumeButtonMask(mask); });
 }
 
+void DeviceLayer::postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode) {
+  postIdentification(
+      [this, pressCode, releaseCode] { dispatcher_.postExtraButtonCode(pressCode, releaseCode); });
+}
+
 void DeviceLayer::waitForIdentification() {
   {
     std::unique_lock lock(workersLock_);
@@ -392,31 +408,33 @@ void DeviceLayer::raiseDeviceChange() {
 }
 
 void DeviceLayer::raiseConfigRequest() {
-  {
-    std::lock_guard lock(configMutex_);
-    ++configRequests_;
-  }
-  configSignal_.notify_all();
+  std::lock_guard lock(configMutex_);
+  ++configRequests_;
+  startPassesLocked();
 }
 
 void DeviceLayer::scheduleDeviceChangeNotice(int32_t milliseconds) {
   deviceChangeCountdown_.arm(milliseconds / kMillisecondsPerTick + 1);
 }
 
-void DeviceLayer::runConfigurationThread() {
+void DeviceLayer::startPassesLocked() {
+  if (passRunning_ || !passesAllowed_ || configRequests_ == configRequestsSeen_) return;
+  passRunning_ = true;
+  startWorker(false, [this] { runPasses(); });
+}
+
+void DeviceLayer::runPasses() {
   nameCurrentThread("notify device tstate change");
   for (;;) {
     {
-      std::unique_lock lock(configMutex_);
-      configSignal_.wait(
-          lock, [this] { return stopping_.load() || configRequests_ != configRequestsSeen_; });
-      if (stopping_.load()) return;
+      std::lock_guard lock(configMutex_);
+      if (!passesAllowed_ || configRequests_ == configRequestsSeen_) {
+        passRunning_ = false;
+        return;
+      }
       configRequestsSeen_ = configRequests_;
-      passRunning_ = true;
     }
     sendConfiguration();
-    std::lock_guard lock(configMutex_);
-    passRunning_ = false;
   }
 }
 
@@ -511,7 +529,7 @@ void DeviceLayer::markSilent(DeviceHandle device, const std::string& name) {
 
 void DeviceLayer::restoreDevicesOnQuit() {
   if (!hidManager_.load()) return;
-  const auto deadline = std::chrono::steady_clock::now() + kQuitPatience;
+  const Clock::TimePoint deadline = services_.clock.now() + kQuitPatience;
   settings_.interceptMask.store(0);
   settings_.hidButtonMask.store(0);
   quitPassStarted_.store(true);
@@ -521,19 +539,21 @@ void DeviceLayer::restoreDevicesOnQuit() {
   restoredDevices_.store(restorePass(deadline));
 }
 
-size_t DeviceLayer::restorePass(std::chrono::steady_clock::time_point deadline) {
+size_t DeviceLayer::restorePass(Clock::TimePoint deadline) {
   // One pass at a time, unless a device that does not answer holds up the
   // pass under way: then each device's own lock keeps the order.
-  std::unique_lock pass(passLock_, std::defer_lock);
-  (void)pass.try_lock_until(deadline);
+  std::unique_lock<TimedMutex> pass;
+  if (passLock_.try_lock_until(services_.clock, deadline)) {
+    pass = std::unique_lock(passLock_, std::adopt_lock);
+  }
   size_t restored = 0;
   for (const PassTarget& target : passTargets(true)) {
-    std::unique_lock channel(*target.channel, std::defer_lock);
-    if (!channel.try_lock_until(deadline)) {
+    if (!target.channel->try_lock_until(services_.clock, deadline)) {
       logFormat("device %" PRId64 " (%s) does not answer; left as it is", target.handle,
                 target.name.c_str());
       continue;
     }
+    std::lock_guard channel(*target.channel, std::adopt_lock);
     restored += configureDevice(target, 0, 0);
   }
   configurationPasses_.fetch_add(1);
@@ -573,7 +593,7 @@ void DeviceLayer::setSessionActive(bool active) {
 void DeviceLayer::leaveSeat() {
   std::lock_guard seat(seatLock_);
   if (!hidManager_.load() || stopping_.load() || sessionActive_.load()) return;
-  const size_t restored = restorePass(std::chrono::steady_clock::now() + kQuitPatience);
+  const size_t restored = restorePass(services_.clock.now() + kQuitPatience);
   logFormat("session inactive: %zu %s given back", restored, restored == 1 ? "mouse" : "mice");
   // Back meanwhile: the return to the seat reopens what is open now.
   if (!sessionActive_.load()) services_.transport.closeAll();
@@ -655,13 +675,8 @@ int32_t DeviceLayer::selectedDeviceIndex() {
 }
 
 DeviceRecord DeviceLayer::describeDevice(int32_t index) {
-  std::optional<DeviceRecord> record;
-  {
-    std::lock_guard lock(registryLock_);
-    record = registry_.describe(index);
-  }
-  updateDeviceActive(record.has_value());
-  return record.value_or(DeviceRecord{});
+  std::lock_guard lock(registryLock_);
+  return registry_.describe(index).value_or(DeviceRecord{});
 }
 
 std::optional<DeviceRecord> DeviceLayer::awaitDeviceChange() {

@@ -1,7 +1,8 @@
 // The device layer: the HID listener thread, the registry of recognised mice,
 // the countdowns that fold bursts of device events into one notice, the
-// configuration thread, and the identification queue that registers devices
-// and dispatches standard-button changes. One instance per process.
+// configuration passes (on a worker while some are asked for), and the
+// identification queue that registers devices and dispatches every button.
+// One instance per process.
 #pragma once
 
 #include <atomic>
@@ -64,9 +65,9 @@ class DeviceLayer final : public DeviceDirectory,
   DeviceLayer(const DeviceLayer&) = delete;
   DeviceLayer& operator=(const DeviceLayer&) = delete;
 
-  // Creates the event taps, then starts the listener, the identification
-  // queue and the configuration thread. False when called before, or when
-  // the event taps cannot be created (then nothing starts).
+  // Creates the event taps, then starts the listener and the identification
+  // queue, and allows configuration passes. False when called before, or
+  // when the event taps cannot be created (then nothing starts).
   bool initDeviceLayer();
   // Ends every thread; awaitDeviceChange returns nullopt from then on. A
   // thread that a silent device keeps in a request (a handshake, or a
@@ -134,10 +135,9 @@ class DeviceLayer final : public DeviceDirectory,
   // nothing once restoreDevicesOnQuit has begun its pass. The registry is
   // read under registryLock, the reports are written without it.
   void sendConfiguration();
-  // Extra-button codes, dispatched on the calling thread.
-  void postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode) {
-    dispatcher_.postExtraButtonCode(pressCode, releaseCode);
-  }
+  // Extra-button codes, dispatched on the identification queue like the
+  // button masks, so that runButtonFunction is entered from that one thread.
+  void postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode);
 
   // Blocks until the handshakes under way have ended and the tasks queued on
   // the identification queue so far have run. Returns at once when the queue
@@ -176,7 +176,11 @@ class DeviceLayer final : public DeviceDirectory,
   };
 
   void runListener();
-  void runConfigurationThread();
+  // Starts a worker for the configuration passes asked for, unless one runs
+  // or passes are not allowed; configMutex_ held.
+  void startPassesLocked();
+  // On that worker: a pass for each batch of requests, until none is left.
+  void runPasses();
   void startWorker(bool handshake, std::function<void()> work);
   // Joins the finished workers; workersLock_ held.
   void reapWorkersLocked();
@@ -202,9 +206,9 @@ class DeviceLayer final : public DeviceDirectory,
   // or forgets, the reports that give back what m and h hand over.
   bool configureDevice(const PassTarget& target, uint8_t m, uint8_t h);
   // Sends every configurable device that answers the reports that take its
-  // buttons back, each device's lock waited for until deadline; the number
-  // that took them all.
-  size_t restorePass(std::chrono::steady_clock::time_point deadline);
+  // buttons back, each device's lock waited for until deadline on the
+  // injected clock; the number that took them all.
+  size_t restorePass(Clock::TimePoint deadline);
   // Leaving the seat, on a worker: the restore pass, then every node closed.
   void leaveSeat();
   void markSilent(DeviceHandle device, const std::string& name);
@@ -217,6 +221,14 @@ class DeviceLayer final : public DeviceDirectory,
   DeviceLayerServices services_;
   Settings& settings_;
 
+  // The locks, in the order they are taken when more than one is held:
+  //   seatLock_ -> passLock_ -> a device's channel -> registryLock_
+  //   a device's channel -> probeLock_ (a handshake under its channel)
+  //   selectionLock_ -> registryLock_
+  //   configMutex_ -> workersLock_ (a worker started for the passes)
+  // The others (identMutex_, observerLock_, deviceChangeMutex_) are taken
+  // alone; registryLock_ is never held while one of them is taken.
+  //
   // Guards the registry's data only: no device request is made under it.
   std::mutex registryLock_;
   DeviceRegistry registry_;  // guarded by registryLock_ (newHandle() apart)
@@ -267,11 +279,13 @@ class DeviceLayer final : public DeviceDirectory,
   std::condition_variable deviceChangeSignal_;
   uint64_t deviceChanges_ = 0;      // guarded by deviceChangeMutex_
   uint64_t deviceChangesSeen_ = 0;  // guarded by deviceChangeMutex_
+  // The configuration countdown's requests; a worker runs the passes while
+  // some are left, and ends.
   std::mutex configMutex_;
-  std::condition_variable configSignal_;
   uint64_t configRequests_ = 0;      // guarded by configMutex_
   uint64_t configRequestsSeen_ = 0;  // guarded by configMutex_
-  bool passRunning_ = false;         // guarded by configMutex_
+  bool passRunning_ = false;         // the worker is there; guarded by configMutex_
+  bool passesAllowed_ = false;       // from start to stop; guarded by configMutex_
   std::atomic<bool> stopping_{false};
   std::atomic<uint64_t> configurationPasses_{0};
 

@@ -65,7 +65,6 @@ void HeldButtons::note(const DecodedReport& report) {
 }
 
 void ButtonDispatcher::consumeButtonMask(uint8_t mask) {
-  std::lock_guard lock(buttonDispatchLock_);
   const uint8_t changed = lastButtonMask_ ^ mask;
   lastButtonMask_ = mask;
   for (int n = 0; n <= 5; ++n) {
@@ -98,20 +97,13 @@ void ButtonDispatcher::postExtraButtonCode(uint8_t pressCode, uint8_t releaseCod
     if (press) {
       // A second press before the release (a lost release code) first ends
       // what the first one started.
-      std::optional<ButtonAssignmentValue> earlier;
-      {
-        std::lock_guard lock(extraLock_);
-        earlier = std::exchange(pressedExtra_[i], current);
-      }
+      std::optional<ButtonAssignmentValue> earlier = std::exchange(pressedExtra_[i], current);
       if (earlier) run(*earlier, false);
       run(current, true);
     }
     if (release) {
       ButtonAssignmentValue a = current;
-      {
-        std::lock_guard lock(extraLock_);
-        if (pressedExtra_[i]) a = *std::exchange(pressedExtra_[i], std::nullopt);
-      }
+      if (pressedExtra_[i]) a = *std::exchange(pressedExtra_[i], std::nullopt);
       run(a, false);
     }
   }
@@ -120,11 +112,7 @@ void ButtonDispatcher::postExtraButtonCode(uint8_t pressCode, uint8_t releaseCod
 void ButtonDispatcher::releaseAll() {
   consumeButtonMask(0);
   for (size_t i = 0; i < pressedExtra_.size(); ++i) {
-    std::optional<ButtonAssignmentValue> held;
-    {
-      std::lock_guard lock(extraLock_);
-      held = std::exchange(pressedExtra_[i], std::nullopt);
-    }
+    std::optional<ButtonAssignmentValue> held = std::exchange(pressedExtra_[i], std::nullopt);
     if (held) run(*held, false);
   }
 }

@@ -6,7 +6,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 
 #include "core/button_function.h"
@@ -46,7 +45,8 @@ struct HeldButtons {
 inline constexpr std::array<int32_t, 3> ExtraButtonDefaults = {18, 8, 7};
 
 // Turns button states and extra-button codes into runButtonFunction calls,
-// with the assignments as they are at the moment of the call.
+// with the assignments as they are at the moment of the call. Not locked:
+// the device layer calls it from its dispatch thread alone.
 class ButtonDispatcher {
  public:
   ButtonDispatcher(const Settings& settings, const ExtraButtonEnabled& extraButtonEnabled,
@@ -54,14 +54,14 @@ class ButtonDispatcher {
       : settings_(settings), extraButtonEnabled_(extraButtonEnabled), runner_(runner) {}
 
   // One call per changed bit 0 to 5 against the previous state, in bit
-  // order, serialised across threads. Bits 6 and 7 are remembered only. A
+  // order. Bits 6 and 7 are remembered only. A
   // release carries the assignment its press was dispatched with, so a
   // function changed while its button is held still ends (no key or pointer
   // mode is left on).
   void consumeButtonMask(uint8_t mask);
   // A press with pressCode and/or a release with releaseCode, for each
-  // enabled extra button whose codes they are. Runs on the caller's thread.
-  // As above, a release ends the function its press started.
+  // enabled extra button whose codes they are. As above, a release ends the function its press
+  // started.
   void postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode);
   // Ends whatever every held standard and extra button started.
   void releaseAll();
@@ -72,13 +72,9 @@ class ButtonDispatcher {
   const Settings& settings_;
   const ExtraButtonEnabled& extraButtonEnabled_;
   ButtonFunctionRunner& runner_;
-  std::mutex buttonDispatchLock_;
-  uint8_t lastButtonMask_ = 0;  // guarded by buttonDispatchLock_
-  // What each held standard button was pressed with; guarded by
-  // buttonDispatchLock_.
+  uint8_t lastButtonMask_ = 0;
+  // What each held standard and extra button was pressed with.
   std::array<std::optional<ButtonAssignmentValue>, 6> pressedStandard_;
-  std::mutex extraLock_;
-  // What each held extra button was pressed with; guarded by extraLock_.
   std::array<std::optional<ButtonAssignmentValue>, 3> pressedExtra_;
 };
 

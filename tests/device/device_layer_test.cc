@@ -128,6 +128,17 @@ class DeviceLayerTest : public ::testing::Test {
     }
     return next.get().value_or(DeviceRecord{});
   }
+  // Whether call returns while a device keeps a request waiting, the layer's
+  // clock moving on meanwhile.
+  template <typename F>
+  bool returnsMeanwhile(F call) {
+    auto done = std::async(std::launch::async, call);
+    for (int step = 0; step < 1000; ++step) {
+      if (done.wait_for(10ms) == std::future_status::ready) return true;
+      clock.advance(50ms);
+    }
+    return false;
+  }
   // Sends a button report from the mouse's button interface and waits until
   // the dispatcher has handled it.
   void press(const std::vector<DeviceId>& ids, const std::string& model, uint8_t mask,
@@ -145,7 +156,11 @@ class DeviceLayerTest : public ::testing::Test {
   StubTaps taps;
   ManualMainThread mainThread;
   FakeClock clock;
-  TimerThread timers{clock};
+  // The countdowns' ticks, which a TimerThread on a fake clock runs at once,
+  // keep a time line of their own: they must not use up the patience that
+  // quitting measures on the layer's clock.
+  FakeClock tickClock;
+  TimerThread timers{tickClock};
   StubOverlay overlay;
   RecordingObserver observer;
   std::atomic<int> fatalErrors{0};
@@ -175,12 +190,12 @@ TEST_F(DeviceLayerTest, ListenerThatCannotStartIsFatal) {
 TEST_F(DeviceLayerTest, IdleLayerDoesNotTick) {
   start();
   std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(clock.now(), Clock::TimePoint{});
+  EXPECT_EQ(tickClock.now(), Clock::TimePoint{});
   // A notice in 600 ms takes four ticks, then the tickers sleep again.
   layer.scheduleDeviceChangeNotice(600);
   EXPECT_EQ(nextDeviceChange().type, 0);
   std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(clock.now() - Clock::TimePoint{}, 800ms);
+  EXPECT_EQ(tickClock.now() - Clock::TimePoint{}, 800ms);
 }
 
 TEST_F(DeviceLayerTest, Type1MouseIsRegisteredConfiguredAndListed) {
@@ -203,6 +218,9 @@ TEST_F(DeviceLayerTest, Type1MouseIsRegisteredConfiguredAndListed) {
   EXPECT_TRUE(record.imagePath.ends_with("qr350/qr350.png"));
   EXPECT_TRUE(layer.deviceActive());
   EXPECT_EQ(layer.selectedDeviceIndex(), 0);
+  // Asking for a device that is not there is a read: the mouse stays active.
+  EXPECT_EQ(layer.describeDevice(1).type, 0);
+  EXPECT_TRUE(layer.deviceActive());
 
   // Both interfaces are known to the event taps.
   EXPECT_EQ(observer.last(), (std::vector<UsbId>{{0x0C45, 0x7E20}, {0x0C45, 0x7E20}}));
@@ -372,6 +390,8 @@ TEST_F(DeviceLayerTest, MouseLeavingWithButtonsDownReleasesThemWhileAnotherStays
   layer.waitForIdentification();
   EXPECT_EQ(runner.count(), 4u);
   EXPECT_TRUE(layer.deviceActive());
+  // Masks, extra codes and releases alike are dispatched from one thread.
+  EXPECT_EQ(runner.threads(), 1u);
 }
 
 TEST_F(DeviceLayerTest, CommitsAndQuitSendTheMasks) {
@@ -482,13 +502,6 @@ TEST_F(DeviceLayerTest, WakingUpConfiguresEveryMouseAndFindsOneThatStoppedAnswer
   quiesce();
   EXPECT_EQ(layer.countSelectableDevices(), 2);
   EXPECT_FALSE(transport.sentReports(b[0]).empty());
-}
-
-// Whether call returns while a device keeps a request waiting.
-template <typename F>
-bool returnsMeanwhile(F call) {
-  auto done = std::async(std::launch::async, call);
-  return done.wait_for(10s) == std::future_status::ready;
 }
 
 TEST_F(DeviceLayerTest, ASilentMouseHoldsUpNeitherOtherMiceNorQuitting) {

@@ -205,6 +205,7 @@ void PrintTo(const ButtonCall& call, std::ostream* os) {
 void RecordingButtonRunner::runButtonFunction(uint8_t code, int pressed, uint8_t op1, uint8_t op2) {
   std::lock_guard lock(mutex_);
   calls_.push_back({code, pressed, op1, op2});
+  threads_.insert(std::this_thread::get_id());
 }
 
 std::vector<ButtonCall> RecordingButtonRunner::calls() const {
@@ -220,6 +221,11 @@ size_t RecordingButtonRunner::count() const {
 void RecordingButtonRunner::clear() {
   std::lock_guard lock(mutex_);
   calls_.clear();
+}
+
+size_t RecordingButtonRunner::threads() const {
+  std::lock_guard lock(mutex_);
+  return threads_.size();
 }
 
 }  // namespace velt::testing

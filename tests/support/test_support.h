@@ -10,7 +10,9 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "actions/synthetic_input.h"
@@ -157,10 +159,13 @@ class RecordingButtonRunner : public ButtonFunctionRunner {
   std::vector<ButtonCall> calls() const;
   size_t count() const;
   void clear();
+  // How many threads have called it, clear() or not.
+  size_t threads() const;
 
  private:
   mutable std::mutex mutex_;
   std::vector<ButtonCall> calls_;
+  std::set<std::thread::id> threads_;
 };
 
 }  // namespace velt::testing

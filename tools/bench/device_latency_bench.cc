@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
   transport.sync();
   layer.waitForIdentification();
   while (!layer.settled()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  layer.describeDevice(0);  // as the configuration window does: the mouse is now active
+  layer.selectDevice(0);  // as the window's picker does: the mouse is now active
 
   const auto pressed = mouse.buttonReport(0x08);
   const auto released = mouse.buttonReport(0x00);
