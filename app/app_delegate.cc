@@ -12,11 +12,11 @@
 #include <map>
 
 #include "core/log.h"
-#include "platform/agent_bus.h"
-#include "platform/shell_extension.h"
-#include "platform/single_instance.h"
-#include "platform/tray_host_watch.h"
-#include "platform/user_service_manager.h"
+#include "platform/gnome/shell_extension.h"
+#include "platform/process/single_instance.h"
+#include "platform/session/agent_bus.h"
+#include "platform/session/tray_host_watch.h"
+#include "platform/session/user_service_manager.h"
 #include "ui/agent_commands.h"
 #include "ui/auto_run.h"
 #include "ui/configuration_window.h"

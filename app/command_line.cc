@@ -3,7 +3,7 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
-#include "platform/single_instance.h"
+#include "platform/process/single_instance.h"
 
 namespace velt {
 namespace {
