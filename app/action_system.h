@@ -9,9 +9,9 @@
 #include "core/clock.h"
 #include "core/main_thread.h"
 #include "core/pointer_modes.h"
-#include "platform/qt_desktop_session.h"
-#include "platform/uinput_output.h"
-#include "platform/x11_session.h"
+#include "platform/input/uinput_output.h"
+#include "platform/session/qt_desktop_session.h"
+#include "platform/x11/x11_session.h"
 
 namespace velt {
 

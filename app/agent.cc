@@ -6,7 +6,7 @@
 
 namespace velt {
 
-Agent::Agent(FileLocations locations, std::unique_ptr<FixedDeviceDirectory> devices)
+Agent::Agent(FileLocations locations, std::unique_ptr<StandInDevices> devices)
     : locations_(std::move(locations)),
       store_(settings_, locations_.settingsFolder, locations_.defaultSettingsFile()),
       actions_(mainThread_, pointerModes_, systemClock()),

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "app/action_system.h"
-#include "app/fixed_device_directory.h"
 #include "app/overlay_system.h"
+#include "app/stand_in_devices.h"
 #include "core/file_locations.h"
 #include "core/pointer_modes.h"
 #include "core/serial_queue.h"
@@ -18,9 +18,9 @@
 #include "device/device_directory.h"
 #include "device/device_layer.h"
 #include "device/model_catalogue.h"
-#include "platform/crash_restore.h"
-#include "platform/hidraw_transport.h"
-#include "platform/qt_main_thread.h"
+#include "platform/hid/crash_restore.h"
+#include "platform/hid/hidraw_transport.h"
+#include "platform/process/qt_main_thread.h"
 #include "ui/agent_commands.h"
 
 namespace velt {
@@ -34,7 +34,7 @@ class Agent : public SessionEvents {
  public:
   // devices: replaces the device layer as the window sees it (tests and
   // tools); nullptr uses the real one over hidraw.
-  explicit Agent(FileLocations locations, std::unique_ptr<FixedDeviceDirectory> devices = nullptr);
+  explicit Agent(FileLocations locations, std::unique_ptr<StandInDevices> devices = nullptr);
   // Stops whatever is still running.
   ~Agent() override;
 
@@ -136,7 +136,7 @@ class Agent : public SessionEvents {
   DeviceLayer deviceLayer_;
   CommandButtons commandButtons_;
   std::unique_ptr<SerialQueue> commandQueue_;  // main thread only
-  std::unique_ptr<FixedDeviceDirectory> devicesOverride_;
+  std::unique_ptr<StandInDevices> devicesOverride_;
   std::function<void(int)> quit_;
   bool stopped_ = false;
   std::atomic<bool> sessionActive_{true};

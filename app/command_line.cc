@@ -4,7 +4,7 @@
 #include <QStringList>
 
 #include "app/agent_status.h"
-#include "platform/single_instance.h"
+#include "platform/process/single_instance.h"
 
 namespace velt {
 namespace {

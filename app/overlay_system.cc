@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "core/log.h"
-#include "platform/x11_compositing.h"
+#include "platform/x11/x11_compositing.h"
 
 namespace velt {
 

@@ -20,14 +20,14 @@
 #include "core/settings.h"
 #include "core/settings_store.h"
 #include "overlay/overlay_controller.h"
-#include "overlay/overlay_window.h"
 #include "overlay/pointer_output.h"
 #include "overlay/pointer_taps.h"
-#include "platform/evdev_takeover.h"
-#include "platform/gnome_shell_session.h"
-#include "platform/kwin_bridge.h"
-#include "platform/wayland_overlay.h"
-#include "platform/x11_pointer_watch.h"
+#include "platform/gnome/gnome_shell_session.h"
+#include "platform/input/evdev_takeover.h"
+#include "platform/kwin/kwin_bridge.h"
+#include "platform/wayland/wayland_overlay.h"
+#include "platform/x11/overlay_window.h"
+#include "platform/x11/x11_pointer_watch.h"
 
 namespace velt {
 

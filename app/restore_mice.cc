@@ -7,8 +7,8 @@
 #include "core/settings.h"
 #include "device/device_layer.h"
 #include "device/model_catalogue.h"
-#include "platform/hidraw_transport.h"
-#include "platform/single_instance.h"
+#include "platform/hid/hidraw_transport.h"
+#include "platform/process/single_instance.h"
 
 namespace velt {
 namespace {

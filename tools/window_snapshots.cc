@@ -18,10 +18,10 @@
 #include "actions/keyboard_struct.h"
 #include "app/agent.h"
 #include "app/app_delegate.h"
-#include "app/fixed_device_directory.h"
 #include "core/log.h"
-#include "platform/file_locations.h"
-#include "platform/qt_main_thread.h"
+#include "platform/process/file_locations.h"
+#include "platform/process/qt_main_thread.h"
+#include "testing/fixed_device_directory.h"
 #include "ui/configuration_window.h"
 
 namespace fs = std::filesystem;

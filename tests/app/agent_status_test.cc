@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/fixed_device_directory.h"
+#include "testing/fixed_device_directory.h"
 #include "ui/agent_commands.h"
 
 namespace velt {

@@ -14,8 +14,8 @@
 #include <QWidget>
 #include <thread>
 
-#include "app/fixed_device_directory.h"
-#include "platform/qt_main_thread.h"
+#include "platform/process/qt_main_thread.h"
+#include "testing/fixed_device_directory.h"
 #include "tests/support/qt_test_support.h"
 #include "tests/support/test_support.h"
 #include "ui/auto_run.h"

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "device/vendor_protocol.h"
+#include "testing/fake_hid_transport.h"
 #include "tests/support/test_support.h"
-#include "tools/virtual_mouse/fake_hid_transport.h"
 
 namespace velt {
 namespace {

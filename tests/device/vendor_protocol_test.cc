@@ -6,8 +6,8 @@
 #include <map>
 #include <thread>
 
+#include "testing/fake_hid_transport.h"
 #include "tests/support/test_support.h"
-#include "tools/virtual_mouse/fake_hid_transport.h"
 
 namespace velt {
 namespace {

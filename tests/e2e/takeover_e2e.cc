@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "core/serial_queue.h"
-#include "platform/evdev_takeover.h"
+#include "platform/input/evdev_takeover.h"
 #include "tests/e2e/guest_support.h"
 #include "tests/overlay/overlay_fakes.h"
 #include "tools/uhid/uhid_device.h"

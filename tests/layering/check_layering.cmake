@@ -12,6 +12,12 @@ cmake_minimum_required(VERSION 3.25)
 # The one exception is the shortcut recorder, actions/keyboard_struct.*: a Qt
 # dialog that lives beside the actions it records for, in a Qt library of its
 # own (velt_actions_qt).
+# - inside platform/, a folder includes only from the platform folders below
+#   it, and system/, hid/ and input/ use no Qt:
+#     system    nothing                    hid       system
+#     input     system                     process   system
+#     x11, wayland, kwin, gnome (a desktop each)     system, process
+#     session   system, process and the desktops
 #   -DSOURCE_LIST=<file with one "dir|src;src;..." line per core target>
 #   -DPROGRAM=<core_link_check executable>
 #   -DPROJECT_DIR=<source tree>
@@ -26,6 +32,18 @@ set(uses_platform core device actions overlay platform)
 set(uses_ui core device actions overlay ui)
 set(uses_app core device actions overlay platform ui app)
 set(folders core device actions overlay platform ui app)
+
+set(desktops x11 wayland kwin gnome)
+set(platform_uses_system "")
+set(platform_uses_hid system)
+set(platform_uses_input system)
+set(platform_uses_process system)
+foreach(desktop IN LISTS desktops)
+  set(platform_uses_${desktop} system process)
+endforeach()
+set(platform_uses_session system process ${desktops})
+set(platform_without_qt system hid input)
+set(qt "<Q[A-Za-z]*>|<Qt[A-Za-z]*/")
 
 set(failures "")
 
@@ -72,7 +90,7 @@ while(queue)
 endwhile()
 list(LENGTH seen core_count)
 
-# The direction of every include between folders.
+# The direction of every include between folders, and inside platform/.
 set(checked 0)
 foreach(folder IN LISTS folders)
   file(GLOB_RECURSE sources RELATIVE "${PROJECT_DIR}" "${PROJECT_DIR}/${folder}/*.h"
@@ -87,6 +105,24 @@ foreach(folder IN LISTS folders)
         list(APPEND failures "${file}: ${line} (${folder}/ may not use ${used}/)")
       endif()
     endforeach()
+    if(folder STREQUAL "platform")
+      string(REGEX MATCH "^platform/([^/]+)/" _ "${file}")
+      set(part "${CMAKE_MATCH_1}")
+      if(NOT DEFINED platform_uses_${part})
+        list(APPEND failures "${file}: platform/ keeps its code in the folders listed above")
+        continue()
+      endif()
+      file(STRINGS "${PROJECT_DIR}/${file}" includes REGEX "^[ \t]*#[ \t]*include")
+      foreach(line IN LISTS includes)
+        if(line MATCHES "\"platform/([^\"/]+)/" AND NOT CMAKE_MATCH_1 STREQUAL part
+           AND NOT CMAKE_MATCH_1 IN_LIST platform_uses_${part})
+          list(APPEND failures "${file}: ${line} (platform/${part}/ may not use platform/${CMAKE_MATCH_1}/)")
+        endif()
+        if(part IN_LIST platform_without_qt AND line MATCHES "${qt}")
+          list(APPEND failures "${file}: ${line} (no Qt in platform/${part}/)")
+        endif()
+      endforeach()
+    endif()
   endforeach()
 endforeach()
 

@@ -10,9 +10,9 @@
 #include <QProcess>
 #include <thread>
 
-#include "platform/agent_bus.h"
-#include "platform/gnome_shell_session.h"
-#include "platform/kwin_bridge.h"
+#include "platform/gnome/gnome_shell_session.h"
+#include "platform/kwin/kwin_bridge.h"
+#include "platform/session/agent_bus.h"
 #include "tests/support/qt_test_support.h"
 #include "tests/support/test_support.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/clock.h"
-#include "platform/qt_desktop_session.h"
+#include "platform/session/qt_desktop_session.h"
 #include "tests/support/qt_test_support.h"
 #include "tests/support/test_support.h"
 

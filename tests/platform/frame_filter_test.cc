@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/evdev_frame_filter.h"
+#include "platform/input/evdev_frame_filter.h"
 #include "tests/overlay/overlay_fakes.h"
 #include "tests/platform/input_events.h"
 

@@ -1,4 +1,4 @@
-#include "platform/hidraw_transport.h"
+#include "platform/hid/hidraw_transport.h"
 
 #include <gtest/gtest.h>
 #include <sys/inotify.h>

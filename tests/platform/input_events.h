@@ -7,7 +7,7 @@
 #include <ostream>
 #include <vector>
 
-#include "platform/uinput_events.h"
+#include "platform/input/uinput_events.h"
 
 // Events compare by what they say, not when.
 inline bool operator==(const input_event& a, const input_event& b) {

@@ -1,4 +1,4 @@
-#include "platform/input_loop.h"
+#include "platform/input/input_loop.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

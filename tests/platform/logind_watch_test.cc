@@ -1,6 +1,6 @@
 // The login-manager watch against python-dbusmock's logind on a private bus:
 // the real QtDBus client, the real protocol, a stand-in logind.
-#include "platform/logind_watch.h"
+#include "platform/session/logind_watch.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "platform/shell_extension.h"
+#include "platform/gnome/shell_extension.h"
 
 #include <gtest/gtest.h>
 

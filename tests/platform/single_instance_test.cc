@@ -1,4 +1,4 @@
-#include "platform/single_instance.h"
+#include "platform/process/single_instance.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 #include <map>
 #include <thread>
 
-#include "platform/file_locations.h"
+#include "platform/process/file_locations.h"
 #include "tests/support/qt_test_support.h"
 #include "tests/support/test_support.h"
 

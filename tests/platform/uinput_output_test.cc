@@ -1,4 +1,4 @@
-#include "platform/uinput_output.h"
+#include "platform/input/uinput_output.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

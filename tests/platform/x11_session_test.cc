@@ -1,4 +1,4 @@
-#include "platform/x11_session.h"
+#include "platform/x11/x11_session.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

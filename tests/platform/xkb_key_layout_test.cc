@@ -1,4 +1,4 @@
-#include "platform/xkb_key_layout.h"
+#include "platform/session/xkb_key_layout.h"
 
 #include <gtest/gtest.h>
 

@@ -10,8 +10,8 @@
 #include <QWidget>
 
 #include "actions/keyboard_struct.h"
-#include "app/fixed_device_directory.h"
 #include "core/plist_file.h"
+#include "testing/fixed_device_directory.h"
 #include "tests/support/qt_test_support.h"
 #include "tests/support/test_support.h"
 #include "ui_configuration_window.h"

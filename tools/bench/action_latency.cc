@@ -15,7 +15,7 @@
 #include "actions/action_engine.h"
 #include "core/clock.h"
 #include "core/log.h"
-#include "platform/uinput_output.h"
+#include "platform/input/uinput_output.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 
 #include "core/log.h"
 #include "device/device_layer.h"
-#include "tools/virtual_mouse/fake_hid_transport.h"
+#include "testing/fake_hid_transport.h"
 
 namespace {
 

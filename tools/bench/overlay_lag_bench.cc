@@ -36,9 +36,9 @@
 #include <vector>
 
 #include "core/clock.h"
-#include "platform/kwin_bridge.h"
-#include "platform/wayland_screencopy.h"
-#include "platform/x11_session.h"
+#include "platform/kwin/kwin_bridge.h"
+#include "platform/wayland/wayland_screencopy.h"
+#include "platform/x11/x11_session.h"
 #include "wlr-screencopy-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 

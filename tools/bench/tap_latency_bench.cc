@@ -24,8 +24,8 @@
 
 #include "core/serial_queue.h"
 #include "overlay/overlay_controller.h"
-#include "platform/evdev_takeover.h"
-#include "platform/input_loop.h"
+#include "platform/input/evdev_takeover.h"
+#include "platform/input/input_loop.h"
 #include "tools/uhid/uhid_device.h"
 
 namespace velt {

@@ -1,0 +1,138 @@
+#include "platform/gnome/gnome_shell_session.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+
+#include "actions/desktop_commands.h"
+#include "core/log.h"
+#include "platform/gnome/shell_extension.h"
+
+namespace velt {
+namespace {
+
+// The extension's object lives on the shell's own connection: asked there,
+// a program that took the extension's bus name never hears the question.
+const QString kShell = QStringLiteral("org.gnome.Shell");
+const QString kPath = QString::fromUtf8(kShellExtensionPath.data(),
+                                        static_cast<qsizetype>(kShellExtensionPath.size()));
+const QString kInterface = QStringLiteral("quorin.driver.velt.Shell");
+constexpr int kPointerTimeoutMs = 250;
+
+// The extension's focused window: WM_CLASS instance and class; two empty
+// strings when no window has the focus.
+std::optional<WindowClass> windowClass(const QString& instance, const QString& className) {
+  if (instance.isEmpty() && className.isEmpty()) return std::nullopt;
+  return WindowClass{instance.toStdString(), className.toStdString()};
+}
+
+}  // namespace
+
+GnomeShellSession::GnomeShellSession(QObject* parent)
+    : QObject(parent), owner_(new ShellExtensionOwner(this)) {
+  // The extension tells the agent alone; the slot looks at who sent it.
+  QDBusConnection::sessionBus().connect(QString(), kPath, kInterface,
+                                        QStringLiteral("FocusedWindowChanged"), this,
+                                        SLOT(focusedWindowChanged(QString, QString, QDBusMessage)));
+  // The extension came (asked afresh) or went (nothing is known).
+  connect(owner_, &ShellExtensionOwner::trustedOwnerChanged, this, [this](const QString& owner) {
+    if (owner.isEmpty()) {
+      setFocused(std::nullopt);
+    } else {
+      askFocusedWindow();
+    }
+  });
+  askFocusedWindow();
+}
+
+void GnomeShellSession::askFocusedWindow() {
+  QDBusMessage get = QDBusMessage::createMethodCall(kShell, kPath, kInterface, "GetFocusedWindow");
+  auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get), this);
+  connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+    w->deleteLater();
+    QDBusPendingReply<QString, QString> reply = *w;
+    // Refused before the agent has its bus name: the extension tells it then.
+    if (!reply.isError()) setFocused(windowClass(reply.argumentAt<0>(), reply.argumentAt<1>()));
+  });
+}
+
+void GnomeShellSession::focusedWindowChanged(const QString& instance, const QString& className,
+                                             const QDBusMessage& message) {
+  const QString shell = owner_->shellOwner();
+  if (shell.isEmpty() || message.service() != shell) return;
+  setFocused(windowClass(instance, className));
+}
+
+void GnomeShellSession::setFocused(std::optional<WindowClass> focused) {
+  {
+    std::lock_guard lock(mutex_);
+    focused_ = std::move(focused);
+  }
+  emit focusChanged();
+}
+
+std::optional<WindowClass> GnomeShellSession::activeWindowClass() {
+  std::lock_guard lock(mutex_);
+  return focused_;
+}
+
+std::optional<PointF> GnomeShellSession::pointerPosition() {
+  QDBusMessage ask = QDBusMessage::createMethodCall(kShell, kPath, kInterface, "GetPointer");
+  QDBusMessage reply = QDBusConnection::sessionBus().call(ask, QDBus::Block, kPointerTimeoutMs);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2) {
+    if (!pointerFailureLogged_.exchange(true)) {
+      logFormat("GNOME Shell: no pointer position from the agent's extension (%s)",
+                reply.errorMessage().toUtf8().constData());
+    }
+    return std::nullopt;
+  }
+  pointerFailureLogged_.store(false);
+  return PointF{reply.arguments()[0].toDouble(), reply.arguments()[1].toDouble()};
+}
+
+ShellOverlay::ShellOverlay(const Settings& settings) : settings_(settings) {}
+
+void ShellOverlay::fadeIn() {
+  call("ShowOverlay", {mode_, settings_.spotlightSize.load(std::memory_order_relaxed)});
+}
+
+void ShellOverlay::fadeOut() {
+  call("FadeOutOverlay");
+}
+
+void ShellOverlay::hideWindow() {
+  call("HideOverlay");
+}
+
+void ShellOverlay::setNeedsDisplay() {
+  call("SetOverlaySize", {settings_.spotlightSize.load(std::memory_order_relaxed)});
+}
+
+void ShellOverlay::call(const char* method, const QVariantList& arguments) {
+  // To the shell itself: a stand-in holding the extension's name would
+  // learn when the overlay shows.
+  QDBusMessage message = QDBusMessage::createMethodCall(kShell, kPath, kInterface, method);
+  message.setArguments(arguments);
+  auto* watcher =
+      new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message), &context_);
+  QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &context_,
+                   [this](QDBusPendingCallWatcher* w) {
+                     w->deleteLater();
+                     if (!w->isError()) {
+                       failureLogged_ = false;
+                       return;
+                     }
+                     if (failureLogged_) return;
+                     failureLogged_ = true;
+                     logFormat(
+                         "GNOME Shell: the overlay needs the agent's shell extension (%s); "
+                         "switch on \"VELT Mouse Assistant\" in the Extensions application",
+                         w->error().message().toUtf8().constData());
+                   });
+}
+
+}  // namespace velt
