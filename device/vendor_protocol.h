@@ -13,6 +13,7 @@
 #include "core/clock.h"
 #include "device/device_identity.h"
 #include "device/hid_transport.h"
+#include "device/vendor_reports.h"
 
 namespace velt {
 
@@ -84,10 +85,5 @@ uint8_t configurationMask(int32_t type, int32_t modelButtonMask, uint8_t interce
 
 // Whether the configuration pass writes to a device of this type and model id.
 bool isConfigurable(int32_t type, int32_t modelId);
-
-// The feature reports that hand the buttons in m (standard) and h (extra) to
-// the agent. Type 1 advances reportSequence once.
-std::vector<ConfigurationReport> configurationReports(int32_t type, uint8_t m, uint8_t h,
-                                                      uint8_t& reportSequence);
 
 }  // namespace velt

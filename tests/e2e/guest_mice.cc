@@ -5,12 +5,13 @@
 
 #include <algorithm>
 
+#include "device/vendor_reports.h"
+
 namespace velt::e2e {
 namespace {
 
-ReceivedReport feature(uint8_t reportId, Bytes head, size_t length) {
-  head.resize(length, 0);
-  return {VirtualReportKind::Feature, reportId, std::move(head)};
+ReceivedReport feature(uint8_t reportId, Bytes bytes) {
+  return {VirtualReportKind::Feature, reportId, std::move(bytes)};
 }
 
 }  // namespace
@@ -24,21 +25,13 @@ const std::vector<KeyEvent> kCopyKeys = {
     {KEY_LEFTCTRL, 1}, {KEY_C, 1}, {KEY_C, 0}, {KEY_LEFTCTRL, 0}};
 
 std::vector<ReceivedReport> configurationPass(int type, uint8_t m, uint8_t h, uint8_t sequence) {
-  switch (type) {
-    case 1:
-      return {feature(0, {0x02, m, 0, 0, 0, 0, 0, uint8_t(0x02 ^ m)}, 8),
-              feature(0, {0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0x00}, 8),
-              feature(0, {0x06, sequence, h, 0, uint8_t(sequence ^ h), 0, 0, 0x06}, 8)};
-    case 2:
-      return {feature(5, {0x05, 0, 0, 0x11, 0x11, m}, 21),
-              feature(5, {0x05, 0, 0, 0x11, 0x0F, h}, 21)};
-    case 6:
-      return {feature(7, {0x07, 0x01, 0x0C, 0x12, 0x03, 0x05, m, 0x00}, 35)};
-    case 10:
-      return {feature(0, {0x0C, 0x12, 0x03, 0x05, 0x01, m, 0x00, uint8_t(m ^ 0x01)}, 16)};
-    default:
-      return {};
+  // The pass advances the sequence before it uses it.
+  uint8_t before = sequence - 1;
+  std::vector<ReceivedReport> pass;
+  for (auto& r : configurationReports(type, m, h, before)) {
+    pass.push_back(feature(r.reportId, std::move(r.bytes)));
   }
+  return pass;
 }
 
 size_t configurationPassLength(int type) {
@@ -52,11 +45,10 @@ bool configurable(const VirtualMouse& mouse) {
 std::vector<ReceivedReport> handshakeOf(const VirtualMouse& mouse) {
   switch (mouse.type) {
     case 1:
-      return {feature(0, {0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01}, 8),
-              feature(0, {0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0x00}, 8)};
+      return {feature(0, type1Request()), feature(0, type1FollowUp())};
     case 6:
       // Its first answer is empty, so the request is sent once.
-      return {feature(7, {0x07}, 35)};
+      return {feature(kType6ReportId, type6Request(35))};  // its output report, id included
     default:
       return {};
   }
