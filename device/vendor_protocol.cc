@@ -14,10 +14,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int32_t kVendor0C45 = 0x0C45;
-constexpr int32_t kVendor3A5D = 0x3A5D;
-constexpr int32_t kVendor062A = 0x062A;
-
 constexpr int kHandshakeAttempts = 5;
 constexpr Clock::Duration kType1SettlePause = 2ms;
 constexpr Clock::Duration kType6RetryPause = 40ms;
@@ -206,40 +202,6 @@ class Handshake {
 };
 
 }  // namespace
-
-DeviceKind classifyDevice(const HidProperties& p) {
-  const bool mouse = p.primaryUsage == 2 && p.primaryUsagePage == 1;
-  const bool mouse8 = p.maxFeatureReportSize == 8 && mouse;
-  const bool vendor062A = mouse8 && p.vendorId == kVendor062A;
-  const bool page0xFF12 = p.vendorId == kVendor062A && p.maxOutputReportSize == 8 &&
-                          p.primaryUsage == 1 && p.primaryUsagePage == 0xFF12;
-  const bool type1Pair = (p.vendorId == kVendor3A5D && p.productId == 0x2410) ||
-                         (p.vendorId == kVendor0C45 && p.productId == 0x7E20);
-
-  if (p.productId == 0x410C && vendor062A) return DeviceKind::Ignored;
-  if (mouse8 && type1Pair) return DeviceKind::Type1Mouse;
-  if (p.productId == 0x410C && page0xFF12) return DeviceKind::Type7;
-  if (p.maxInputReportSize >= 8 && p.primaryUsage == 1 && p.primaryUsagePage == 0xFF29 &&
-      type1Pair) {
-    return DeviceKind::Type1Input;
-  }
-  if (p.productId == 0x410E && vendor062A) return DeviceKind::Ignored;
-  if (p.productId == 0x410E && page0xFF12) return DeviceKind::Type7;
-  if (p.vendorId == kVendor0C45 && p.productId == 0x7E0E && p.maxOutputReportSize >= 31 &&
-      p.primaryUsage == 2) {
-    return DeviceKind::Type6;
-  }
-  if (p.vendorId == kVendor0C45 && p.productId == 0x7E2B && p.maxFeatureReportSize == 32) {
-    return DeviceKind::Type10;
-  }
-  if (p.vendorId == kVendor0C45 && mouse && p.maxFeatureReportSize >= 21 &&
-      ((p.productId == 0x7E1A && p.lastReportId == 7) ||
-       ((p.productId == 0x7E1C || p.productId == 0x7E29) && p.lastReportId == 8))) {
-    return DeviceKind::Type2;
-  }
-  if (mouse) return DeviceKind::OtherMouse;
-  return DeviceKind::Ignored;
-}
 
 bool asksTheDevice(DeviceKind kind) {
   switch (kind) {

@@ -17,63 +17,6 @@ using testing::CaptureLog;
 using testing::FakeClock;
 using Bytes = std::vector<uint8_t>;
 
-HidProperties props(int32_t vid, int32_t pid, int32_t page, int32_t usage, int32_t in, int32_t out,
-                    int32_t feature, int32_t lastId = 0) {
-  HidProperties p;
-  p.vendorId = vid;
-  p.productId = pid;
-  p.primaryUsagePage = page;
-  p.primaryUsage = usage;
-  p.maxInputReportSize = in;
-  p.maxOutputReportSize = out;
-  p.maxFeatureReportSize = feature;
-  p.lastReportId = lastId;
-  return p;
-}
-
-TEST(ClassificationTest, RulesInOrder) {
-  using K = DeviceKind;
-  struct Case {
-    HidProperties p;
-    K kind;
-  };
-  const Case cases[] = {
-      // 1 and 5: the mouse interfaces of the 062A mice are left alone, even
-      // though they are mice.
-      {props(0x062A, 0x410C, 1, 2, 4, 0, 8), K::Ignored},
-      {props(0x062A, 0x410E, 1, 2, 4, 0, 8), K::Ignored},
-      // 2: type-1 mouse interfaces, only for the two id pairs.
-      {props(0x0C45, 0x7E20, 1, 2, 4, 0, 8), K::Type1Mouse},
-      {props(0x3A5D, 0x2410, 1, 2, 4, 0, 8), K::Type1Mouse},
-      {props(0x0C45, 0x2410, 1, 2, 4, 0, 8), K::OtherMouse},
-      // 3 and 6: the vendor interfaces of the 062A mice.
-      {props(0x062A, 0x410C, 0xFF12, 1, 8, 8, 0), K::Type7},
-      {props(0x062A, 0x410E, 0xFF12, 1, 8, 8, 0), K::Type7},
-      {props(0x062A, 0x410E, 0xFF12, 1, 8, 9, 0), K::Ignored},
-      // 4: the type-1 vendor interface needs 8 bytes of input.
-      {props(0x3A5D, 0x2410, 0xFF29, 1, 9, 0, 0), K::Type1Input},
-      {props(0x0C45, 0x7E20, 0xFF29, 1, 7, 0, 0), K::Ignored},
-      // 7: type 6 looks at the usage only, not its page.
-      {props(0x0C45, 0x7E0E, 0xFF00, 2, 35, 31, 35), K::Type6},
-      {props(0x0C45, 0x7E0E, 1, 2, 35, 30, 35), K::OtherMouse},
-      // 8: type 10 needs a feature report of exactly 32 bytes.
-      {props(0x0C45, 0x7E2B, 0xFF00, 1, 8, 0, 32), K::Type10},
-      {props(0x0C45, 0x7E2B, 1, 2, 8, 0, 33), K::OtherMouse},
-      // 9: type 2, with the last report id its product id calls for.
-      {props(0x0C45, 0x7E1A, 1, 2, 8, 0, 21, 7), K::Type2},
-      {props(0x0C45, 0x7E1A, 1, 2, 8, 0, 21, 8), K::OtherMouse},
-      {props(0x0C45, 0x7E1C, 1, 2, 8, 0, 40, 8), K::Type2},
-      {props(0x0C45, 0x7E29, 1, 2, 8, 0, 20, 8), K::OtherMouse},
-      // 10 and 11: any other mouse, and everything else.
-      {props(0x1209, 0x0001, 1, 2, 4, 0, 0), K::OtherMouse},
-      {props(0x0C45, 0x7E20, 1, 6, 8, 1, 0), K::Ignored},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(classifyDevice(c.p), c.kind)
-        << std::hex << c.p.vendorId << ":" << c.p.productId << " page " << c.p.primaryUsagePage;
-  }
-}
-
 TEST(ConfigurationReportTest, MaskTakesTheAssignedButtonsTheModelOffers) {
   EXPECT_EQ(configurationMask(1, 0x1E, 0x1C, 0), 0x1C);
   EXPECT_EQ(configurationMask(1, 0x18, 0x1C, 0), 0x18);
@@ -201,7 +144,7 @@ class HandshakeTest : public ::testing::Test {
     }
     HandshakeContext context{transport, clock, probeLock};
     std::vector<DeviceIdentity> submitted;
-    identifyDevice(classifyDevice(info.properties), handle, info, context,
+    identifyDevice(classifyDevice(classes, info.properties), handle, info, context,
                    [&](const DeviceIdentity& identity) { submitted.push_back(identity); });
     return submitted;
   }
@@ -214,6 +157,7 @@ class HandshakeTest : public ::testing::Test {
     EXPECT_EQ(i.noInput, noInput);
   }
 
+  const DeviceClasses classes = loadModelCatalogue(testing::sourceResources() / "model").classes;
   CaptureLog log;
   FakeClock clock;
   std::mutex probeLock;

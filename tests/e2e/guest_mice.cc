@@ -4,8 +4,10 @@
 #include <linux/input-event-codes.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "device/vendor_reports.h"
+#include "tools/mouse_sim/sim_commands.h"
 
 namespace velt::e2e {
 namespace {
@@ -104,6 +106,39 @@ bool checkRestored(Markers& markers, const std::string& what,
   return markers.check(once && isConfiguration(received, handshake, type, 0, 0), what,
                        "received " + describe(received) + "; expected " + describe(handshake) +
                            " then one pass of " + describe(configurationPass(type, 0, 0, 0xE1)));
+}
+
+bool plugMice(Markers& markers, const std::vector<const VirtualMouse*>& models, Mice& mice) {
+  for (const VirtualMouse* model : models) {
+    std::string error;
+    auto mouse = UhidMouse::plug(*model, commandName(*model), nullptr, &error);
+    if (!markers.check(mouse != nullptr, "plugged " + model->model, error)) return false;
+    for (size_t i = 0; i < model->interfaces.size(); ++i) {
+      if (!mouse->nodes(i, 0, std::chrono::seconds(10))) {
+        markers.fail("hidraw node of " + model->model, "none appeared for " + mouse->phys(i));
+        return false;
+      }
+    }
+    mice[model->model] = std::move(mouse);
+  }
+  return true;
+}
+
+void waitForQuiet(const Mice& mice, std::chrono::milliseconds quiet) {
+  auto count = [&] {
+    size_t n = 0;
+    for (const auto& [name, m] : mice) {
+      for (size_t i = 0; i < m->description().interfaces.size(); ++i) n += m->received(i).size();
+    }
+    return n;
+  };
+  size_t last = count();
+  for (int round = 0; round < 60; ++round) {
+    std::this_thread::sleep_for(quiet);
+    size_t now = count();
+    if (now == last) return;
+    last = now;
+  }
 }
 
 std::vector<KeyEvent> readKeys(EventReader& reader, size_t count,
