@@ -155,7 +155,7 @@ void DeviceLayer::runListener() {
 }
 
 bool DeviceLayer::wantsReports(const HidDeviceInfo& info) {
-  const DeviceKind kind = classifyDevice(info.properties);
+  const DeviceKind kind = classifyDevice(services_.catalogue.classes, info.properties);
   return kind != DeviceKind::Ignored && kind != DeviceKind::OtherMouse;
 }
 
@@ -169,7 +169,7 @@ void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info
   // device is looked for anew when this one has the seat again.
   if (!sessionActive_.load()) return;
   const HidProperties& p = info.properties;
-  const DeviceKind kind = classifyDevice(p);
+  const DeviceKind kind = classifyDevice(services_.catalogue.classes, p);
   logDebug("%s: usage %04X:%04X, reports in %d out %d feature %d, last id %d, kind %d",
            describeHidDevice(info).c_str(), static_cast<unsigned>(p.primaryUsagePage),
            static_cast<unsigned>(p.primaryUsage), p.maxInputReportSize, p.maxOutputReportSize,

@@ -7,10 +7,6 @@
 namespace velt {
 namespace {
 
-constexpr uint8_t kType1Report = 0x12;
-constexpr uint8_t kType1WithExtra = 0x14;
-constexpr uint8_t kButtonReportId = 0x07;  // types 2 and 6
-
 DecodedReport tooShort(size_t needed) {
   DecodedReport r;
   r.status = DecodedReport::TooShort;
@@ -33,9 +29,9 @@ DecodedReport decodeInputReport(int32_t type, bool swap45, uint8_t reportId, con
                                 size_t length) {
   switch (type) {
     case kDeviceType1: {
-      if (length < 2 || report[0] != kType1Report) return {};
+      if (length < 2 || report[0] != kType1ButtonReport) return {};
       const bool withExtra = report[1] == kType1WithExtra;
-      if (!withExtra && report[1] != kType1Report) return {};
+      if (!withExtra && report[1] != kType1ButtonReport) return {};
       const size_t needed = withExtra ? 5 : 3;
       if (length < needed) return tooShort(needed);
       return buttons(report[2], withExtra ? report[4] : 0);

@@ -15,7 +15,7 @@ namespace {
 
 using Json = nlohmann::json;
 
-// model.json files are a few hundred bytes.
+// The catalogue's files are a few hundred bytes or a few kilobytes.
 constexpr std::uintmax_t kMaxModelJsonBytes = 256 * 1024;
 
 int32_t truncateToInt32(double v) {
@@ -151,6 +151,138 @@ bool parseModelDefinition(std::string_view json, const std::filesystem::path& fo
   return true;
 }
 
+namespace {
+
+const std::pair<const char*, DeviceKind> kKindNames[] = {
+    {"ignored", DeviceKind::Ignored},
+    {"type1_mouse", DeviceKind::Type1Mouse},
+    {"type1_input", DeviceKind::Type1Input},
+    {"type2", DeviceKind::Type2},
+    {"type6", DeviceKind::Type6},
+    {"type7", DeviceKind::Type7},
+    {"type10", DeviceKind::Type10},
+    {"other_mouse", DeviceKind::OtherMouse},
+};
+
+bool parseRule(const Json& entry, DeviceClassRule& rule, Parser& p) {
+  if (!entry.is_object()) return p.fail("an entry is not an object");
+  std::string kind;
+  if (!p.text(entry, "kind", kind)) return false;
+  auto named = std::find_if(std::begin(kKindNames), std::end(kKindNames),
+                            [&](const auto& k) { return kind == k.first; });
+  if (named == std::end(kKindNames)) return p.fail("unknown kind \"" + kind + "\"");
+  rule.kind = named->second;
+  for (const auto& [key, value] : entry.items()) {
+    int32_t number = 0;
+    auto hexAt = [&]<typename T>(std::optional<T>& out) {
+      if (!p.hex(entry, key.c_str(), number)) return false;
+      out = static_cast<T>(number);
+      return true;
+    };
+    auto sizeAt = [&](std::optional<DeviceClassRule::Size>& out, bool atLeast) {
+      if (!value.is_number_integer()) return p.fail("\"" + key + "\" is not a whole number");
+      out = DeviceClassRule::Size{value.get<int32_t>(), atLeast};
+      return true;
+    };
+    bool ok = true;
+    if (key == "kind") {
+    } else if (key == "usb_vid") {
+      ok = hexAt(rule.vendorId);
+    } else if (key == "usage_page") {
+      ok = hexAt(rule.usagePage);
+    } else if (key == "usage") {
+      ok = hexAt(rule.usage);
+    } else if (key == "usb_pid") {
+      if (!value.is_array() || value.empty()) return p.fail("\"usb_pid\" is not a list of ids");
+      for (const auto& id : value) {
+        auto v = id.is_string() ? scanHex(id.get_ref<const std::string&>()) : std::nullopt;
+        if (!v) return p.fail("an entry of \"usb_pid\" is not hexadecimal text");
+        rule.productIds.push_back(static_cast<int32_t>(*v));
+      }
+    } else if (key == "last_report_id") {
+      if (!value.is_number_integer()) return p.fail("\"last_report_id\" is not a whole number");
+      rule.lastReportId = value.get<int32_t>();
+    } else if (key == "input_size" || key == "input_size_min") {
+      ok = sizeAt(rule.input, key.ends_with("_min"));
+    } else if (key == "output_size" || key == "output_size_min") {
+      ok = sizeAt(rule.output, key.ends_with("_min"));
+    } else if (key == "feature_size" || key == "feature_size_min") {
+      ok = sizeAt(rule.feature, key.ends_with("_min"));
+    } else {
+      return p.fail("unknown key \"" + key + "\"");
+    }
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool meets(const DeviceClassRule::Size& size, int32_t bytes) {
+  return size.atLeast ? bytes >= size.bytes : bytes == size.bytes;
+}
+
+// Reads a small text file whole; on failure the reason.
+std::optional<std::string> readSmallFile(const std::filesystem::path& file, std::string& reason) {
+  const std::string name = file.filename().string();
+  std::error_code error;
+  auto size = std::filesystem::file_size(file, error);
+  if (error) {
+    reason = name + ": " + error.message();
+    return std::nullopt;
+  }
+  if (size > kMaxModelJsonBytes) {
+    reason = name + " is too large";
+    return std::nullopt;
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::string text(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+  if (!in && !in.eof()) {
+    reason = name + " cannot be read";
+    return std::nullopt;
+  }
+  return text;
+}
+
+}  // namespace
+
+bool parseDeviceClasses(std::string_view json, DeviceClasses& out, std::string& reason) {
+  Json root = Json::parse(json.begin(), json.end(), nullptr, /*allow_exceptions=*/false);
+  Parser p{reason};
+  if (root.is_discarded()) return p.fail("not valid JSON");
+  if (!root.is_object()) return p.fail("not a JSON object");
+  auto list = root.find("device_classes");
+  if (list == root.end()) return p.fail("missing \"device_classes\"");
+  if (!list->is_array()) return p.fail("\"device_classes\" is not an array");
+  DeviceClasses classes;
+  for (const auto& entry : *list) {
+    DeviceClassRule rule;
+    if (!parseRule(entry, rule, p)) {
+      reason = "entry " + std::to_string(classes.size() + 1) + ": " + reason;
+      return false;
+    }
+    classes.push_back(std::move(rule));
+  }
+  out = std::move(classes);
+  return true;
+}
+
+DeviceKind classifyDevice(const DeviceClasses& classes, const HidProperties& p) {
+  for (const DeviceClassRule& r : classes) {
+    if ((r.vendorId && *r.vendorId != p.vendorId) ||
+        (!r.productIds.empty() &&
+         std::find(r.productIds.begin(), r.productIds.end(), p.productId) == r.productIds.end()) ||
+        (r.usagePage && *r.usagePage != p.primaryUsagePage) ||
+        (r.usage && *r.usage != p.primaryUsage) ||
+        (r.lastReportId && *r.lastReportId != p.lastReportId) ||
+        (r.input && !meets(*r.input, p.maxInputReportSize)) ||
+        (r.output && !meets(*r.output, p.maxOutputReportSize)) ||
+        (r.feature && !meets(*r.feature, p.maxFeatureReportSize))) {
+      continue;
+    }
+    return r.kind;
+  }
+  return DeviceKind::Ignored;
+}
+
 ModelCatalogue loadModelCatalogue(const std::filesystem::path& modelFolder) {
   ModelCatalogue catalogue;
   std::error_code ec;
@@ -167,26 +299,21 @@ ModelCatalogue loadModelCatalogue(const std::filesystem::path& modelFolder) {
   std::sort(folders.begin(), folders.end());
 
   for (const auto& folder : folders) {
-    auto file = folder / "model.json";
     std::string reason;
-    std::error_code sizeError;
-    auto size = std::filesystem::file_size(file, sizeError);
-    std::string text;
-    if (sizeError) {
-      reason = "model.json: " + sizeError.message();
-    } else if (size > kMaxModelJsonBytes) {
-      reason = "model.json is too large";
-    } else {
-      std::ifstream in(file, std::ios::binary);
-      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      if (!in && !in.eof()) reason = "model.json cannot be read";
-    }
+    auto text = readSmallFile(folder / "model.json", reason);
     ModelDefinition model;
-    if (reason.empty() && parseModelDefinition(text, folder, model, reason)) {
+    if (text && parseModelDefinition(*text, folder, model, reason)) {
       catalogue.insert_or_assign(model.name, std::move(model));
     } else {
       logFormat("skip model folder %s: %s", folder.c_str(), reason.c_str());
     }
+  }
+
+  const auto classesFile = modelFolder / kDeviceClassesFile;
+  std::string reason;
+  auto text = readSmallFile(classesFile, reason);
+  if (!text || !parseDeviceClasses(*text, catalogue.classes, reason)) {
+    logFormat("no supported mice: %s: %s", classesFile.c_str(), reason.c_str());
   }
   return catalogue;
 }

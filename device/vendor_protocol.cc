@@ -14,15 +14,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int32_t kVendor0C45 = 0x0C45;
-constexpr int32_t kVendor3A5D = 0x3A5D;
-constexpr int32_t kVendor062A = 0x062A;
-
 constexpr int kHandshakeAttempts = 5;
 constexpr Clock::Duration kType1SettlePause = 2ms;
 constexpr Clock::Duration kType6RetryPause = 40ms;
 constexpr Clock::Duration kType2RetryPause = 20ms;
-constexpr Clock::Duration kType1ReportPause = 20us;
 
 // Report traffic with one device, hex-dumped at the debug level.
 class ReportChannel {
@@ -70,60 +65,54 @@ class Handshake {
         channel_(context.transport, device, label_) {}
 
   void type1() {
-    static constexpr std::array<uint8_t, 8> kAsk = {0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01};
-    static constexpr std::array<uint8_t, 8> kFollow = {0x00, 0x12, 0x12, 0x12,
-                                                       0x12, 0x12, 0x12, 0x00};
-    if (over() || over(channel_.setFeature(0, kAsk))) return;
+    if (over() || over(channel_.setFeature(0, type1Request()))) return;
     std::array<uint8_t, 32> answer{};
-    HidResult r = channel_.getFeature(0, std::span(answer).first(21));
+    HidResult r = channel_.getFeature(0, std::span(answer).first(kType1AnswerLength));
     if (over(r)) return;
     int32_t model = 0;
-    if (answer[0] == 'I' && answer[1] == 'R') {
-      model = answer[3];
+    if (isIdentificationAnswer(kDeviceType1, answer)) {
+      model = answeredModel(kDeviceType1, answer);
     } else {
       noAnswer("IR", r, "taken as model 0");
     }
     submit(kDeviceType1, model, /*noInput=*/true);
-    if (over() || over(channel_.setFeature(0, kFollow))) return;
+    if (over() || over(channel_.setFeature(0, type1FollowUp()))) return;
     context_.clock.sleepFor(kType1SettlePause);
   }
 
   void type6() {
     submit(kDeviceType6, 0, false);
-    const size_t outSize = std::max<int32_t>(p_.maxOutputReportSize, 1);
     const size_t inSize = std::max<int32_t>(p_.maxInputReportSize, 1);
-    std::vector<uint8_t> request(outSize, 0);
-    request[0] = 0x07;
+    const ReportBytes request = type6Request(std::max<int32_t>(p_.maxOutputReportSize, 1));
     std::vector<uint8_t> answer(std::max<size_t>(inSize, 64), 0);
-    answer[0] = 0x07;
+    answer[0] = kType6ReportId;
     bool answered = false;
     HidResult r;
     for (int attempt = 0; attempt < kHandshakeAttempts; ++attempt) {
       if (over()) return;
-      r = channel_.getInput(0x07, std::span(answer).first(inSize));
+      r = channel_.getInput(kType6ReportId, std::span(answer).first(inSize));
       if (over(r)) return;
-      if (answer[2] == 'B' && answer[3] == 'T') {
+      if (isIdentificationAnswer(kDeviceType6, answer)) {
         answered = true;
         break;
       }
-      if (over(channel_.setFeature(0x07, request))) return;
+      if (over(channel_.setFeature(kType6ReportId, request))) return;
       context_.clock.sleepFor(kType6RetryPause);
     }
     if (!answered) noAnswer("BT", r, "model number left as read");
-    submit(kDeviceType6, answer[5], false);
+    submit(kDeviceType6, answeredModel(kDeviceType6, answer), false);
   }
 
   void type10() {
-    static constexpr std::array<uint8_t, 6> kExpected = {0x0C, 0x12, 0x03, 0x05, 'A', 'M'};
-    std::array<uint8_t, 32> answer{};
+    std::array<uint8_t, kType10AnswerLength> answer{};
     if (over()) return;
     HidResult r = channel_.getFeature(0, answer);
     if (over(r)) return;
-    if (!std::equal(kExpected.begin(), kExpected.end(), answer.begin())) {
+    if (!isIdentificationAnswer(kDeviceType10, answer)) {
       noAnswer("AM", r, "ignored");
       return;
     }
-    submit(kDeviceType10, answer[7], false);
+    submit(kDeviceType10, answeredModel(kDeviceType10, answer), false);
   }
 
   void type2() {
@@ -136,21 +125,20 @@ class Handshake {
     std::lock_guard probe(context_.probeLock);
     if (!fromSerial) {
       std::array<uint8_t, 64> answer{};
-      answer[0] = 0x05;
-      std::array<uint8_t, 21> request{};
-      request[0] = 0x05;
+      answer[0] = kType2ReportId;
+      const ReportBytes request = type2Request();
       bool answered = false;
       HidResult r;
       for (int attempt = 0; attempt < kHandshakeAttempts; ++attempt) {
         if (over()) return;
-        r = channel_.getFeature(0x05, std::span(answer).first(21));
+        r = channel_.getFeature(kType2ReportId, std::span(answer).first(kType2AnswerLength));
         if (over(r)) return;
-        if (answer[1] == 'A' && answer[2] == 'B') {
-          model = answer[5];
+        if (isIdentificationAnswer(kDeviceType2, answer)) {
+          model = answeredModel(kDeviceType2, answer);
           answered = true;
           break;
         }
-        if (over(channel_.setFeature(0x05, request))) return;
+        if (over(channel_.setFeature(kType2ReportId, request))) return;
         context_.clock.sleepFor(kType2RetryPause);
       }
       if (!answered) {
@@ -213,53 +201,7 @@ class Handshake {
   HandshakeEnd end_ = HandshakeEnd::Done;
 };
 
-uint8_t xorOf(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
-  uint8_t x = 0;
-  for (size_t i = from; i <= to; ++i) x ^= bytes[i];
-  return x;
-}
-
-std::vector<uint8_t> reportOf(size_t length, std::initializer_list<uint8_t> head) {
-  std::vector<uint8_t> bytes(length, 0);
-  std::copy(head.begin(), head.end(), bytes.begin());
-  return bytes;
-}
-
 }  // namespace
-
-DeviceKind classifyDevice(const HidProperties& p) {
-  const bool mouse = p.primaryUsage == 2 && p.primaryUsagePage == 1;
-  const bool mouse8 = p.maxFeatureReportSize == 8 && mouse;
-  const bool vendor062A = mouse8 && p.vendorId == kVendor062A;
-  const bool page0xFF12 = p.vendorId == kVendor062A && p.maxOutputReportSize == 8 &&
-                          p.primaryUsage == 1 && p.primaryUsagePage == 0xFF12;
-  const bool type1Pair = (p.vendorId == kVendor3A5D && p.productId == 0x2410) ||
-                         (p.vendorId == kVendor0C45 && p.productId == 0x7E20);
-
-  if (p.productId == 0x410C && vendor062A) return DeviceKind::Ignored;
-  if (mouse8 && type1Pair) return DeviceKind::Type1Mouse;
-  if (p.productId == 0x410C && page0xFF12) return DeviceKind::Type7;
-  if (p.maxInputReportSize >= 8 && p.primaryUsage == 1 && p.primaryUsagePage == 0xFF29 &&
-      type1Pair) {
-    return DeviceKind::Type1Input;
-  }
-  if (p.productId == 0x410E && vendor062A) return DeviceKind::Ignored;
-  if (p.productId == 0x410E && page0xFF12) return DeviceKind::Type7;
-  if (p.vendorId == kVendor0C45 && p.productId == 0x7E0E && p.maxOutputReportSize >= 31 &&
-      p.primaryUsage == 2) {
-    return DeviceKind::Type6;
-  }
-  if (p.vendorId == kVendor0C45 && p.productId == 0x7E2B && p.maxFeatureReportSize == 32) {
-    return DeviceKind::Type10;
-  }
-  if (p.vendorId == kVendor0C45 && mouse && p.maxFeatureReportSize >= 21 &&
-      ((p.productId == 0x7E1A && p.lastReportId == 7) ||
-       ((p.productId == 0x7E1C || p.productId == 0x7E29) && p.lastReportId == 8))) {
-    return DeviceKind::Type2;
-  }
-  if (mouse) return DeviceKind::OtherMouse;
-  return DeviceKind::Ignored;
-}
 
 bool asksTheDevice(DeviceKind kind) {
   switch (kind) {
@@ -322,43 +264,6 @@ uint8_t configurationMask(int32_t type, int32_t modelButtonMask, uint8_t interce
 
 bool isConfigurable(int32_t type, int32_t modelId) {
   return type >= 1 && type <= 10 && modelId != kAnyModel;
-}
-
-std::vector<ConfigurationReport> configurationReports(int32_t type, uint8_t m, uint8_t h,
-                                                      uint8_t& reportSequence) {
-  std::vector<ConfigurationReport> out;
-  switch (type) {
-    case kDeviceType1: {
-      auto buttons = reportOf(8, {0x02, m});
-      buttons[7] = xorOf(buttons, 0, 6);
-      out.push_back({0us, 0, std::move(buttons)});
-      out.push_back(
-          {kType1ReportPause, 0, reportOf(8, {0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12})});
-      ++reportSequence;
-      const auto s = static_cast<uint8_t>(0xE0 | (reportSequence & 0x0F));
-      auto extra = reportOf(8, {0x06, s, h, 0x00});
-      extra[4] = xorOf(extra, 1, 3);
-      extra[7] = xorOf(extra, 0, 6);
-      out.push_back({kType1ReportPause, 0, std::move(extra)});
-      break;
-    }
-    case kDeviceType2:
-      out.push_back({0us, 0x05, reportOf(21, {0x05, 0x00, 0x00, 0x11, 0x11, m})});
-      out.push_back({0us, 0x05, reportOf(21, {0x05, 0x00, 0x00, 0x11, 0x0F, h})});
-      break;
-    case kDeviceType6:
-      out.push_back({0us, 0x07, reportOf(35, {0x07, 0x01, 0x0C, 0x12, 0x03, 0x05, m})});
-      break;
-    case kDeviceType10: {
-      auto r = reportOf(16, {0x0C, 0x12, 0x03, 0x05, 0x01, m});
-      r[7] = xorOf(r, 4, 6);
-      out.push_back({0us, 0, std::move(r)});
-      break;
-    }
-    default:
-      break;
-  }
-  return out;
 }
 
 }  // namespace velt

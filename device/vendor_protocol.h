@@ -1,6 +1,5 @@
-// The mice's small vendor protocol: which HID devices are supported mice,
-// the handshakes that ask them for their model number, and the reports that
-// tell them which buttons to hand to the agent.
+// The mice's small vendor protocol: the handshakes that ask them for their model number, and the
+// reports that tell them which buttons to hand to the agent.
 #pragma once
 
 #include <atomic>
@@ -13,6 +12,8 @@
 #include "core/clock.h"
 #include "device/device_identity.h"
 #include "device/hid_transport.h"
+#include "device/model_catalogue.h"
+#include "device/vendor_reports.h"
 
 namespace velt {
 
@@ -27,20 +28,6 @@ enum DeviceType : int32_t {
   kDeviceOtherMouse = 254,
 };
 
-// What a HID device is, judged from its properties alone.
-enum class DeviceKind {
-  Ignored,
-  Type1Mouse,  // the mouse interface of a type-1 mouse: handshake "IR"
-  Type1Input,  // its vendor interface: input reports only, model id -1
-  Type2,       // serial number or handshake "AB"
-  Type6,       // handshake "BT"
-  Type7,       // no handshake, model id 0
-  Type10,      // handshake "AM"
-  OtherMouse,  // any other mouse: type 254, matched on its USB id alone
-};
-
-// Applies the classification rules in their fixed order.
-DeviceKind classifyDevice(const HidProperties& properties);
 // Whether identifying a device of this kind asks the device anything.
 bool asksTheDevice(DeviceKind kind);
 
@@ -84,10 +71,5 @@ uint8_t configurationMask(int32_t type, int32_t modelButtonMask, uint8_t interce
 
 // Whether the configuration pass writes to a device of this type and model id.
 bool isConfigurable(int32_t type, int32_t modelId);
-
-// The feature reports that hand the buttons in m (standard) and h (extra) to
-// the agent. Type 1 advances reportSequence once.
-std::vector<ConfigurationReport> configurationReports(int32_t type, uint8_t m, uint8_t h,
-                                                      uint8_t& reportSequence);
 
 }  // namespace velt

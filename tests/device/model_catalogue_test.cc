@@ -98,6 +98,58 @@ TEST_F(ModelCatalogueTest, MalformedFoldersAreSkippedWithOneLineEach) {
   EXPECT_EQ(log.count((dir / "absent").string()), 1u);
 }
 
+TEST_F(ModelCatalogueTest, DeviceClassesAreAllOrNothing) {
+  const auto file = dir / kDeviceClassesFile;
+  writeFile(file, R"({"device_classes": [
+      {"kind": "type2", "usb_vid": "0C45", "usb_pid": ["7E1A", "7e1c"], "usage": "2",
+       "feature_size_min": 21, "last_report_id": 8},
+      {"kind": "other_mouse", "usage_page": "1", "usage": "2", "output_size": 0}]})");
+  auto classes = load().classes;
+  ASSERT_EQ(classes.size(), 2u);
+  HidProperties p;
+  p.vendorId = 0x0C45;
+  p.productId = 0x7E1C;
+  p.primaryUsagePage = 1;
+  p.primaryUsage = 2;
+  p.maxFeatureReportSize = 21;
+  p.lastReportId = 8;
+  EXPECT_EQ(classifyDevice(classes, p), DeviceKind::Type2);
+  p.maxFeatureReportSize = 20;
+  EXPECT_EQ(classifyDevice(classes, p), DeviceKind::OtherMouse);
+  p.maxOutputReportSize = 1;
+  EXPECT_EQ(classifyDevice(classes, p), DeviceKind::Ignored);
+  EXPECT_EQ(log.count("device_classes"), 0u);
+
+  // A bad entry refuses the whole file, with one line that names the file
+  // and the reason; the models still load.
+  addModel("a", modelJson("A", 1, 1, "0C45", "7E20"));
+  const std::pair<const char*, const char*> bad[] = {
+      {R"([])", "not a JSON object"},
+      {R"({"device_classes": {}})", "\"device_classes\" is not an array"},
+      {R"({"device_classes": [{"usage": "2"}]})", "entry 1: missing \"kind\""},
+      {R"({"device_classes": [{"kind": "ignored"}, {"kind": "type3"}]})",
+       "entry 2: unknown kind \"type3\""},
+      {R"({"device_classes": [{"kind": "type6", "usb_pid": "7E0E"}]})",
+       "entry 1: \"usb_pid\" is not a list of ids"},
+      {R"({"device_classes": [{"kind": "type6", "usb_vid": "zz"}]})",
+       "entry 1: \"usb_vid\" has no hexadecimal digits"},
+      {R"({"device_classes": [{"kind": "type6", "output_size_min": "31"}]})",
+       "entry 1: \"output_size_min\" is not a whole number"},
+      {R"({"device_classes": [{"kind": "type6", "usage_pgae": "1"}]})",
+       "entry 1: unknown key \"usage_pgae\""},
+  };
+  for (const auto& [text, reason] : bad) {
+    writeFile(file, text);
+    auto catalogue = load();
+    EXPECT_TRUE(catalogue.classes.empty()) << text;
+    EXPECT_EQ(catalogue.size(), 1u);
+    EXPECT_EQ(log.count("no supported mice: " + file.string() + ": " + reason), 1u) << text;
+  }
+  std::filesystem::remove(file);
+  EXPECT_TRUE(load().classes.empty());
+  EXPECT_EQ(log.count(file.string() + ": device_classes.json: No such file"), 1u);
+}
+
 TEST_F(ModelCatalogueTest, ALaterFolderWithTheSameNameWins) {
   addModel("1", modelJson("Same", 1, 1, "0C45", "7E20"));
   addModel("2", modelJson("Same", 2, 9, "0C45", "7E1A"));

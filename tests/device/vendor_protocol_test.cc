@@ -17,63 +17,6 @@ using testing::CaptureLog;
 using testing::FakeClock;
 using Bytes = std::vector<uint8_t>;
 
-HidProperties props(int32_t vid, int32_t pid, int32_t page, int32_t usage, int32_t in, int32_t out,
-                    int32_t feature, int32_t lastId = 0) {
-  HidProperties p;
-  p.vendorId = vid;
-  p.productId = pid;
-  p.primaryUsagePage = page;
-  p.primaryUsage = usage;
-  p.maxInputReportSize = in;
-  p.maxOutputReportSize = out;
-  p.maxFeatureReportSize = feature;
-  p.lastReportId = lastId;
-  return p;
-}
-
-TEST(ClassificationTest, RulesInOrder) {
-  using K = DeviceKind;
-  struct Case {
-    HidProperties p;
-    K kind;
-  };
-  const Case cases[] = {
-      // 1 and 5: the mouse interfaces of the 062A mice are left alone, even
-      // though they are mice.
-      {props(0x062A, 0x410C, 1, 2, 4, 0, 8), K::Ignored},
-      {props(0x062A, 0x410E, 1, 2, 4, 0, 8), K::Ignored},
-      // 2: type-1 mouse interfaces, only for the two id pairs.
-      {props(0x0C45, 0x7E20, 1, 2, 4, 0, 8), K::Type1Mouse},
-      {props(0x3A5D, 0x2410, 1, 2, 4, 0, 8), K::Type1Mouse},
-      {props(0x0C45, 0x2410, 1, 2, 4, 0, 8), K::OtherMouse},
-      // 3 and 6: the vendor interfaces of the 062A mice.
-      {props(0x062A, 0x410C, 0xFF12, 1, 8, 8, 0), K::Type7},
-      {props(0x062A, 0x410E, 0xFF12, 1, 8, 8, 0), K::Type7},
-      {props(0x062A, 0x410E, 0xFF12, 1, 8, 9, 0), K::Ignored},
-      // 4: the type-1 vendor interface needs 8 bytes of input.
-      {props(0x3A5D, 0x2410, 0xFF29, 1, 9, 0, 0), K::Type1Input},
-      {props(0x0C45, 0x7E20, 0xFF29, 1, 7, 0, 0), K::Ignored},
-      // 7: type 6 looks at the usage only, not its page.
-      {props(0x0C45, 0x7E0E, 0xFF00, 2, 35, 31, 35), K::Type6},
-      {props(0x0C45, 0x7E0E, 1, 2, 35, 30, 35), K::OtherMouse},
-      // 8: type 10 needs a feature report of exactly 32 bytes.
-      {props(0x0C45, 0x7E2B, 0xFF00, 1, 8, 0, 32), K::Type10},
-      {props(0x0C45, 0x7E2B, 1, 2, 8, 0, 33), K::OtherMouse},
-      // 9: type 2, with the last report id its product id calls for.
-      {props(0x0C45, 0x7E1A, 1, 2, 8, 0, 21, 7), K::Type2},
-      {props(0x0C45, 0x7E1A, 1, 2, 8, 0, 21, 8), K::OtherMouse},
-      {props(0x0C45, 0x7E1C, 1, 2, 8, 0, 40, 8), K::Type2},
-      {props(0x0C45, 0x7E29, 1, 2, 8, 0, 20, 8), K::OtherMouse},
-      // 10 and 11: any other mouse, and everything else.
-      {props(0x1209, 0x0001, 1, 2, 4, 0, 0), K::OtherMouse},
-      {props(0x0C45, 0x7E20, 1, 6, 8, 1, 0), K::Ignored},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(classifyDevice(c.p), c.kind)
-        << std::hex << c.p.vendorId << ":" << c.p.productId << " page " << c.p.primaryUsagePage;
-  }
-}
-
 TEST(ConfigurationReportTest, MaskTakesTheAssignedButtonsTheModelOffers) {
   EXPECT_EQ(configurationMask(1, 0x1E, 0x1C, 0), 0x1C);
   EXPECT_EQ(configurationMask(1, 0x18, 0x1C, 0), 0x18);
@@ -87,16 +30,69 @@ TEST(ConfigurationReportTest, MaskTakesTheAssignedButtonsTheModelOffers) {
   EXPECT_TRUE(isConfigurable(10, 0));
 }
 
+Bytes padded(Bytes head, size_t length) {
+  head.resize(length, 0);
+  return head;
+}
+
+Bytes bytesOf(const std::vector<ConfigurationReport>& reports, size_t i) {
+  return i < reports.size() ? reports[i].bytes : Bytes{};
+}
+
+// The one place that spells the protocol's bytes; the agent, the virtual mice
+// and the guest's checks build theirs from the functions checked here.
+TEST(VendorReportsTest, BytesBothWays) {
+  EXPECT_EQ(type1Request(), (Bytes{0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01}));
+  const Bytes follow = {0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0x00};
+  EXPECT_EQ(type1FollowUp(), follow);
+  EXPECT_EQ(type2Request(), padded({0x05}, 21));
+  EXPECT_EQ(type6Request(31), padded({0x07}, 31));
+
+  EXPECT_EQ(identificationAnswer(1, 0x35), padded({'I', 'R', 0x00, 0x35}, 21));
+  EXPECT_EQ(identificationAnswer(2, 0x46), padded({0x05, 'A', 'B', 0x00, 0x00, 0x46}, 21));
+  EXPECT_EQ(identificationAnswer(6, 0x25), padded({0x07, 0x00, 'B', 'T', 0x00, 0x25}, 35));
+  EXPECT_EQ(identificationAnswer(10, 0x55),
+            padded({0x0C, 0x12, 0x03, 0x05, 'A', 'M', 0x00, 0x55}, 32));
+  for (int32_t type : {1, 2, 6, 10}) {
+    Bytes answer = identificationAnswer(type, 0x42);
+    EXPECT_TRUE(isIdentificationAnswer(type, answer)) << type;
+    EXPECT_EQ(answeredModel(type, answer), 0x42) << type;
+    // What a mouse that has not been asked yet reads back.
+    EXPECT_FALSE(isIdentificationAnswer(type, Bytes(answer.size(), 0))) << type;
+  }
+  EXPECT_FALSE(isIdentificationAnswer(10, Bytes{0x0C, 0x12, 0x03, 0x05, 'A', 'M'}));
+
+  // Configuration: type 1 with M = 10 and H = 04 on the first pass after
+  // start, type 2 with M = 1C and H = 04, type 6 and type 10 with M = 1E.
+  uint8_t sequence = 0;
+  auto type1 = configurationReports(1, 0x10, 0x04, sequence);
+  EXPECT_EQ(bytesOf(type1, 0), (Bytes{0x02, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x12}));
+  EXPECT_EQ(bytesOf(type1, 1), follow);
+  EXPECT_EQ(bytesOf(type1, 2), (Bytes{0x06, 0xE1, 0x04, 0x00, 0xE5, 0x00, 0x00, 0x06}));
+  auto type2 = configurationReports(2, 0x1C, 0x04, sequence);
+  EXPECT_EQ(bytesOf(type2, 0), padded({0x05, 0x00, 0x00, 0x11, 0x11, 0x1C}, 21));
+  EXPECT_EQ(bytesOf(type2, 1), padded({0x05, 0x00, 0x00, 0x11, 0x0F, 0x04}, 21));
+  EXPECT_EQ(bytesOf(configurationReports(6, 0x1E, 0x04, sequence), 0),
+            padded({0x07, 0x01, 0x0C, 0x12, 0x03, 0x05, 0x1E}, 35));
+  EXPECT_EQ(bytesOf(configurationReports(10, 0x1E, 0x04, sequence), 0),
+            padded({0x0C, 0x12, 0x03, 0x05, 0x01, 0x1E, 0x00, 0x1F}, 16));
+  ASSERT_EQ(type1.size(), 3u);
+  ASSERT_EQ(type2.size(), 2u);
+  EXPECT_EQ(type1[2].reportId, 0);
+  EXPECT_EQ(type2[1].reportId, 0x05);
+
+  // Buttons: side button 3 and extra code FA.
+  EXPECT_EQ(buttonReport(1, 0x08, 0xFA), padded({0x12, 0x14, 0x08, 0x00, 0xFA}, 9));
+  EXPECT_EQ(buttonReport(1, 0x08), padded({0x12, 0x12, 0x08}, 9));
+  EXPECT_EQ(buttonReport(2, 0x08, 0xFA), padded({0x07, 0x08, 0x00, 0xFA}, 8));
+  EXPECT_EQ(buttonReport(6, 0x08), padded({0x07, 0x08}, 35));
+  EXPECT_EQ(buttonReport(10, 0x08), padded({0x00, 0x00, 0x00, 0x00, 0x08}, 8));
+}
+
 TEST(ConfigurationReportTest, Type1SequenceAndPauses) {
-  // Every type's reports are checked byte for byte in the guest, as the agent
-  // sends them to virtual mice on each pass and on quitting; what shows only
-  // here: the type-1 sequence over many passes, the pauses, and which types
-  // get nothing.
   uint8_t sequence = 0;
   auto r = configurationReports(1, 0x10, 0x04, sequence);
   ASSERT_EQ(r.size(), 3u);
-  EXPECT_EQ(r[0].bytes, (Bytes{0x02, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x12}));
-  EXPECT_EQ(r[2].bytes, (Bytes{0x06, 0xE1, 0x04, 0x00, 0xE5, 0x00, 0x00, 0x06}));
   EXPECT_EQ(r[0].pauseBefore, 0us);
   EXPECT_EQ(r[1].pauseBefore, 20us);
   EXPECT_EQ(r[2].pauseBefore, 20us);
@@ -148,7 +144,7 @@ class HandshakeTest : public ::testing::Test {
     }
     HandshakeContext context{transport, clock, probeLock};
     std::vector<DeviceIdentity> submitted;
-    identifyDevice(classifyDevice(info.properties), handle, info, context,
+    identifyDevice(classifyDevice(classes, info.properties), handle, info, context,
                    [&](const DeviceIdentity& identity) { submitted.push_back(identity); });
     return submitted;
   }
@@ -161,6 +157,7 @@ class HandshakeTest : public ::testing::Test {
     EXPECT_EQ(i.noInput, noInput);
   }
 
+  const DeviceClasses classes = loadModelCatalogue(testing::sourceResources() / "model").classes;
   CaptureLog log;
   FakeClock clock;
   std::mutex probeLock;
@@ -224,9 +221,8 @@ TEST_F(HandshakeTest, Type2GivesUpAfterFiveAttempts) {
   auto id = transport.plug(virtualMouse("QR-460"), 0);
   transport.failReads(id, EPIPE);
   EXPECT_TRUE(identify(id).empty());
-  Bytes request(21, 0);
-  request[0] = 0x05;
-  EXPECT_EQ(transport.sentReports(id), std::vector<Sent>(5, Sent{kFeature, 5, request}));
+  EXPECT_EQ(transport.sentReports(id),
+            std::vector<Sent>(5, Sent{kFeature, kType2ReportId, type2Request()}));
   EXPECT_EQ(slept(), 100ms);
   EXPECT_EQ(log.count("did not answer the identification request"), 1u);
 }

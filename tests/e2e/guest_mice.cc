@@ -4,13 +4,16 @@
 #include <linux/input-event-codes.h>
 
 #include <algorithm>
+#include <thread>
+
+#include "device/vendor_reports.h"
+#include "tools/mouse_sim/sim_commands.h"
 
 namespace velt::e2e {
 namespace {
 
-ReceivedReport feature(uint8_t reportId, Bytes head, size_t length) {
-  head.resize(length, 0);
-  return {VirtualReportKind::Feature, reportId, std::move(head)};
+ReceivedReport feature(uint8_t reportId, Bytes bytes) {
+  return {VirtualReportKind::Feature, reportId, std::move(bytes)};
 }
 
 }  // namespace
@@ -24,21 +27,13 @@ const std::vector<KeyEvent> kCopyKeys = {
     {KEY_LEFTCTRL, 1}, {KEY_C, 1}, {KEY_C, 0}, {KEY_LEFTCTRL, 0}};
 
 std::vector<ReceivedReport> configurationPass(int type, uint8_t m, uint8_t h, uint8_t sequence) {
-  switch (type) {
-    case 1:
-      return {feature(0, {0x02, m, 0, 0, 0, 0, 0, uint8_t(0x02 ^ m)}, 8),
-              feature(0, {0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0x00}, 8),
-              feature(0, {0x06, sequence, h, 0, uint8_t(sequence ^ h), 0, 0, 0x06}, 8)};
-    case 2:
-      return {feature(5, {0x05, 0, 0, 0x11, 0x11, m}, 21),
-              feature(5, {0x05, 0, 0, 0x11, 0x0F, h}, 21)};
-    case 6:
-      return {feature(7, {0x07, 0x01, 0x0C, 0x12, 0x03, 0x05, m, 0x00}, 35)};
-    case 10:
-      return {feature(0, {0x0C, 0x12, 0x03, 0x05, 0x01, m, 0x00, uint8_t(m ^ 0x01)}, 16)};
-    default:
-      return {};
+  // The pass advances the sequence before it uses it.
+  uint8_t before = sequence - 1;
+  std::vector<ReceivedReport> pass;
+  for (auto& r : configurationReports(type, m, h, before)) {
+    pass.push_back(feature(r.reportId, std::move(r.bytes)));
   }
+  return pass;
 }
 
 size_t configurationPassLength(int type) {
@@ -52,11 +47,10 @@ bool configurable(const VirtualMouse& mouse) {
 std::vector<ReceivedReport> handshakeOf(const VirtualMouse& mouse) {
   switch (mouse.type) {
     case 1:
-      return {feature(0, {0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01}, 8),
-              feature(0, {0x00, 0x12, 0x12, 0x12, 0x12, 0x12, 0x12, 0x00}, 8)};
+      return {feature(0, type1Request()), feature(0, type1FollowUp())};
     case 6:
       // Its first answer is empty, so the request is sent once.
-      return {feature(7, {0x07}, 35)};
+      return {feature(kType6ReportId, type6Request(35))};  // its output report, id included
     default:
       return {};
   }
@@ -112,6 +106,39 @@ bool checkRestored(Markers& markers, const std::string& what,
   return markers.check(once && isConfiguration(received, handshake, type, 0, 0), what,
                        "received " + describe(received) + "; expected " + describe(handshake) +
                            " then one pass of " + describe(configurationPass(type, 0, 0, 0xE1)));
+}
+
+bool plugMice(Markers& markers, const std::vector<const VirtualMouse*>& models, Mice& mice) {
+  for (const VirtualMouse* model : models) {
+    std::string error;
+    auto mouse = UhidMouse::plug(*model, commandName(*model), nullptr, &error);
+    if (!markers.check(mouse != nullptr, "plugged " + model->model, error)) return false;
+    for (size_t i = 0; i < model->interfaces.size(); ++i) {
+      if (!mouse->nodes(i, 0, std::chrono::seconds(10))) {
+        markers.fail("hidraw node of " + model->model, "none appeared for " + mouse->phys(i));
+        return false;
+      }
+    }
+    mice[model->model] = std::move(mouse);
+  }
+  return true;
+}
+
+void waitForQuiet(const Mice& mice, std::chrono::milliseconds quiet) {
+  auto count = [&] {
+    size_t n = 0;
+    for (const auto& [name, m] : mice) {
+      for (size_t i = 0; i < m->description().interfaces.size(); ++i) n += m->received(i).size();
+    }
+    return n;
+  };
+  size_t last = count();
+  for (int round = 0; round < 60; ++round) {
+    std::this_thread::sleep_for(quiet);
+    size_t now = count();
+    if (now == last) return;
+    last = now;
+  }
 }
 
 std::vector<KeyEvent> readKeys(EventReader& reader, size_t count,

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -58,6 +59,15 @@ bool checkConfiguration(Markers& markers, const std::string& what,
 
 // "feature set 02 1C ...; feature set ..." for a list of reports.
 std::string describe(const std::vector<ReceivedReport>& reports);
+
+// The plugged mice by model name.
+using Mice = std::map<std::string, std::unique_ptr<UhidMouse>>;
+// Plugs each model under its command name into mice and waits for the hidraw
+// nodes of all its interfaces; false, with a failure marker, when one does not
+// appear.
+bool plugMice(Markers& markers, const std::vector<const VirtualMouse*>& models, Mice& mice);
+// Waits until no mouse has received anything for quiet.
+void waitForQuiet(const Mice& mice, std::chrono::milliseconds quiet);
 
 // The next count key events (EV_KEY, autorepeat ignored) within timeout.
 std::vector<KeyEvent> readKeys(EventReader& reader, size_t count,

@@ -55,13 +55,17 @@ void Markers::note(std::string_view text) {
   std::fflush(stdout);
 }
 
-bool waitForGone(const std::string& path, milliseconds timeout) {
-  auto deadline = Clock::now() + timeout;
-  while (exists(path)) {
+bool waitFor(const std::function<bool()>& done, milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (!done()) {
     if (remainingMs(deadline) == 0) return false;
-    std::this_thread::sleep_for(milliseconds(20));
+    std::this_thread::sleep_for(milliseconds(50));
   }
   return true;
+}
+
+bool waitForGone(const std::string& path, milliseconds timeout) {
+  return waitFor([&] { return !exists(path); }, timeout);
 }
 
 std::vector<std::string> eventNodesNamed(std::string_view name) {

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,9 @@ class Markers {
  private:
   int failures_ = 0;
 };
+
+// Whether done holds within timeout, asked every 50 ms.
+bool waitFor(const std::function<bool()>& done, milliseconds timeout);
 
 // Waits until path no longer exists.
 bool waitForGone(const std::string& path, milliseconds timeout);

@@ -126,15 +126,6 @@ AgentOptions withSettings(const std::map<std::string, int>& settings) {
   return options;
 }
 
-bool waitFor(const std::function<bool()>& done, milliseconds timeout) {
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(milliseconds(50));
-  }
-  return true;
-}
-
 // The descriptors the process has open on hidraw nodes.
 int openHidrawNodes(pid_t pid) {
   int count = 0;
@@ -160,16 +151,9 @@ class WaysOut {
 
  private:
   bool plugMice() {
-    for (const char* model : kModels) {
-      std::string error;
-      auto mouse =
-          UhidMouse::plug(virtualMouse(model), commandName(virtualMouse(model)), nullptr, &error);
-      if (!markers_.check(mouse && mouse->nodes(0, 0, seconds(10)), "plugged " + std::string(model),
-                          error)) {
-        return false;
-      }
-      mice_[model] = std::move(mouse);
-    }
+    std::vector<const VirtualMouse*> models;
+    for (const char* model : kModels) models.push_back(&virtualMouse(model));
+    if (!e2e::plugMice(markers_, models, mice_)) return false;
     // The nodes as the seat's user has them (the package's udev rule).
     std::system("chmod 666 /dev/hidraw* /dev/input/event* /dev/uinput");
     return true;
@@ -417,7 +401,7 @@ class WaysOut {
   }
 
   Markers markers_;
-  std::map<std::string, std::unique_ptr<UhidMouse>> mice_;
+  Mice mice_;
   bool identified_ = false;  // by an agent before
 };
 

@@ -1,6 +1,7 @@
 // A model.json of any content: parsed, matched against the identity it
 // describes, registered, and laid out in the configuration window. Badges and
-// slots must land on finite positions, whatever the file says.
+// slots must land on finite positions, whatever the file says. The same text
+// as a device_classes.json: refused with a reason, or rules that classify.
 #include <cmath>
 
 #include "device/device_registry.h"
@@ -33,6 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   velt::ModelDefinition model;
   std::string reason;
   const std::string_view json(reinterpret_cast<const char*>(data), size);
+  velt::DeviceClasses classes;
+  if (velt::parseDeviceClasses(json, classes, reason)) {
+    velt::classifyDevice(classes, velt::HidProperties{});
+  } else {
+    velt::fuzz::check(!reason.empty(), "refused device classes without a reason");
+  }
   if (!velt::parseModelDefinition(json, "/models/m", model, reason)) {
     velt::fuzz::check(!reason.empty(), "a refused model without a reason");
     return 0;

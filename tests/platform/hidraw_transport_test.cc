@@ -24,6 +24,7 @@ using testing::waitUntil;
 
 // The nodes the transport reports present, by handle, and those it removed.
 struct NodeList : HidListener {
+  const DeviceClasses classes = loadModelCatalogue(testing::sourceResources() / "model").classes;
   std::mutex mutex;
   DeviceHandle next = 1;
   std::map<DeviceHandle, std::string> present;
@@ -44,7 +45,7 @@ struct NodeList : HidListener {
   void onInputReport(DeviceHandle, uint8_t, const uint8_t*, size_t) override {}
   // As the device layer decides.
   bool wantsReports(const HidDeviceInfo& info) override {
-    const DeviceKind kind = classifyDevice(info.properties);
+    const DeviceKind kind = classifyDevice(classes, info.properties);
     return kind != DeviceKind::Ignored && kind != DeviceKind::OtherMouse;
   }
   std::map<DeviceHandle, std::string> nodes() {

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "device/vendor_reports.h"
 #include "tools/mouse_sim/sim_commands.h"
 #include "tools/virtual_mouse/virtual_mice.h"
 
@@ -78,19 +79,20 @@ TEST(SimCommandTest, EveryPluggableMouseHasAName) {
 }
 
 TEST(VirtualResponderTest, AnswersOnlyOnceAskedAndOnlyItsReports) {
-  VirtualResponder responder({{VirtualReportKind::Input, 7, {0x07, 0x00, 'B', 'T', 0x00, 0x25}, 1},
-                              {VirtualReportKind::Feature, 0, {'I', 'R', 0x00, 0x35}}});
+  using Bytes = std::vector<uint8_t>;
+  const Bytes bt = identificationAnswer(6, 0x25);
+  VirtualResponder responder({{VirtualReportKind::Input, 7, bt, 1},
+                              {VirtualReportKind::Feature, 0, identificationAnswer(1, 0x35)}});
   // Before it was sent report 7: zeros behind the id, as long as the answer.
-  EXPECT_EQ(responder.read(VirtualReportKind::Input, 7, 64),
-            (std::vector<uint8_t>{0x07, 0, 0, 0, 0, 0}));
+  Bytes zeros(bt.size(), 0);
+  zeros[0] = 0x07;
+  EXPECT_EQ(responder.read(VirtualReportKind::Input, 7, 64), zeros);
   responder.received(5);
-  EXPECT_EQ(responder.read(VirtualReportKind::Input, 7, 64)->at(2), 0);
+  EXPECT_EQ(responder.read(VirtualReportKind::Input, 7, 64), zeros);
   responder.received(7);
-  EXPECT_EQ(responder.read(VirtualReportKind::Input, 7, 64),
-            (std::vector<uint8_t>{0x07, 0x00, 'B', 'T', 0x00, 0x25}));
-  EXPECT_EQ(responder.read(VirtualReportKind::Input, 7, 4),
-            (std::vector<uint8_t>{0x07, 0x00, 'B', 'T'}));
-  EXPECT_EQ(responder.read(VirtualReportKind::Feature, 0, 64)->size(), 4u);
+  EXPECT_EQ(responder.read(VirtualReportKind::Input, 7, 64), bt);
+  EXPECT_EQ(responder.read(VirtualReportKind::Input, 7, 4), Bytes(bt.begin(), bt.begin() + 4));
+  EXPECT_EQ(responder.read(VirtualReportKind::Feature, 0, 8)->size(), 8u);
   // A report it does not have, or of another kind.
   EXPECT_FALSE(responder.read(VirtualReportKind::Feature, 7, 64));
   EXPECT_FALSE(responder.read(VirtualReportKind::Input, 0, 64));

@@ -122,7 +122,9 @@ int main(int argc, char** argv) {
   model.usbPid = mouse.productId;
   model.buttonMask = 0x1E;
   model.buttonPos.resize(5);
-  velt::ModelCatalogue catalogue{{model.name, model}};
+  velt::ModelCatalogue catalogue;
+  catalogue.emplace(model.name, model);
+  catalogue.classes = velt::loadModelCatalogue(VELT_MODEL_FOLDER).classes;
 
   velt::FakeHidTransport transport;
   TimingRunner runner;

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "device/vendor_reports.h"
+
 namespace velt {
 namespace {
 
@@ -75,11 +77,11 @@ VirtualMouse type1(std::string model, int32_t vendorId, int32_t productId, int32
   VirtualMouse m{std::move(model), 1, modelNumber, vendorId, productId, "", {}};
   VirtualInterface mouse{"mouse", mouseWithFeature8(), {}, false};
   mouse.answers.push_back(
-      {VirtualReportKind::Feature, 0, padded({'I', 'R', 0x00, uint8_t(modelNumber)}, 21)});
+      {VirtualReportKind::Feature, 0, identificationAnswer(1, uint8_t(modelNumber))});
   // The vendor interface: report 0x12, 8 bytes of button state.
   VirtualInterface vendor{"vendor",
                           join({{0x06, 0x29, 0xFF, 0x09, 0x01, 0xA1, 0x01},
-                                reportId(0x12),
+                                reportId(kType1ButtonReport),
                                 {0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08},
                                 vendorItem(0x01, 8, kInputItem),
                                 kEnd}),
@@ -92,15 +94,15 @@ VirtualMouse type1(std::string model, int32_t vendorId, int32_t productId, int32
 VirtualMouse type2(std::string model, int32_t productId, int32_t modelNumber, std::string serial) {
   VirtualMouse m{std::move(model), 2, modelNumber, 0x0C45, productId, std::move(serial), {}};
   const uint8_t lastId = productId == 0x7E1A ? 0x07 : 0x08;
-  Bytes descriptor =
-      join({kMouseApplication, reportId(0x01), kPointer, kVendorBytes, reportId(0x05),
-            vendorItem(0x01, 20, kFeatureItem), reportId(0x07), vendorItem(0x02, 7, kInputItem)});
+  Bytes descriptor = join({kMouseApplication, reportId(0x01), kPointer, kVendorBytes,
+                           reportId(kType2ReportId), vendorItem(0x01, 20, kFeatureItem),
+                           reportId(kButtonReportId), vendorItem(0x02, 7, kInputItem)});
   if (lastId == 0x08)
     descriptor = join({descriptor, reportId(0x08), vendorItem(0x03, 7, kFeatureItem)});
   descriptor = join({descriptor, kEnd});
   VirtualInterface mouse{"mouse", descriptor, {}, true};
-  mouse.answers.push_back({VirtualReportKind::Feature, 0x05,
-                           padded({0x05, 'A', 'B', 0x00, 0x00, uint8_t(modelNumber)}, 21)});
+  mouse.answers.push_back(
+      {VirtualReportKind::Feature, kType2ReportId, identificationAnswer(2, uint8_t(modelNumber))});
   m.interfaces = {mouse};
   return m;
 }
@@ -109,14 +111,14 @@ VirtualMouse type6(std::string model, int32_t modelNumber) {
   VirtualMouse m{std::move(model), 6, modelNumber, 0x0C45, 0x7E0E, "", {}};
   VirtualInterface mouse{
       "mouse",
-      join({kMouseApplication, reportId(0x01), kPointer, kVendorBytes, reportId(0x07),
+      join({kMouseApplication, reportId(0x01), kPointer, kVendorBytes, reportId(kType6ReportId),
             vendorItem(0x01, 34, kInputItem), vendorItem(0x02, 34, kOutputItem),
             vendorItem(0x03, 34, kFeatureItem), kEnd}),
       {},
       true};
   // Answers once it has been asked with report 7.
-  mouse.answers.push_back({VirtualReportKind::Input, 0x07,
-                           padded({0x07, 0x00, 'B', 'T', 0x00, uint8_t(modelNumber)}, 35), 1});
+  mouse.answers.push_back(
+      {VirtualReportKind::Input, kType6ReportId, identificationAnswer(6, uint8_t(modelNumber)), 1});
   m.interfaces = {mouse};
   return m;
 }
@@ -147,8 +149,7 @@ VirtualMouse type10(std::string model, int32_t modelNumber) {
       {},
       true};
   mouse.answers.push_back(
-      {VirtualReportKind::Feature, 0,
-       padded({0x0C, 0x12, 0x03, 0x05, 'A', 'M', 0x00, uint8_t(modelNumber)}, 32)});
+      {VirtualReportKind::Feature, 0, identificationAnswer(10, uint8_t(modelNumber))});
   m.interfaces = {mouse};
   return m;
 }
@@ -200,20 +201,11 @@ size_t VirtualMouse::buttonInterface() const {
 }
 
 std::vector<uint8_t> VirtualMouse::buttonReport(uint8_t mask, uint8_t extraCode) const {
-  switch (type) {
-    case 1:
-      return padded({0x12, uint8_t(extraCode ? 0x14 : 0x12), mask, 0x00, extraCode}, 9);
-    case 2:
-      return padded({0x07, mask, 0x00, extraCode}, 8);
-    case 6:
-      return padded({0x07, mask}, 35);
-    case 10:
-      return padded({0x00, 0x00, 0x00, 0x00, mask}, 8);
-    case 7:
-      return padded({mask}, 8);
-    default:
-      return padded({mask}, 4);
-  }
+  // Type 7 and other makers' mice report their buttons in byte 0, as
+  // ordinary mice do.
+  if (type == 7) return padded({mask}, 8);
+  auto report = velt::buttonReport(type, mask, extraCode);
+  return report.empty() ? padded({mask}, 4) : report;
 }
 
 const std::vector<VirtualMouse>& virtualMice() {
