@@ -100,6 +100,15 @@ QRgb patternAt(int x, int y) {
   return qRgb(x % 256, y % 256, 200);
 }
 
+QImage patternPicture(QSize size) {
+  QImage image(size, QImage::Format_RGB32);
+  for (int y = 0; y < image.height(); ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < image.width(); ++x) line[x] = patternAt(x, y);
+  }
+  return image;
+}
+
 QString checkSpotlight(const OverlayPicture& p) {
   auto clear = [&](QPoint q) { return near(p.shot.pixel(q), p.plain.pixel(q)); };
   if (QString wrong = centred(p, clear, p.size, "hole"); !wrong.isEmpty()) return wrong;

@@ -11,6 +11,7 @@ namespace velt::rig {
 // The test window's pattern: red and green follow x and y, so that every
 // small area is unlike its neighbours and an enlargement shows.
 QRgb patternAt(int x, int y);
+QImage patternPicture(QSize size);
 
 struct OverlayPicture {
   QImage plain;
