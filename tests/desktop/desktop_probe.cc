@@ -42,7 +42,8 @@
 //   velt-desktop-probe look FILE X Y spotlight|dot|magnifier|clear
 //                                   the same check of the picture FILE of one
 //                                   monitor filled by the test pattern, pointer
-//                                   at (X, Y), size 310
+//                                   at (X, Y), size 310, that may show the
+//                                   pointer's arrow
 #include <QDBusConnection>
 #include <QGuiApplication>
 #include <QImage>
@@ -166,7 +167,7 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     QImage shot = rgb(argv[2]);
     return judge(argv[5], {velt::rig::patternPicture(shot.size()), shot, shot.rect(),
-                           QPoint(std::atoi(argv[3]), std::atoi(argv[4]))});
+                           QPoint(std::atoi(argv[3]), std::atoi(argv[4])), 310, true});
   }
   const bool fullscreen = command == "window" && argc == 4 && std::string(argv[3]) == "fullscreen";
   if (command == "window" && (argc == 3 || fullscreen)) {

@@ -19,6 +19,9 @@ struct OverlayPicture {
   QRect monitor;  // the monitor the overlay is on, in picture pixels
   QPoint pointer;
   int size = 310;  // the hole's side; the lens is its multiple of 8 below
+  // Some desktops draw the pointer's arrow into their pictures, right of and
+  // below the pointer: there the checks look only up and to the left.
+  bool arrowDrawn = false;
 };
 
 // Each returns an empty text when the picture is right, else what is wrong.
