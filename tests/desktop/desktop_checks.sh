@@ -386,6 +386,7 @@ x11_impress_is_seen() {
 x11_checks() {
   window files-window || { fail "a window shows"; return; }
   check "show desktop (4): _NET_SHOWING_DESKTOP" toggles 4 _NET_SHOWING_DESKTOP x11_showing_desktop
+  check "pointer anchor (18, 19, 25, 26): where the pointer is" eval "move_pointer 123 45 && pointer_is 123 45"
   for code in 1 5 30; do check "function $code: not offered, logged" run "$code" none; done
   check "screenshot (17): the screen into Pictures" picture_appears "X11 screen grab"
   check "file manager (16)" file_manager_opens_the_working_folder
@@ -474,16 +475,16 @@ spotlight_follows_the_pointer() {
     move_pointer 700 420 && sees spotlight 700 420
 }
 a_click_reaches_the_window() {
-  click_pointer && poll 10 grep -q '^click 700 420$' "$out/window-pattern"
+  click_pointer && poll 10 grep -q '^clicked 700 420$' "$out/window-pattern"
 }
-spotlight_goes() { agent_do --run 18 && sees none 700 420 && hides 1; }
+spotlight_goes() { agent_do --run 18 && sees clear 700 420 && hides 1; }
 dot_follows_the_pointer() {
   agent_do --press 18 && sees dot 700 420 && move_pointer 300 200 && sees dot 300 200 &&
-    agent_do --release 18 && sees none 300 200 && hides $((hidden + 1))
+    agent_do --release 18 && sees clear 300 200 && hides $((hidden + 1))
 }
 lens_enlarges_around_the_pointer() {
-  agent_do --run 19 && sees lens 300 200 && move_pointer 640 360 && sees lens 640 360 &&
-    agent_do --run 19 && sees none 640 360 && hides $((hidden + 2))
+  agent_do --run 19 && sees magnifier 300 200 && move_pointer 640 360 && sees magnifier 640 360 &&
+    agent_do --run 19 && sees clear 640 360 && hides $((hidden + 2))
 }
 # KWin without pictures (above): the overlay's layer-shell surfaces in
 # KWin's window list, the pointer as the script reports it to the agent
@@ -498,7 +499,7 @@ pointer_reported() { move_pointer "$1" "$2" && poll 10 reported "$1" "$2"; }
 outputs=${VELT_RIG_OUTPUTS:-1}
 kwin_overlay_without_pictures() {
   move_pointer 400 300
-  "$probe" pattern pattern >"$out/window-pattern" 2>&1 &
+  "$probe" window pattern fullscreen >"$out/window-pattern" 2>&1 &
   children+=($!)
   poll 20 grep -q shown "$out/window-pattern" || { fail "the full-screen pattern shows"; return; }
   overlay_agent_up || { fail "the agent starts for the overlay"; return; }
@@ -533,7 +534,7 @@ overlay_checks() {
   fi
   # The first output: new windows open where the pointer is.
   move_pointer 400 300
-  "$probe" pattern pattern >"$out/window-pattern" 2>&1 &
+  "$probe" window pattern fullscreen >"$out/window-pattern" 2>&1 &
   pattern=$!
   children+=($pattern)
   poll 20 grep -q shown "$out/window-pattern" || { fail "the full-screen pattern shows"; return; }
@@ -592,7 +593,7 @@ follows_onto_a_second_output() {
   swaymsg -q create_output && swaymsg -q output HEADLESS-1 position 0 0 &&
     swaymsg -q output HEADLESS-2 resolution 1280x720 position 1280 0 &&
     swaymsg -q focus output HEADLESS-2 || return 1
-  "$probe" pattern pattern2 >"$out/window-pattern2" 2>&1 &
+  "$probe" window pattern2 fullscreen >"$out/window-pattern2" 2>&1 &
   children+=($!)
   poll 20 grep -q shown "$out/window-pattern2" || return 1
   swaymsg -q '[app_id="pattern2"] move container to output HEADLESS-2' &&
@@ -600,13 +601,13 @@ follows_onto_a_second_output() {
     swaymsg -q '[app_id="pattern"] fullscreen enable' || return 1
   move_pointer 400 300 && agent_do --run 18 && output=HEADLESS-1 sees spotlight 400 300 &&
     move_pointer 1780 360 && output=HEADLESS-2 sees spotlight 500 360 &&
-    output=HEADLESS-1 sees none 400 300 &&
-    agent_do --run 18 && output=HEADLESS-2 sees none 500 360 && hides 2
+    output=HEADLESS-1 sees clear 400 300 &&
+    agent_do --run 18 && output=HEADLESS-2 sees clear 500 360 && hides 2
 }
 # KWin starts with two outputs side by side (VELT_RIG_OUTPUTS). A script
 # sends the second pattern's window there: a Wayland client cannot choose.
 kwin_second_output() {
-  "$probe" pattern pattern2 >"$out/window-pattern2" 2>&1 &
+  "$probe" window pattern2 fullscreen >"$out/window-pattern2" 2>&1 &
   children+=($!)
   poll 20 grep -q shown "$out/window-pattern2" || return 1
   # KWin 6 lists windows where KWin 5 listed clients, and sends them to an
@@ -626,8 +627,8 @@ EOF
     return 1
   move_pointer 400 300 && agent_do --run 18 && sees spotlight 400 300 &&
     move_pointer 1780 360 && area="1280 0 1280 720" sees spotlight 500 360 &&
-    sees none 400 300 &&
-    agent_do --run 18 && area="1280 0 1280 720" sees none 500 360 && hides 2
+    sees clear 400 300 &&
+    agent_do --run 18 && area="1280 0 1280 720" sees clear 500 360 && hides 2
 }
 # The agent's decision (keys cannot be read here: no uinput): code 20 finds
 # the focused application as the desktop tells it.

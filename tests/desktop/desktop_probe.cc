@@ -28,10 +28,6 @@
 //                                   against PLAIN, the same screen without it:
 //                                   on monitor (MX, MY, MW, MH), pointer at
 //                                   (PX, PY), hole or lens size SIZE
-//   velt-desktop-probe pattern NAME a full-screen window of that class or app
-//                                   id showing a pattern whose every pixel
-//                                   tells where it is; prints "shown", then
-//                                   "click X Y" for each button press on it
 //   velt-desktop-probe grab FILE    a PNG picture of the X11 screen
 //   velt-desktop-probe kwin-shot FILE [X Y W H]
 //                                   a PNG picture of KWin's first output, or
@@ -43,11 +39,11 @@
 //   velt-desktop-probe kwin-input   moves and clicks KWin's pointer as a
 //                                   device would, as standard input says
 //                                   (tests/desktop/kwin_input.h)
-//   velt-desktop-probe look FILE X Y spotlight|dot|lens|none [SIZE]
-//                                   whether the picture FILE shows the overlay
-//                                   in that mode around the pointer at X, Y
-//                                   over the pattern (or nothing of it); prints
-//                                   what it found, exit status 0 when right
+//   velt-desktop-probe look FILE X Y spotlight|dot|magnifier|clear
+//                                   the same check of the picture FILE of one
+//                                   monitor filled by the test pattern, pointer
+//                                   at (X, Y), size 310, that may show the
+//                                   pointer's arrow
 #include <QDBusConnection>
 #include <QGuiApplication>
 #include <QImage>
@@ -81,157 +77,10 @@ int usage() {
   std::fprintf(
       stderr,
       "usage: velt-desktop-probe run CODE | window NAME [fullscreen] | active-class | pointer |\n"
-      "       check MODE PLAIN SHOT MX MY MW MH PX PY SIZE | pattern NAME | grab FILE |\n"
-      "       kwin-shot FILE [X Y W H] | kwin-input | kwin-windows | look FILE X Y MODE [SIZE]\n");
+      "       check MODE PLAIN SHOT MX MY MW MH PX PY SIZE | look FILE X Y MODE | grab FILE |\n"
+      "       kwin-shot FILE [X Y W H] | kwin-input | kwin-windows\n");
   return 2;
 }
-
-// The pattern: red and green are x and y modulo 256, blue holds how many
-// 256s each has, so every pixel within 2048 x 2048 says where it is.
-QRgb patternAt(int x, int y) {
-  return qRgb(x & 255, y & 255, ((x >> 8) & 7) << 5 | ((y >> 8) & 7) << 2);
-}
-QPoint whereFrom(QRgb c) {
-  return {qRed(c) + 256 * (qBlue(c) >> 5), qGreen(c) + 256 * ((qBlue(c) >> 2) & 7)};
-}
-bool isPattern(const QImage& image, QPoint at, int tolerance = 3) {
-  QRgb c = image.pixel(at), want = patternAt(at.x(), at.y());
-  return std::abs(qRed(c) - qRed(want)) <= tolerance &&
-         std::abs(qGreen(c) - qGreen(want)) <= tolerance &&
-         std::abs(qBlue(c) - qBlue(want)) <= tolerance;
-}
-// The pattern under black of alpha 0.8.
-bool isDimmed(const QImage& image, QPoint at) {
-  QRgb c = image.pixel(at), want = patternAt(at.x(), at.y());
-  return std::abs(qRed(c) - qRed(want) / 5) <= 3 && std::abs(qGreen(c) - qGreen(want) / 5) <= 3 &&
-         std::abs(qBlue(c) - qBlue(want) / 5) <= 3;
-}
-
-// Judges a picture of the screen: the overlay in mode around p, over the
-// full-screen pattern. Where the desktop draws the pointer into its pictures
-// the arrow covers the pixels right of and below p, so the checks look a
-// few pixels up and to the left of it.
-int look(const QImage& image, QPoint pointer, const std::string& mode, int size) {
-  const QPoint p = pointer;
-  const QPoint beside = p - QPoint(12, 12);
-  auto bad = [&](const std::string& why) {
-    std::printf("bad: %s (pointer %d,%d; picture %dx%d)\n", why.c_str(), p.x(), p.y(),
-                image.width(), image.height());
-    return 1;
-  };
-  if (image.isNull()) return bad("no picture");
-  const QRect screen = image.rect();
-  // Points far from the pointer: the screen's corners and centre.
-  std::vector<QPoint> far;
-  for (QPoint q : {QPoint(5, 5), QPoint(screen.width() - 6, 5), QPoint(5, screen.height() - 6),
-                   QPoint(screen.width() - 6, screen.height() - 6), screen.center()}) {
-    if ((q - p).manhattanLength() > size + 40) far.push_back(q);
-  }
-  if (mode == "none" || mode == "dot" || mode == "lens") {
-    for (QPoint q : far) {
-      if (!isPattern(image, q))
-        return bad("the pattern does not show at " + std::to_string(q.x()) + "," +
-                   std::to_string(q.y()));
-    }
-  }
-  if (mode == "none") {
-    if (!isPattern(image, beside)) return bad("something covers the pointer");
-    std::printf("ok: nothing of the overlay\n");
-    return 0;
-  }
-  if (mode == "spotlight") {
-    for (QPoint q : far) {
-      if (!isDimmed(image, q))
-        return bad("not dimmed at " + std::to_string(q.x()) + "," + std::to_string(q.y()));
-    }
-    if (!isPattern(image, beside)) return bad("the pointer is not in a clear hole");
-    // The hole's edges along the lines a little above and left of the pointer.
-    auto edge = [&](QPoint step) {
-      QPoint q = beside;
-      while (screen.contains(q + step) && isPattern(image, q + step, 6)) q += step;
-      return q;
-    };
-    const QPoint left = edge({-1, 0}), right = edge({1, 0}), top = edge({0, -1}),
-                 bottom = edge({0, 1});
-    const double cx = (left.x() + right.x()) / 2.0, cy = (top.y() + bottom.y()) / 2.0;
-    std::printf("hole %d..%d x %d..%d, centre %.1f,%.1f\n", left.x(), right.x(), top.y(),
-                bottom.y(), cx, cy);
-    if (std::abs(cx - p.x()) > 2 || std::abs(cy - p.y()) > 2)
-      return bad("the hole is off the pointer");
-    if (std::abs(right.x() - left.x() + 1 - size) > 4)
-      return bad("the hole is not " + std::to_string(size) + " wide");
-    if (!isDimmed(image, right + QPoint(4, 0)) || !isDimmed(image, left - QPoint(4, 0))) {
-      return bad("no dimming beside the hole");
-    }
-    std::printf("ok: spotlight\n");
-    return 0;
-  }
-  if (mode == "dot") {
-    QRgb c = image.pixel(p - QPoint(6, 6));
-    if (qRed(c) < 170 || qGreen(c) > 80 || qBlue(c) > 80) return bad("no red dot on the pointer");
-    if (!isPattern(image, p + QPoint(30, 0))) return bad("more than a dot");
-    std::printf("ok: pointer dot\n");
-    return 0;
-  }
-  if (mode == "lens") {
-    // Each point q of the lens shows the pattern at (q + p) / 2.
-    const int lens = size / 8 * 8;
-    int checked = 0;
-    for (int d = -(lens / 2 - 12); d <= lens / 2 - 12; d += 9) {
-      for (QPoint q : {p + QPoint(d, -12), p + QPoint(-12, d)}) {
-        if (!screen.contains(q)) continue;
-        QPoint shown = whereFrom(image.pixel(q));
-        QPointF expected = QPointF(q + p) / 2;
-        if (std::abs(shown.x() - expected.x()) > 2 || std::abs(shown.y() - expected.y()) > 2) {
-          return bad("the lens at " + std::to_string(q.x()) + "," + std::to_string(q.y()) +
-                     " shows " + std::to_string(shown.x()) + "," + std::to_string(shown.y()));
-        }
-        ++checked;
-      }
-    }
-    if (!isPattern(image, p + QPoint(lens / 2 + 20, 0)) &&
-        screen.contains(p + QPoint(lens / 2 + 20, 0))) {
-      return bad("more than the lens");
-    }
-    std::printf("ok: lens, %d points enlarged twice about the pointer\n", checked);
-    return 0;
-  }
-  return bad("unknown mode " + mode);
-}
-
-class PatternWindow : public QRasterWindow {
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QImage image(size(), QImage::Format_RGB32);
-    for (int y = 0; y < image.height(); ++y) {
-      auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-      for (int x = 0; x < image.width(); ++x) line[x] = patternAt(x, y);
-    }
-    QPainter(this).drawImage(0, 0, image);
-  }
-  void exposeEvent(QExposeEvent* event) override {
-    QRasterWindow::exposeEvent(event);
-    announceOnceFullScreen();
-  }
-  void resizeEvent(QResizeEvent* event) override {
-    QRasterWindow::resizeEvent(event);
-    announceOnceFullScreen();
-  }
-  void announceOnceFullScreen() {
-    if (isExposed() && !announced_ && size() == screen()->size()) {
-      announced_ = true;
-      std::printf("shown\n");
-      std::fflush(stdout);
-    }
-  }
-  void mousePressEvent(QMouseEvent* event) override {
-    std::printf("click %d %d\n", event->position().toPoint().x(), event->position().toPoint().y());
-    std::fflush(stdout);
-  }
-
- private:
-  bool announced_ = false;
-};
 
 class ProbeWindow : public QRasterWindow {
  public:
@@ -240,12 +89,7 @@ class ProbeWindow : public QRasterWindow {
  protected:
   void paintEvent(QPaintEvent*) override {
     if (!pattern_) return;
-    QImage image(size(), QImage::Format_RGB32);
-    for (int y = 0; y < image.height(); ++y) {
-      auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-      for (int x = 0; x < image.width(); ++x) line[x] = velt::rig::patternAt(x, y);
-    }
-    QPainter(this).drawImage(0, 0, image);
+    QPainter(this).drawImage(0, 0, velt::rig::patternPicture(size()));
   }
   void mousePressEvent(QMouseEvent* event) override {
     std::printf("clicked %d %d\n", qRound(event->position().x()), qRound(event->position().y()));
@@ -253,7 +97,15 @@ class ProbeWindow : public QRasterWindow {
   }
   void exposeEvent(QExposeEvent* event) override {
     QRasterWindow::exposeEvent(event);
-    if (isExposed() && !announced_) {
+    announceOnceShown();
+  }
+  void resizeEvent(QResizeEvent* event) override {
+    QRasterWindow::resizeEvent(event);
+    announceOnceShown();
+  }
+  // A full-screen window once it fills the screen.
+  void announceOnceShown() {
+    if (isExposed() && !announced_ && (!pattern_ || size() == screen()->size())) {
       announced_ = true;
       std::printf("shown\n");
       std::fflush(stdout);
@@ -265,33 +117,27 @@ class ProbeWindow : public QRasterWindow {
   bool announced_ = false;
 };
 
-int check(char** argv) {
-  const std::string mode = argv[2];
-  velt::rig::OverlayPicture p{
-      QImage(argv[3]).convertToFormat(QImage::Format_RGB32),
-      QImage(argv[4]).convertToFormat(QImage::Format_RGB32),
-      QRect(std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7]), std::atoi(argv[8])),
-      QPoint(std::atoi(argv[9]), std::atoi(argv[10])), std::atoi(argv[11])};
+// Prints the judgement of p in mode; exit status 0 when right.
+int judge(const std::string& mode, const velt::rig::OverlayPicture& p) {
   if (p.plain.isNull() || p.shot.isNull()) {
     std::printf("cannot read the pictures\n");
     return 1;
   }
-  QString wrong;
-  if (mode == "spotlight") {
-    wrong = velt::rig::checkSpotlight(p);
-  } else if (mode == "dot") {
-    wrong = velt::rig::checkPointerDot(p);
-  } else if (mode == "magnifier") {
-    wrong = velt::rig::checkMagnifier(p);
-  } else if (mode == "clear") {
-    wrong = velt::rig::checkClear(p);
-  } else if (mode == "pattern") {
-    wrong = velt::rig::checkPattern(p);
-  } else {
-    return usage();
-  }
+  static const std::map<std::string, QString (*)(const velt::rig::OverlayPicture&)> checks = {
+      {"spotlight", velt::rig::checkSpotlight},
+      {"dot", velt::rig::checkPointerDot},
+      {"magnifier", velt::rig::checkMagnifier},
+      {"clear", velt::rig::checkClear},
+      {"pattern", velt::rig::checkPattern}};
+  auto found = checks.find(mode);
+  if (found == checks.end()) return usage();
+  QString wrong = found->second(p);
   std::printf("%s: %s\n", mode.c_str(), wrong.isEmpty() ? "right" : wrong.toUtf8().constData());
   return wrong.isEmpty() ? 0 : 1;
+}
+
+QImage rgb(const char* file) {
+  return QImage(file).convertToFormat(QImage::Format_RGB32);
 }
 
 // On GNOME Shell in a Wayland session the agent asks its extension.
@@ -305,24 +151,26 @@ bool gnomeShellWayland() {
 int main(int argc, char** argv) {
   if (argc < 2) return usage();
   const std::string command = argv[1];
-  if (command == "look" && (argc == 6 || argc == 7)) {
-    QImage image(argv[2]);
-    return look(image.convertToFormat(QImage::Format_RGB32),
-                QPoint(std::atoi(argv[3]), std::atoi(argv[4])), argv[5],
-                argc == 7 ? std::atoi(argv[6]) : 310);
-  }
   if (command == "kwin-input" && argc == 2) return velt::kwinInput();
   if (command == "kwin-windows" && argc == 2) {
     QCoreApplication app(argc, argv);
     return velt::kwinWindows();
   }
-  if (command == "check") {
-    if (argc != 12) return usage();
+  if (command == "check" && argc == 12) {
     QGuiApplication app(argc, argv);
-    return check(argv);
+    return judge(argv[2], {rgb(argv[3]), rgb(argv[4]),
+                           QRect(std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7]),
+                                 std::atoi(argv[8])),
+                           QPoint(std::atoi(argv[9]), std::atoi(argv[10])), std::atoi(argv[11])});
+  }
+  if (command == "look" && argc == 6) {
+    QGuiApplication app(argc, argv);
+    QImage shot = rgb(argv[2]);
+    return judge(argv[5], {velt::rig::patternPicture(shot.size()), shot, shot.rect(),
+                           QPoint(std::atoi(argv[3]), std::atoi(argv[4])), 310, true});
   }
   const bool fullscreen = command == "window" && argc == 4 && std::string(argv[3]) == "fullscreen";
-  if ((command == "window" && (argc == 3 || fullscreen)) || (command == "pattern" && argc == 3)) {
+  if (command == "window" && (argc == 3 || fullscreen)) {
     // X11 takes the window's class from the application name, Wayland its
     // app id from the desktop file name.
     QCoreApplication::setApplicationName(argv[2]);
@@ -393,12 +241,6 @@ int main(int argc, char** argv) {
       return 1;
     }
     return image.save(argv[2], "PNG") ? 0 : 1;
-  }
-  if (command == "pattern" && argc == 3) {
-    PatternWindow window;
-    window.setTitle(argv[2]);
-    window.showFullScreen();
-    return app.exec();
   }
   if (command == "window") {
     ProbeWindow window(fullscreen);

@@ -10,7 +10,8 @@ namespace velt::rig {
 namespace {
 
 constexpr int kTolerance = 4;
-constexpr int kStep = 5;  // the sampling grid
+constexpr int kStep = 5;    // the sampling grid
+constexpr int kArrow = 34;  // the side of the pointer's arrow and its rim, at most
 
 bool near(QRgb a, QRgb b, int tolerance = kTolerance) {
   return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
@@ -49,12 +50,18 @@ QString at(QPoint q, QRgb got, QRgb want) {
       .arg(QColor(got).name(), QColor(want).name());
 }
 
+// Where the pointer's arrow may be, or its enlargement in the lens.
+bool underArrow(const OverlayPicture& p, QPoint q) {
+  return p.arrowDrawn && QRect(p.pointer - QPoint(6, 6), QSize(2 * kArrow, 2 * kArrow)).contains(q);
+}
+
 // Every grid point: expect(q) gives the colour due there, or nothing to skip.
 QString sample(const OverlayPicture& p, const std::function<std::optional<QRgb>(QPoint)>& expect) {
   if (p.plain.size() != p.shot.size()) return QStringLiteral("the pictures differ in size");
   for (int y = 1; y < p.shot.height() - 1; y += kStep) {
     for (int x = 1; x < p.shot.width() - 1; x += kStep) {
       QPoint q(x, y);
+      if (underArrow(p, q)) continue;
       auto want = expect(q);
       if (want && !near(p.shot.pixel(q), *want)) return at(q, p.shot.pixel(q), *want);
     }
@@ -68,13 +75,19 @@ QString centred(const OverlayPicture& p, const std::function<bool(QPoint)>& insi
                 const char* what) {
   auto reach = [&](int dx, int dy) {
     QPoint q = p.pointer;
-    while (p.shot.rect().contains(q + QPoint(dx, dy)) && inside(q + QPoint(dx, dy))) {
+    while (p.shot.rect().contains(q + QPoint(dx, dy)) &&
+           (underArrow(p, q + QPoint(dx, dy)) || inside(q + QPoint(dx, dy)))) {
       q += QPoint(dx, dy);
     }
     return q;
   };
-  if (!inside(p.pointer)) return QStringLiteral("no %1 under the pointer").arg(what);
-  QPoint left = reach(-1, 0), right = reach(1, 0), top = reach(0, -1), bottom = reach(0, 1);
+  // Under the arrow the shape is taken to mirror what lies left of and above
+  // the pointer.
+  const QPoint start = p.arrowDrawn ? p.pointer - QPoint(3, 3) : p.pointer;
+  if (!inside(start)) return QStringLiteral("no %1 under the pointer").arg(what);
+  QPoint left = reach(-1, 0), top = reach(0, -1);
+  QPoint right = p.arrowDrawn ? 2 * p.pointer - left : reach(1, 0);
+  QPoint bottom = p.arrowDrawn ? 2 * p.pointer - top : reach(0, 1);
   double cx = (left.x() + right.x()) / 2.0;
   double cy = (top.y() + bottom.y()) / 2.0;
   int width = right.x() - left.x() + 1;
@@ -98,6 +111,15 @@ QString centred(const OverlayPicture& p, const std::function<bool(QPoint)>& insi
 
 QRgb patternAt(int x, int y) {
   return qRgb(x % 256, y % 256, 200);
+}
+
+QImage patternPicture(QSize size) {
+  QImage image(size, QImage::Format_RGB32);
+  for (int y = 0; y < image.height(); ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < image.width(); ++x) line[x] = patternAt(x, y);
+  }
+  return image;
 }
 
 QString checkSpotlight(const OverlayPicture& p) {

@@ -11,6 +11,7 @@ namespace velt::rig {
 // The test window's pattern: red and green follow x and y, so that every
 // small area is unlike its neighbours and an enlargement shows.
 QRgb patternAt(int x, int y);
+QImage patternPicture(QSize size);
 
 struct OverlayPicture {
   QImage plain;
@@ -18,6 +19,9 @@ struct OverlayPicture {
   QRect monitor;  // the monitor the overlay is on, in picture pixels
   QPoint pointer;
   int size = 310;  // the hole's side; the lens is its multiple of 8 below
+  // Some desktops draw the pointer's arrow into their pictures, right of and
+  // below the pointer: there the checks look only up and to the left.
+  bool arrowDrawn = false;
 };
 
 // Each returns an empty text when the picture is right, else what is wrong.

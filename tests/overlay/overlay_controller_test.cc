@@ -10,9 +10,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::FakeButtonMaskSink;
+using testing::FakeClock;
 using testing::FakeOverlayWindow;
 using testing::FakePointerOutput;
-using testing::ManualDelayedTasks;
 using testing::ManualMainThread;
 
 class OverlayControllerTest : public ::testing::Test {
@@ -20,7 +20,7 @@ class OverlayControllerTest : public ::testing::Test {
   Settings settings;
   int saves = 0;
   ManualMainThread main;
-  ManualDelayedTasks delayed;
+  FakeClock delayed;
   OverlayController overlay{settings, [this] { ++saves; }, main, delayed};
   FakeOverlayWindow window;
   PointerModeState modes;

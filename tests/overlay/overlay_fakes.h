@@ -83,7 +83,7 @@ struct TapsRig {
   FakeButtonMaskSink buttons;
   FakePointerOutput output;
   FakeOverlayTarget overlay;
-  ManualDelayedTasks delayed;
+  FakeClock delayed;
   PointerTaps taps{modes, settings, &buttons, output, overlay, delayed};
 
   // Holds the pointer modes and re-evaluates both taps at once, as the

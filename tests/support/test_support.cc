@@ -85,13 +85,39 @@ Clock::TimePoint FakeClock::now() const {
 void FakeClock::sleepFor(Duration d) {
   advance(d);
 }
-void FakeClock::advance(Duration d) {
-  std::lock_guard lock(mutex_);
-  now_ += d;
-}
 void FakeClock::waitUntil(std::condition_variable&, std::unique_lock<std::mutex>&, TimePoint due) {
   std::lock_guard lock(mutex_);
   now_ = std::max(now_, due);
+}
+
+void FakeClock::runAfter(std::string_view label, Duration delay, std::function<void()> task) {
+  std::lock_guard lock(mutex_);
+  jobs_.push_back({now_ + delay, order_++, std::string(label), std::move(task)});
+}
+
+void FakeClock::advance(Duration d) {
+  TimePoint end;
+  {
+    std::lock_guard lock(mutex_);
+    end = now_ + d;
+  }
+  for (;;) {
+    Job job;
+    {
+      std::lock_guard lock(mutex_);
+      auto next = std::min_element(jobs_.begin(), jobs_.end(), [](const Job& a, const Job& b) {
+        return a.due < b.due || (a.due == b.due && a.order < b.order);
+      });
+      if (next == jobs_.end() || next->due > end) {
+        now_ = std::max(now_, end);
+        return;
+      }
+      job = std::move(*next);
+      jobs_.erase(next);
+      now_ = std::max(now_, job.due);
+    }
+    job.task();
+  }
 }
 
 void ManualMainThread::post(std::function<void()> task) {
@@ -117,37 +143,6 @@ size_t ManualMainThread::runPending() {
 size_t ManualMainThread::pending() const {
   std::lock_guard lock(mutex_);
   return tasks_.size();
-}
-
-void ManualDelayedTasks::runAfter(std::string_view label, Clock::Duration delay,
-                                  std::function<void()> task) {
-  std::lock_guard lock(mutex_);
-  jobs_.push_back({now_ + delay, order_++, std::string(label), std::move(task)});
-}
-
-void ManualDelayedTasks::advance(Clock::Duration d) {
-  Clock::Duration end;
-  {
-    std::lock_guard lock(mutex_);
-    end = now_ + d;
-  }
-  for (;;) {
-    Job job;
-    {
-      std::lock_guard lock(mutex_);
-      auto next = std::min_element(jobs_.begin(), jobs_.end(), [](const Job& a, const Job& b) {
-        return a.due < b.due || (a.due == b.due && a.order < b.order);
-      });
-      if (next == jobs_.end() || next->due > end) {
-        now_ = end;
-        return;
-      }
-      job = std::move(*next);
-      jobs_.erase(next);
-      now_ = std::max(now_, job.due);
-    }
-    job.task();
-  }
 }
 
 void RecordingInput::key(uint16_t evdevCode, bool down) {

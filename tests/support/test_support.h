@@ -58,21 +58,34 @@ std::string readFile(const std::filesystem::path& path);
 // The source tree's resources folder.
 std::filesystem::path sourceResources();
 
-// Time that only moves when told to. sleepFor advances it at once, and so
-// does waiting: a TimerThread on it runs each job as soon as the jobs before
-// it have run, at its due time.
-class FakeClock : public Clock {
+// Time that only moves when told to, and the delayed tasks on it. advance()
+// runs the tasks that fall due, in order (and those they add that fall due
+// within it); sleepFor advances at once. Waiting moves time to its end: a
+// TimerThread on it runs each job as soon as the jobs before it have run, at
+// its due time.
+class FakeClock : public Clock, public DelayedTasks {
  public:
   TimePoint now() const override;
   void sleepFor(Duration d) override;
   void waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
                  TimePoint due) override;
+  void runAfter(std::string_view label, Duration delay, std::function<void()> task) override;
   void advance(Duration d);
 
  private:
+  struct Job {
+    TimePoint due;
+    uint64_t order;
+    std::string label;
+    std::function<void()> task;
+  };
   mutable std::mutex mutex_;
   TimePoint now_{};
+  std::vector<Job> jobs_;
+  uint64_t order_ = 0;
 };
+// The name the tests of delayed tasks know it by.
+using ManualDelayedTasks = FakeClock;
 
 // A main thread that runs its tasks when the test says so.
 class ManualMainThread : public MainThread {
@@ -86,27 +99,6 @@ class ManualMainThread : public MainThread {
  private:
   mutable std::mutex mutex_;
   std::deque<std::function<void()>> tasks_;
-};
-
-// Delayed tasks on a fake time line; advance() runs those that fall due.
-class ManualDelayedTasks : public DelayedTasks {
- public:
-  void runAfter(std::string_view label, Clock::Duration delay, std::function<void()> task) override;
-  // Moves time on by d, running due tasks in order (and tasks they add that
-  // fall due within d).
-  void advance(Clock::Duration d);
-
- private:
-  struct Job {
-    Clock::Duration due;
-    uint64_t order;
-    std::string label;
-    std::function<void()> task;
-  };
-  mutable std::mutex mutex_;
-  std::vector<Job> jobs_;
-  Clock::Duration now_{0};
-  uint64_t order_ = 0;
 };
 
 // Records what reaches the virtual keyboard and pointer, in order: keyDown(c)
