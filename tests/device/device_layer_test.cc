@@ -723,7 +723,7 @@ TEST(DeviceRegistryTest, KeysSelectionAndLateRegistrations) {
 }
 
 TEST(CountdownTest, ABurstOfEventsGivesOneNoticeAndAnArmMeanwhileStands) {
-  testing::ManualDelayedTasks timers;
+  testing::FakeClock timers;
   int notices = 0;
   Countdown* self = nullptr;
   Countdown countdown(timers, "test", [&] {

@@ -169,7 +169,7 @@ void unplugWithButtonsDown(Markers& m) {
 // The takeover's second looks, counted: those waiting to run, and how many
 // ran. They run only when the test moves time on.
 struct CountedRetries : DelayedTasks {
-  testing::ManualDelayedTasks tasks;
+  testing::FakeClock tasks;
   std::atomic<int> waiting{0}, ran{0};
   void runAfter(std::string_view label, Clock::Duration delay,
                 std::function<void()> task) override {

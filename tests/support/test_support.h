@@ -84,8 +84,6 @@ class FakeClock : public Clock, public DelayedTasks {
   std::vector<Job> jobs_;
   uint64_t order_ = 0;
 };
-// The name the tests of delayed tasks know it by.
-using ManualDelayedTasks = FakeClock;
 
 // A main thread that runs its tasks when the test says so.
 class ManualMainThread : public MainThread {
