@@ -35,9 +35,9 @@ inline constexpr int kExitNoDisplay = 4;
 
 // Sends request to the agent listening at socket and waits for its answer
 // (for a quit, until the agent has ended). What it reports (--status) goes
-// to out, problems to err. The exit
-// status: done, no agent (or no answer), or bad use (the agent refused).
-int sendRequest(const std::filesystem::path& socket, const AgentRequest& request,
-                std::ostream& out, std::ostream& err);
+// to out, problems to err. The exit status: done, no agent (or no answer),
+// or bad use (the agent refused).
+int sendRequest(const std::filesystem::path& socket, const AgentRequest& request, std::ostream& out,
+                std::ostream& err);
 
 }  // namespace velt
