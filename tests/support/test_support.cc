@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -75,6 +76,7 @@ std::string readFile(const std::filesystem::path& path) {
 }
 
 std::filesystem::path sourceResources() {
+  if (const char* copy = std::getenv("VELT_TEST_RESOURCES"); copy && *copy) return copy;
   return std::filesystem::path(VELT_SOURCE_DIR) / "resources";
 }
 

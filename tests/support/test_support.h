@@ -55,7 +55,8 @@ class TempDir {
 void writeFile(const std::filesystem::path& path, std::string_view contents);
 std::string readFile(const std::filesystem::path& path);
 
-// The source tree's resources folder.
+// The source tree's resources folder, or $VELT_TEST_RESOURCES where a guest
+// has its copy elsewhere.
 std::filesystem::path sourceResources();
 
 // Time that only moves when told to, and the delayed tasks on it. advance()
