@@ -219,18 +219,13 @@ TEST_F(HandshakeTest, SilentOrVanishingDevicesEndTheHandshake) {
   // A timed-out read means nobody is there to ask again, and identification
   // ends there: a type-1 mouse is not registered as model 0, a type-6 mouse
   // keeps the registration it had before asking.
-  auto silent = transport.plug(virtualMouse("QR-460"), 0);
-  transport.failReads(silent, ETIMEDOUT);
-  EXPECT_TRUE(identify(silent).empty());
-  EXPECT_EQ(transport.transfers(silent), 1);
-  auto silent1 = transport.plug(virtualMouse("QR-350"), 0);
-  transport.failReads(silent1, ETIMEDOUT);
-  EXPECT_TRUE(identify(silent1).empty());
-  EXPECT_EQ(transport.transfers(silent1), 2);
-  auto silent6 = transport.plug(virtualMouse("QR-250"), 0);
-  transport.failReads(silent6, ETIMEDOUT);
-  EXPECT_EQ(identify(silent6).size(), 1u);
-  EXPECT_EQ(transport.transfers(silent6), 1);
+  for (auto [model, submitted, transfers] :
+       {std::tuple{"QR-460", 0u, 1}, {"QR-350", 0u, 2}, {"QR-250", 1u, 1}}) {
+    auto silent = transport.plug(virtualMouse(model), 0);
+    transport.failReads(silent, ETIMEDOUT);
+    EXPECT_EQ(identify(silent).size(), submitted) << model;
+    EXPECT_EQ(transport.transfers(silent), transfers) << model;
+  }
   EXPECT_EQ(slept(), 0ms);
   EXPECT_EQ(log.count("does not answer"), 3u);
 
