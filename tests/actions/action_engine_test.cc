@@ -146,14 +146,12 @@ TEST_F(ActionEngineTest, PresentationKeysOnlyWhileImpressIsActive) {
 }
 
 TEST_F(ActionEngineTest, PointerModesLastWhileHeld) {
-  press(23);
-  EXPECT_EQ(modes.wheelMode.load(), kWheelHorizontal);
-  release(23);
-  EXPECT_EQ(modes.wheelMode.load(), kWheelOff);
-  press(24);
-  EXPECT_EQ(modes.wheelMode.load(), kWheelVolume);
-  release(24);
-  EXPECT_EQ(modes.wheelMode.load(), kWheelOff);
+  for (auto [code, mode] : {std::pair{23, kWheelHorizontal}, {24, kWheelVolume}}) {
+    press(code);
+    EXPECT_EQ(modes.wheelMode.load(), mode);
+    release(code);
+    EXPECT_EQ(modes.wheelMode.load(), kWheelOff);
+  }
   EXPECT_EQ(overlay.calls, std::vector<std::string>(4, "wheel tap 0.000000"));
 
   // Motion modes record the anchor first.

@@ -1,7 +1,6 @@
 #include "core/settings_store.h"
 
 #include <gtest/gtest.h>
-#include <plist/plist.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +26,12 @@ std::string plistXml(const std::vector<std::pair<std::string, std::string>>& ent
 
 std::string str(const std::string& v) {
   return "<string>" + v + "</string>";
+}
+
+// A settings file of the settings fuzz target's corpus, among them those
+// that once broke the store.
+std::filesystem::path corpusFile(const char* name) {
+  return std::filesystem::path(VELT_SOURCE_DIR) / "tests/fuzz/corpus/settings" / name;
 }
 
 struct ArmRecorder : ConfigurationScheduler {
@@ -130,22 +135,8 @@ TEST_F(SettingsStoreTest, ValuesAsStringsNumbersOrNonsense) {
 }
 
 TEST_F(SettingsStoreTest, ReadsBinaryPropertyLists) {
-  plist_t dict = plist_new_dict();
-  for (auto key : kSettingsKeys)
-    plist_dict_set_item(dict, std::string(key).c_str(), plist_new_string("0"));
-  plist_dict_set_item(dict, "spotlightDim", plist_new_string("400"));
-  plist_dict_set_item(dict, "numType2", plist_new_uint(9));
-  char* bin = nullptr;
-  uint32_t length = 0;
-  plist_to_bin(dict, &bin, &length);
-  writeFile(file, std::string_view(bin, length));
-#ifdef VELT_PLIST_2_3
-  plist_mem_free(bin);
-#else
-  plist_to_bin_free(bin);
-#endif
-  plist_free(dict);
-
+  // Every key a text but numType2, an integer.
+  writeFile(file, readFile(corpusFile("binary-integer-value.plist")));
   store().loadSettings();
   EXPECT_EQ(settings.spotlightSize, 400);
   EXPECT_EQ(settings.ExtraButtonAssignments[2].code, 9);
@@ -192,12 +183,6 @@ TEST_F(SettingsStoreTest, SaveWritesTheKeysInOrderAndKeepsOtherKeys) {
   EXPECT_EQ(reread.hidButtonMask, 4);
 }
 
-// Settings files that once broke the store; they are also the settings fuzz
-// target's regression inputs.
-std::filesystem::path brokenSettings(const char* name) {
-  return std::filesystem::path(VELT_SOURCE_DIR) / "tests/fuzz/corpus/settings" / name;
-}
-
 // The damaged files the store has kept aside.
 std::vector<std::string> keptAside(const std::filesystem::path& folder) {
   std::vector<std::string> kept;
@@ -224,8 +209,8 @@ TEST_F(SettingsStoreTest, DamagedFilesAndFilesThatWouldExpandPastTheLimitsAreEac
   };
   const Case cases[] = {
       {"nonsense", "this is not a property list", "Error: Read set file: " + file.string()},
-      {"refs-16", readFile(brokenSettings("bplist-shared-refs-16.plist")), " more than "},
-      {"refs-26", readFile(brokenSettings("bplist-shared-refs-26.plist")), " more than "},
+      {"refs-16", readFile(corpusFile("bplist-shared-refs-16.plist")), " more than "},
+      {"refs-26", readFile(corpusFile("bplist-shared-refs-26.plist")), " more than "},
       {"deep", plistXml({{"type1", str("13")}, {"deep", deep}}), " more than "},
   };
   std::vector<std::string> damaged;
@@ -281,7 +266,7 @@ TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsNeverWrittenOver) {
 }
 
 TEST_F(SettingsStoreTest, ARepeatedKeyCountsOnceAndTheSavedChoiceComesBack) {
-  writeFile(file, readFile(brokenSettings("bplist-duplicate-key.plist")));
+  writeFile(file, readFile(corpusFile("bplist-duplicate-key.plist")));
   auto s = store();
   s.loadSettings();
   settings.StandardButtonAssignments[1].code = 13;

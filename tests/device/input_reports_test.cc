@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
+
+#include "device/vendor_reports.h"
 #include "tests/support/test_support.h"
 
 namespace velt {
@@ -11,10 +15,13 @@ using testing::ButtonCall;
 using testing::RecordingButtonRunner;
 using Bytes = std::vector<uint8_t>;
 
-DecodedReport decode(int32_t type, bool swap45, const Bytes& report, bool numbered = true) {
-  Bytes buffer(65, 0);
-  std::copy(report.begin(), report.end(), buffer.begin());
-  return decodeInputReport(type, swap45, numbered ? report[0] : 0, buffer.data(), report.size());
+// A report as onInputReport hands it on, cut to length: from byte 0, with
+// the report id that byte holds (type 10's reports start with 0).
+DecodedReport decode(int32_t type, bool swap45, Bytes report, size_t length = 64) {
+  report.resize(std::min(length, report.size()));
+  length = report.size();
+  report.resize(65, 0);
+  return decodeInputReport(type, swap45, report[0], report.data(), length);
 }
 
 void expectButtons(const DecodedReport& r, uint8_t mask, uint8_t extra) {
@@ -24,42 +31,52 @@ void expectButtons(const DecodedReport& r, uint8_t mask, uint8_t extra) {
   EXPECT_EQ(r.extraCode, extra);
 }
 
-TEST(DecodeInputReportTest, EveryType) {
-  // Type 1: 12 14 carries an extra-button code in byte 4, 12 12 does not.
-  expectButtons(decode(1, false, {0x12, 0x14, 0x02, 0x00, 0xFA}), 0x02, 0xFA);
-  expectButtons(decode(1, false, {0x12, 0x12, 0x08, 0x00, 0xFA}), 0x08, 0x00);
-  expectButtons(decode(1, false, {0x12, 0x12, 0x08}), 0x08, 0x00);
-  EXPECT_EQ(decode(1, false, {0x11, 0x14, 0x02, 0x00, 0xFA}).status, DecodedReport::Ignored);
-  EXPECT_EQ(decode(1, false, {0x12, 0x13, 0x02, 0x00, 0xFA}).status, DecodedReport::Ignored);
-  // Swapping is a type-2 matter only.
-  expectButtons(decode(1, true, {0x12, 0x12, 0x08}), 0x08, 0x00);
+// The same report with one byte changed.
+Bytes with(Bytes report, size_t at, uint8_t value) {
+  report[at] = value;
+  return report;
+}
 
-  // Type 2: report 7, side buttons exchanged when the model says so.
-  expectButtons(decode(2, true, {0x07, 0x08, 0x00, 0x00}), 0x10, 0x00);
-  expectButtons(decode(2, false, {0x07, 0x08, 0x00, 0xFE}), 0x08, 0xFE);
-  expectButtons(decode(2, true, {0x07, 0x1A, 0x00, 0x00}), 0x1A, 0x00);
-  EXPECT_EQ(decode(2, false, {0x01, 0x08, 0x00, 0x00}).status, DecodedReport::Ignored);
-
-  // Type 6: report 7, mask in byte 1, no extra buttons.
-  expectButtons(decode(6, false, {0x07, 0x04, 0x00, 0xFA}), 0x04, 0x00);
-  EXPECT_EQ(decode(6, false, {0x01, 0x04}).status, DecodedReport::Ignored);
-
-  // Type 10: any report, mask in byte 4.
-  expectButtons(decode(10, false, {0x00, 0x01, 0x02, 0x03, 0x10, 0x05}, false), 0x10, 0x00);
-
-  // Types without vendor reports, and removed devices.
-  for (int32_t type : {0, 7, 254}) {
-    EXPECT_EQ(decode(type, false, {0x07, 0x08, 0x00, 0xFA, 0x08}).status, DecodedReport::Ignored);
+TEST(DecodeInputReportTest, EveryTypeReadsWhatItsMiceSend) {
+  for (int32_t type : {1, 2, 6, 10}) {
+    for (bool swap45 : {false, true}) {
+      for (uint8_t mask : {0x00, 0x02, 0x08, 0x10, 0x1A}) {
+        for (uint8_t extra : {0x00, 0xFA}) {
+          SCOPED_TRACE(::testing::Message() << "type " << type << " swap " << swap45 << " mask "
+                                            << int(mask) << " extra " << int(extra));
+          // Only type 2 exchanges the side buttons; only types 1 and 2 have
+          // extra buttons.
+          const bool swapped = type == 2 && swap45 && (mask == 0x08 || mask == 0x10);
+          expectButtons(decode(type, swap45, buttonReport(type, mask, extra)),
+                        swapped ? mask ^ 0x18 : mask, type <= 2 ? extra : 0);
+        }
+      }
+    }
+  }
+  // Bytes the type does not read: 12 12 carries no extra code, type 6 none.
+  expectButtons(decode(1, false, with(buttonReport(1, 0x08, 0xFA), 1, 0x12)), 0x08, 0x00);
+  expectButtons(decode(6, false, with(buttonReport(6, 0x04), 3, 0xFA)), 0x04, 0x00);
+  // Other reports of the same mice, and types without vendor reports.
+  for (const auto& [type, report] : {std::pair{1, with(buttonReport(1, 2, 0xFA), 0, 0x11)},
+                                     {1, with(buttonReport(1, 2, 0xFA), 1, 0x13)},
+                                     {2, with(buttonReport(2, 8), 0, 0x01)},
+                                     {6, with(buttonReport(6, 4), 0, 0x01)},
+                                     {0, buttonReport(2, 8, 0xFA)},
+                                     {7, buttonReport(2, 8, 0xFA)},
+                                     {254, buttonReport(2, 8, 0xFA)}}) {
+    EXPECT_EQ(decode(type, false, report).status, DecodedReport::Ignored) << type;
   }
 }
 
 TEST(DecodeInputReportTest, ShortButtonReportsAreRefused) {
-  auto r = decode(1, false, {0x12, 0x14, 0x02});
-  EXPECT_EQ(r.status, DecodedReport::TooShort);
-  EXPECT_EQ(r.needed, 5u);
-  EXPECT_EQ(decode(2, false, {0x07, 0x08, 0x00}).needed, 4u);
-  EXPECT_EQ(decode(6, false, {0x07}).status, DecodedReport::TooShort);
-  EXPECT_EQ(decode(10, false, {0x00, 0x00, 0x00, 0x00}, false).needed, 5u);
+  for (auto [type, extra, needed] :
+       {std::tuple{1, 0xFA, 5}, {1, 0x00, 3}, {2, 0x00, 4}, {6, 0x00, 2}, {10, 0x00, 5}}) {
+    const Bytes report = buttonReport(type, 0x02, extra);
+    const DecodedReport r = decode(type, false, report, needed - 1);
+    EXPECT_EQ(r.status, DecodedReport::TooShort) << type;
+    EXPECT_EQ(r.needed, size_t(needed)) << type;
+    EXPECT_EQ(decode(type, false, report, needed).status, DecodedReport::Buttons) << type;
+  }
 }
 
 class ButtonDispatcherTest : public ::testing::Test {

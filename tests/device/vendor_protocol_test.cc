@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <map>
 #include <thread>
+#include <tuple>
 
 #include "testing/fake_hid_transport.h"
 #include "tests/support/test_support.h"
@@ -112,6 +113,10 @@ TEST(ConfigurationReportTest, Type1SequenceAndPauses) {
   }
 }
 
+// What a handshake submitted: type, model and whether it carries no input.
+using Id = std::tuple<int32_t, int32_t, bool>;
+using Ids = std::vector<Id>;
+
 // Runs handshakes against virtual mice on the test thread; the fake's
 // listener thread only delivers the devices.
 class HandshakeTest : public ::testing::Test {
@@ -134,7 +139,7 @@ class HandshakeTest : public ::testing::Test {
     thread.join();
   }
 
-  std::vector<DeviceIdentity> identify(FakeHidTransport::DeviceId id) {
+  std::vector<Id> identify(FakeHidTransport::DeviceId id) {
     transport.sync();
     const DeviceHandle handle = transport.handleOf(id).value();
     HidDeviceInfo info;
@@ -143,19 +148,14 @@ class HandshakeTest : public ::testing::Test {
       info = listener.infos.at(handle);
     }
     HandshakeContext context{transport, clock, probeLock};
-    std::vector<DeviceIdentity> submitted;
-    identifyDevice(classifyDevice(classes, info.properties), handle, info, context,
-                   [&](const DeviceIdentity& identity) { submitted.push_back(identity); });
+    std::vector<Id> submitted;
+    identifyDevice(
+        classifyDevice(classes, info.properties), handle, info, context,
+        [&](const DeviceIdentity& i) { submitted.emplace_back(i.type, i.modelId, i.noInput); });
     return submitted;
   }
 
   Clock::Duration slept() const { return clock.now() - Clock::TimePoint{}; }
-
-  static void expectIdentity(const DeviceIdentity& i, int32_t type, int32_t model, bool noInput) {
-    EXPECT_EQ(i.type, type);
-    EXPECT_EQ(i.modelId, model);
-    EXPECT_EQ(i.noInput, noInput);
-  }
 
   const DeviceClasses classes = loadModelCatalogue(testing::sourceResources() / "model").classes;
   CaptureLog log;
@@ -171,48 +171,36 @@ constexpr auto kFeature = VirtualReportKind::Feature;
 
 TEST_F(HandshakeTest, Type1AsksForIrAndFollowsUp) {
   auto ids = transport.plugAll(virtualMouse("QR-350"));
-  auto submitted = identify(ids[0]);
-  ASSERT_EQ(submitted.size(), 1u);
-  expectIdentity(submitted[0], 1, 0x35, true);
+  EXPECT_EQ(identify(ids[0]), (Ids{{1, 0x35, true}}));
   // The two requests are checked byte for byte in the guest; the pause
   // between them shows only here.
   EXPECT_EQ(transport.sentReports(ids[0]).size(), 2u);
   EXPECT_EQ(slept(), 2ms);
 
   // The vendor interface needs no traffic.
-  auto input = identify(ids[1]);
-  ASSERT_EQ(input.size(), 1u);
-  expectIdentity(input[0], 1, kAnyModel, false);
+  EXPECT_EQ(identify(ids[1]), (Ids{{1, kAnyModel, false}}));
   EXPECT_EQ(transport.transfers(ids[1]), 0);
 }
 
 TEST_F(HandshakeTest, Type1WithoutAnswerRegistersAsModel0) {
   auto id = transport.plug(virtualMouse("QR-360"), 0);
   transport.failReads(id, EPIPE);
-  auto submitted = identify(id);
-  ASSERT_EQ(submitted.size(), 1u);
-  expectIdentity(submitted[0], 1, 0, true);
+  EXPECT_EQ(identify(id), (Ids{{1, 0, true}}));
   EXPECT_EQ(log.count("did not answer"), 1u);
 }
 
 TEST_F(HandshakeTest, Type2ModelFromSerialNumberOrProbe) {
-  auto fromSerial = identify(transport.plug(virtualMouse("QR-450"), 0));
-  ASSERT_EQ(fromSerial.size(), 1u);
-  expectIdentity(fromSerial[0], 2, 0x45, false);
+  EXPECT_EQ(identify(transport.plug(virtualMouse("QR-450"), 0)), (Ids{{2, 0x45, false}}));
 
   auto probedId = transport.plug(virtualMouse("QR-460"), 0);
-  auto probed = identify(probedId);
-  ASSERT_EQ(probed.size(), 1u);
-  expectIdentity(probed[0], 2, 0x46, false);
+  EXPECT_EQ(identify(probedId), (Ids{{2, 0x46, false}}));
   EXPECT_EQ(transport.transfers(probedId), 1);  // answered at the first read
 
   // "AB" with too few characters to hold a model number: probed instead.
   VirtualMouse shortSerial = virtualMouse("QR-450");
   shortSerial.serialNumber = "AB014";
   auto shortId = transport.plug(shortSerial, 0);
-  auto fromProbe = identify(shortId);
-  ASSERT_EQ(fromProbe.size(), 1u);
-  expectIdentity(fromProbe[0], 2, 0x45, false);
+  EXPECT_EQ(identify(shortId), (Ids{{2, 0x45, false}}));
   EXPECT_EQ(transport.transfers(shortId), 1);
   EXPECT_EQ(slept(), 0ms);
 }
@@ -231,18 +219,13 @@ TEST_F(HandshakeTest, SilentOrVanishingDevicesEndTheHandshake) {
   // A timed-out read means nobody is there to ask again, and identification
   // ends there: a type-1 mouse is not registered as model 0, a type-6 mouse
   // keeps the registration it had before asking.
-  auto silent = transport.plug(virtualMouse("QR-460"), 0);
-  transport.failReads(silent, ETIMEDOUT);
-  EXPECT_TRUE(identify(silent).empty());
-  EXPECT_EQ(transport.transfers(silent), 1);
-  auto silent1 = transport.plug(virtualMouse("QR-350"), 0);
-  transport.failReads(silent1, ETIMEDOUT);
-  EXPECT_TRUE(identify(silent1).empty());
-  EXPECT_EQ(transport.transfers(silent1), 2);
-  auto silent6 = transport.plug(virtualMouse("QR-250"), 0);
-  transport.failReads(silent6, ETIMEDOUT);
-  EXPECT_EQ(identify(silent6).size(), 1u);
-  EXPECT_EQ(transport.transfers(silent6), 1);
+  for (auto [model, submitted, transfers] :
+       {std::tuple{"QR-460", 0u, 1}, {"QR-350", 0u, 2}, {"QR-250", 1u, 1}}) {
+    auto silent = transport.plug(virtualMouse(model), 0);
+    transport.failReads(silent, ETIMEDOUT);
+    EXPECT_EQ(identify(silent).size(), submitted) << model;
+    EXPECT_EQ(transport.transfers(silent), transfers) << model;
+  }
   EXPECT_EQ(slept(), 0ms);
   EXPECT_EQ(log.count("does not answer"), 3u);
 
@@ -262,26 +245,19 @@ TEST_F(HandshakeTest, SilentOrVanishingDevicesEndTheHandshake) {
 
 TEST_F(HandshakeTest, Type6RegistersAtOnceThenAsksForBt) {
   auto id = transport.plug(virtualMouse("QR-250"), 0);
-  auto submitted = identify(id);
-  ASSERT_EQ(submitted.size(), 2u);
-  expectIdentity(submitted[0], 6, 0, false);
-  expectIdentity(submitted[1], 6, 0x25, false);
+  EXPECT_EQ(identify(id), (Ids{{6, 0, false}, {6, 0x25, false}}));
   // The mouse answers once asked (the request is checked in the guest).
   EXPECT_EQ(transport.sentReports(id).size(), 1u);
   EXPECT_EQ(slept(), 40ms);
 
   auto mute = transport.plug(virtualMouse("QR-250"), 0);
   transport.failReads(mute, EPIPE);
-  auto unanswered = identify(mute);
-  ASSERT_EQ(unanswered.size(), 2u);
-  expectIdentity(unanswered[1], 6, 0, false);
+  EXPECT_EQ(identify(mute), (Ids{{6, 0, false}, {6, 0, false}}));
   EXPECT_EQ(transport.sentReports(mute).size(), 5u);
 }
 
 TEST_F(HandshakeTest, Type10NeedsAm) {
-  auto submitted = identify(transport.plug(virtualMouse("QR-550"), 0));
-  ASSERT_EQ(submitted.size(), 1u);
-  expectIdentity(submitted[0], 10, 0x55, false);
+  EXPECT_EQ(identify(transport.plug(virtualMouse("QR-550"), 0)), (Ids{{10, 0x55, false}}));
 
   auto wrong = transport.plug(virtualMouse("QR-550"), 0);
   transport.failReads(wrong, EPIPE);

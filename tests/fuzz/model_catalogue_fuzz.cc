@@ -6,25 +6,13 @@
 
 #include "device/device_registry.h"
 #include "tests/fuzz/fuzz_support.h"
-#include "ui/window_layout.h"
+#include "tests/support/window_geometry.h"
 
 namespace {
 
 bool finite(const velt::RectF& r) {
   return std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.width) &&
          std::isfinite(r.height);
-}
-
-velt::WindowGeometry geometry() {
-  velt::WindowGeometry g;
-  g.mouseImage = {20, 40, 400, 400};
-  for (int s = 0; s < velt::kSlotCount; ++s) {
-    g.badges[s] = {0, 0, 24, 24};
-    g.popUps[s] = {16, 100.0 * s, 260, 26};
-    g.captions[s] = {16, 100.0 * s, 200, 18};
-  }
-  g.buttonViewHeight = 480;
-  return g;
 }
 
 }  // namespace
@@ -56,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int32_t index = 0; index < registry.countSelectable(); ++index) {
     const auto record = registry.describe(index);
     velt::fuzz::check(record.has_value(), "a selectable device without a record");
-    const velt::WindowPlan plan = velt::planWindow(*record, registry.countSelectable(), geometry());
+    const velt::WindowPlan plan =
+        velt::planWindow(*record, registry.countSelectable(), velt::testing::exampleGeometry());
     for (const auto& badge : plan.badges) {
       velt::fuzz::check(!badge.visible || finite(badge.frame), "a badge off the numbers");
     }

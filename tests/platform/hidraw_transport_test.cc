@@ -52,12 +52,13 @@ struct NodeList : HidListener {
     std::lock_guard lock(mutex);
     return present;
   }
-  bool has(const std::string& node) {
+  // The handle node is present under, 0 when it is not.
+  DeviceHandle handleOf(const std::string& node) {
     std::lock_guard lock(mutex);
     for (const auto& [handle, name] : present) {
-      if (name == node) return true;
+      if (name == node) return handle;
     }
-    return false;
+    return 0;
   }
   bool wasRemoved(DeviceHandle device) {
     std::lock_guard lock(mutex);
@@ -96,20 +97,14 @@ TEST(HidrawTransportTest, ReopenedNodesComeBackUnderNewHandles) {
   NodeList listener;
   auto running = std::async(std::launch::async, [&] { transport.run(listener); });
   const std::string node = mouse->nodes(0, 0, 10s).value().hidraw;
-  auto handleOf = [&](const std::string& name) -> DeviceHandle {
-    for (const auto& [handle, n] : listener.nodes()) {
-      if (n == name) return handle;
-    }
-    return 0;
-  };
-  ASSERT_TRUE(waitUntil([&] { return listener.has(node); }));
+  ASSERT_TRUE(waitUntil([&] { return listener.handleOf(node) != 0; }));
   // Reports go out on a node once the handle is in use.
   auto sendsReports = [&](DeviceHandle handle) {
     mouse->clearReceived();
     const uint8_t report[] = {0x02, 0x08, 0, 0, 0, 0, 0, 0x0A};
     return transport.setFeatureReport(handle, 0, report).ok() && mouse->received(0).size() == 1;
   };
-  const DeviceHandle first = handleOf(node);
+  const DeviceHandle first = listener.handleOf(node);
   EXPECT_TRUE(sendsReports(first));
   // A report longer than any the kernel passes is refused before it goes out.
   mouse->clearReceived();
@@ -117,10 +112,10 @@ TEST(HidrawTransportTest, ReopenedNodesComeBackUnderNewHandles) {
   EXPECT_TRUE(mouse->received(0).empty());
 
   transport.reopenDevice(first);
-  ASSERT_TRUE(waitUntil([&] { return handleOf(node) > first; }));
+  ASSERT_TRUE(waitUntil([&] { return listener.handleOf(node) > first; }));
   EXPECT_TRUE(listener.wasRemoved(first));
   EXPECT_EQ(transport.setFeatureReport(first, 0, std::vector<uint8_t>(8)).error, ENODEV);
-  const DeviceHandle second = handleOf(node);
+  const DeviceHandle second = listener.handleOf(node);
   EXPECT_TRUE(sendsReports(second));
 
   // All of them, as on coming back to the seat.
@@ -131,7 +126,7 @@ TEST(HidrawTransportTest, ReopenedNodesComeBackUnderNewHandles) {
     return now.size() == before.size() && now.begin()->first > before.rbegin()->first;
   }));
   for (const auto& [handle, name] : before) EXPECT_TRUE(listener.wasRemoved(handle)) << name;
-  EXPECT_TRUE(sendsReports(handleOf(node)));
+  EXPECT_TRUE(sendsReports(listener.handleOf(node)));
   transport.stop();
   ASSERT_EQ(running.wait_for(10s), std::future_status::ready);
 }
@@ -168,7 +163,8 @@ TEST(HidrawTransportTest, OpensTheNodesOfSupportedMiceOnly) {
   ASSERT_TRUE(transport.open(error)) << error;
   NodeList listener;
   auto running = std::async(std::launch::async, [&] { transport.run(listener); });
-  EXPECT_TRUE(waitUntil([&] { return listener.has(keys->hidraw) && listener.has(mouseNode); }));
+  EXPECT_TRUE(
+      waitUntil([&] { return listener.handleOf(keys->hidraw) && listener.handleOf(mouseNode); }));
   transport.stop();
   ASSERT_EQ(running.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(opens(keyboardWatch), 0);

@@ -148,6 +148,7 @@ struct Agent {
     instance.setRequestHandler([this](const std::string& request, SingleInstance::Reply reply) {
       heard.push_back(request);
       reply("ok");
+      reply("a second answer is dropped");
     });
   }
   int client(std::string_view says) {
@@ -240,20 +241,10 @@ std::string requestAs(uid_t user, const fs::path& socketPath) {
 }
 
 TEST(SingleInstance, AnswersRequestsOfItsOwnUserOnly) {
-  testing::TempDir dir;
-  SingleInstance agent(dir.path(), "agent");
-  ASSERT_TRUE(agent.acquire());
-  std::vector<std::string> heard;
-  agent.setRequestHandler([&](const std::string& request, SingleInstance::Reply reply) {
-    heard.push_back(request);
-    reply("ok");
-    reply("a second answer is dropped");
-  });
+  Agent agent;
   InstanceReply reply;
-  std::thread client([&] { reply = askRunningCopy(agent.socketPath(), "run 13", 5000); });
-  EXPECT_TRUE(testing::processEventsUntil([&] { return !heard.empty(); }));
-  client.join();
-  EXPECT_EQ(heard, std::vector<std::string>{"run 13"});
+  whileServing([&] { reply = askRunningCopy(agent.instance.socketPath(), "run 13", 5000); });
+  EXPECT_EQ(agent.heard, std::vector<std::string>{"run 13"});
   EXPECT_EQ(reply.status, InstanceReply::Status::Answered);
   EXPECT_EQ(reply.answer, "ok");
 
@@ -261,10 +252,10 @@ TEST(SingleInstance, AnswersRequestsOfItsOwnUserOnly) {
   // well, the kernel's word on who connected still keeps them out.
   if (geteuid() != 0) GTEST_SKIP() << "connecting as another user needs root";
   testing::CaptureLog log;
-  fs::permissions(dir.path(), fs::perms::all);
-  fs::permissions(agent.socketPath(), fs::perms::all);
-  EXPECT_EQ(requestAs(65534, agent.socketPath()), "");
-  EXPECT_EQ(heard.size(), 1u);
+  fs::permissions(agent.dir.path(), fs::perms::all);
+  fs::permissions(agent.instance.socketPath(), fs::perms::all);
+  EXPECT_EQ(requestAs(65534, agent.instance.socketPath()), "");
+  EXPECT_EQ(agent.heard.size(), 1u);
   EXPECT_EQ(log.count("refused a request from user 65534"), 1u);
 }
 

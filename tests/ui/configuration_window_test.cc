@@ -248,15 +248,12 @@ TEST_F(ConfigurationWindowTest, ClosingTheRecorderKeepsTheSlotAsItWas) {
   EXPECT_TRUE(state.shortcutLabels[2]->text().isEmpty());
 }
 
-TEST_F(ConfigurationWindowTest, PickingADeviceSelectsItAndRefreshes) {
+TEST_F(ConfigurationWindowTest, PickingADeviceSelectsIt) {
   startUp();
   devices.setDevices({mouse("QR-350", 4), mouse("QR-450", 8)});
   window.windowRebuild(devices.describeDevice(0));
   emit o().deviceList->activated(1);
   EXPECT_EQ(devices.selectedDeviceIndex(), 1);
-  auto record = devices.awaitDeviceChange();
-  ASSERT_TRUE(record);
-  EXPECT_EQ(record->name, "QR-450");
 }
 
 TEST_F(ConfigurationWindowTest, UnreadablePictureIsLoggedOnce) {

@@ -2,22 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/window_geometry.h"
+
 namespace velt {
 namespace {
 
-// The interface file's frames, simplified: a 400-wide picture at (20, 40),
-// 24-point badges, 260 x 26 pop-ups at x 16.5 in a 480-high column.
-WindowGeometry geometry() {
-  WindowGeometry g;
-  g.mouseImage = {20, 40, 400, 400};
-  for (int s = 0; s < kSlotCount; ++s) {
-    g.badges[s] = {0, 0, 24, 24};
-    g.popUps[s] = {16.5, 100.0 * s, 260, 26};
-    g.captions[s] = {16, 100.0 * s, 200, 18};
-  }
-  g.buttonViewHeight = 480;
-  return g;
-}
+using testing::exampleGeometry;
 
 DeviceRecord mouse(int32_t buttonMask) {
   DeviceRecord r;
@@ -52,7 +42,7 @@ int visibleSlots(const WindowPlan& plan) {
 // What shows for no device, one and two is tested on the window itself.
 
 TEST(WindowLayout, ColumnAndBadgesForButtonsTwoAndFour) {
-  WindowPlan plan = planWindow(mouse(4 | 16), 1, geometry());
+  WindowPlan plan = planWindow(mouse(4 | 16), 1, exampleGeometry());
   ASSERT_EQ(visibleSlots(plan), 2);
   const auto& first = plan.slotPlan[0];
   const auto& third = plan.slotPlan[2];
@@ -78,14 +68,14 @@ TEST(WindowLayout, ColumnAndBadgesForButtonsTwoAndFour) {
 }
 
 TEST(WindowLayout, StepIsWholeNumberDivision) {
-  WindowPlan plan = planWindow(mouse(4 | 8 | 16), 1, geometry());
+  WindowPlan plan = planWindow(mouse(4 | 8 | 16), 1, exampleGeometry());
   // avail 450 / 3 = 150.
   EXPECT_EQ(plan.slotPlan[1].caption.y - plan.slotPlan[0].caption.y, 150);
   DeviceRecord all = mouse(4 | 8 | 16);
   addExtra(all, 0xFE, 0xFD, {1, 1});
   addExtra(all, 0xFA, 0xFA, {2, 2});
   addExtra(all, 0xFC, 0xFC, {3, 3});
-  plan = planWindow(all, 1, geometry());
+  plan = planWindow(all, 1, exampleGeometry());
   EXPECT_EQ(visibleSlots(plan), 6);
   EXPECT_EQ(plan.slotPlan[5].caption.y - plan.slotPlan[4].caption.y, 75);
   EXPECT_EQ(plan.slotPlan[5].captionNumber, 6);
@@ -94,7 +84,7 @@ TEST(WindowLayout, StepIsWholeNumberDivision) {
 TEST(WindowLayout, ExtraButtonsMatchByBothCodes) {
   DeviceRecord r = mouse(0);
   addExtra(r, 0xFA, 0xFA, {500, 250});
-  WindowPlan plan = planWindow(r, 1, geometry());
+  WindowPlan plan = planWindow(r, 1, exampleGeometry());
   ASSERT_EQ(visibleSlots(plan), 1);
   EXPECT_TRUE(plan.slotPlan[4].visible && plan.slotPlan[4].enabled);
   EXPECT_EQ(plan.slotPlan[4].captionNumber, 1);
@@ -106,14 +96,14 @@ TEST(WindowLayout, ExtraButtonsMatchByBothCodes) {
   DeviceRecord odd = mouse(0);
   addExtra(odd, 0xFE, 0xFA, {1, 1});
   odd.extraDown[1] = odd.extraUp[1] = 0xFC;
-  EXPECT_EQ(visibleSlots(planWindow(odd, 1, geometry())), 0);
+  EXPECT_EQ(visibleSlots(planWindow(odd, 1, exampleGeometry())), 0);
 
   // The model lists an unmatched entry first: slot 5's badge still goes to
   // the position of the entry that matched it.
   DeviceRecord later = mouse(4);
   addExtra(later, 0xFE, 0xFA, {0, 0});
   addExtra(later, 0xFA, 0xFA, {250, 500});
-  plan = planWindow(later, 1, geometry());
+  plan = planWindow(later, 1, exampleGeometry());
   EXPECT_TRUE(plan.slotPlan[4].visible);
   expectNear(plan.badges[1].frame, RectF{20 + 100 - 12, 40 + 200 - 12, 24, 24});
 }
