@@ -115,6 +115,15 @@ TEST_F(DeviceLayerTest, SilentMiceHoldUpNeitherTheWindowNorQuittingNorStopping) 
   EXPECT_EQ(transport.transfers(silent), 1);
 }
 
+TEST_F(DeviceLayerTest, StopReleasesTheRefreshLoop) {
+  ASSERT_TRUE(layer.initDeviceLayer());
+  auto waiting = std::async(std::launch::async, [this] { return layer.awaitDeviceChange(); });
+  std::this_thread::sleep_for(10ms);
+  layer.stop();
+  ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+  EXPECT_FALSE(waiting.get().has_value());
+}
+
 // Everything at once, for ThreadSanitizer above all: mice come, press and
 // go while the "window" commits and moves the selection; the quit comes in
 // the middle of it, and its reports stay the last each mouse receives.

@@ -38,7 +38,6 @@ quit
 fail open no netlink socket
 start
   log: initial lib...
-  started
   log: HID listener cannot start: no netlink socket
   log: register usb error
   fatal error
@@ -48,7 +47,6 @@ start
 show timers
 start
   log: initial lib...
-  started
 tick 5
 notice-in 600
   timer: notify device change in 800 ms
@@ -70,7 +68,6 @@ TEST(DeviceTraceTest, MiceAreIdentifiedConfiguredAndListed) {
 show registry
 start
   log: initial lib...
-  started
 plug QR-350
   log: device 2: QR-350 (type 1, model -1)
   registered: 0C45:7E20
@@ -133,7 +130,6 @@ TEST(DeviceTraceTest, OtherMiceNeedAModelOfTheirOwn) {
   expectTrace(without, R"(
 start
   log: initial lib...
-  started
 plug Other_mouse/0
 tick 3
   notice: no mouse
@@ -154,7 +150,6 @@ tick 3
   expectTrace(with, R"(
 start
   log: initial lib...
-  started
 plug Other_mouse/0
   log: device 1: Any mouse (type 254, model 0)
 tick 3
@@ -168,7 +163,6 @@ TEST(DeviceTraceTest, ButtonsWaitForTheFirstNoticeAndTheSelectionFollowsTheMouse
   expectTrace(rig, R"(
 start
   log: initial lib...
-  started
 plug QR-450
   log: device 1: QR-450 (type 2, model 69)
   QR-450/0: read
@@ -224,21 +218,7 @@ TEST(DeviceTraceTest, MiceLeavingWithButtonsDownReleaseThem) {
 show registry
 assign standard 3 27 40 2
 assign extra 0 23
-start
-  log: initial lib...
-  started
-plug QR-550
-  log: device 1: QR-550 (type 10, model 85)
-  registered: 0C45:7E2B
-  QR-550/0: read
-plug QR-460
-  log: device 2: QR-460 (type 2, model 70)
-  registered: 0C45:7E2B 0C45:7E29
-  QR-460/0: read
-tick 3
-  notice: QR-550 (key 1) at 0
-  QR-550/0: masks 00 00
-  QR-460/0: masks 00 00
+mice QR-550 QR-460
 press QR-460 08
   function 27 down 28 02
 press QR-460 08 FE
@@ -277,23 +257,7 @@ TEST(DeviceTraceTest, CommitsAndQuitSendTheMasks) {
   DeviceTraceRig rig;
   expectTrace(rig, R"(
 intercept 10
-start
-  log: initial lib...
-  started
-plug QR-350
-  log: device 2: QR-350 (type 1, model -1)
-  log: device 1: QR-350 (type 1, model 53)
-  QR-350/0: identify, follow-up
-  QR-350/1: read
-plug QR-360
-  log: device 4: QR-360 (type 1, model -1)
-  log: device 3: QR-360 (type 1, model 54)
-  QR-360/0: identify, follow-up
-  QR-360/1: read
-tick 3
-  notice: QR-350 (key 1) at 0
-  QR-350/0: masks 10 00 seq 1, restore kept
-  QR-360/0: masks 10 00 seq 2, restore kept
+mice QR-350 QR-360
 intercept 08
 arm 1
 tick 1
@@ -314,17 +278,7 @@ TEST(DeviceTraceTest, LeavingTheSeatGivesTheButtonsBackUntilComingBack) {
   DeviceTraceRig rig;
   expectTrace(rig, R"(
 intercept 08
-start
-  log: initial lib...
-  started
-plug QR-350
-  log: device 2: QR-350 (type 1, model -1)
-  log: device 1: QR-350 (type 1, model 53)
-  QR-350/0: identify, follow-up
-  QR-350/1: read
-tick 3
-  notice: QR-350 (key 1) at 0
-  QR-350/0: masks 08 00 seq 1, restore kept
+mice QR-350
 press QR-350 08
   function 13 down
 leave
@@ -383,21 +337,7 @@ TEST(DeviceTraceTest, WakingUpConfiguresEveryMouseAndFindsOneThatStoppedAnswerin
   DeviceTraceRig rig;
   expectTrace(rig, R"(
 intercept 08
-start
-  log: initial lib...
-  started
-plug QR-350
-  log: device 2: QR-350 (type 1, model -1)
-  log: device 1: QR-350 (type 1, model 53)
-  QR-350/0: identify, follow-up
-  QR-350/1: read
-plug QR-460
-  log: device 3: QR-460 (type 2, model 70)
-  QR-460/0: read
-tick 3
-  notice: QR-350 (key 1) at 0
-  QR-350/0: masks 08 00 seq 1, restore kept
-  QR-460/0: masks 08 00, restore kept
+mice QR-350 QR-460
 silent QR-460
 wake
   log: virtual-hidraw2 (0C45:7E29) does not answer (Connection timed out); identification ends
@@ -423,17 +363,7 @@ TEST(DeviceTraceTest, ASilentMouseHoldsUpNeitherOtherMiceNorQuitting) {
   DeviceTraceRig rig;
   expectTrace(rig, R"(
 intercept 08
-start
-  log: initial lib...
-  started
-plug QR-350
-  log: device 2: QR-350 (type 1, model -1)
-  log: device 1: QR-350 (type 1, model 53)
-  QR-350/0: identify, follow-up
-  QR-350/1: read
-tick 3
-  notice: QR-350 (key 1) at 0
-  QR-350/0: masks 08 00 seq 1, restore kept
+mice QR-350
 hold jobs
 plug QR-360/0
 press QR-350 08
@@ -459,7 +389,6 @@ plug QR-550/0
 vanish QR-550/0 after 0
 start
   log: initial lib...
-  started
   log: virtual-hidraw0 (0C45:7E20) skipped: report descriptor: truncated item at byte 4
   log: cannot open virtual-hidraw1 (0C45:7E29): Permission denied. Give your user read and write access to the mouse's hidraw nodes with the udev rule described in the README ("Access to the mice"), then plug the mouse in again
   log: virtual-hidraw2 (0C45:7E2B) went away during identification (No such device)

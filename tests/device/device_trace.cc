@@ -84,30 +84,27 @@ void ManualDeviceWork::runAll() {
   }
 }
 
-void TraceTaps::setTakingOver(bool takeOver) {
-  takingOver = takeOver;
-  trace->push_back(takeOver ? "taps take the mice" : "taps give the mice back");
+void DeviceTraceRig::setTakingOver(bool takeOver) {
+  trace_.push_back(takeOver ? "taps take the mice" : "taps give the mice back");
 }
 
-void TraceRunner::runButtonFunction(uint8_t code, int pressed, uint8_t op1, uint8_t op2) {
+void DeviceTraceRig::runButtonFunction(uint8_t code, int pressed, uint8_t op1, uint8_t op2) {
   std::string line = "function " + std::to_string(code) + (pressed ? " down" : " up");
   if (op1 || op2) line += " " + hex(op1) + " " + hex(op2);
-  trace->push_back(line);
+  trace_.push_back(line);
 }
 
-void TraceTimers::runAfter(std::string_view label, Clock::Duration delay,
-                           std::function<void()> task) {
-  if (show) {
-    trace->push_back(
-        "timer: " + std::string(label) + " in " +
-        std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(delay).count()) +
-        " ms");
+void DeviceTraceRig::runAfter(std::string_view label, Clock::Duration delay,
+                              std::function<void()> task) {
+  if (showTimers_) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(delay).count();
+    trace_.push_back("timer: " + std::string(label) + " in " + std::to_string(ms) + " ms");
   }
-  clock.runAfter(label, delay, std::move(task));
+  ticks.runAfter(label, delay, std::move(task));
 }
 
-void TraceObserver::registeredDevicesChanged(const std::vector<UsbId>& devices) {
-  if (!show) return;
+void DeviceTraceRig::registeredDevicesChanged(const std::vector<UsbId>& devices) {
+  if (!showRegistry_) return;
   std::string line = "registered:";
   for (const UsbId& id : devices) {
     char text[16];
@@ -115,7 +112,7 @@ void TraceObserver::registeredDevicesChanged(const std::vector<UsbId>& devices) 
                   static_cast<unsigned>(id.productId));
     line += text;
   }
-  trace->push_back(line);
+  trace_.push_back(line);
 }
 
 DeviceTraceRig::DeviceTraceRig(const std::function<void(ModelCatalogue&)>& adjust)
@@ -124,17 +121,10 @@ DeviceTraceRig::DeviceTraceRig(const std::function<void(ModelCatalogue&)>& adjus
   // Button 3 (mask 0x08) copies unless a trace assigns it otherwise.
   settings.StandardButtonAssignments[3].store({13, 0, 0});
   work.transport = &transport;
-  taps_.trace = &trace_;
-  log_.trace = &trace_;
-  runner_.trace = &trace_;
-  timers_.trace = &trace_;
-  setLogSink(&log_);
-  overlay_.trace = &trace_;
-  observer_.trace = &trace_;
-  layer_ = std::make_unique<DeviceLayer>(DeviceLayerServices{settings, catalogue, transport,
-                                                             runner_, taps_, mainThread_, clock,
-                                                             timers_, &overlay_, false, &work});
-  layer_->setRegistryObserver(&observer_);
+  setLogSink(this);
+  layer_ = std::make_unique<DeviceLayer>(DeviceLayerServices{
+      settings, catalogue, transport, *this, *this, mainThread_, clock, *this, this, false, &work});
+  layer_->setRegistryObserver(this);
   layer_->setFatalErrorHandler([this] { trace_.push_back("fatal error"); });
 }
 
@@ -190,7 +180,7 @@ void DeviceTraceRig::plug(const std::string& model, const std::string& name,
 }
 
 // Commands, one a line:
-//   start | stop | quit | leave | return | wake | pass
+//   start | mice MODEL... | stop | quit | leave | return | wake | pass
 //   plug MODEL[/i] [as NAME] [denied] (_ for a space in MODEL)    unplug NAME[/i]    plug-raw VID
 //   PID HEX... silent NAME | answers NAME           vanish NAME/i after N press NAME MASK [EXTRA]
 //   input NAME/i HEX... tick N (countdown ticks of 0.2 s)    intercept MASK    arm N    notice-in
@@ -202,7 +192,15 @@ void DeviceTraceRig::run(const std::string& command) {
   std::string verb;
   in >> verb;
   if (verb == "start") {
-    trace_.push_back(layer_->initDeviceLayer() ? "started" : "not started");
+    if (!layer_->initDeviceLayer()) trace_.push_back("not started");
+  } else if (verb == "mice") {
+    // Started with these mice plugged, configured and listed, quietly.
+    layer_->initDeviceLayer();
+    std::string model;
+    while (in >> model) run("plug " + model);
+    run("tick 3");
+    trace_.clear();
+    return;
   } else if (verb == "stop") {
     layer_->stop();
     trace_.push_back(layer_->waitingOnDevice() ? "stopped, waiting on a device" : "stopped");
@@ -221,7 +219,7 @@ void DeviceTraceRig::run(const std::string& command) {
   } else if (verb == "show") {
     std::string what;
     in >> what;
-    (what == "timers" ? timers_.show : observer_.show) = true;
+    (what == "timers" ? showTimers_ : showRegistry_) = true;
   } else if (verb == "leave" || verb == "return") {
     layer_->setSessionActive(verb == "return");
   } else if (verb == "wake") {
@@ -325,7 +323,7 @@ void DeviceTraceRig::run(const std::string& command) {
   } else if (verb == "run") {
     work.holdJobs = false;
   } else if (verb == "refuse") {
-    taps_.succeed = false;
+    tapsWork_ = false;
   } else if (verb == "fail") {
     std::string open, reason;
     in >> open;

@@ -48,51 +48,16 @@ class ManualDeviceWork final : public DeviceWork {
   std::deque<std::function<void()>> jobs_;
 };
 
-struct TraceTaps : EventTaps {
-  bool succeed = true;
-  bool takingOver = true;
-  std::vector<std::string>* trace = nullptr;
-  bool createEventTaps() override { return succeed; }
-  void setTakingOver(bool takeOver) override;
-};
-
-struct TraceOverlay : OverlayControl {
-  std::vector<std::string>* trace = nullptr;
-  void toggleOverlay(int32_t) override {}
-  void spotlightPressed() override {}
-  void setOverlayShown(bool, int32_t) override {}
-  void hideOverlayIfVisible() override { trace->push_back("overlay hidden"); }
-  bool spotlightHeld() const override { return false; }
-};
-
-// What the layer does, written down as it happens.
-struct TraceRunner : ButtonFunctionRunner {
-  std::vector<std::string>* trace = nullptr;
-  void runButtonFunction(uint8_t code, int pressed, uint8_t op1, uint8_t op2) override;
-};
-struct TraceLog : LogSink {
-  std::vector<std::string>* trace = nullptr;
-  void line(std::string_view text) override { trace->push_back("log: " + std::string(text)); }
-  void debug(std::string_view text) override { line(text); }
-};
-// The countdowns' clock; with show, every job it is given goes to the trace.
-struct TraceTimers : DelayedTasks {
-  FakeClock& clock;
-  std::vector<std::string>* trace = nullptr;
-  bool show = false;
-  explicit TraceTimers(FakeClock& c) : clock(c) {}
-  void runAfter(std::string_view label, Clock::Duration delay, std::function<void()> task) override;
-};
-
-struct TraceObserver : RegistryObserver {
-  std::vector<std::string>* trace = nullptr;
-  bool show = false;
-  void registeredDevicesChanged(const std::vector<UsbId>& devices) override;
-};
-
 // The layer over virtual mice on two fake clocks: one for the layer (its
 // handshake pauses and quitting's patience), one that runs the countdowns.
-class DeviceTraceRig {
+// The rig stands in for the layer's other services too, and writes down
+// what each is asked as it happens.
+class DeviceTraceRig final : EventTaps,
+                             OverlayControl,
+                             RegistryObserver,
+                             ButtonFunctionRunner,
+                             LogSink,
+                             DelayedTasks {
  public:
   // adjust may add models to the shipped catalogue.
   explicit DeviceTraceRig(const std::function<void(ModelCatalogue&)>& adjust = {});
@@ -131,14 +96,24 @@ class DeviceTraceRig {
   std::string decode(const Interface& at, const std::vector<FakeHidTransport::SentReport>& sent,
                      size_t& i);
 
+  bool createEventTaps() override { return tapsWork_; }
+  void setTakingOver(bool takeOver) override;
+  void toggleOverlay(int32_t) override {}
+  void spotlightPressed() override {}
+  void setOverlayShown(bool, int32_t) override {}
+  void hideOverlayIfVisible() override { trace_.push_back("overlay hidden"); }
+  bool spotlightHeld() const override { return false; }
+  void registeredDevicesChanged(const std::vector<UsbId>& devices) override;
+  void runButtonFunction(uint8_t code, int pressed, uint8_t op1, uint8_t op2) override;
+  void line(std::string_view text) override { trace_.push_back("log: " + std::string(text)); }
+  void debug(std::string_view text) override { line(text); }
+  void runAfter(std::string_view label, Clock::Duration delay, std::function<void()> task) override;
+
   std::vector<std::string> trace_;
-  TraceLog log_;
-  TraceRunner runner_;
-  TraceTimers timers_{ticks};
-  TraceTaps taps_;
+  bool tapsWork_ = true;
+  bool showTimers_ = false;
+  bool showRegistry_ = false;
   ManualMainThread mainThread_;
-  TraceOverlay overlay_;
-  TraceObserver observer_;
   bool closed_ = false;
   std::deque<Interface> plugged_;
   std::map<std::string, int> models_;
