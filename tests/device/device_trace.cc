@@ -179,14 +179,15 @@ void DeviceTraceRig::plug(const std::string& model, const std::string& name,
   }
 }
 
-// Commands, one a line:
-//   start | mice MODEL... | stop | quit | leave | return | wake | pass
-//   plug MODEL[/i] [as NAME] [denied] (_ for a space in MODEL)    unplug NAME[/i]    plug-raw VID
-//   PID HEX... silent NAME | answers NAME           vanish NAME/i after N press NAME MASK [EXTRA]
-//   input NAME/i HEX... tick N (countdown ticks of 0.2 s)    intercept MASK    arm N    notice-in
-//   MS assign standard|extra N CODE [OP1 OP2] select N | describe N | hold jobs | run jobs | refuse
-//   taps | fail open REASON await (a notice, once stopped) | mask MASK (posted as from a mouse)
-//   show timers | show registry
+// Commands, one a line (NAME: a mouse as plugged, MODEL or MODEL'2 or as
+// named; NAME/i one of its interfaces; _ for a space in MODEL; hex masks):
+//   start, mice MODEL..., stop, quit, leave, return, wake, pass, await
+//   plug MODEL[/i] [as NAME] [denied], plug-raw VID PID BYTES..., unplug NAME[/i]
+//   silent NAME, answers NAME, vanish NAME/i after N
+//   press NAME MASK [EXTRA], input NAME/i BYTES..., mask MASK
+//   tick N (0.2 s countdown ticks), intercept MASK, arm N, notice-in MS
+//   assign standard|extra N CODE [OP1 OP2], select N, describe N
+//   hold jobs, run jobs, refuse taps, fail open REASON, show timers|registry
 void DeviceTraceRig::run(const std::string& command) {
   std::istringstream in(command);
   std::string verb;
@@ -346,7 +347,8 @@ void DeviceTraceRig::settle() {
     if (r->type != 0) {
       const int32_t at = layer_->selectedDeviceIndex();
       line = "notice: " + r->name + " (key " + r->key + ") at " + std::to_string(at);
-      if (layer_->indexOfSelectedDevice() != at) line += ", listed at " + std::to_string(at);
+      const int32_t listed = layer_->indexOfSelectedDevice();
+      if (listed != at) line += ", listed at " + std::to_string(listed);
     }
     trace_.push_back(line);
   }
