@@ -2,8 +2,8 @@
 // at a time, and what it did written down as plain text: the reports each
 // mouse was sent (decoded), the button functions run, the notices the window
 // got, the log lines. A trace is the commands, each followed by its effects
-// indented by two spaces; traceMatches runs the commands of an expected trace
-// and returns the trace they make.
+// indented by two spaces; DeviceTraceRig::traceOf runs the commands of an
+// expected trace and returns the trace they make.
 #pragma once
 
 #include <deque>
