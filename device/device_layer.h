@@ -9,13 +9,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "core/button_function.h"
