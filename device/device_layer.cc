@@ -3,7 +3,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <future>
 
 #include "core/log.h"
 
@@ -22,7 +21,6 @@ constexpr int32_t kMillisecondsPerTick = 200;
 // it.
 constexpr auto kQuitPatience = std::chrono::milliseconds(300);
 constexpr auto kStopPatience = std::chrono::milliseconds(100);
-constexpr auto kStopStep = std::chrono::milliseconds(5);
 
 bool accessDenied(int error) {
   return error == EACCES || error == EPERM;
@@ -33,6 +31,8 @@ bool accessDenied(int error) {
 DeviceLayer::DeviceLayer(const DeviceLayerServices& services)
     : services_(services),
       settings_(services.settings),
+      ownWork_(services.work ? nullptr : std::make_unique<ThreadedDeviceWork>()),
+      work_(services.work ? *services.work : *ownWork_),
       dispatcher_(services.settings, extraButtonEnabled_, services.runner),
       deviceChangeCountdown_(services.timers, "notify device change",
                              [this] { raiseDeviceChange(); }),
@@ -41,14 +41,7 @@ DeviceLayer::DeviceLayer(const DeviceLayerServices& services)
 
 DeviceLayer::~DeviceLayer() {
   stop();
-  // What a silent device still holds: its request ends with the kernel's
-  // time-out, and the thread with it.
-  std::list<Worker> left;
-  {
-    std::lock_guard lock(workersLock_);
-    left.swap(workers_);
-  }
-  for (Worker& w : left) w.thread.join();
+  ownWork_.reset();  // waits for what a silent device still holds
 }
 
 bool DeviceLayer::initDeviceLayer() {
@@ -58,11 +51,10 @@ bool DeviceLayer::initDeviceLayer() {
   }
   if (!services_.eventTaps.createEventTaps()) return false;
   logLine("initial lib...");
-  {
-    std::lock_guard lock(identMutex_);
-    ident_ = std::make_unique<SerialQueue>("quorinAgentUSBIdent");
-  }
-  listener_ = std::thread([this] { runListener(); });
+  work_.openQueue();
+  listening_.store(true);
+  work_.startListener([this] { return openListener(); },
+                      [this] { services_.transport.run(*this); });
   std::lock_guard lock(configMutex_);
   passesAllowed_ = true;
   startPassesLocked();
@@ -79,79 +71,32 @@ void DeviceLayer::stop() {
   }
 
   hidManager_.store(false);
-  if (listener_.joinable()) {
+  if (listening_.exchange(false)) {
     services_.transport.stop();
-    listener_.join();
+    work_.joinListener();
   }
   deviceChangeCountdown_.stop();
   configCountdown_.stop();
-  {
-    // Measured on the injected clock, waited for in real steps, as the quit
-    // pass waits for a device.
-    const Clock::TimePoint end = services_.clock.now() + kStopPatience;
-    std::unique_lock lock(workersLock_);
-    auto allFinished = [this] {
-      for (const Worker& w : workers_) {
-        if (!w.finished) return false;
-      }
-      return true;
-    };
-    while (!allFinished() && services_.clock.now() < end) {
-      workerFinished_.wait_for(lock, kStopStep);
-    }
-    reapWorkersLocked();
-  }
-  std::unique_ptr<SerialQueue> ident;
-  {
-    std::lock_guard lock(identMutex_);
-    ident = std::move(ident_);
-  }
-  ident.reset();  // runs the tasks already queued, then joins
+  work_.awaitJobs(services_.clock, services_.clock.now() + kStopPatience);
+  work_.closeQueue();
 }
 
 bool DeviceLayer::waitingOnDevice() {
-  std::lock_guard lock(workersLock_);
-  reapWorkersLocked();
-  return !workers_.empty();
-}
-
-void DeviceLayer::startWorker(bool handshake, std::function<void()> work) {
-  std::lock_guard lock(workersLock_);
-  reapWorkersLocked();
-  Worker& worker = workers_.emplace_back();
-  worker.handshake = handshake;
-  worker.thread = std::thread([this, &worker, work = std::move(work)] {
-    work();
-    std::lock_guard done(workersLock_);
-    worker.finished = true;
-    workerFinished_.notify_all();
-  });
-}
-
-void DeviceLayer::reapWorkersLocked() {
-  for (auto it = workers_.begin(); it != workers_.end();) {
-    if (!it->finished) {
-      ++it;
-      continue;
-    }
-    it->thread.join();  // it has only its return left
-    it = workers_.erase(it);
-  }
+  return work_.jobsLeft();
 }
 
 // --- Listener thread -------------------------------------------------------
 
-void DeviceLayer::runListener() {
-  nameCurrentThread("quorinAgentUSBListen");
+bool DeviceLayer::openListener() {
   std::string reason;
   if (!services_.transport.open(reason)) {
     logFormat("HID listener cannot start: %s", reason.c_str());
     logLine("register usb error");
     if (fatalError_) fatalError_();
-    return;
+    return false;
   }
   hidManager_.store(!stopping_.load());
-  services_.transport.run(*this);
+  return true;
 }
 
 bool DeviceLayer::wantsReports(const HidDeviceInfo& info) {
@@ -212,7 +157,7 @@ void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info
     identifying_.insert(device);
     probes_[device] = {kind, info};
   }
-  startWorker(true, [this, kind, device, info] { runHandshake(kind, device, info); });
+  work_.startJob(true, [this, kind, device, info] { runHandshake(kind, device, info); });
 }
 
 void DeviceLayer::onPresentDevicesListed() {
@@ -317,13 +262,6 @@ void DeviceLayer::onInputReport(DeviceHandle device, uint8_t reportId, const uin
 
 // --- Identification queue ---------------------------------------------------
 
-bool DeviceLayer::postIdentification(std::function<void()> task) {
-  std::lock_guard lock(identMutex_);
-  if (!ident_) return false;
-  ident_->post(std::move(task));
-  return true;
-}
-
 void DeviceLayer::submitIdentification(const DeviceIdentity& identity) {
   postIdentification([this, identity] { registerIdentifiedDevice(identity); });
 }
@@ -382,19 +320,7 @@ void DeviceLayer::postExtraButtonCode(uint8_t pressCode, uint8_t releaseCode) {
 }
 
 void DeviceLayer::waitForIdentification() {
-  {
-    std::unique_lock lock(workersLock_);
-    workerFinished_.wait(lock, [this] {
-      for (const Worker& w : workers_) {
-        if (w.handshake && !w.finished) return false;
-      }
-      return true;
-    });
-  }
-  std::promise<void> done;
-  auto finished = done.get_future();
-  if (!postIdentification([&done] { done.set_value(); })) return;
-  finished.wait();
+  work_.awaitIdentification();
 }
 
 // --- Countdowns and configuration ------------------------------------------
@@ -413,6 +339,11 @@ void DeviceLayer::raiseConfigRequest() {
   startPassesLocked();
 }
 
+bool DeviceLayer::deviceChangePending() {
+  std::lock_guard lock(deviceChangeMutex_);
+  return deviceChanges_ != deviceChangesSeen_;
+}
+
 void DeviceLayer::scheduleDeviceChangeNotice(int32_t milliseconds) {
   deviceChangeCountdown_.arm(milliseconds / kMillisecondsPerTick + 1);
 }
@@ -420,7 +351,7 @@ void DeviceLayer::scheduleDeviceChangeNotice(int32_t milliseconds) {
 void DeviceLayer::startPassesLocked() {
   if (passRunning_ || !passesAllowed_ || configRequests_ == configRequestsSeen_) return;
   passRunning_ = true;
-  startWorker(false, [this] { runPasses(); });
+  work_.startJob(false, [this] { runPasses(); });
 }
 
 void DeviceLayer::runPasses() {
@@ -585,7 +516,7 @@ void DeviceLayer::setSessionActive(bool active) {
     dispatcher_.releaseAll();
     services_.eventTaps.setTakingOver(false);
     // The pass waits for the mice: off the identification queue.
-    startWorker(false, [this] { leaveSeat(); });
+    work_.startJob(false, [this] { leaveSeat(); });
   };
   if (!postIdentification(release)) release();
 }
@@ -628,7 +559,7 @@ void DeviceLayer::recheckDevices() {
   auto left = std::make_shared<std::atomic<size_t>>(asks.size());
   if (asks.empty()) configCountdown_.arm(1);
   for (Ask& ask : asks) {
-    startWorker(true, [this, ask, left] {
+    work_.startJob(true, [this, ask, left] {
       recheckDevice(ask.handle, ask.probe.kind, ask.probe.info, ask.type, ask.modelId);
       if (left->fetch_sub(1) == 1) configCountdown_.arm(1);
     });

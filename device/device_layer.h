@@ -9,13 +9,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "core/button_function.h"
@@ -30,6 +28,7 @@
 #include "device/countdown.h"
 #include "device/device_directory.h"
 #include "device/device_registry.h"
+#include "device/device_work.h"
 #include "device/hid_transport.h"
 #include "device/input_reports.h"
 #include "device/model_catalogue.h"
@@ -52,6 +51,9 @@ struct DeviceLayerServices {
   // restore, which must send each mouse one pass that takes every button
   // back, and nothing more.
   bool restoreOnly = false;
+  // Where the listener, the identification queue and the device requests
+  // run; null: threads of the layer's own (ThreadedDeviceWork).
+  DeviceWork* work = nullptr;
 };
 
 class DeviceLayer final : public DeviceDirectory,
@@ -147,6 +149,8 @@ class DeviceLayer final : public DeviceDirectory,
   uint64_t configurationPasses() const { return configurationPasses_.load(); }
   // No countdown is running and no configuration pass is pending or under way.
   bool settled();
+  // A device-change notice waits for awaitDeviceChange.
+  bool deviceChangePending();
 
  private:
   // HidListener, on the listener thread.
@@ -158,13 +162,6 @@ class DeviceLayer final : public DeviceDirectory,
   void onInputReport(DeviceHandle device, uint8_t reportId, const uint8_t* report,
                      size_t length) override;
 
-  // A thread that may wait in a device request; stop() waits for it only a
-  // while.
-  struct Worker {
-    std::thread thread;
-    bool handshake = false;
-    bool finished = false;  // guarded by workersLock_
-  };
   // What a configuration pass writes to one device, read under registryLock.
   struct PassTarget {
     DeviceHandle handle;
@@ -175,15 +172,14 @@ class DeviceLayer final : public DeviceDirectory,
     std::shared_ptr<TimedMutex> channel;
   };
 
-  void runListener();
+  // On the listener, before it reads: false when the HID system cannot be
+  // opened (logged, and the fatal error handler called).
+  bool openListener();
   // Starts a worker for the configuration passes asked for, unless one runs
   // or passes are not allowed; configMutex_ held.
   void startPassesLocked();
   // On that worker: a pass for each batch of requests, until none is left.
   void runPasses();
-  void startWorker(bool handshake, std::function<void()> work);
-  // Joins the finished workers; workersLock_ held.
-  void reapWorkersLocked();
   void runHandshake(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info);
   // The device's handshake on the calling thread; with holdChannel, under
   // the device's channel lock as a pass takes it, so that it never falls in
@@ -193,7 +189,7 @@ class DeviceLayer final : public DeviceDirectory,
   void registerIdentifiedDevice(const DeviceIdentity& identity);
   void notifyRegistryObserver();
   // Queues task on the identification queue; dropped when it is not running.
-  bool postIdentification(std::function<void()> task);
+  bool postIdentification(std::function<void()> task) { return work_.post(std::move(task)); }
   // Sets deviceActive to found; when that clears it, the final all-released
   // mask goes to the dispatcher.
   void updateDeviceActive(bool found);
@@ -220,14 +216,16 @@ class DeviceLayer final : public DeviceDirectory,
 
   DeviceLayerServices services_;
   Settings& settings_;
+  std::unique_ptr<ThreadedDeviceWork> ownWork_;  // when none is given
+  DeviceWork& work_;
 
   // The locks, in the order they are taken when more than one is held:
   //   seatLock_ -> passLock_ -> a device's channel -> registryLock_
   //   a device's channel -> probeLock_ (a handshake under its channel)
   //   selectionLock_ -> registryLock_
-  //   configMutex_ -> workersLock_ (a worker started for the passes)
-  // The others (identMutex_, observerLock_, deviceChangeMutex_) are taken
-  // alone; registryLock_ is never held while one of them is taken.
+  //   configMutex_ -> the DeviceWork's (a job started for the passes)
+  // The others (observerLock_, deviceChangeMutex_, and those of the
+  // DeviceWork) are taken alone; registryLock_ is never held while one of them is taken.
   //
   // Guards the registry's data only: no device request is made under it.
   std::mutex registryLock_;
@@ -295,12 +293,7 @@ class DeviceLayer final : public DeviceDirectory,
   std::atomic<bool> initialised_{false};
   std::atomic<bool> presentListed_{false};
   std::atomic<bool> hidManager_{false};  // the listener has opened the HID system
-  std::mutex identMutex_;
-  std::unique_ptr<SerialQueue> ident_;  // guarded by identMutex_ for posting
-  std::thread listener_;
-  std::mutex workersLock_;
-  std::condition_variable workerFinished_;
-  std::list<Worker> workers_;  // guarded by workersLock_
+  std::atomic<bool> listening_{false};   // from its start to stop()
 
   std::mutex observerLock_;
   RegistryObserver* observer_ = nullptr;  // guarded by observerLock_

@@ -100,6 +100,11 @@ void FakeHidTransport::queue(Event event) {
   wake_.notify_all();
 }
 
+size_t FakeHidTransport::pendingEvents() const {
+  std::lock_guard lock(mutex_);
+  return events_.size();
+}
+
 void FakeHidTransport::vanishAfterCalls(DeviceId id, int calls) {
   std::lock_guard lock(mutex_);
   devices_.at(id).vanishAfter = calls;
@@ -161,18 +166,18 @@ bool FakeHidTransport::open(std::string& reason) {
 }
 
 void FakeHidTransport::run(HidListener& listener) {
-  // The devices plugged before the run are the ones present at start.
-  bool listed = false;
+  // The devices plugged before the first run are the ones present at start.
   for (;;) {
     Event event;
     {
       std::unique_lock lock(mutex_);
-      if (!listed && events_.empty()) {
-        listed = true;
+      if (!listed_ && events_.empty()) {
+        listed_ = true;
         lock.unlock();
         listener.onPresentDevicesListed();
         lock.lock();
       }
+      if (stepped_ && events_.empty()) return;
       wake_.wait(lock, [this] { return stopping_ || !events_.empty(); });
       if (stopping_) return;
       event = std::move(events_.front());

@@ -46,6 +46,10 @@ class FakeHidTransport : public HidTransport {
   void sendInput(DeviceId id, std::vector<uint8_t> report);
   // Waits until the listener has handled every event queued before the call.
   void sync();
+  // Stepped: run() handles the events queued and returns, for a test that
+  // drives the listener from its own thread (sync() would wait for ever).
+  void setStepped(bool stepped) { stepped_ = stepped; }
+  size_t pendingEvents() const;
 
   // Faults. After `calls` report transfers every further one fails with
   // ENODEV and the device is unplugged.
@@ -152,6 +156,8 @@ class FakeHidTransport : public HidTransport {
   bool closed_ = false;
   std::map<DeviceHandle, std::vector<ConfigurationReport>> restore_;
   std::string openFailure_;
+  bool stepped_ = false;
+  bool listed_ = false;                          // the thread that runs run()
   uint8_t buffer_[kInputReportBufferSize] = {};  // listener thread only
 };
 
