@@ -42,6 +42,7 @@ AppDelegate::AppDelegate(Agent& agent, AppEnvironment environment, QObject* pare
 
 AppDelegate::~AppDelegate() {
   applicationWillTerminate();
+  agent_.devices().onDeviceChange(nullptr);
   delete statusItem_;
 }
 
@@ -83,7 +84,9 @@ bool AppDelegate::applicationDidFinishLaunching() {
   // 6. Settings, then the model catalogue.
   agent_.start();
 
-  // 7. The device layer.
+  // 7. The device layer; the window follows every device change, handed to
+  // the main thread from where the notice is raised.
+  agent_.devices().onDeviceChange([this](const DeviceRecord& record) { showDeviceChange(record); });
   if (!agent_.hooks.initDeviceLayer()) {
     logLine("error run");
     env_.clock->sleepFor(std::chrono::seconds(2));
@@ -92,10 +95,6 @@ bool AppDelegate::applicationDidFinishLaunching() {
 
   // 10. The window starts hidden.
   window_->window()->hide();
-
-  // 11. The window follows every device change.
-  refreshQueue_ = std::make_unique<SerialQueue>("set dev show run");
-  refreshQueue_->post([this] { checkDeviceNotify(); });
 
   // 12. The first fill, even when no device event arrives.
   agent_.timers().runAfter(
@@ -208,14 +207,11 @@ void AppDelegate::showStatusIcon() {
   statusItem_->setVisible(!shellMenuShown_);
 }
 
-void AppDelegate::checkDeviceNotify() {
-  QPointer<AppDelegate> self(this);
-  while (std::optional<DeviceRecord> record = agent_.devices().awaitDeviceChange()) {
-    logDebug("device change: %s", record->type ? "a supported mouse" : "no supported mouse");
-    env_.mainThread->post([self, record = std::move(*record)] {
-      if (self && !self->terminated_) self->window_->windowRebuild(record);
-    });
-  }
+void AppDelegate::showDeviceChange(const DeviceRecord& record) {
+  logDebug("device change: %s", record.type ? "a supported mouse" : "no supported mouse");
+  env_.mainThread->post([self = QPointer<AppDelegate>(this), record] {
+    if (self && !self->terminated_) self->window_->windowRebuild(record);
+  });
 }
 
 void AppDelegate::showConfig() {
@@ -309,7 +305,6 @@ void AppDelegate::applicationWillTerminate() {
   agentBus_ = nullptr;
   agent_.devices().restoreDevicesOnQuit();
   agent_.stop();
-  refreshQueue_.reset();
 }
 
 void AppDelegate::leaveAfterDisplayLoss() {

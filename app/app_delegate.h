@@ -15,7 +15,6 @@
 #include "app/agent.h"
 #include "core/clock.h"
 #include "core/main_thread.h"
-#include "core/serial_queue.h"
 #include "core/user_service_manager.h"
 #include "ui/interface_state.h"
 
@@ -83,7 +82,8 @@ class AppDelegate : public QObject {
   void createStatusItem();
   // The tray icon itself, once the desktop has a tray for it.
   void showStatusIcon();
-  void checkDeviceNotify();
+  // Any thread: the window shows record, on the main thread.
+  void showDeviceChange(const DeviceRecord& record);
 
   Agent& agent_;
   AppEnvironment env_;
@@ -94,7 +94,6 @@ class AppDelegate : public QObject {
   AgentBus* agentBus_ = nullptr;  // the tray menu for the desktop's own menus
   bool shellMenuShown_ = false;   // the GNOME Shell extension shows the menu
   bool deviceFound_ = false;      // the tray icon in colour
-  std::unique_ptr<SerialQueue> refreshQueue_;
   bool quitting_ = false;
   bool terminated_ = false;
 };

@@ -8,8 +8,8 @@ namespace velt {
 
 class StandInDevices : public DeviceDirectory {
  public:
-  // Ends every awaitDeviceChange, now and later, with nullopt; the agent
-  // calls it as it stops, where it would stop the device layer.
+  // No device-change notice goes out once this returns; the agent calls it
+  // as it stops, where it would stop the device layer.
   virtual void shutdown() = 0;
 };
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <functional>
 
 #include "core/device_events.h"
 #include "device/device_record.h"
@@ -16,10 +16,12 @@ class DeviceDirectory {
   virtual int32_t indexOfSelectedDevice() = 0;
   // The index-th selectable device, or an empty record (type 0).
   virtual DeviceRecord describeDevice(int32_t index) = 0;
-  // Blocks until the next device-change notice and returns the selected
-  // device's record (empty when none is left). nullopt once the device layer
-  // is shutting down.
-  virtual std::optional<DeviceRecord> awaitDeviceChange() = 0;
+  // After every device-change notice, changed gets the selected device's
+  // record (empty when none is left), on the thread that raised the notice;
+  // it should only hand the record on (post it). No call comes once the
+  // directory has stopped, or once changed has been replaced (nullptr: no
+  // more calls) and this has returned. Set before the directory starts.
+  virtual void onDeviceChange(std::function<void(const DeviceRecord&)> changed) = 0;
   // Main thread: the device picker chose index.
   virtual void selectDevice(int32_t index) = 0;
   virtual int32_t selectedDeviceIndex() = 0;

@@ -63,8 +63,7 @@ bool DeviceLayer::initDeviceLayer() {
 
 void DeviceLayer::stop() {
   stopping_.store(true);
-  { std::lock_guard lock(deviceChangeMutex_); }
-  deviceChangeSignal_.notify_all();
+  { std::lock_guard lock(noticeLock_); }  // a notice going out has gone
   {
     std::lock_guard lock(configMutex_);
     passesAllowed_ = false;
@@ -325,23 +324,15 @@ void DeviceLayer::waitForIdentification() {
 
 // --- Countdowns and configuration ------------------------------------------
 
-void DeviceLayer::raiseDeviceChange() {
-  {
-    std::lock_guard lock(deviceChangeMutex_);
-    ++deviceChanges_;
-  }
-  deviceChangeSignal_.notify_all();
+void DeviceLayer::onDeviceChange(std::function<void(const DeviceRecord&)> changed) {
+  std::lock_guard lock(noticeLock_);
+  deviceChanged_ = std::move(changed);
 }
 
 void DeviceLayer::raiseConfigRequest() {
   std::lock_guard lock(configMutex_);
   ++configRequests_;
   startPassesLocked();
-}
-
-bool DeviceLayer::deviceChangePending() {
-  std::lock_guard lock(deviceChangeMutex_);
-  return deviceChanges_ != deviceChangesSeen_;
 }
 
 void DeviceLayer::scheduleDeviceChangeNotice(int32_t milliseconds) {
@@ -610,14 +601,9 @@ DeviceRecord DeviceLayer::describeDevice(int32_t index) {
   return registry_.describe(index).value_or(DeviceRecord{});
 }
 
-std::optional<DeviceRecord> DeviceLayer::awaitDeviceChange() {
-  {
-    std::unique_lock lock(deviceChangeMutex_);
-    deviceChangeSignal_.wait(
-        lock, [this] { return stopping_.load() || deviceChanges_ != deviceChangesSeen_; });
-    if (stopping_.load()) return std::nullopt;
-    deviceChangesSeen_ = deviceChanges_;
-  }
+void DeviceLayer::raiseDeviceChange() {
+  std::lock_guard notice(noticeLock_);
+  if (stopping_.load()) return;
   // The selection follows the device: the first selectable one equal to the
   // selected device, or else the first selectable one. It is read and
   // written back in one step, so a choice the user makes meanwhile stands.
@@ -632,12 +618,12 @@ std::optional<DeviceRecord> DeviceLayer::awaitDeviceChange() {
     selectedDeviceIndex_ = index;
   }
   updateDeviceActive(record.has_value());
-  DeviceRecord result = record.value_or(DeviceRecord{});
+  const DeviceRecord result = record.value_or(DeviceRecord{});
   if (result.type == 0 && services_.overlay) {
     OverlayControl* overlay = services_.overlay;
     services_.mainThread.post([overlay] { overlay->hideOverlayIfVisible(); });
   }
-  return result;
+  if (deviceChanged_) deviceChanged_(result);
 }
 
 void DeviceLayer::selectDevice(int32_t index) {

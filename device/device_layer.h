@@ -71,7 +71,7 @@ class DeviceLayer final : public DeviceDirectory,
   // queue, and allows configuration passes. False when called before, or
   // when the event taps cannot be created (then nothing starts).
   bool initDeviceLayer();
-  // Ends every thread; awaitDeviceChange returns nullopt from then on. A
+  // Ends every thread; no device-change notice goes out from then on. A
   // thread that a silent device keeps in a request (a handshake, or a
   // configuration pass) is given a moment, then left to the request's
   // time-out: waitingOnDevice() tells, and the destructor waits for it.
@@ -91,7 +91,7 @@ class DeviceLayer final : public DeviceDirectory,
   int32_t countSelectableDevices() override;
   int32_t indexOfSelectedDevice() override;
   DeviceRecord describeDevice(int32_t index) override;
-  std::optional<DeviceRecord> awaitDeviceChange() override;
+  void onDeviceChange(std::function<void(const DeviceRecord&)> changed) override;
   void selectDevice(int32_t index) override;
   int32_t selectedDeviceIndex() override;
   void scheduleDeviceChangeNotice(int32_t milliseconds) override;
@@ -149,8 +149,6 @@ class DeviceLayer final : public DeviceDirectory,
   uint64_t configurationPasses() const { return configurationPasses_.load(); }
   // No countdown is running and no configuration pass is pending or under way.
   bool settled();
-  // A device-change notice waits for awaitDeviceChange.
-  bool deviceChangePending();
 
  private:
   // HidListener, on the listener thread.
@@ -193,6 +191,8 @@ class DeviceLayer final : public DeviceDirectory,
   // Sets deviceActive to found; when that clears it, the final all-released
   // mask goes to the dispatcher.
   void updateDeviceActive(bool found);
+  // The device-change countdown ran out, on the timer thread: the selection
+  // follows the devices, and the notice goes out.
   void raiseDeviceChange();
   void raiseConfigRequest();
   // The configurable devices in registry order; skipping those that did not
@@ -222,9 +222,10 @@ class DeviceLayer final : public DeviceDirectory,
   // The locks, in the order they are taken when more than one is held:
   //   seatLock_ -> passLock_ -> a device's channel -> registryLock_
   //   a device's channel -> probeLock_ (a handshake under its channel)
-  //   selectionLock_ -> registryLock_
+  //   noticeLock_ -> selectionLock_ -> registryLock_ (a notice follows the
+  //   selection, then the handler posts it)
   //   configMutex_ -> the DeviceWork's (a job started for the passes)
-  // The others (observerLock_, deviceChangeMutex_, and those of the
+  // The others (observerLock_, and those of the
   // DeviceWork) are taken alone; registryLock_ is never held while one of them is taken.
   //
   // Guards the registry's data only: no device request is made under it.
@@ -272,11 +273,10 @@ class DeviceLayer final : public DeviceDirectory,
   DeviceRecord selectedDevice_;      // guarded by selectionLock_
   int32_t selectedDeviceIndex_ = 0;  // guarded by selectionLock_
 
-  // Notices are counted, so one raised while nobody waits is not lost.
-  std::mutex deviceChangeMutex_;
-  std::condition_variable deviceChangeSignal_;
-  uint64_t deviceChanges_ = 0;      // guarded by deviceChangeMutex_
-  uint64_t deviceChangesSeen_ = 0;  // guarded by deviceChangeMutex_
+  // Held while a device-change notice goes out, so that none is under way
+  // once stop() or onDeviceChange(nullptr) has returned.
+  std::mutex noticeLock_;
+  std::function<void(const DeviceRecord&)> deviceChanged_;  // guarded by noticeLock_
   // The configuration countdown's requests; a worker runs the passes while
   // some are left, and ends.
   std::mutex configMutex_;

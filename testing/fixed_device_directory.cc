@@ -11,13 +11,12 @@ void FixedDeviceDirectory::setDevices(std::vector<DeviceRecord> devices) {
     devices_ = std::move(devices);
     if (selected_ >= static_cast<int32_t>(devices_.size())) selected_ = 0;
   }
-  noticeAt(std::chrono::steady_clock::now());
+  notice();
 }
 
 void FixedDeviceDirectory::shutdown() {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(noticeLock_);
   shuttingDown_ = true;
-  wake_.notify_all();
 }
 
 int FixedDeviceDirectory::restoreCount() const {
@@ -40,21 +39,13 @@ DeviceRecord FixedDeviceDirectory::describeDevice(int32_t index) {
   return devices_[index];
 }
 
-std::optional<DeviceRecord> FixedDeviceDirectory::awaitDeviceChange() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    if (shuttingDown_) return std::nullopt;
-    if (noticeDue_ && std::chrono::steady_clock::now() >= *noticeDue_) {
-      noticeDue_.reset();
-      if (selected_ >= static_cast<int32_t>(devices_.size())) return DeviceRecord{};
-      return devices_[selected_];
-    }
-    if (noticeDue_) {
-      wake_.wait_until(lock, *noticeDue_);
-    } else {
-      wake_.wait(lock);
-    }
+void FixedDeviceDirectory::onDeviceChange(std::function<void(const DeviceRecord&)> changed) {
+  {
+    std::lock_guard lock(noticeLock_);
+    changed_ = std::move(changed);
+    if (!changed_ || !missed_) return;
   }
+  notice();
 }
 
 void FixedDeviceDirectory::selectDevice(int32_t index) {
@@ -62,7 +53,7 @@ void FixedDeviceDirectory::selectDevice(int32_t index) {
     std::lock_guard lock(mutex_);
     selected_ = index >= 0 && index < static_cast<int32_t>(devices_.size()) ? index : 0;
   }
-  noticeAt(std::chrono::steady_clock::now() + std::chrono::milliseconds(200));
+  notice();
 }
 
 int32_t FixedDeviceDirectory::selectedDeviceIndex() {
@@ -70,8 +61,8 @@ int32_t FixedDeviceDirectory::selectedDeviceIndex() {
   return selected_;
 }
 
-void FixedDeviceDirectory::scheduleDeviceChangeNotice(int32_t milliseconds) {
-  noticeAt(std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds));
+void FixedDeviceDirectory::scheduleDeviceChangeNotice(int32_t) {
+  notice();
 }
 
 void FixedDeviceDirectory::restoreDevicesOnQuit() {
@@ -79,10 +70,17 @@ void FixedDeviceDirectory::restoreDevicesOnQuit() {
   ++restores_;
 }
 
-void FixedDeviceDirectory::noticeAt(Time due) {
-  std::lock_guard lock(mutex_);
-  if (!noticeDue_ || due < *noticeDue_) noticeDue_ = due;
-  wake_.notify_all();
+void FixedDeviceDirectory::notice() {
+  std::lock_guard notice(noticeLock_);
+  if (shuttingDown_) return;
+  missed_ = !changed_;
+  if (missed_) return;
+  DeviceRecord record;
+  {
+    std::lock_guard lock(mutex_);
+    if (selected_ < static_cast<int32_t>(devices_.size())) record = devices_[selected_];
+  }
+  changed_(record);
 }
 
 }  // namespace velt

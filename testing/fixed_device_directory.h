@@ -1,12 +1,11 @@
 // A device directory over a fixed list of devices, standing in for the device
 // layer where tests and the window snapshots give the agent the devices they
-// need.
+// need. Its notices go out at once, on the caller's thread; one raised
+// before there is a handler goes to the first one.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
+#include <functional>
 #include <mutex>
-#include <optional>
 #include <vector>
 
 #include "app/stand_in_devices.h"
@@ -17,7 +16,7 @@ class FixedDeviceDirectory : public StandInDevices {
  public:
   explicit FixedDeviceDirectory(std::vector<DeviceRecord> devices = {});
 
-  // Replaces the devices and raises a device-change notice at once.
+  // Replaces the devices and raises a device-change notice.
   void setDevices(std::vector<DeviceRecord> devices);
   void shutdown() override;
   int restoreCount() const;
@@ -25,23 +24,24 @@ class FixedDeviceDirectory : public StandInDevices {
   int32_t countSelectableDevices() override;
   int32_t indexOfSelectedDevice() override;
   DeviceRecord describeDevice(int32_t index) override;
-  std::optional<DeviceRecord> awaitDeviceChange() override;
+  void onDeviceChange(std::function<void(const DeviceRecord&)> changed) override;
   void selectDevice(int32_t index) override;
   int32_t selectedDeviceIndex() override;
   void scheduleDeviceChangeNotice(int32_t milliseconds) override;
   void restoreDevicesOnQuit() override;
 
  private:
-  using Time = std::chrono::steady_clock::time_point;
-  void noticeAt(Time due);
+  void notice();
 
   mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::vector<DeviceRecord> devices_;
-  int32_t selected_ = 0;
-  std::optional<Time> noticeDue_;
-  bool shuttingDown_ = false;
-  int restores_ = 0;
+  std::vector<DeviceRecord> devices_;  // guarded by mutex_
+  int32_t selected_ = 0;               // guarded by mutex_
+  int restores_ = 0;                   // guarded by mutex_
+  // Held while a notice goes out; taken before mutex_.
+  std::mutex noticeLock_;
+  std::function<void(const DeviceRecord&)> changed_;  // guarded by noticeLock_
+  bool missed_ = false;                               // guarded by noticeLock_
+  bool shuttingDown_ = false;                         // guarded by noticeLock_
 };
 
 }  // namespace velt

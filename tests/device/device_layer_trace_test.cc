@@ -147,6 +147,7 @@ class DeviceTraceRig final : EventTaps,
                                                                *this, *this, mainThread_, clock,
                                                                *this, this, false, &work});
     layer_->setRegistryObserver(this);
+    layer_->onDeviceChange([this](const DeviceRecord& r) { notices_.push_back(noticeOf(r)); });
     layer_->setFatalErrorHandler([this] { trace_.push_back("fatal error"); });
   }
 
@@ -175,7 +176,7 @@ class DeviceTraceRig final : EventTaps,
 
   // Commands, one a line (NAME: a mouse as plugged, MODEL or MODEL'2 or as
   // named; NAME/i one of its interfaces; _ for a space in MODEL; hex masks):
-  //   start, mice MODEL..., stop, quit, leave, return, wake, pass, await
+  //   start, mice MODEL..., stop, quit, leave, return, wake, pass
   //   plug MODEL[/i] [as NAME] [denied], plug-raw VID PID BYTES..., unplug NAME[/i]
   //   silent NAME, answers NAME, vanish NAME/i after N
   //   press NAME MASK [EXTRA], input NAME/i BYTES..., mask MASK
@@ -207,8 +208,6 @@ class DeviceTraceRig final : EventTaps,
           std::to_string(
               std::chrono::duration_cast<std::chrono::milliseconds>(clock.now() - begun).count()) +
           " ms");
-    } else if (verb == "await") {
-      trace_.push_back(layer_->awaitDeviceChange() ? "notice" : "notice: stopped");
     } else if (verb == "mask") {
       layer_->postButtonMask(hexWord(in));
     } else if (verb == "show") {
@@ -413,20 +412,22 @@ class DeviceTraceRig final : EventTaps,
   void settle() {
     for (;;) {
       work.runAll();
-      if (mainThread_.runPending() > 0) continue;
-      if (!layer_->deviceChangePending()) break;
-      // The window's refresh loop takes each notice as it comes.
-      const std::optional<DeviceRecord> r = layer_->awaitDeviceChange();
-      std::string line = "notice: no mouse";
-      if (r->type != 0) {
-        const int32_t at = layer_->selectedDeviceIndex();
-        line = "notice: " + r->name + " (key " + r->key + ") at " + std::to_string(at);
-        const int32_t listed = layer_->indexOfSelectedDevice();
-        if (listed != at) line += ", listed at " + std::to_string(listed);
-      }
-      trace_.push_back(line);
+      // What the window was told, before what it was then asked to do.
+      trace_.insert(trace_.end(), notices_.begin(), notices_.end());
+      notices_.clear();
+      if (mainThread_.runPending() == 0) break;
     }
     collect();
+  }
+
+  // A notice as the window gets it, with where the selection is listed.
+  std::string noticeOf(const DeviceRecord& r) {
+    if (r.type == 0) return "notice: no mouse";
+    const int32_t at = layer_->selectedDeviceIndex();
+    std::string line = "notice: " + r.name + " (key " + r.key + ") at " + std::to_string(at);
+    const int32_t listed = layer_->indexOfSelectedDevice();
+    if (listed != at) line += ", listed at " + std::to_string(listed);
+    return line;
   }
 
   void collect() {
@@ -514,6 +515,7 @@ class DeviceTraceRig final : EventTaps,
   bool showTimers_ = false;
   bool showRegistry_ = false;
   ManualMainThread mainThread_;
+  std::vector<std::string> notices_;  // raised, not yet in the trace
   bool closed_ = false;
   std::deque<Interface> plugged_;
   std::map<std::string, int> models_;
