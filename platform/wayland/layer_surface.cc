@@ -78,7 +78,6 @@ LayerSurface::~LayerSurface() {
   if (frame_) wl_callback_destroy(frame_);
   zwlr_layer_surface_v1_destroy(layer_);
   wl_surface_destroy(surface_);
-  for (auto& buffer : buffers_) buffer.reset();
 }
 
 QSize LayerSurface::size() const {

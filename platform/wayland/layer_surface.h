@@ -1,7 +1,7 @@
 // The overlay's surface on one output: a layer-shell surface in the overlay
 // layer, above every window including full-screen ones, anchored to all
-// edges, with no keyboard interactivity and no exclusive zone, so that it
-// shows in no task switcher. Painted with QPainter into two shared-memory
+// edges, with no keyboard interactivity and no exclusive zone; it shows in
+// no task switcher. Painted with QPainter into two shared-memory
 // buffers, one picture a frame (FrameBook).
 #pragma once
 
