@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <cstdlib>
 
+#include "core/clock.h"
 #include "core/log.h"
 #include "platform/x11/x11_compositing.h"
 
@@ -54,7 +55,7 @@ void OverlaySystem::createOverlayWindow(const std::filesystem::path& resources) 
   if (window_ || wayland_ || shellOverlay_) return;
   SessionOffer offer;
   if (const char* desktop = std::getenv("XDG_CURRENT_DESKTOP")) offer.desktop = desktop;
-  wayland_ = WaylandOverlay::connect(settings_);
+  wayland_ = WaylandOverlay::connect(settings_, systemClock());
   offer.wayland = wayland_ != nullptr;
   offer.layerShell = wayland_ && wayland_->offersLayerShell();
   offer.virtualPointer = wayland_ && wayland_->offersVirtualPointer();

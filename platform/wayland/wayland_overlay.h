@@ -1,9 +1,6 @@
 // The overlay on Wayland compositors that offer layer-shell (KWin, sway and
-// the other wlroots compositors): one surface in the overlay layer of each
-// output, above every window including full-screen ones, anchored to all
-// edges, with no keyboard interactivity and no exclusive zone; it shows in
-// no task switcher. Painted with QPainter into shared-memory buffers over a
-// connection of its own, on the main thread.
+// the other wlroots compositors): one LayerSurface on each output, over a
+// connection of the agent's own (WaylandConnection), on the main thread.
 //
 // Where the pointer is: a compositor tells a client only about the pointer
 // over its own surfaces. Where nothing else reports the pointer (sway), the
@@ -15,68 +12,56 @@
 // outside through setPointerPosition, and the input region stays empty.
 //
 // Also, from the same connection: the picture the magnifier enlarges
-// (wlr-screencopy) and the focused application (wlr foreign-toplevel), where
+// (wlr-screencopy) and the focused application (WaylandToplevels), where
 // the compositor offers them.
 #pragma once
 
 #include <QImage>
+#include <QObject>
 #include <QRegion>
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "actions/synthetic_input.h"
+#include "core/clock.h"
 #include "core/geometry.h"
 #include "core/settings.h"
 #include "overlay/overlay_controller.h"
+#include "platform/wayland/frame_book.h"
+#include "platform/wayland/layer_surface.h"
+#include "platform/wayland/wayland_connection.h"
+#include "platform/wayland/wayland_toplevels.h"
 
-struct wl_display;
-struct wl_registry;
-struct wl_compositor;
-struct wl_shm;
-struct wl_seat;
 struct wl_pointer;
-struct wl_output;
+struct wl_seat;
 struct wl_surface;
-struct wl_buffer;
-struct wl_callback;
-struct zxdg_output_manager_v1;
-struct zxdg_output_v1;
-struct zwlr_layer_shell_v1;
-struct zwlr_layer_surface_v1;
-struct zwlr_screencopy_manager_v1;
-struct zwlr_foreign_toplevel_manager_v1;
-struct zwlr_foreign_toplevel_handle_v1;
-struct zwlr_virtual_pointer_manager_v1;
 struct zwlr_virtual_pointer_v1;
-class QSocketNotifier;
 
 namespace velt {
 
 class ScreenCopy;
 
-class WaylandOverlay : public OverlayWindowPort, public PointerLocator, public ActiveWindowQuery {
+class WaylandOverlay : public OverlayWindowPort,
+                       public PointerLocator,
+                       public ActiveWindowQuery,
+                       private WaylandConnection::Client,
+                       private LayerSurface::Owner {
  public:
   // Connects to the compositor named by WAYLAND_DISPLAY and learns what it
   // offers; nullptr when there is no Wayland compositor. Main thread, once
-  // the Qt application exists.
-  static std::unique_ptr<WaylandOverlay> connect(const Settings& settings);
+  // the Qt application exists. The fades are timed on clock.
+  static std::unique_ptr<WaylandOverlay> connect(const Settings& settings, const Clock& clock);
   ~WaylandOverlay() override;
   WaylandOverlay(const WaylandOverlay&) = delete;
   WaylandOverlay& operator=(const WaylandOverlay&) = delete;
 
   // What the compositor offers.
-  bool offersLayerShell() const { return layerShell_ != nullptr; }
-  bool offersScreencopy() const { return screencopy_ != nullptr; }
-  bool offersForeignToplevels() const { return toplevels_ != nullptr; }
-  bool offersVirtualPointer() const { return virtualPointers_ != nullptr; }
-  bool followsPointerItself() const { return trackPointer_; }
+  bool offersLayerShell() const { return connection_->globals().layerShell != nullptr; }
+  bool offersForeignToplevels() const { return toplevels_.tracking(); }
+  bool offersVirtualPointer() const { return connection_->globals().virtualPointers != nullptr; }
 
   // The pointer's position comes from outside (global compositor
   // coordinates); the overlay then stops following it itself. Main thread.
@@ -110,93 +95,69 @@ class WaylandOverlay : public OverlayWindowPort, public PointerLocator, public A
   // strings; nullopt without foreign-toplevel.
   std::optional<WindowClass> activeWindowClass() override;
 
-  // Dispatches what the compositor sent until done() or the time is up.
-  bool dispatchUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
-
-  // How many pictures the overlay has committed; for the benchmarks.
-  uint64_t framesCommitted() const { return framesCommitted_; }
-
-  struct Buffer;
-  struct Output;
-  struct Toplevel;
-
  private:
-  explicit WaylandOverlay(const Settings& settings, wl_display* display);
-  bool bindGlobals();
-  void readEvents();
-  void flush();
-  void lost();
+  WaylandOverlay(const Settings& settings, const Clock& clock);
 
-  void createSurface(Output& output);
-  void destroySurface(Output& output);
-  void configured(Output& output, uint32_t width, uint32_t height);
-  Output* outputAt(PointF global);
-  Output* pointerOutput();
-  void pointerSeen(Output& output, double x, double y);
+  // WaylandConnection::Client
+  void outputAdded(WaylandOutput& output) override;
+  void outputRemoved(WaylandOutput& output) override;
+  void seatCapabilities(wl_seat* seat, uint32_t capabilities) override;
+  void toplevelsOffered(zwlr_foreign_toplevel_manager_v1* manager) override;
+  void connectionLost(int error) override;
+  // LayerSurface::Owner
+  QRegion inputRegion(LayerSurface& surface) override;
+  void closed(LayerSurface& surface) override;
+  void frameShown(LayerSurface& surface) override;
+  bool draw(LayerSurface& surface, QPainter& painter, const QRegion& area) override;
+  void committed(LayerSurface& surface) override;
+
+  void createSurface(WaylandOutput& output);
+  void destroySurface(WaylandOutput& output);
+  LayerSurface* surfaceOn(WaylandOutput* output) const;
+  WaylandOutput* pointerOutput();
+  WaylandOutput* outputOf(wl_surface* surface) const;
+  void pointerSeen(WaylandOutput& output, double x, double y);
   void pointerMovedTo(PointF global);
-  void setInputRegion(Output& output);
   void updateInputRegions();
   void nudgePointer();
-  void changed(Output& output, const QRegion& area);
   void changedAll();
-  void schedulePaint(Output& output);
-  void paint(Output& output);
-  Buffer* freeBuffer(Output& output);
   void pictureTaken(uint64_t request, QImage picture, const char* failure);
   void dropPicture();
 
   const Settings& settings_;
-  wl_display* display_;
-  wl_registry* registry_ = nullptr;
-  wl_compositor* compositor_ = nullptr;
-  wl_shm* shm_ = nullptr;
-  wl_seat* seat_ = nullptr;
+  const Clock& clock_;
+  std::unique_ptr<WaylandConnection> connection_;
+  WaylandToplevels toplevels_;
+  std::map<WaylandOutput*, std::unique_ptr<LayerSurface>> surfaces_;  // while the overlay shows
   wl_pointer* pointer_ = nullptr;
-  zxdg_output_manager_v1* xdgOutputs_ = nullptr;
-  zwlr_layer_shell_v1* layerShell_ = nullptr;
-  zwlr_screencopy_manager_v1* screencopy_ = nullptr;
-  zwlr_foreign_toplevel_manager_v1* toplevels_ = nullptr;
-  zwlr_virtual_pointer_manager_v1* virtualPointers_ = nullptr;
   zwlr_virtual_pointer_v1* virtualPointer_ = nullptr;
-  uint32_t layerShellVersion_ = 0;
-  std::vector<std::unique_ptr<Output>> outputs_;
-  std::map<zwlr_foreign_toplevel_handle_v1*, std::unique_ptr<Toplevel>> toplevelHandles_;
-  std::unique_ptr<QSocketNotifier> notifier_;
+  QObject context_;  // for the timers of pictures awaited
   ScreenGrabber grabber_;
   std::function<void(bool)> following_;
-  bool connectionLost_ = false;
 
   // The picture.
   bool trackPointer_ = true;
   bool shown_ = false;
   int32_t drawMode_ = 0;
-  int32_t paintedSize_ = 0;
-  double opacity_ = 1;
-  double fadeFrom_ = 1;
-  double fadeTo_ = 1;
-  std::chrono::steady_clock::time_point fadeStart_;
-  bool fading_ = false;
-  std::optional<PointF> pointerGlobal_;  // main thread
-  Output* pointerOutput_ = nullptr;      // the output the overlay shows on
-  Output* enteredOutput_ = nullptr;      // the overlay surface the pointer is over
+  Fade fade_;
+  std::optional<PointF> pointerGlobal_;     // main thread
+  WaylandOutput* pointerOutput_ = nullptr;  // the output the overlay shows on
+  WaylandOutput* enteredOutput_ = nullptr;  // the overlay surface the pointer is over
   QImage snapshot_;
-  Output* snapshotOutput_ = nullptr;
+  WaylandOutput* snapshotOutput_ = nullptr;
   uint64_t pictureRequest_ = 0;  // the picture awaited, if pictureAwaited_
   bool pictureAwaited_ = false;
   bool showWhenPictured_ = false;  // a fadeIn came while the picture was awaited
   std::unique_ptr<ScreenCopy> copy_;
   std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);  // for late grabs
   bool grabFailureLogged_ = false;
-  uint64_t framesCommitted_ = 0;
 
   // Read by other threads.
   std::atomic<bool> pointerKnown_{false};
   std::atomic<double> pointerX_{0};
   std::atomic<double> pointerY_{0};
-  std::mutex activeMutex_;
-  std::optional<std::string> activeAppId_;
 
-  friend struct WaylandListeners;
+  friend struct PointerListeners;
 };
 
 }  // namespace velt

@@ -37,7 +37,7 @@ export VELT_PROBE=$probe
 if [ "$VELT_RIG_DESKTOP" = kwin ]; then
   bash "$here/../../tests/desktop/kwin_screenshot_entries.sh" "$agent" "$bench"
 fi
-"$probe" pattern pattern >"$out/pattern" 2>&1 &
+"$probe" window pattern fullscreen >"$out/pattern" 2>&1 &
 for _ in $(seq 200); do grep -q shown "$out/pattern" && break; sleep 0.1; done
 VELT_DEBUG=1 VELT_LOG_STDERR=1 "$agent" >"$out/agent" 2>&1 &
 agent_pid=$!

@@ -31,15 +31,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/clock.h"
 #include "platform/kwin/kwin_bridge.h"
+#include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_screencopy.h"
 #include "platform/x11/x11_session.h"
-#include "wlr-screencopy-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
 extern char** environ;
@@ -72,58 +73,40 @@ class Desktop {
   virtual Picture picture() = 0;
 };
 
-// sway and other wlroots compositors.
+// sway and other wlroots compositors, over the overlay's own connection.
 class Wlroots : public Desktop {
  public:
-  Wlroots() {
-    display_ = wl_display_connect(nullptr);
-    if (!display_) return;
-    static constexpr wl_registry_listener listener{
-        [](void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
-          auto* self = static_cast<Wlroots*>(data);
-          auto is = [&](const wl_interface& i) { return std::strcmp(interface, i.name) == 0; };
-          if (is(wl_seat_interface) && !self->seat_) {
-            self->seat_ =
-                static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-          } else if (is(wl_output_interface) && !self->output_) {
-            self->output_ =
-                static_cast<wl_output*>(wl_registry_bind(registry, name, &wl_output_interface, 1));
-          } else if (is(wl_shm_interface)) {
-            self->shm_ =
-                static_cast<wl_shm*>(wl_registry_bind(registry, name, &wl_shm_interface, 1));
-          } else if (is(zwlr_screencopy_manager_v1_interface)) {
-            self->copies_ = static_cast<zwlr_screencopy_manager_v1*>(
-                wl_registry_bind(registry, name, &zwlr_screencopy_manager_v1_interface, 1));
-          } else if (is(zwlr_virtual_pointer_manager_v1_interface)) {
-            self->pointers_ = static_cast<zwlr_virtual_pointer_manager_v1*>(
-                wl_registry_bind(registry, name, &zwlr_virtual_pointer_manager_v1_interface, 1));
-          }
-        },
-        [](void*, wl_registry*, uint32_t) {}};
-    wl_registry_add_listener(wl_display_get_registry(display_), &listener, this);
-    wl_display_roundtrip(display_);
-    if (pointers_ && seat_) {
-      pointer_ = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(pointers_, seat_);
+  Wlroots() : connection_(velt::WaylandConnection::connect(nullptr)) {
+    if (!connection_ || !connection_->bindGlobals()) {
+      connection_.reset();
+      return;
     }
-    wl_display_roundtrip(display_);
+    const auto& g = connection_->globals();
+    if (g.virtualPointers && g.seat) {
+      pointer_ = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(g.virtualPointers, g.seat);
+    }
+    wl_display_roundtrip(connection_->display());
   }
-  bool usable() const { return pointer_ && copies_ && shm_ && output_; }
+  bool usable() const {
+    return connection_ && pointer_ && connection_->globals().screencopy &&
+           connection_->globals().shm && !connection_->outputs().empty();
+  }
 
   bool move(QPoint to) override {
     const QSize size = QGuiApplication::primaryScreen()->size();
     zwlr_virtual_pointer_v1_motion_absolute(pointer_, now(), to.x(), to.y(), size.width(),
                                             size.height());
     zwlr_virtual_pointer_v1_frame(pointer_);
-    return wl_display_flush(display_) >= 0;
+    return wl_display_flush(connection_->display()) >= 0;
   }
 
   Picture picture() override {
-    auto picture = velt::captureOutput(copies_, shm_, output_, [this](std::function<bool()> done) {
-      while (!done()) {
-        if (wl_display_dispatch(display_) < 0) return false;
-      }
-      return true;
-    });
+    const auto& g = connection_->globals();
+    auto picture =
+        velt::captureOutput(g.screencopy, g.shm, connection_->outputs().front()->output,
+                            [this](std::function<bool()> done) {
+                              return connection_->dispatchUntil(done, std::chrono::seconds(2));
+                            });
     if (!picture) return {};
     return {picture->image, picture->shown};
   }
@@ -134,12 +117,7 @@ class Wlroots : public Desktop {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
             .count());
   }
-  wl_display* display_ = nullptr;
-  wl_seat* seat_ = nullptr;
-  wl_output* output_ = nullptr;
-  wl_shm* shm_ = nullptr;
-  zwlr_screencopy_manager_v1* copies_ = nullptr;
-  zwlr_virtual_pointer_manager_v1* pointers_ = nullptr;
+  std::unique_ptr<velt::WaylandConnection> connection_;
   zwlr_virtual_pointer_v1* pointer_ = nullptr;
 };
 

@@ -1,0 +1,50 @@
+// The focused application where the compositor offers wlr foreign-toplevel:
+// the activated toplevel's app id. Fed by the connection's dispatch; read
+// from any thread.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+struct zwlr_foreign_toplevel_manager_v1;
+struct zwlr_foreign_toplevel_handle_v1;
+
+namespace velt {
+
+class WaylandToplevels {
+ public:
+  WaylandToplevels() = default;
+  ~WaylandToplevels();
+  WaylandToplevels(const WaylandToplevels&) = delete;
+  WaylandToplevels& operator=(const WaylandToplevels&) = delete;
+
+  // Follows the manager's toplevels, and owns it. Dispatching thread.
+  void track(zwlr_foreign_toplevel_manager_v1* manager);
+  // Whether the compositor still reports toplevels. Dispatching thread.
+  bool tracking() const { return manager_ != nullptr; }
+  // Any thread.
+  std::optional<std::string> activeAppId();
+
+  // What a handle said so far; done applies what came since the last done.
+  struct Toplevel {
+    std::string appId;
+    bool activated = false;
+    std::string pendingAppId;
+    bool pendingActivated = false;
+  };
+
+ private:
+  void updateActive();
+
+  zwlr_foreign_toplevel_manager_v1* manager_ = nullptr;
+  std::map<zwlr_foreign_toplevel_handle_v1*, std::unique_ptr<Toplevel>> handles_;
+  std::mutex activeMutex_;
+  std::optional<std::string> activeAppId_;  // guarded by activeMutex_
+
+  friend struct ToplevelListeners;
+};
+
+}  // namespace velt
