@@ -13,7 +13,7 @@ Agent::Agent(FileLocations locations, std::unique_ptr<StandInDevices> devices)
       pointerOutput_(actions_.events),
       overlay_(settings_, store_, pointerModes_, mainThread_, pointerOutput_, timers_),
       deviceLayer_({settings_, catalogue_, transport_, actions_.engine, overlay_.takeover,
-                    mainThread_, systemClock(), timers_, &overlay_.overlay}),
+                    mainThread_, systemClock(), systemClock(), &overlay_.overlay}),
       commandButtons_(actions_.engine, settings_),
       devicesOverride_(std::move(devices)) {
   actions_.engine.setOverlayControl(&overlay_.overlay);

@@ -3,7 +3,6 @@
 #include <chrono>
 
 #include "app/command_line.h"
-#include "core/serial_queue.h"
 #include "core/settings.h"
 #include "device/device_layer.h"
 #include "device/model_catalogue.h"
@@ -48,9 +47,8 @@ int restoreMice(const FileLocations& locations, std::ostream& out, std::ostream&
   NoTaps taps;
   NoFunctions functions;
   NoWindow window;
-  TimerThread timers(systemClock());
   DeviceLayerServices services{settings, catalogue, transport,     functions,
-                               taps,     window,    systemClock(), timers};
+                               taps,     window,    systemClock(), systemClock()};
   services.restoreOnly = true;
   DeviceLayer layer(services);
   bool failed = false;

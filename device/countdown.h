@@ -1,7 +1,7 @@
 // Folds bursts of device events into one notice: each event sets a countdown
 // of 0.2 s ticks, and the notice goes out when the last one set has run out.
-// The countdown is a job of the agent's timer thread, so nothing wakes while
-// none is set.
+// The countdown is one timer of the DelayedTasks it is given (the device
+// layer's loop), so nothing wakes while none is set.
 #pragma once
 
 #include <chrono>
@@ -19,7 +19,7 @@ class Countdown {
  public:
   static constexpr Clock::Duration kTick = std::chrono::milliseconds(200);
 
-  // onExpired runs on the timer thread; label names its jobs.
+  // onExpired runs where timers runs its tasks; label names them.
   Countdown(DelayedTasks& timers, std::string label, std::function<void()> onExpired);
   ~Countdown();
   Countdown(const Countdown&) = delete;

@@ -31,13 +31,13 @@ bool accessDenied(int error) {
 DeviceLayer::DeviceLayer(const DeviceLayerServices& services)
     : services_(services),
       settings_(services.settings),
-      ownWork_(services.work ? nullptr : std::make_unique<ThreadedDeviceWork>()),
+      ownWork_(services.work
+                   ? nullptr
+                   : std::make_unique<ThreadedDeviceWork>(services.transport, services.tickClock)),
       work_(services.work ? *services.work : *ownWork_),
       dispatcher_(services.settings, extraButtonEnabled_, services.runner),
-      deviceChangeCountdown_(services.timers, "notify device change",
-                             [this] { raiseDeviceChange(); }),
-      configCountdown_(services.timers, "notify device state change",
-                       [this] { raiseConfigRequest(); }) {}
+      deviceChangeCountdown_(work_, "notify device change", [this] { raiseDeviceChange(); }),
+      configCountdown_(work_, "notify device state change", [this] { raiseConfigRequest(); }) {}
 
 DeviceLayer::~DeviceLayer() {
   stop();
@@ -490,11 +490,15 @@ void DeviceLayer::setSessionActive(bool active) {
   if (sessionActive_.exchange(active) == active) return;
   const uint64_t change = sessionChanges_.fetch_add(1) + 1;
   if (active) {
-    services_.timers.runAfter("session settle", kSessionSettle, [this, change] {
-      std::lock_guard seat(seatLock_);
-      if (sessionChanges_.load() != change || stopping_.load()) return;
-      services_.eventTaps.setTakingOver(true);
-      services_.transport.reopenAll();
+    // seatLock_ may be held by a pass to a mouse that does not answer: the
+    // taking over waits for it off the loop.
+    work_.runAfter("session settle", kSessionSettle, [this, change] {
+      work_.startJob(false, [this, change] {
+        std::lock_guard seat(seatLock_);
+        if (sessionChanges_.load() != change || stopping_.load()) return;
+        services_.eventTaps.setTakingOver(true);
+        services_.transport.reopenAll();
+      });
     });
     return;
   }

@@ -1,8 +1,9 @@
-// The device layer: the HID listener thread, the registry of recognised mice,
-// the countdowns that fold bursts of device events into one notice, the
-// configuration passes (on a worker while some are asked for), and the
-// identification queue that registers devices and dispatches every button.
-// One instance per process.
+// The device layer: the registry of recognised mice, the countdowns that
+// fold bursts of device events into one notice, the configuration passes (on
+// a worker while some are asked for), and the identification queue that
+// registers devices and dispatches every button. The queue and the
+// countdowns run on the HID listener's loop, between its events. One
+// instance per process.
 #pragma once
 
 #include <atomic>
@@ -19,7 +20,6 @@
 #include "core/button_function.h"
 #include "core/clock.h"
 #include "core/configuration_scheduler.h"
-#include "core/delayed_tasks.h"
 #include "core/main_thread.h"
 #include "core/overlay_control.h"
 #include "core/serial_queue.h"
@@ -45,14 +45,15 @@ struct DeviceLayerServices {
   EventTaps& eventTaps;
   MainThread& mainThread;
   Clock& clock;
-  DelayedTasks& timers;               // runs the countdowns
+  Clock& tickClock;                   // the countdowns' time line
   OverlayControl* overlay = nullptr;  // hidden when the last mouse leaves; may be null
   // Only restoreDevicesOnQuit writes to the mice: the command line's
   // restore, which must send each mouse one pass that takes every button
   // back, and nothing more.
   bool restoreOnly = false;
-  // Where the listener, the identification queue and the device requests
-  // run; null: threads of the layer's own (ThreadedDeviceWork).
+  // Where the listener, the identification queue, the countdowns and the
+  // device requests run; null: threads of the layer's own
+  // (ThreadedDeviceWork).
   DeviceWork* work = nullptr;
 };
 
@@ -159,6 +160,7 @@ class DeviceLayer final : public DeviceDirectory,
   void onDeviceRemoved(DeviceHandle device) override;
   void onInputReport(DeviceHandle device, uint8_t reportId, const uint8_t* report,
                      size_t length) override;
+  NextRun runPosted() override { return work_.runPosted(); }
 
   // What a configuration pass writes to one device, read under registryLock.
   struct PassTarget {
@@ -191,8 +193,8 @@ class DeviceLayer final : public DeviceDirectory,
   // Sets deviceActive to found; when that clears it, the final all-released
   // mask goes to the dispatcher.
   void updateDeviceActive(bool found);
-  // The device-change countdown ran out, on the timer thread: the selection
-  // follows the devices, and the notice goes out.
+  // The device-change countdown ran out, on the listener's loop: the
+  // selection follows the devices, and the notice goes out.
   void raiseDeviceChange();
   void raiseConfigRequest();
   // The configurable devices in registry order; skipping those that did not

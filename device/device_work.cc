@@ -2,6 +2,9 @@
 
 #include <future>
 
+#include "core/log.h"
+#include "core/serial_queue.h"
+
 namespace velt {
 namespace {
 
@@ -23,9 +26,21 @@ ThreadedDeviceWork::~ThreadedDeviceWork() {
 }
 
 void ThreadedDeviceWork::startListener(std::function<bool()> open, std::function<void()> listen) {
-  listener_ = std::thread([open = std::move(open), listen = std::move(listen)] {
+  {
+    std::lock_guard lock(queueLock_);
+    loopRunning_ = true;
+  }
+  listener_ = std::thread([this, open = std::move(open), listen = std::move(listen)] {
     nameCurrentThread("quorinAgentUSBListen");
+    {
+      std::lock_guard lock(queueLock_);
+      loop_ = std::this_thread::get_id();
+    }
     if (open()) listen();
+    // What is posted from now on waits for closeQueue.
+    std::lock_guard lock(queueLock_);
+    loop_ = {};
+    loopRunning_ = false;
   });
 }
 
@@ -35,23 +50,73 @@ void ThreadedDeviceWork::joinListener() {
 
 void ThreadedDeviceWork::openQueue() {
   std::lock_guard lock(queueLock_);
-  queue_ = std::make_unique<SerialQueue>("quorinAgentUSBIdent");
+  queueOpen_ = true;
 }
 
 bool ThreadedDeviceWork::post(std::function<void()> task) {
-  std::lock_guard lock(queueLock_);
-  if (!queue_) return false;
-  queue_->post(std::move(task));
+  {
+    std::lock_guard lock(queueLock_);
+    if (!queueOpen_) return false;
+    tasks_.push_back(std::move(task));
+    // The loop runs what it posts itself once the event in hand is done.
+    if (loop_ == std::this_thread::get_id()) return true;
+  }
+  transport_.wake();
   return true;
 }
 
-void ThreadedDeviceWork::closeQueue() {
-  std::unique_ptr<SerialQueue> queue;
+void ThreadedDeviceWork::runAfter(std::string_view label, Clock::Duration delay,
+                                  std::function<void()> task) {
+  logDebug("delayed task \"%.*s\" in %lld us", static_cast<int>(label.size()), label.data(),
+           static_cast<long long>(delay.count() / 1000));
+  const Clock::TimePoint due = tickClock_.now() + delay;
   {
     std::lock_guard lock(queueLock_);
-    queue = std::move(queue_);
+    if (!queueOpen_) return;
+    timers_.emplace(due, std::move(task));
+    if (loop_ == std::this_thread::get_id()) return;
   }
-  queue.reset();  // runs the tasks already queued, then joins
+  transport_.wake();
+}
+
+HidListener::NextRun ThreadedDeviceWork::runPosted() {
+  // The tasks queued so far and the timers due now; what they add runs on
+  // the next round, so that the transport's events are never kept waiting.
+  const Clock::TimePoint now = tickClock_.now();
+  std::unique_lock lock(queueLock_);
+  std::deque<std::function<void()>> batch;
+  batch.swap(tasks_);
+  for (;;) {
+    std::function<void()> task;
+    if (!batch.empty()) {
+      task = std::move(batch.front());
+      batch.pop_front();
+    } else if (!timers_.empty() && timers_.begin()->first <= now) {
+      task = std::move(timers_.begin()->second);
+      timers_.erase(timers_.begin());
+    } else {
+      break;
+    }
+    lock.unlock();
+    task();
+    lock.lock();
+  }
+  if (!tasks_.empty()) return {&tickClock_, now};
+  if (timers_.empty()) return {};
+  return {&tickClock_, timers_.begin()->first};
+}
+
+void ThreadedDeviceWork::closeQueue() {
+  std::deque<std::function<void()>> left;
+  {
+    std::lock_guard lock(queueLock_);
+    queueOpen_ = false;
+    timers_.clear();
+    left.swap(tasks_);
+  }
+  // The listener has ended: these run here, one after another, as it would
+  // have run them.
+  for (auto& task : left) task();
 }
 
 void ThreadedDeviceWork::startJob(bool handshake, std::function<void()> job) {
@@ -87,6 +152,10 @@ void ThreadedDeviceWork::awaitIdentification() {
       }
       return true;
     });
+  }
+  {
+    std::lock_guard lock(queueLock_);
+    if (!loopRunning_) return;
   }
   std::promise<void> done;
   auto finished = done.get_future();

@@ -1,25 +1,31 @@
 // Where the device layer's work runs: the HID listener, the identification
-// queue, and the jobs that may wait seconds in a device request (handshakes,
-// configuration passes, the pass that gives the mice back when the session
-// leaves the seat). The agent runs each on threads of its own; a test runs
-// them one after another on its own thread.
+// queue and the countdowns, and the jobs that may wait seconds in a device
+// request (handshakes, configuration passes, the pass that gives the mice
+// back when the session leaves the seat). The agent runs the queue and the
+// countdowns on the listener's own loop and each job on a thread of its
+// own; a test runs them one after another on its own thread.
 #pragma once
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "core/clock.h"
-#include "core/serial_queue.h"
+#include "core/delayed_tasks.h"
+#include "device/hid_transport.h"
 
 namespace velt {
 
-class DeviceWork {
+// DelayedTasks: the countdowns' timers, run like the queue's tasks; dropped
+// outside openQueue and closeQueue.
+class DeviceWork : public DelayedTasks {
  public:
-  virtual ~DeviceWork() = default;
+  ~DeviceWork() override = default;
   // Once: open, then, if it returned true, listen, which returns once the
   // transport has been stopped.
   virtual void startListener(std::function<bool()> open, std::function<void()> listen) = 0;
@@ -41,14 +47,19 @@ class DeviceWork {
   virtual void awaitJobs(const Clock& clock, Clock::TimePoint deadline) = 0;
   // A job has not ended.
   virtual bool jobsLeft() = 0;
+  // On the listener thread, between its events: the queue's tasks and the
+  // timers due.
+  virtual HidListener::NextRun runPosted() { return {}; }
 };
 
-// The agent's: the listener "quorinAgentUSBListen", the queue
-// "quorinAgentUSBIdent", and a thread per job. The destructor waits for the
-// jobs that a silent device still keeps, until the request's time-out.
+// The agent's: one thread, "quorinAgentUSBListen", runs the transport's
+// loop, and between its events the queue's tasks and the timers, which fall
+// due on tickClock; and a thread per job. The destructor waits for the jobs
+// that a silent device still keeps, until the request's time-out.
 class ThreadedDeviceWork final : public DeviceWork {
  public:
-  ThreadedDeviceWork() = default;
+  ThreadedDeviceWork(HidTransport& transport, Clock& tickClock)
+      : transport_(transport), tickClock_(tickClock) {}
   ~ThreadedDeviceWork() override;
   ThreadedDeviceWork(const ThreadedDeviceWork&) = delete;
   ThreadedDeviceWork& operator=(const ThreadedDeviceWork&) = delete;
@@ -62,6 +73,8 @@ class ThreadedDeviceWork final : public DeviceWork {
   void awaitIdentification() override;
   void awaitJobs(const Clock& clock, Clock::TimePoint deadline) override;
   bool jobsLeft() override;
+  void runAfter(std::string_view label, Clock::Duration delay, std::function<void()> task) override;
+  HidListener::NextRun runPosted() override;
 
  private:
   struct Worker {
@@ -72,10 +85,18 @@ class ThreadedDeviceWork final : public DeviceWork {
   // Joins the finished workers; workersLock_ held.
   void reapWorkersLocked();
 
+  HidTransport& transport_;
+  Clock& tickClock_;
   std::thread listener_;
-  std::mutex queueLock_;                // taken alone
-  std::unique_ptr<SerialQueue> queue_;  // guarded by queueLock_ for posting
-  std::mutex workersLock_;              // taken alone
+  std::mutex queueLock_;                     // taken alone
+  bool queueOpen_ = false;                   // guarded by queueLock_
+  bool loopRunning_ = false;                 // the listener's thread; guarded by queueLock_
+  std::thread::id loop_;                     // its id; guarded by queueLock_
+  std::deque<std::function<void()>> tasks_;  // guarded by queueLock_
+  // The timers by due time, those due together in the order asked for;
+  // guarded by queueLock_.
+  std::multimap<Clock::TimePoint, std::function<void()>> timers_;
+  std::mutex workersLock_;  // taken alone
   std::condition_variable workerFinished_;
   std::list<Worker> workers_;  // guarded by workersLock_
 };

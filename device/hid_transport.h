@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -61,7 +62,16 @@ struct ConfigurationReport {
 // Called by the transport on its listener thread, one call at a time.
 class HidListener {
  public:
+  // When the listener wants to run next, on which time line.
+  struct NextRun {
+    Clock* clock = nullptr;  // null: not before it is woken
+    Clock::TimePoint due{};
+  };
+
   virtual ~HidListener() = default;
+  // After each batch of events, and whenever the transport is woken: runs
+  // the work handed to the listener thread and what has fallen due.
+  virtual NextRun runPosted() { return {}; }
   // A fresh handle for a device that has just appeared.
   virtual DeviceHandle newDeviceHandle() = 0;
   // The devices present at start come first, then each new one.
@@ -98,6 +108,10 @@ class HidTransport {
   virtual void run(HidListener& listener) = 0;
   // Any thread: makes run() return soon, or at once when it has not started.
   virtual void stop() = 0;
+  // Any thread: run() calls the listener's runPosted soon. The real
+  // transport waits for a due time on the steady clock whatever the clock
+  // named; a fake one waits on that clock.
+  virtual void wake() = 0;
 
   // Any thread: starts delivering the device's input reports.
   virtual void subscribeInput(DeviceHandle device) = 0;

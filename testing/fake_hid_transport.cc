@@ -167,6 +167,11 @@ bool FakeHidTransport::open(std::string& reason) {
 
 void FakeHidTransport::run(HidListener& listener) {
   // The devices plugged before the first run are the ones present at start.
+  HidListener::NextRun next;
+  {
+    std::lock_guard lock(mutex_);
+    woken_ = true;  // for what was posted before
+  }
   for (;;) {
     Event event;
     {
@@ -178,87 +183,112 @@ void FakeHidTransport::run(HidListener& listener) {
         lock.lock();
       }
       if (stepped_ && events_.empty()) return;
-      wake_.wait(lock, [this] { return stopping_ || !events_.empty(); });
+      // Until an event, a wake-up, or the time the listener wants next.
+      while (!stopping_ && events_.empty() && !woken_) {
+        if (!next.clock) {
+          wake_.wait(lock);
+        } else if (next.clock->now() < next.due) {
+          next.clock->waitUntil(wake_, lock, next.due);
+        } else {
+          break;
+        }
+      }
       if (stopping_) return;
-      event = std::move(events_.front());
-      events_.pop_front();
+      woken_ = false;
+      if (!events_.empty()) {
+        event = std::move(events_.front());
+        events_.pop_front();
+      }
     }
-    switch (event.kind) {
-      case Event::Attach: {
-        bool closed;
-        {
-          std::lock_guard lock(mutex_);
-          closed = closed_;
-        }
-        if (!closed) attach(event.id, listener);
-        break;
+    handle(event, listener);
+    next = listener.runPosted();
+  }
+}
+
+void FakeHidTransport::wake() {
+  {
+    std::lock_guard lock(mutex_);
+    woken_ = true;
+  }
+  wake_.notify_all();
+}
+
+void FakeHidTransport::handle(Event& event, HidListener& listener) {
+  switch (event.kind) {
+    case Event::Attach: {
+      bool closed;
+      {
+        std::lock_guard lock(mutex_);
+        closed = closed_;
       }
-      case Event::Remove: {
-        std::optional<DeviceHandle> handle;
-        {
-          std::lock_guard lock(mutex_);
-          Device& d = devices_.at(event.id);
-          d.gone = true;
-          handle = d.handle;
-          if (handle) restore_.erase(*handle);
-        }
-        if (handle) listener.onDeviceRemoved(*handle);
-        break;
+      if (!closed) attach(event.id, listener);
+      break;
+    }
+    case Event::Remove: {
+      std::optional<DeviceHandle> handle;
+      {
+        std::lock_guard lock(mutex_);
+        Device& d = devices_.at(event.id);
+        d.gone = true;
+        handle = d.handle;
+        if (handle) restore_.erase(*handle);
       }
-      case Event::Reopen: {
-        std::vector<DeviceId> ids;
-        bool wasClosed;
-        {
-          std::lock_guard lock(mutex_);
-          wasClosed = event.id == 0 && std::exchange(closed_, false);
-          if (event.id != 0) {
-            if (!closed_) ids.push_back(event.id);
-          } else {
-            for (const auto& [id, d] : devices_) {
-              if (!d.gone && (d.handle || wasClosed)) ids.push_back(id);
-            }
+      if (handle) listener.onDeviceRemoved(*handle);
+      break;
+    }
+    case Event::Reopen: {
+      std::vector<DeviceId> ids;
+      bool wasClosed;
+      {
+        std::lock_guard lock(mutex_);
+        wasClosed = event.id == 0 && std::exchange(closed_, false);
+        if (event.id != 0) {
+          if (!closed_) ids.push_back(event.id);
+        } else {
+          for (const auto& [id, d] : devices_) {
+            if (!d.gone && (d.handle || wasClosed)) ids.push_back(id);
           }
         }
-        for (DeviceId id : ids) reopen(id, listener);
-        break;
       }
-      case Event::Close: {
-        std::vector<DeviceHandle> handles;
-        {
-          std::lock_guard lock(mutex_);
-          closed_ = true;
-          for (auto& [id, d] : devices_) {
-            if (!d.handle) continue;
-            handles.push_back(*d.handle);
-            byHandle_.erase(*d.handle);
-            restore_.erase(*d.handle);
-            d.handle.reset();
-            d.subscribed = false;
-          }
-        }
-        for (DeviceHandle handle : handles) listener.onDeviceRemoved(handle);
-        break;
-      }
-      case Event::Input: {
-        DeviceHandle handle;
-        bool numbered;
-        {
-          std::lock_guard lock(mutex_);
-          Device& d = devices_.at(event.id);
-          if (d.gone || !d.subscribed || !d.handle) break;
-          handle = *d.handle;
-          numbered = d.info.properties.numberedReports;
-        }
-        const size_t length = std::min(event.report.size(), sizeof buffer_);
-        std::memset(buffer_, 0, sizeof buffer_);
-        std::memcpy(buffer_, event.report.data(), length);
-        listener.onInputReport(handle, numbered ? buffer_[0] : 0, buffer_, length);
-        break;
-      }
-      case Event::Marker:
-        event.marker->set_value();
-        break;
+      for (DeviceId id : ids) reopen(id, listener);
+      break;
     }
+    case Event::Close: {
+      std::vector<DeviceHandle> handles;
+      {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        for (auto& [id, d] : devices_) {
+          if (!d.handle) continue;
+          handles.push_back(*d.handle);
+          byHandle_.erase(*d.handle);
+          restore_.erase(*d.handle);
+          d.handle.reset();
+          d.subscribed = false;
+        }
+      }
+      for (DeviceHandle handle : handles) listener.onDeviceRemoved(handle);
+      break;
+    }
+    case Event::Input: {
+      DeviceHandle handle;
+      bool numbered;
+      {
+        std::lock_guard lock(mutex_);
+        Device& d = devices_.at(event.id);
+        if (d.gone || !d.subscribed || !d.handle) break;
+        handle = *d.handle;
+        numbered = d.info.properties.numberedReports;
+      }
+      const size_t length = std::min(event.report.size(), sizeof buffer_);
+      std::memset(buffer_, 0, sizeof buffer_);
+      std::memcpy(buffer_, event.report.data(), length);
+      listener.onInputReport(handle, numbered ? buffer_[0] : 0, buffer_, length);
+      break;
+    }
+    case Event::Marker:
+      if (event.marker) event.marker->set_value();
+      break;
   }
 }
 

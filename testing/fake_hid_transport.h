@@ -81,6 +81,7 @@ class FakeHidTransport : public HidTransport {
   bool open(std::string& reason) override;
   void run(HidListener& listener) override;
   void stop() override;
+  void wake() override;
   void subscribeInput(DeviceHandle device) override;
   void reopenDevice(DeviceHandle device) override;
   void reopenAll() override;
@@ -131,6 +132,8 @@ class FakeHidTransport : public HidTransport {
                          bool held);
   DeviceId add(HidDeviceInfo info, std::vector<VirtualAnswer> answers, bool held = false);
   void queue(Event event);
+  // One event on the listener thread; a Marker without a promise is none.
+  void handle(Event& event, HidListener& listener);
   // Reports the device removed, then found again under a new handle.
   void reopen(DeviceId id, HidListener& listener);
   // Reports the device found under a new handle, unless it has gone.
@@ -149,6 +152,7 @@ class FakeHidTransport : public HidTransport {
   std::condition_variable released_;
   std::deque<Event> events_;
   bool stopping_ = false;
+  bool woken_ = false;  // wake() since the listener last ran its work
   std::map<DeviceId, Device> devices_;
   std::map<DeviceHandle, DeviceId> byHandle_;
   DeviceId nextId_ = 1;

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,13 +103,19 @@ void readInfoFromSysfs(udev_device* device, RawInfo& out) {
 }  // namespace
 
 HidrawTransport::HidrawTransport(CrashRestore* crashRestore)
-    : crashRestore_(crashRestore), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    : crashRestore_(crashRestore),
+      wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      timerFd_(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)) {}
 
 HidrawTransport::~HidrawTransport() = default;
 
 bool HidrawTransport::open(std::string& reason) {
   if (!wakeFd_.valid()) {
     reason = "eventfd failed";
+    return false;
+  }
+  if (!timerFd_.valid()) {
+    reason = std::string("timerfd failed: ") + std::strerror(errno);
     return false;
   }
   udev_.reset(udev_new());
@@ -141,7 +148,10 @@ void HidrawTransport::run(HidListener& listener) {
   // hot-plug event is reported once.
   addPresentDevices(listener);
   listener.onPresentDevicesListed();
+  runPosted(listener);
 
+  // Fixed: the wake-up, the device events, the timer; then the nodes read.
+  constexpr size_t kFixed = 3;
   std::vector<pollfd> fds;
   std::vector<std::shared_ptr<Node>> polled;
   while (!stopping_.load()) {
@@ -149,7 +159,9 @@ void HidrawTransport::run(HidListener& listener) {
       std::lock_guard lock(mutex_);
       if (pollSetChanged_) {
         pollSetChanged_ = false;
-        fds = {{wakeFd_.get(), POLLIN, 0}, {udev_monitor_get_fd(monitor_.get()), POLLIN, 0}};
+        fds = {{wakeFd_.get(), POLLIN, 0},
+               {udev_monitor_get_fd(monitor_.get()), POLLIN, 0},
+               {timerFd_.get(), POLLIN, 0}};
         polled.clear();
         for (auto& [handle, node] : nodes_) {
           if (!node->subscribed || !node->readable) continue;
@@ -165,16 +177,20 @@ void HidrawTransport::run(HidListener& listener) {
       logFormat("hidraw listener stopped: poll: %s", std::strerror(errno));
       return;
     }
+    uint64_t count;
     if (fds[0].revents) {
-      uint64_t count;
       [[maybe_unused]] ssize_t n = ::read(wakeFd_.get(), &count, sizeof count);
+    }
+    if (fds[2].revents) {
+      [[maybe_unused]] ssize_t n = ::read(timerFd_.get(), &count, sizeof count);
+      timerDue_.reset();
     }
     if (stopping_.load()) return;
     if (fds[1].revents & POLLIN) receiveMonitorEvent(listener);
     reopenRequested(listener);
-    for (size_t i = 2; i < fds.size(); ++i) {
+    for (size_t i = kFixed; i < fds.size(); ++i) {
       if (!fds[i].revents) continue;
-      Node& node = *polled[i - 2];
+      Node& node = *polled[i - kFixed];
       if (fds[i].revents & POLLIN) {
         readInput(node, listener);
       } else {
@@ -183,6 +199,28 @@ void HidrawTransport::run(HidListener& listener) {
         pollSetChanged_ = true;
       }
     }
+    runPosted(listener);
+  }
+}
+
+void HidrawTransport::runPosted(HidListener& listener) {
+  const HidListener::NextRun next = listener.runPosted();
+  std::optional<Clock::TimePoint> due;
+  if (next.clock) due = next.due;
+  if (due == timerDue_) return;
+  timerDue_ = due;
+  // The steady clock is the monotonic one; a time already past (0 would
+  // disarm) fires at once.
+  itimerspec spec{};
+  if (due) {
+    const auto ns = std::max<int64_t>(
+        1, std::chrono::duration_cast<std::chrono::nanoseconds>(due->time_since_epoch()).count());
+    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+  }
+  if (timerfd_settime(timerFd_.get(), TFD_TIMER_ABSTIME, &spec, nullptr) < 0) {
+    logRepeatingFormat("hidraw timer", "hidraw listener: cannot set its timer: %s",
+                       std::strerror(errno));
   }
 }
 

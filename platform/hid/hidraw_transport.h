@@ -1,12 +1,15 @@
 // The HID system on Linux: hidraw nodes found and watched with libudev, all
-// served by one poll loop on the listener thread. Works without udevd, on
-// the kernel's own device events.
+// served by one poll loop on the listener thread, which also wakes for the
+// listener's posted work (an eventfd) and its next due time (a timerfd on
+// the monotonic clock). Works without udevd, on the kernel's own device
+// events.
 #pragma once
 
 #include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +32,7 @@ class HidrawTransport : public HidTransport {
   bool open(std::string& reason) override;
   void run(HidListener& listener) override;
   void stop() override;
+  void wake() override;
   void subscribeInput(DeviceHandle device) override;
   void reopenDevice(DeviceHandle device) override;
   void reopenAll() override;
@@ -55,7 +59,9 @@ class HidrawTransport : public HidTransport {
   void removeDevice(const std::string& syspath, HidListener& listener);
   void receiveMonitorEvent(HidListener& listener);
   void readInput(Node& node, HidListener& listener);
-  void wake();
+  // Runs the listener's posted work, then sets the timer for what it wants
+  // next; listener thread.
+  void runPosted(HidListener& listener);
   enum class Transfer { SetFeature, GetFeature, GetInput, WriteOutput };
   // report: the bytes to send (set, write); answer: where a read's bytes go.
   HidResult transfer(DeviceHandle device, Transfer kind, uint8_t reportId, const uint8_t* report,
@@ -65,6 +71,8 @@ class HidrawTransport : public HidTransport {
   UdevPtr udev_;
   UdevMonitorPtr monitor_;
   UniqueFd wakeFd_;
+  UniqueFd timerFd_;
+  std::optional<Clock::TimePoint> timerDue_;  // listener thread only
   std::atomic<bool> stopping_{false};
 
   std::mutex mutex_;

@@ -88,6 +88,10 @@ class ManualDeviceWork final : public DeviceWork {
   }
 
   void startJob(bool, std::function<void()> job) override { jobs_.push_back(std::move(job)); }
+  void runAfter(std::string_view label, Clock::Duration delay,
+                std::function<void()> task) override {
+    timers->runAfter(label, delay, std::move(task));
+  }
 
   void runAll() {
     for (;;) {
@@ -114,6 +118,7 @@ class ManualDeviceWork final : public DeviceWork {
 
   bool holdJobs = false;
   FakeHidTransport* transport = nullptr;
+  DelayedTasks* timers = nullptr;
 
  private:
   std::function<bool()> open_;
@@ -142,10 +147,11 @@ class DeviceTraceRig final : EventTaps,
     // Button 3 (mask 0x08) copies unless a trace assigns it otherwise.
     settings.StandardButtonAssignments[3].store({13, 0, 0});
     work.transport = &transport;
+    work.timers = this;
     setLogSink(this);
     layer_ = std::make_unique<DeviceLayer>(DeviceLayerServices{settings, catalogue, transport,
                                                                *this, *this, mainThread_, clock,
-                                                               *this, this, false, &work});
+                                                               ticks, this, false, &work});
     layer_->setRegistryObserver(this);
     layer_->onDeviceChange([this](const DeviceRecord& r) { notices_.push_back(noticeOf(r)); });
     layer_->setFatalErrorHandler([this] { trace_.push_back("fatal error"); });

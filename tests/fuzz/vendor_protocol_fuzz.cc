@@ -21,6 +21,7 @@ class ScriptedTransport : public velt::HidTransport {
   bool open(std::string&) override { return true; }
   void run(velt::HidListener&) override {}
   void stop() override {}
+  void wake() override {}
   void subscribeInput(DeviceHandle) override {}
   void reopenDevice(DeviceHandle) override {}
   void reopenAll() override {}

@@ -130,9 +130,8 @@ int main(int argc, char** argv) {
   TimingRunner runner;
   NoTaps taps;
   DroppingMainThread mainThread;
-  velt::TimerThread timers;
   velt::DeviceLayer layer({settings, catalogue, transport, runner, taps, mainThread,
-                           velt::systemClock(), timers, nullptr});
+                           velt::systemClock(), velt::systemClock(), nullptr});
   if (!layer.initDeviceLayer()) return 1;
 
   auto ids = transport.plugAll(mouse);
