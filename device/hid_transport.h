@@ -104,7 +104,8 @@ class HidTransport {
   // False with reason when that is impossible.
   virtual bool open(std::string& reason) = 0;
   // Listener thread: reports the devices present, then every change and every
-  // subscribed input report, until stop() is called.
+  // subscribed input report, calling the listener's runPosted after each
+  // batch and when woken or due, until stop() is called.
   virtual void run(HidListener& listener) = 0;
   // Any thread: makes run() return soon, or at once when it has not started.
   virtual void stop() = 0;
