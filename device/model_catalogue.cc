@@ -172,7 +172,10 @@ bool parseRule(const Json& entry, DeviceClassRule& rule, Parser& p) {
                             [&](const auto& k) { return kind == k.first; });
   if (named == std::end(kKindNames)) return p.fail("unknown kind \"" + kind + "\"");
   rule.kind = named->second;
-  for (const auto& [key, value] : entry.items()) {
+  for (const auto& item : entry.items()) {
+    // Named, not bound: the lambdas below use them.
+    const std::string& key = item.key();
+    const Json& value = item.value();
     int32_t number = 0;
     auto hexAt = [&]<typename T>(std::optional<T>& out) {
       if (!p.hex(entry, key.c_str(), number)) return false;

@@ -67,8 +67,8 @@ struct DeviceClassRule {
   DeviceKind kind = DeviceKind::Ignored;
   std::optional<int32_t> vendorId;      // "usb_vid", hexadecimal
   std::vector<int32_t> productIds;      // "usb_pid", hexadecimal, any of them
-  std::optional<uint32_t> usagePage;     // "usage_page", hexadecimal
-  std::optional<uint32_t> usage;         // "usage", hexadecimal
+  std::optional<uint32_t> usagePage;    // "usage_page", hexadecimal
+  std::optional<uint32_t> usage;        // "usage", hexadecimal
   std::optional<int32_t> lastReportId;  // "last_report_id"
   // "input_size", "output_size", "feature_size", or the same with "_min"
   std::optional<Size> input, output, feature;
