@@ -7,10 +7,12 @@
 #include <string>
 
 #include "app/action_system.h"
+#include "app/focus_follower.h"
 #include "app/overlay_system.h"
 #include "app/stand_in_devices.h"
 #include "core/file_locations.h"
 #include "core/pointer_modes.h"
+#include "core/profiles.h"
 #include "core/serial_queue.h"
 #include "core/session_events.h"
 #include "core/settings.h"
@@ -97,6 +99,8 @@ class Agent : public SessionEvents {
   // The one thread for short jobs that wait a while ("velt timers").
   DelayedTasks& timers() { return timers_; }
   PointerModeState& pointerModes() { return pointerModes_; }
+  // The per-application profiles and the application in focus.
+  Profiles& profiles() { return profiles_; }
   // What a button press does; the device layer calls it.
   ButtonFunctionRunner& buttonFunctionRunner() { return actions_.engine; }
   // The overlay hooks itself in here, and its taps post scroll and volume
@@ -114,6 +118,10 @@ class Agent : public SessionEvents {
   ModelCatalogue catalogue_;
   QtMainThread mainThread_;
   PointerModeState pointerModes_;
+  Profiles profiles_;
+  // Tells profiles_ of each change of the focus; stopped before the
+  // backends that tell it go.
+  FocusFollower focus_{profiles_};
   // On GNOME Shell in a Wayland session: the pointer and the focused window,
   // from the agent's shell extension.
   std::unique_ptr<GnomeShellSession> gnomeShell_;

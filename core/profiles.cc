@@ -40,7 +40,7 @@ ButtonAssignment& generalSlot(Settings& settings, size_t slot) {
 
 ButtonAssignmentValue effectiveAssignment(const Settings& settings,
                                           const ApplicationProfile* profile, size_t slot) {
-  if (profile && profile->slots[slot]) return *profile->slots[slot];
+  if (profile && profile->assignments[slot]) return *profile->assignments[slot];
   return generalSlot(settings, slot).load();
 }
 

@@ -33,7 +33,7 @@ bool isApplicationId(std::string_view id);
 struct ApplicationProfile {
   std::string application;  // its desktop entry id
   // nullopt: as for all applications.
-  std::array<std::optional<ButtonAssignmentValue>, kProfileSlots> slots{};
+  std::array<std::optional<ButtonAssignmentValue>, kProfileSlots> assignments{};
   bool operator==(const ApplicationProfile&) const = default;
 };
 

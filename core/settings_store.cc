@@ -49,9 +49,9 @@ std::string readProfiles(const PlistDictionary& dict, ProfileList& list) {
     p.application = item.stringValue(kProfileApplicationKey);
     for (size_t slot = 0; slot < kProfileSlots; ++slot) {
       if (!item.has(kSettingsKeys[1 + slot])) continue;
-      p.slots[slot] = ButtonAssignmentValue{item.intValue(kSettingsKeys[1 + slot]),
-                                            item.intValue(kSettingsKeys[8 + slot]),
-                                            item.intValue(kSettingsKeys[15 + slot])};
+      p.assignments[slot] = ButtonAssignmentValue{item.intValue(kSettingsKeys[1 + slot]),
+                                                  item.intValue(kSettingsKeys[8 + slot]),
+                                                  item.intValue(kSettingsKeys[15 + slot])};
     }
   }
   fault = profileListFault(list);
@@ -69,10 +69,10 @@ void writeProfiles(PlistDictionary& dict, const ProfileList& list) {
     PlistDictionary& item = items.emplace_back();
     item.setString(kProfileApplicationKey, p.application);
     for (size_t slot = 0; slot < kProfileSlots; ++slot) {
-      if (!p.slots[slot]) continue;
-      item.setString(kSettingsKeys[1 + slot], std::to_string(p.slots[slot]->code));
-      item.setString(kSettingsKeys[8 + slot], std::to_string(p.slots[slot]->op1));
-      item.setString(kSettingsKeys[15 + slot], std::to_string(p.slots[slot]->op2));
+      if (!p.assignments[slot]) continue;
+      item.setString(kSettingsKeys[1 + slot], std::to_string(p.assignments[slot]->code));
+      item.setString(kSettingsKeys[8 + slot], std::to_string(p.assignments[slot]->op1));
+      item.setString(kSettingsKeys[15 + slot], std::to_string(p.assignments[slot]->op2));
     }
   }
   dict.setDictionaries(kProfilesKey, items);

@@ -383,9 +383,9 @@ TEST_F(SettingsStoreTest, ProfilesLoadSaveAndDivertEveryButtonAnyOfThemUses) {
   s.setProfiles(&profiles);
   s.loadSettings();
   ApplicationProfile editor{"org.gnome.TextEditor"}, browser{"firefox-esr"};
-  editor.slots[1] = ButtonAssignmentValue{0, 0, 0};
-  editor.slots[2] = ButtonAssignmentValue{14, 0, 0};
-  browser.slots[5] = ButtonAssignmentValue{27, 40, 4};
+  editor.assignments[1] = ButtonAssignmentValue{0, 0, 0};
+  editor.assignments[2] = ButtonAssignmentValue{14, 0, 0};
+  browser.assignments[5] = ButtonAssignmentValue{27, 40, 4};
   EXPECT_EQ(profiles.list(), (ProfileList{editor, browser}));
   EXPECT_EQ(settings.interceptMask, 0x08);
   EXPECT_EQ(settings.hidButtonMask, 0x04);
