@@ -49,9 +49,9 @@ std::string readProfiles(const PlistDictionary& dict, ProfileList& list) {
     p.application = item.stringValue(kProfileApplicationKey);
     for (size_t slot = 0; slot < kProfileSlots; ++slot) {
       if (!item.has(kSettingsKeys[1 + slot])) continue;
-      p.slots[slot] = ButtonAssignmentValue{item.intValue(kSettingsKeys[1 + slot]),
-                                            item.intValue(kSettingsKeys[8 + slot]),
-                                            item.intValue(kSettingsKeys[15 + slot])};
+      p.assignments[slot] = ButtonAssignmentValue{item.intValue(kSettingsKeys[1 + slot]),
+                                                  item.intValue(kSettingsKeys[8 + slot]),
+                                                  item.intValue(kSettingsKeys[15 + slot])};
     }
   }
   fault = profileListFault(list);
@@ -69,10 +69,10 @@ void writeProfiles(PlistDictionary& dict, const ProfileList& list) {
     PlistDictionary& item = items.emplace_back();
     item.setString(kProfileApplicationKey, p.application);
     for (size_t slot = 0; slot < kProfileSlots; ++slot) {
-      if (!p.slots[slot]) continue;
-      item.setString(kSettingsKeys[1 + slot], std::to_string(p.slots[slot]->code));
-      item.setString(kSettingsKeys[8 + slot], std::to_string(p.slots[slot]->op1));
-      item.setString(kSettingsKeys[15 + slot], std::to_string(p.slots[slot]->op2));
+      if (!p.assignments[slot]) continue;
+      item.setString(kSettingsKeys[1 + slot], std::to_string(p.assignments[slot]->code));
+      item.setString(kSettingsKeys[8 + slot], std::to_string(p.assignments[slot]->op1));
+      item.setString(kSettingsKeys[15 + slot], std::to_string(p.assignments[slot]->op2));
     }
   }
   dict.setDictionaries(kProfilesKey, items);
@@ -242,9 +242,21 @@ void SettingsStore::saveSettings() {
 }
 
 void SettingsStore::commitAssignments(uint8_t mask) {
-  settings_.interceptMask.store(mask, std::memory_order_relaxed);
+  // The mice keep every button that any profile needs, so that a change of
+  // focus never reconfigures them.
+  const ButtonMasks masks = unionMasks(settings_, profiles_ ? profiles_->list() : ProfileList());
+  settings_.interceptMask.store(mask | masks.intercept, std::memory_order_relaxed);
+  settings_.hidButtonMask.fetch_or(masks.hid, std::memory_order_relaxed);
   saveSettings();
   if (scheduler_) scheduler_->armConfigCountdown(1);
+}
+
+std::string SettingsStore::commitProfiles(ProfileList list) {
+  if (!profiles_) return "no profiles here";
+  if (std::string fault = profileListFault(list); !fault.empty()) return fault;
+  profiles_->setList(std::move(list));
+  commitAssignments(unionMasks(settings_, {}).intercept);
+  return {};
 }
 
 }  // namespace velt
