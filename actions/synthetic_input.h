@@ -30,6 +30,8 @@ class SyntheticInput {
   virtual void key(uint16_t evdevCode, bool down) = 0;
   // Sends one scroll report on the virtual pointer.
   virtual void scroll(const ScrollFrame& frame) = 0;
+  // Presses or releases one evdev button on the virtual pointer, as one report.
+  virtual void pointerButton(uint16_t evdevCode, bool down) = 0;
 };
 
 // Reads where the pointer is, in global screen coordinates with the origin at

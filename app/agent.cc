@@ -27,9 +27,11 @@ Agent::Agent(FileLocations locations, std::unique_ptr<StandInDevices> devices)
       pointerOutput_(actions_.events),
       overlay_(settings_, store_, pointerModes_, mainThread_, pointerOutput_, timers_),
       deviceLayer_({settings_, catalogue_, transport_, actions_.engine, overlay_.takeover,
-                    mainThread_, systemClock(), timers_, &overlay_.overlay}),
+                    mainThread_, systemClock(), timers_, &overlay_.overlay, false, nullptr,
+                    &profileAssignments_}),
       commandButtons_(actions_.engine, settings_),
       devicesOverride_(std::move(devices)) {
+  store_.setProfiles(&profiles_);
   actions_.engine.setOverlayControl(&overlay_.overlay);
   actions_.engine.setTapControl(&overlay_.taps);
   overlay_.taps.setButtonMaskSink(&deviceLayer_);

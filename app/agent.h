@@ -86,6 +86,9 @@ class Agent : public SessionEvents {
   const FileLocations& locations() const { return locations_; }
   Settings& settings() { return settings_; }
   SettingsStore& settingsStore() { return store_; }
+  // The per-application profiles; the desktop's focus watcher names the
+  // application in focus here (setFocusedApplication, any thread).
+  Profiles& profiles() { return profiles_; }
   const ModelCatalogue& modelCatalogue() const { return catalogue_; }
   DeviceDirectory& devices() {
     return devicesOverride_ ? static_cast<DeviceDirectory&>(*devicesOverride_) : deviceLayer_;
@@ -114,6 +117,10 @@ class Agent : public SessionEvents {
   TimerThread timers_;
   FileLocations locations_;
   Settings settings_;
+  Profiles profiles_;
+  // What a press starts: the general table, or the focused application's
+  // profile.
+  ProfileAssignments profileAssignments_{settings_, profiles_};
   SettingsStore store_;
   ModelCatalogue catalogue_;
   QtMainThread mainThread_;

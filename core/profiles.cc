@@ -88,6 +88,19 @@ std::shared_ptr<const ApplicationProfile> Profiles::active() const {
   return active_;
 }
 
+ButtonAssignmentValue ProfileAssignments::standardButton(size_t n) const {
+  if (n < 1 || n > 4) return settings_.StandardButtonAssignments.at(n).load();
+  ButtonAssignmentValue v = effectiveAssignment(settings_, profiles_.active().get(), n - 1);
+  const uint8_t diverted = settings_.interceptMask.load(std::memory_order_relaxed);
+  if (v.code == kFunctionDefault && (diverted & (1u << n)))
+    v = {kFunctionStandardButton, static_cast<int32_t>(n), 0};
+  return v;
+}
+
+ButtonAssignmentValue ProfileAssignments::extraButton(size_t i) const {
+  return effectiveAssignment(settings_, profiles_.active().get(), 4 + i);
+}
+
 void Profiles::chooseActiveLocked() {
   active_.reset();
   for (const ApplicationProfile& p : list_) {

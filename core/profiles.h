@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/button_function.h"
 #include "core/settings.h"
 
 namespace velt {
@@ -83,6 +84,21 @@ class Profiles {
   ProfileList list_;                                  // guarded by mutex_
   std::string focused_;                               // guarded by mutex_
   std::shared_ptr<const ApplicationProfile> active_;  // guarded by mutex_
+};
+
+// The assignments of the profile in use, for the dispatcher: a slot set to
+// "Default" while the mice divert its standard button for another profile
+// gives kFunctionStandardButton, so the button keeps its own function.
+class ProfileAssignments : public ButtonAssignmentSource {
+ public:
+  ProfileAssignments(const Settings& settings, const Profiles& profiles)
+      : settings_(settings), profiles_(profiles) {}
+  ButtonAssignmentValue standardButton(size_t n) const override;
+  ButtonAssignmentValue extraButton(size_t i) const override;
+
+ private:
+  const Settings& settings_;
+  const Profiles& profiles_;
 };
 
 }  // namespace velt

@@ -242,9 +242,21 @@ void SettingsStore::saveSettings() {
 }
 
 void SettingsStore::commitAssignments(uint8_t mask) {
-  settings_.interceptMask.store(mask, std::memory_order_relaxed);
+  // The mice keep every button that any profile needs, so that a change of
+  // focus never reconfigures them.
+  const ButtonMasks masks = unionMasks(settings_, profiles_ ? profiles_->list() : ProfileList());
+  settings_.interceptMask.store(mask | masks.intercept, std::memory_order_relaxed);
+  settings_.hidButtonMask.fetch_or(masks.hid, std::memory_order_relaxed);
   saveSettings();
   if (scheduler_) scheduler_->armConfigCountdown(1);
+}
+
+std::string SettingsStore::commitProfiles(ProfileList list) {
+  if (!profiles_) return "no profiles here";
+  if (std::string fault = profileListFault(list); !fault.empty()) return fault;
+  profiles_->setList(std::move(list));
+  commitAssignments(unionMasks(settings_, {}).intercept);
+  return {};
 }
 
 }  // namespace velt

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "core/configuration_scheduler.h"
@@ -51,9 +52,14 @@ class SettingsStore {
   // file that cannot be read is never written over. Main thread.
   void saveSettings();
 
-  // Takes mask as the new interceptMask, saves, and has the configuration pass
-  // send the masks to the mice at the next tick. Main thread.
+  // Takes mask, with the buttons the profiles divert besides (unionMasks), as
+  // the new interceptMask, saves, and has the configuration pass send the
+  // masks to the mice at the next tick. Main thread.
   void commitAssignments(uint8_t mask);
+  // Replaces the profiles with list, saves, and has one configuration pass
+  // send the masks that the general table and list need. Why list was
+  // refused (profileListFault), or empty. Main thread.
+  std::string commitProfiles(ProfileList list);
 
   const std::filesystem::path& filePath() const { return file_; }
   std::filesystem::path backupFile() const { return file_.string() + ".backup"; }

@@ -33,7 +33,7 @@ DeviceLayer::DeviceLayer(const DeviceLayerServices& services)
       settings_(services.settings),
       ownWork_(services.work ? nullptr : std::make_unique<ThreadedDeviceWork>()),
       work_(services.work ? *services.work : *ownWork_),
-      dispatcher_(services.settings, extraButtonEnabled_, services.runner),
+      dispatcher_(services.settings, extraButtonEnabled_, services.runner, services.assignments),
       deviceChangeCountdown_(services.timers, "notify device change",
                              [this] { raiseDeviceChange(); }),
       configCountdown_(services.timers, "notify device state change",

@@ -412,5 +412,28 @@ TEST_F(SettingsStoreTest, ProfilesLoadSaveAndDivertEveryButtonAnyOfThemUses) {
   EXPECT_EQ(readFile(file).find("profiles"), std::string::npos);
 }
 
+// A commit of the window's profiles diverts what they need, saves and asks
+// for one configuration pass; a list that may not be kept changes nothing.
+TEST_F(SettingsStoreTest, CommittedProfilesAreSavedAndConfiguredOnce) {
+  Profiles profiles;
+  ArmRecorder scheduler;
+  SettingsStore s = store();
+  s.setProfiles(&profiles);
+  s.setConfigurationScheduler(&scheduler);
+  s.loadSettings();
+  ApplicationProfile viewer{"org.gnome.Loupe"};
+  viewer.assignments[0] = ButtonAssignmentValue{13, 0, 0};
+  viewer.assignments[6] = ButtonAssignmentValue{14, 0, 0};
+  EXPECT_EQ(s.commitProfiles({viewer}), "");
+  EXPECT_EQ(settings.interceptMask & 0x02, 0x02);
+  EXPECT_EQ(settings.hidButtonMask & 0x02, 0x02);
+  EXPECT_EQ(scheduler.armed, std::vector<int32_t>{1});
+  EXPECT_NE(readFile(file).find("org.gnome.Loupe"), std::string::npos);
+
+  EXPECT_NE(s.commitProfiles({viewer, viewer}), "");
+  EXPECT_EQ(profiles.list(), ProfileList{viewer});
+  EXPECT_EQ(scheduler.armed.size(), 1u);
+}
+
 }  // namespace
 }  // namespace velt
