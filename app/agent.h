@@ -86,8 +86,8 @@ class Agent : public SessionEvents {
   const FileLocations& locations() const { return locations_; }
   Settings& settings() { return settings_; }
   SettingsStore& settingsStore() { return store_; }
-  // The per-application profiles; the desktop's focus watcher names the
-  // application in focus here (setFocusedApplication, any thread).
+  // The per-application profiles; focus_ names the application in focus
+  // here at each change the desktop reports.
   Profiles& profiles() { return profiles_; }
   const ModelCatalogue& modelCatalogue() const { return catalogue_; }
   DeviceDirectory& devices() {
@@ -102,8 +102,6 @@ class Agent : public SessionEvents {
   // The one thread for short jobs that wait a while ("velt timers").
   DelayedTasks& timers() { return timers_; }
   PointerModeState& pointerModes() { return pointerModes_; }
-  // The per-application profiles and the application in focus.
-  Profiles& profiles() { return profiles_; }
   // What a button press does; the device layer calls it.
   ButtonFunctionRunner& buttonFunctionRunner() { return actions_.engine; }
   // The overlay hooks itself in here, and its taps post scroll and volume
@@ -125,7 +123,6 @@ class Agent : public SessionEvents {
   ModelCatalogue catalogue_;
   QtMainThread mainThread_;
   PointerModeState pointerModes_;
-  Profiles profiles_;
   // Tells profiles_ of each change of the focus; stopped before the
   // backends that tell it go.
   FocusFollower focus_{profiles_};
