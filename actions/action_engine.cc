@@ -115,6 +115,10 @@ ActionEngine::ActionEngine(SyntheticEvents& events, DesktopCommands& desktop,
       mainThread_(mainThread) {}
 
 void ActionEngine::runButtonFunction(uint8_t code, int pressed, uint8_t op1, uint8_t op2) {
+  if (code == kFunctionStandardButton) {
+    events_.postPointerButton(op1, pressed != 0);
+    return;
+  }
   if (code < 1 || code > kLastCode) return;
   try {
     perform(kActions[code], pressed != 0, op1, op2);

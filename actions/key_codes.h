@@ -18,6 +18,9 @@ inline constexpr int32_t kVkCapsLock = 57;
 inline constexpr int32_t kVkOption = 58;
 inline constexpr int32_t kVkControl = 59;
 
+// BTN_LEFT; standard mouse button n is BTN_LEFT + n up to BTN_EXTRA.
+inline constexpr uint16_t kEvdevLeftButton = 0x110;
+
 // Device-independent modifier flags, one per modifier key.
 inline constexpr uint32_t kFlagCapsLock = 0x00010000;
 inline constexpr uint32_t kFlagShift = 0x00020000;

@@ -106,8 +106,22 @@ uint32_t SyntheticEvents::modifierState() const {
   return modifierState_;
 }
 
+void SyntheticEvents::postPointerButton(int32_t n, bool down) {
+  if (n < 1 || n > 4) return;
+  std::lock_guard lock(mutex_);
+  const auto index = static_cast<size_t>(n);
+  if (heldButtons_.test(index) == down) return;
+  heldButtons_.set(index, down);
+  input_.pointerButton(static_cast<uint16_t>(kEvdevLeftButton + n), down);
+}
+
 void SyntheticEvents::releaseAllKeys() {
   std::lock_guard lock(mutex_);
+  for (size_t n = 1; n < heldButtons_.size(); ++n) {
+    if (heldButtons_.test(n))
+      input_.pointerButton(static_cast<uint16_t>(kEvdevLeftButton + n), false);
+  }
+  heldButtons_.reset();
   for (size_t code = 0; code < held_.size(); ++code) {
     if (held_.test(code)) input_.key(static_cast<uint16_t>(code), false);
   }

@@ -36,6 +36,11 @@ class SyntheticEvents {
   // carried into the next step, so a run of small steps adds up exactly.
   void postScrollEvent(double vertical, double horizontal);
 
+  // Presses or releases standard mouse button n (1 secondary, 2 wheel
+  // button, 3 and 4 the side buttons) on the virtual pointer; other numbers
+  // are dropped.
+  void postPointerButton(int32_t n, bool down);
+
   // Stores the pointer position as the pointer anchor; leaves the anchor as
   // it was when the position cannot be read.
   void recordPointerAnchor(PointerModeState& modes);
@@ -43,7 +48,7 @@ class SyntheticEvents {
   // The modifier flags the agent holds down.
   uint32_t modifierState() const;
 
-  // Releases every key the agent holds, modifiers last, and clears
+  // Releases every key and pointer button the agent holds, modifiers last, and clears
   // modifierState. For quitting, and for a mouse that went away mid-press.
   void releaseAllKeys();
 
@@ -55,7 +60,8 @@ class SyntheticEvents {
   PointerLocator& pointer_;
   mutable std::mutex mutex_;
   uint32_t modifierState_ = 0;
-  std::bitset<1024> held_;  // non-modifier evdev keys down
+  std::bitset<1024> held_;      // non-modifier evdev keys down
+  std::bitset<5> heldButtons_;  // standard buttons down on the virtual pointer
   std::bitset<256> unmappedKeysLogged_;
   std::bitset<256> unmappedMediaLogged_;
   // Scroll remainders: fractions of a high-resolution unit not yet sent, and

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -28,6 +30,8 @@ class SyntheticInput {
   virtual void key(uint16_t evdevCode, bool down) = 0;
   // Sends one scroll report on the virtual pointer.
   virtual void scroll(const ScrollFrame& frame) = 0;
+  // Presses or releases one evdev button on the virtual pointer, as one report.
+  virtual void pointerButton(uint16_t evdevCode, bool down) = 0;
 };
 
 // Reads where the pointer is, in global screen coordinates with the origin at
@@ -43,6 +47,12 @@ class PointerLocator {
 struct WindowClass {
   std::string instance;   // first WM_CLASS string
   std::string className;  // second WM_CLASS string
+  // The application's desktop entry id as the desktop itself names it (the
+  // shell's window tracker, KWin's desktop file name, a Wayland app id, a
+  // toolkit's window property on X11), without ".desktop"; empty when it
+  // does not.
+  std::string application = {};
+  bool operator==(const WindowClass&) const = default;
 };
 
 class ActiveWindowQuery {
@@ -51,6 +61,53 @@ class ActiveWindowQuery {
   // The class of the active window; nullopt when there is none or it cannot
   // be read. Callable from any thread; returns within a moment.
   virtual std::optional<WindowClass> activeWindowClass() = 0;
+};
+
+// Tells each change of the active window as the desktop reports it, never by
+// asking it again and again.
+class FocusSource {
+ public:
+  using Handler = std::function<void(const std::optional<WindowClass>&)>;
+  virtual ~FocusSource() = default;
+  // From now on, handler hears of each change, on whichever thread the
+  // desktop's notice arrives, with what activeWindowClass then answers; an
+  // empty handler stops it. Main thread. Once this returns, the previous
+  // handler is not running and is not called again.
+  virtual void watchActiveWindow(Handler handler) = 0;
+};
+
+// What a focus source keeps: the handler, and the last class told, so that
+// only changes go out. The source updates what activeWindowClass answers
+// before it tells, and holds no lock of its own while telling.
+class FocusNotices {
+ public:
+  // A handler first hears current(), read under the same lock as tell, so
+  // that a change told meanwhile is never overtaken by an older answer.
+  void setHandler(FocusSource::Handler handler,
+                  const std::function<std::optional<WindowClass>()>& current) {
+    std::lock_guard lock(mutex_);
+    handler_ = std::move(handler);
+    told_ = false;
+    if (handler_) {
+      told_ = true;
+      last_ = current();
+      handler_(last_);
+    }
+  }
+  // Tells the handler of focused unless it was the last told.
+  void tell(const std::optional<WindowClass>& focused) {
+    std::lock_guard lock(mutex_);
+    if (!handler_ || (told_ && last_ == focused)) return;
+    told_ = true;
+    last_ = focused;
+    handler_(focused);
+  }
+
+ private:
+  std::mutex mutex_;
+  FocusSource::Handler handler_;  // guarded by mutex_, and held while it runs
+  bool told_ = false;
+  std::optional<WindowClass> last_;
 };
 
 }  // namespace velt

@@ -1,10 +1,24 @@
 #include "app/agent.h"
 
+#include <cstdlib>
+
 #include "actions/key_codes.h"
 #include "app/session_backend.h"
 #include "core/log.h"
 
 namespace velt {
+namespace {
+
+// The language of messages, as the C library takes it from the environment.
+std::string messagesLocale() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return value;
+  }
+  return {};
+}
+
+}  // namespace
 
 Agent::Agent(FileLocations locations, std::unique_ptr<StandInDevices> devices)
     : locations_(std::move(locations)),
@@ -13,9 +27,11 @@ Agent::Agent(FileLocations locations, std::unique_ptr<StandInDevices> devices)
       pointerOutput_(actions_.events),
       overlay_(settings_, store_, pointerModes_, mainThread_, pointerOutput_, timers_),
       deviceLayer_({settings_, catalogue_, transport_, actions_.engine, overlay_.takeover,
-                    mainThread_, systemClock(), systemClock(), &overlay_.overlay}),
+                    mainThread_, systemClock(), systemClock(), &overlay_.overlay, false, nullptr,
+                    &profileAssignments_}),
       commandButtons_(actions_.engine, settings_),
       devicesOverride_(std::move(devices)) {
+  store_.setProfiles(&profiles_);
   actions_.engine.setOverlayControl(&overlay_.overlay);
   actions_.engine.setTapControl(&overlay_.taps);
   overlay_.taps.setButtonMaskSink(&deviceLayer_);
@@ -29,8 +45,9 @@ Agent::Agent(FileLocations locations, std::unique_ptr<StandInDevices> devices)
       actions_.queries.use(*gnomeShell_, *gnomeShell_);
     } else if (WaylandOverlay* wayland = overlay_.wayland()) {
       ActiveWindowQuery* windows = overlay_.activeWindows();
-      actions_.queries.use(*wayland,
-                           windows ? *windows : static_cast<ActiveWindowQuery&>(*wayland));
+      FocusSource* focus = overlay_.focusSource();
+      actions_.queries.use(*wayland, windows ? *windows : static_cast<ActiveWindowQuery&>(*wayland),
+                           focus ? *focus : static_cast<FocusSource&>(*wayland));
     }
   };
   if (devicesOverride_) {
@@ -64,6 +81,11 @@ void Agent::start() {
   logDebug("model catalogue: %zu models from %s", catalogue_.size(),
            locations_.modelFolder().c_str());
   actions_.start();
+  focus_.follow(
+      actions_.queries,
+      readDesktopEntries(applicationFolders(std::getenv("XDG_DATA_HOME"),
+                                            std::getenv("XDG_DATA_DIRS"), std::getenv("HOME")),
+                         messagesLocale()));
   commandQueue_ = std::make_unique<SerialQueue>("velt command");
 }
 
@@ -112,6 +134,7 @@ void Agent::sessionActiveChanged(bool active) {
 void Agent::stop() {
   if (stopped_) return;
   stopped_ = true;
+  focus_.stop();
   // Functions the command line still holds are let go of first, on their own
   // queue, after any request still queued there.
   if (commandQueue_) {

@@ -7,10 +7,12 @@
 #include <string>
 
 #include "app/action_system.h"
+#include "app/focus_follower.h"
 #include "app/overlay_system.h"
 #include "app/stand_in_devices.h"
 #include "core/file_locations.h"
 #include "core/pointer_modes.h"
+#include "core/profiles.h"
 #include "core/serial_queue.h"
 #include "core/session_events.h"
 #include "core/settings.h"
@@ -84,6 +86,9 @@ class Agent : public SessionEvents {
   const FileLocations& locations() const { return locations_; }
   Settings& settings() { return settings_; }
   SettingsStore& settingsStore() { return store_; }
+  // The per-application profiles; focus_ names the application in focus
+  // here at each change the desktop reports.
+  Profiles& profiles() { return profiles_; }
   const ModelCatalogue& modelCatalogue() const { return catalogue_; }
   DeviceDirectory& devices() {
     return devicesOverride_ ? static_cast<DeviceDirectory&>(*devicesOverride_) : deviceLayer_;
@@ -110,10 +115,17 @@ class Agent : public SessionEvents {
   TimerThread timers_;
   FileLocations locations_;
   Settings settings_;
+  Profiles profiles_;
+  // What a press starts: the general table, or the focused application's
+  // profile.
+  ProfileAssignments profileAssignments_{settings_, profiles_};
   SettingsStore store_;
   ModelCatalogue catalogue_;
   QtMainThread mainThread_;
   PointerModeState pointerModes_;
+  // Tells profiles_ of each change of the focus; stopped before the
+  // backends that tell it go.
+  FocusFollower focus_{profiles_};
   // On GNOME Shell in a Wayland session: the pointer and the focused window,
   // from the agent's shell extension.
   std::unique_ptr<GnomeShellSession> gnomeShell_;

@@ -35,7 +35,12 @@ std::string field(const nlohmann::json& object, const char* name) {
 
 }  // namespace
 
-std::string statusAnswer(DeviceDirectory& devices, ActiveWindowQuery& windows) {
+// The profile line's text when none applies: the window's name for the
+// general table.
+constexpr const char* kAllApplications = "All applications";
+
+std::string statusAnswer(DeviceDirectory& devices, ActiveWindowQuery& windows,
+                         const Profiles& profiles) {
   nlohmann::json mice = nlohmann::json::array();
   const int32_t selected = devices.indexOfSelectedDevice();
   const int32_t count = devices.countSelectableDevices();
@@ -46,7 +51,10 @@ std::string statusAnswer(DeviceDirectory& devices, ActiveWindowQuery& windows) {
                     {"usb", usbIds(record.usbVid, record.usbPid)},
                     {"selected", i == selected}});
   }
-  nlohmann::json status{{"mice", mice}, {"focus", nullptr}};
+  nlohmann::json status{
+      {"mice", mice}, {"focus", nullptr}, {"application", nullptr}, {"profile", nullptr}};
+  if (std::string id = profiles.focusedApplication(); !id.empty()) status["application"] = id;
+  if (auto active = profiles.active()) status["profile"] = active->application;
   if (std::optional<WindowClass> focused = windows.activeWindowClass()) {
     status["focus"] = focused->className.empty() ? focused->instance : focused->className;
   }
@@ -73,6 +81,12 @@ std::optional<std::string> statusText(std::string_view json) {
   }
   if (status["mice"].empty()) text += "mouse: none found\n";
   text += "focus: " + field(status, "focus") + "\n";
+  text += "application: " + field(status, "application") + "\n";
+  const auto profile = status.find("profile");
+  text += "profile: " +
+          (profile != status.end() && profile->is_string() ? field(status, "profile")
+                                                           : std::string(kAllApplications)) +
+          "\n";
   return text;
 }
 

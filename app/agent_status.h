@@ -1,5 +1,6 @@
 // What `--status` reports: the mice the agent has found, the one the window
-// shows, and the application in focus as the agent sees it. The agent
+// shows, the focused window's class as the agent sees it, the application
+// in focus as the desktop named it, and the profile in use. The agent
 // answers with one line ("status" and a JSON object), which the command line
 // turns into lines of "name: value" for people and scripts.
 #pragma once
@@ -9,12 +10,14 @@
 #include <string_view>
 
 #include "actions/synthetic_input.h"
+#include "core/profiles.h"
 #include "device/device_directory.h"
 
 namespace velt {
 
 // Main thread of the agent: the answer line to "status".
-std::string statusAnswer(DeviceDirectory& devices, ActiveWindowQuery& windows);
+std::string statusAnswer(DeviceDirectory& devices, ActiveWindowQuery& windows,
+                         const Profiles& profiles);
 
 // The command line: the lines to print for the JSON after "status ";
 // nullopt when it is not such an object.

@@ -248,7 +248,7 @@ void AppDelegate::handleRequest(const std::string& line,
       reply(kAnswerOk);
       return;
     case AgentRequest::Kind::Status:
-      reply(statusAnswer(agent_.devices(), agent_.actions().queries));
+      reply(statusAnswer(agent_.devices(), agent_.actions().queries, agent_.profiles()));
       return;
     case AgentRequest::Kind::Quit:
       // The caller's connection stays open until the process ends, so it

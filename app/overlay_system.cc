@@ -124,4 +124,10 @@ ActiveWindowQuery* OverlaySystem::activeWindows() {
   return nullptr;
 }
 
+FocusSource* OverlaySystem::focusSource() {
+  if (kwin_) return kwin_.get();
+  if (wayland_ && wayland_->offersForeignToplevels()) return wayland_.get();
+  return nullptr;
+}
+
 }  // namespace velt

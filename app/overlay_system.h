@@ -49,6 +49,8 @@ struct OverlaySystem {
   WaylandOverlay* wayland() { return wayland_.get(); }
   // Who knows the focused application on this session, when it is not X11.
   ActiveWindowQuery* activeWindows();
+  // Where its changes are told: the same backend.
+  FocusSource* focusSource();
   // Gives every mouse back to the system: no tap runs after this. Call
   // before the action engine stops.
   void stop();

@@ -32,4 +32,18 @@ OverlayBackend chooseOverlayBackend(const SessionOffer& offer) {
   return OverlayBackend::None;
 }
 
+void SessionQueries::use(PointerLocator& pointer, ActiveWindowQuery& windows, FocusSource& focus) {
+  pointer_.store(&pointer, std::memory_order_release);
+  windows_.store(&windows, std::memory_order_release);
+  if (&focus == focus_) return;
+  if (handler_) focus_->watchActiveWindow(nullptr);
+  focus_ = &focus;
+  if (handler_) focus_->watchActiveWindow(handler_);
+}
+
+void SessionQueries::watchActiveWindow(Handler handler) {
+  handler_ = std::move(handler);
+  focus_->watchActiveWindow(handler_);
+}
+
 }  // namespace velt

@@ -34,14 +34,19 @@ enum class OverlayBackend {
 OverlayBackend chooseOverlayBackend(const SessionOffer& offer);
 
 // The pointer position and the focused application, from whichever backend
-// was chosen (X11 until then). Any thread.
-class SessionQueries : public PointerLocator, public ActiveWindowQuery {
+// was chosen (X11 until then). Any thread; the focus handler moves with the
+// backend.
+class SessionQueries : public PointerLocator, public ActiveWindowQuery, public FocusSource {
  public:
-  SessionQueries(PointerLocator& pointer, ActiveWindowQuery& windows)
-      : pointer_(&pointer), windows_(&windows) {}
-  void use(PointerLocator& pointer, ActiveWindowQuery& windows) {
-    pointer_.store(&pointer, std::memory_order_release);
-    windows_.store(&windows, std::memory_order_release);
+  template <typename Windows>
+  SessionQueries(PointerLocator& pointer, Windows& windows)
+      : pointer_(&pointer), windows_(&windows), focus_(&windows) {}
+  // Main thread. The handler, if any, leaves the old backend and first hears
+  // what the new one knows.
+  void use(PointerLocator& pointer, ActiveWindowQuery& windows, FocusSource& focus);
+  template <typename Windows>
+  void use(PointerLocator& pointer, Windows& windows) {
+    use(pointer, windows, windows);
   }
   std::optional<PointF> pointerPosition() override {
     return pointer_.load(std::memory_order_acquire)->pointerPosition();
@@ -49,10 +54,14 @@ class SessionQueries : public PointerLocator, public ActiveWindowQuery {
   std::optional<WindowClass> activeWindowClass() override {
     return windows_.load(std::memory_order_acquire)->activeWindowClass();
   }
+  // Main thread.
+  void watchActiveWindow(Handler handler) override;
 
  private:
   std::atomic<PointerLocator*> pointer_;
   std::atomic<ActiveWindowQuery*> windows_;
+  FocusSource* focus_;  // main thread
+  Handler handler_;     // main thread
 };
 
 }  // namespace velt

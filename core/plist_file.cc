@@ -258,6 +258,58 @@ void PlistDictionary::setString(std::string_view key, std::string_view value) {
   plist_dict_set_item(static_cast<plist_t>(node_), k.c_str(), plist_new_string(v.c_str()));
 }
 
+std::string PlistDictionary::stringValue(std::string_view key) const {
+  if (!node_) return {};
+  std::string k(key);
+  plist_t item = plist_dict_get_item(static_cast<plist_t>(node_), k.c_str());
+  if (!item || plist_get_node_type(item) != PLIST_STRING) return {};
+  uint64_t length = 0;
+  const char* text = plist_get_string_ptr(item, &length);
+  return text ? std::string(text, length) : std::string();
+}
+
+bool PlistDictionary::dictionaries(std::string_view key, std::vector<PlistDictionary>& items,
+                                   std::string& fault) const {
+  items.clear();
+  if (!node_) return true;
+  std::string k(key);
+  plist_t array = plist_dict_get_item(static_cast<plist_t>(node_), k.c_str());
+  if (!array) return true;
+  if (plist_get_node_type(array) != PLIST_ARRAY) {
+    fault = k + " is not a list";
+    return false;
+  }
+  const uint32_t count = plist_array_get_size(array);
+  for (uint32_t i = 0; i < count; ++i) {
+    plist_t item = plist_array_get_item(array, i);
+    if (plist_get_node_type(item) != PLIST_DICT) {
+      fault = k + ": entry " + std::to_string(i + 1) + " is not a dictionary";
+      items.clear();
+      return false;
+    }
+    items.push_back(PlistDictionary(plist_copy(item)));
+  }
+  return true;
+}
+
+void PlistDictionary::setDictionaries(std::string_view key,
+                                      const std::vector<PlistDictionary>& items) {
+  if (!node_) node_ = plist_new_dict();
+  plist_t array = plist_new_array();
+  for (const PlistDictionary& item : items) {
+    plist_array_append_item(
+        array, item.node_ ? plist_copy(static_cast<plist_t>(item.node_)) : plist_new_dict());
+  }
+  std::string k(key);
+  plist_dict_set_item(static_cast<plist_t>(node_), k.c_str(), array);
+}
+
+void PlistDictionary::remove(std::string_view key) {
+  if (!node_) return;
+  std::string k(key);
+  plist_dict_remove_item(static_cast<plist_t>(node_), k.c_str());
+}
+
 std::string PlistDictionary::toXml() const {
   char* xml = nullptr;
   uint32_t length = 0;

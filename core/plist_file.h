@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velt {
 
@@ -33,8 +34,17 @@ class PlistDictionary {
   // The value under key as an integer: decimal strings by their leading
   // number, integers and reals as numbers, booleans as 0 or 1; 0 otherwise.
   int32_t intValue(std::string_view key) const;
+  // The string under key; empty when there is none.
+  std::string stringValue(std::string_view key) const;
   // Replaces the value under key, keeping its place; new keys go last.
   void setString(std::string_view key, std::string_view value);
+  // Copies of the dictionaries in the array under key; empty when key is
+  // absent. False, with fault, when the value is no array of dictionaries.
+  bool dictionaries(std::string_view key, std::vector<PlistDictionary>& items,
+                    std::string& fault) const;
+  // Replaces the value under key with an array of items, as setString does.
+  void setDictionaries(std::string_view key, const std::vector<PlistDictionary>& items);
+  void remove(std::string_view key);
   std::string toXml() const;
 
  private:

@@ -35,6 +35,58 @@ std::array<ButtonAssignment*, 7> persisted(Settings& s) {
           &s.ExtraButtonAssignments[2]};
 }
 
+// The profiles of dict, or the reason they cannot be kept.
+std::string readProfiles(const PlistDictionary& dict, ProfileList& list) {
+  std::vector<PlistDictionary> items;
+  std::string fault;
+  if (!dict.dictionaries(kProfilesKey, items, fault)) return fault;
+  if (items.size() > kMaxProfiles) {
+    return std::to_string(items.size()) + " profiles, at most " + std::to_string(kMaxProfiles);
+  }
+  list.clear();
+  for (const PlistDictionary& item : items) {
+    ApplicationProfile& p = list.emplace_back();
+    p.application = item.stringValue(kProfileApplicationKey);
+    for (size_t slot = 0; slot < kProfileSlots; ++slot) {
+      if (!item.has(kSettingsKeys[1 + slot])) continue;
+      p.assignments[slot] = ButtonAssignmentValue{item.intValue(kSettingsKeys[1 + slot]),
+                                                  item.intValue(kSettingsKeys[8 + slot]),
+                                                  item.intValue(kSettingsKeys[15 + slot])};
+    }
+  }
+  fault = profileListFault(list);
+  if (!fault.empty()) list.clear();
+  return fault;
+}
+
+void writeProfiles(PlistDictionary& dict, const ProfileList& list) {
+  if (list.empty()) {
+    dict.remove(kProfilesKey);
+    return;
+  }
+  std::vector<PlistDictionary> items;
+  for (const ApplicationProfile& p : list) {
+    PlistDictionary& item = items.emplace_back();
+    item.setString(kProfileApplicationKey, p.application);
+    for (size_t slot = 0; slot < kProfileSlots; ++slot) {
+      if (!p.assignments[slot]) continue;
+      item.setString(kSettingsKeys[1 + slot], std::to_string(p.assignments[slot]->code));
+      item.setString(kSettingsKeys[8 + slot], std::to_string(p.assignments[slot]->op1));
+      item.setString(kSettingsKeys[15 + slot], std::to_string(p.assignments[slot]->op2));
+    }
+  }
+  dict.setDictionaries(kProfilesKey, items);
+}
+
+// A file read whole whose profiles cannot be kept counts as damaged.
+void checkProfiles(PlistDictionary::ReadResult& read, ProfileList& list) {
+  if (read.status != PlistDictionary::Status::Ok) return;
+  if (std::string fault = readProfiles(read.dictionary, list); !fault.empty()) {
+    read.status = PlistDictionary::Status::Damaged;
+    read.reason = fault;
+  }
+}
+
 void createFolder(const std::filesystem::path& folder) {
   std::error_code ec;
   if (!std::filesystem::exists(folder, ec)) std::filesystem::create_directories(folder, ec);
@@ -91,6 +143,8 @@ void SettingsStore::loadSettings() {
   }
 
   auto read = PlistDictionary::read(file_);
+  ProfileList profiles;
+  checkProfiles(read, profiles);
   if (read.status == PlistDictionary::Status::Ok) {
     if (!copyFileAtomically(file_, backupFile(), reason)) {
       logFormat("Error: Save set file: %s: %s", backupFile().c_str(), reason.c_str());
@@ -98,6 +152,7 @@ void SettingsStore::loadSettings() {
   } else if (read.status != PlistDictionary::Status::Missing) {
     logFormat("Error: Read set file: %s: %s", file_.c_str(), read.reason.c_str());
     auto backup = PlistDictionary::read(backupFile());
+    checkProfiles(backup, profiles);
     if (backup.status == PlistDictionary::Status::Ok) {
       logFormat("Error: Read set file: %s: the settings of %s instead", file_.c_str(),
                 backupFile().c_str());
@@ -126,24 +181,21 @@ void SettingsStore::loadSettings() {
     settings_.spotlightSize.store(kSpotlightSizeWhenTooSmall, std::memory_order_relaxed);
   }
 
-  uint8_t intercept = settings_.interceptMask.load(std::memory_order_relaxed);
-  for (int n = 1; n <= 4; ++n) {
-    if (settings_.StandardButtonAssignments[n].code.load(std::memory_order_relaxed) != 0) {
-      intercept |= static_cast<uint8_t>(1u << n);
-    }
-  }
-  settings_.interceptMask.store(intercept, std::memory_order_relaxed);
-
-  uint8_t hid = settings_.hidButtonMask.load(std::memory_order_relaxed) & ~uint8_t{0x06};
-  if (settings_.ExtraButtonAssignments[2].code.load(std::memory_order_relaxed) != 0) hid |= 0x02;
-  if (settings_.ExtraButtonAssignments[1].code.load(std::memory_order_relaxed) != 0) hid |= 0x04;
-  settings_.hidButtonMask.store(hid, std::memory_order_relaxed);
+  // Every button that the general table or a profile gives a function.
+  if (read.status != PlistDictionary::Status::Ok) profiles.clear();
+  const ButtonMasks masks = unionMasks(settings_, profiles);
+  settings_.interceptMask.fetch_or(masks.intercept, std::memory_order_relaxed);
+  const uint8_t hid = settings_.hidButtonMask.load(std::memory_order_relaxed) & ~uint8_t{0x06};
+  settings_.hidButtonMask.store(hid | masks.hid, std::memory_order_relaxed);
+  if (profiles_) profiles_->setList(std::move(profiles));
 }
 
 void SettingsStore::saveSettings() {
   createFolder(folder_);
 
   auto read = PlistDictionary::read(file_);
+  ProfileList stored;
+  checkProfiles(read, stored);
   std::string reason;
   switch (read.status) {
     case PlistDictionary::Status::Ok:
@@ -182,15 +234,29 @@ void SettingsStore::saveSettings() {
     dict.setString(kSettingsKeys[15 + i], text(slots[i]->op2.load(std::memory_order_relaxed)));
   }
 
+  if (profiles_) writeProfiles(dict, profiles_->list());
+
   if (!writeFileAtomically(file_, dict.toXml(), reason)) {
     logFormat("Error: Save set file: %s: %s", file_.c_str(), reason.c_str());
   }
 }
 
 void SettingsStore::commitAssignments(uint8_t mask) {
-  settings_.interceptMask.store(mask, std::memory_order_relaxed);
+  // The mice keep every button that any profile needs, so that a change of
+  // focus never reconfigures them.
+  const ButtonMasks masks = unionMasks(settings_, profiles_ ? profiles_->list() : ProfileList());
+  settings_.interceptMask.store(mask | masks.intercept, std::memory_order_relaxed);
+  settings_.hidButtonMask.fetch_or(masks.hid, std::memory_order_relaxed);
   saveSettings();
   if (scheduler_) scheduler_->armConfigCountdown(1);
+}
+
+std::string SettingsStore::commitProfiles(ProfileList list) {
+  if (!profiles_) return "no profiles here";
+  if (std::string fault = profileListFault(list); !fault.empty()) return fault;
+  profiles_->setList(std::move(list));
+  commitAssignments(unionMasks(settings_, {}).intercept);
+  return {};
 }
 
 }  // namespace velt

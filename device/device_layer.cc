@@ -35,7 +35,7 @@ DeviceLayer::DeviceLayer(const DeviceLayerServices& services)
                    ? nullptr
                    : std::make_unique<ThreadedDeviceWork>(services.transport, services.tickClock)),
       work_(services.work ? *services.work : *ownWork_),
-      dispatcher_(services.settings, extraButtonEnabled_, services.runner),
+      dispatcher_(services.settings, extraButtonEnabled_, services.runner, services.assignments),
       deviceChangeCountdown_(work_, "notify device change", [this] { raiseDeviceChange(); }),
       configCountdown_(work_, "notify device state change", [this] { raiseConfigRequest(); }) {}
 

@@ -55,6 +55,8 @@ struct DeviceLayerServices {
   // device requests run; null: threads of the layer's own
   // (ThreadedDeviceWork).
   DeviceWork* work = nullptr;
+  // What a press starts; null: the general table of settings.
+  const ButtonAssignmentSource* assignments = nullptr;
 };
 
 class DeviceLayer final : public DeviceDirectory,

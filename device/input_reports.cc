@@ -67,7 +67,8 @@ void ButtonDispatcher::consumeButtonMask(uint8_t mask) {
     const uint8_t bit = static_cast<uint8_t>(1u << n);
     if (!(changed & bit)) continue;
     const bool pressed = mask & bit;
-    ButtonAssignmentValue a = settings_.StandardButtonAssignments[n].load();
+    ButtonAssignmentValue a = assignments_ ? assignments_->standardButton(n)
+                                           : settings_.StandardButtonAssignments[n].load();
     if (pressed) {
       pressedStandard_[n] = a;
     } else if (pressedStandard_[n]) {
@@ -88,7 +89,8 @@ void ButtonDispatcher::postExtraButtonCode(uint8_t pressCode, uint8_t releaseCod
     const bool press = pressCode != 0 && pressCode == ExtraButtonCodes[i].press;
     const bool release = releaseCode != 0 && releaseCode == ExtraButtonCodes[i].release;
     if (!press && !release) continue;
-    ButtonAssignmentValue current = settings_.ExtraButtonAssignments[i].load();
+    ButtonAssignmentValue current =
+        assignments_ ? assignments_->extraButton(i) : settings_.ExtraButtonAssignments[i].load();
     if (current.code == 0) current.code = ExtraButtonDefaults[i];
     if (press) {
       // A second press before the release (a lost release code) first ends

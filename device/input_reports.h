@@ -49,9 +49,15 @@ inline constexpr std::array<int32_t, 3> ExtraButtonDefaults = {18, 8, 7};
 // the device layer calls it from its dispatch thread alone.
 class ButtonDispatcher {
  public:
+  // assignments: what a press starts (the focused application's profile);
+  // null: the general table of settings.
   ButtonDispatcher(const Settings& settings, const ExtraButtonEnabled& extraButtonEnabled,
-                   ButtonFunctionRunner& runner)
-      : settings_(settings), extraButtonEnabled_(extraButtonEnabled), runner_(runner) {}
+                   ButtonFunctionRunner& runner,
+                   const ButtonAssignmentSource* assignments = nullptr)
+      : settings_(settings),
+        extraButtonEnabled_(extraButtonEnabled),
+        runner_(runner),
+        assignments_(assignments) {}
 
   // One call per changed bit 0 to 5 against the previous state, in bit
   // order. Bits 6 and 7 are remembered only. A
@@ -72,6 +78,7 @@ class ButtonDispatcher {
   const Settings& settings_;
   const ExtraButtonEnabled& extraButtonEnabled_;
   ButtonFunctionRunner& runner_;
+  const ButtonAssignmentSource* assignments_;
   uint8_t lastButtonMask_ = 0;
   // What each held standard and extra button was pressed with.
   std::array<std::optional<ButtonAssignmentValue>, 6> pressedStandard_;

@@ -125,8 +125,9 @@ window to the front. An option acts on the agent that is running:
   --reconfigure   configures the mice again, as after the computer wakes
                   from sleep (for buttons that went back to their factory
                   functions)
-  --status        prints the mice the agent has found and the application
-                  in focus as the agent sees it
+  --status        prints the mice the agent has found, the application in
+                  focus as the agent sees it (its window class and its
+                  desktop entry id) and the profile in use
   --restore-mice  with no agent running, gives every supported mouse all its
                   buttons back (after an agent that ended abnormally)
   --version       prints the version

@@ -23,11 +23,15 @@ const QString kPath = QString::fromUtf8(kShellExtensionPath.data(),
 const QString kInterface = QStringLiteral("quorin.driver.velt.Shell");
 constexpr int kPointerTimeoutMs = 250;
 
-// The extension's focused window: WM_CLASS instance and class; two empty
-// strings when no window has the focus.
-std::optional<WindowClass> windowClass(const QString& instance, const QString& className) {
-  if (instance.isEmpty() && className.isEmpty()) return std::nullopt;
-  return WindowClass{instance.toStdString(), className.toStdString()};
+// The extension's focused window: WM_CLASS instance and class, then the
+// desktop entry id where the shell knows it; empty strings when no window
+// has the focus.
+std::optional<WindowClass> windowClass(const QList<QVariant>& fields) {
+  QStringList texts;
+  for (const QVariant& field : fields) texts.append(field.toString());
+  while (texts.size() < 3) texts.append(QString());
+  if (texts[0].isEmpty() && texts[1].isEmpty()) return std::nullopt;
+  return WindowClass{texts[0].toStdString(), texts[1].toStdString(), texts[2].toStdString()};
 }
 
 }  // namespace
@@ -37,7 +41,7 @@ GnomeShellSession::GnomeShellSession(QObject* parent)
   // The extension tells the agent alone; the slot looks at who sent it.
   QDBusConnection::sessionBus().connect(QString(), kPath, kInterface,
                                         QStringLiteral("FocusedWindowChanged"), this,
-                                        SLOT(focusedWindowChanged(QString, QString, QDBusMessage)));
+                                        SLOT(focusedWindowChanged(QDBusMessage)));
   // The extension came (asked afresh) or went (nothing is known).
   connect(owner_, &ShellExtensionOwner::trustedOwnerChanged, this, [this](const QString& owner) {
     if (owner.isEmpty()) {
@@ -54,24 +58,24 @@ void GnomeShellSession::askFocusedWindow() {
   auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
     w->deleteLater();
-    QDBusPendingReply<QString, QString> reply = *w;
+    const QDBusMessage reply = w->reply();
     // Refused before the agent has its bus name: the extension tells it then.
-    if (!reply.isError()) setFocused(windowClass(reply.argumentAt<0>(), reply.argumentAt<1>()));
+    if (reply.type() == QDBusMessage::ReplyMessage) setFocused(windowClass(reply.arguments()));
   });
 }
 
-void GnomeShellSession::focusedWindowChanged(const QString& instance, const QString& className,
-                                             const QDBusMessage& message) {
+void GnomeShellSession::focusedWindowChanged(const QDBusMessage& message) {
   const QString shell = owner_->shellOwner();
   if (shell.isEmpty() || message.service() != shell) return;
-  setFocused(windowClass(instance, className));
+  setFocused(windowClass(message.arguments()));
 }
 
 void GnomeShellSession::setFocused(std::optional<WindowClass> focused) {
   {
     std::lock_guard lock(mutex_);
-    focused_ = std::move(focused);
+    focused_ = focused;
   }
+  notices_.tell(focused);
   emit focusChanged();
 }
 

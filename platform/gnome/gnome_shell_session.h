@@ -32,7 +32,10 @@ namespace velt {
 class ShellExtensionOwner;
 
 // The pointer and the focused window, as the extension tells them.
-class GnomeShellSession : public QObject, public PointerLocator, public ActiveWindowQuery {
+class GnomeShellSession : public QObject,
+                          public PointerLocator,
+                          public ActiveWindowQuery,
+                          public FocusSource {
   Q_OBJECT
 
  public:
@@ -46,14 +49,19 @@ class GnomeShellSession : public QObject, public PointerLocator, public ActiveWi
   // The class the extension reported at the last focus change (for a Wayland
   // client its app id): answered at once, from any thread.
   std::optional<WindowClass> activeWindowClass() override;
+  // Told on the main thread.
+  void watchActiveWindow(Handler handler) override {
+    notices_.setHandler(std::move(handler), [this] { return activeWindowClass(); });
+  }
 
  signals:
   // The extension told the focused window, or went.
   void focusChanged();
 
  private slots:
-  void focusedWindowChanged(const QString& instance, const QString& className,
-                            const QDBusMessage& message);
+  // (instance, class, application); an extension of an older agent that
+  // the shell still runs until the next log-in sends no application.
+  void focusedWindowChanged(const QDBusMessage& message);
 
  private:
   void askFocusedWindow();
@@ -61,7 +69,8 @@ class GnomeShellSession : public QObject, public PointerLocator, public ActiveWi
 
   ShellExtensionOwner* owner_;  // only the shell speaks for the extension
   std::mutex mutex_;
-  std::optional<WindowClass> focused_;
+  std::optional<WindowClass> focused_;  // guarded by mutex_
+  FocusNotices notices_;
   std::atomic<bool> pointerFailureLogged_{false};
 };
 

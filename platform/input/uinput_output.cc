@@ -29,9 +29,10 @@ void describeKeyboard(libevdev* dev) {
     libevdev_enable_event_code(dev, EV_KEY, code, nullptr);
 }
 
-// Describes the pointer: the wheels with their high-resolution axes. Motion
-// axes and buttons are declared too, never used, so that the desktop's input
-// stack classifies the device as a mouse and reads its wheels.
+// Describes the pointer: the wheels with their high-resolution axes, and the
+// buttons a diverted button sends where it keeps its own function. Motion
+// axes are declared too, never used, so that the desktop's input stack
+// classifies the device as a mouse and reads its wheels.
 void describePointer(libevdev* dev) {
   libevdev_set_name(dev, kVirtualPointerName);
   libevdev_set_id_product(dev, kPointerProduct);
@@ -41,7 +42,7 @@ void describePointer(libevdev* dev) {
     libevdev_enable_event_code(dev, EV_REL, code, nullptr);
   }
   libevdev_enable_event_type(dev, EV_KEY);
-  for (uint16_t code : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE}) {
+  for (uint16_t code : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA}) {
     libevdev_enable_event_code(dev, EV_KEY, code, nullptr);
   }
 }
@@ -102,6 +103,12 @@ void UinputOutput::scroll(const ScrollFrame& frame) {
   std::lock_guard lock(mutex_);
   if (!ensureOpen()) return;
   if (!writeScrollReport(pointer_.fd.get(), frame)) failed("the virtual pointer");
+}
+
+void UinputOutput::pointerButton(uint16_t evdevCode, bool down) {
+  std::lock_guard lock(mutex_);
+  if (!ensureOpen()) return;
+  if (!writeKeyReport(pointer_.fd.get(), evdevCode, down)) failed("the virtual pointer");
 }
 
 int UinputOutput::openAttempts() const {

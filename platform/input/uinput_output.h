@@ -36,6 +36,7 @@ class UinputOutput : public SyntheticInput {
 
   void key(uint16_t evdevCode, bool down) override;
   void scroll(const ScrollFrame& frame) override;
+  void pointerButton(uint16_t evdevCode, bool down) override;
 
   // How many times creating the devices was tried.
   int openAttempts() const;

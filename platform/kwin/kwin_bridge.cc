@@ -145,12 +145,17 @@ void KWinBridge::Pointer(int x, int y) {
 
 void KWinBridge::ActiveWindow(const QString& windowClass, const QString& desktopFile) {
   if (!fromKWin()) return;
-  std::lock_guard lock(mutex_);
-  if (windowClass.isEmpty() && desktopFile.isEmpty()) {
-    active_.reset();
-  } else {
-    active_ = WindowClass{desktopFile.toStdString(), windowClass.toStdString()};
+  std::optional<WindowClass> active;
+  if (!windowClass.isEmpty() || !desktopFile.isEmpty()) {
+    // KWin names the desktop entry (desktopFileName) where it knows one.
+    std::string file = desktopFile.toStdString();
+    active = WindowClass{file, windowClass.toStdString(), file};
   }
+  {
+    std::lock_guard lock(mutex_);
+    active_ = active;
+  }
+  notices_.tell(active);
 }
 
 std::optional<WindowClass> KWinBridge::activeWindowClass() {

@@ -13,7 +13,8 @@
 // Pointer is answered, so that the script stops when the agent has gone.
 // The agent starts and stops the pointer reports through two shortcuts the
 // script registers, invoked through kglobalaccel. Main thread;
-// activeWindowClass from any thread.
+// activeWindowClass from any thread; each change of the focus is told on the
+// main thread.
 #pragma once
 
 #include <QtDBus/qtdbusglobal.h>
@@ -33,7 +34,10 @@
 
 namespace velt {
 
-class KWinBridge : public QObject, public ActiveWindowQuery, protected QDBusContext {
+class KWinBridge : public QObject,
+                   public ActiveWindowQuery,
+                   public FocusSource,
+                   protected QDBusContext {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "quorin.driver.velt.KWin")
 
@@ -49,6 +53,9 @@ class KWinBridge : public QObject, public ActiveWindowQuery, protected QDBusCont
   void setFollowing(bool on);
 
   std::optional<WindowClass> activeWindowClass() override;
+  void watchActiveWindow(Handler handler) override {
+    notices_.setHandler(std::move(handler), [this] { return activeWindowClass(); });
+  }
 
   // A picture of an area of the screen (global coordinates) at the
   // outputs' own resolution; null with reason when KWin refuses. Waits for
@@ -72,7 +79,8 @@ class KWinBridge : public QObject, public ActiveWindowQuery, protected QDBusCont
   bool following_ = false;
   QString kwin_;  // the unique name of org.kde.KWin's owner
   std::mutex mutex_;
-  std::optional<WindowClass> active_;
+  std::optional<WindowClass> active_;  // guarded by mutex_
+  FocusNotices notices_;
 };
 
 }  // namespace velt

@@ -189,9 +189,11 @@ std::optional<PointF> WaylandOverlay::pointerPosition() {
 }
 
 std::optional<WindowClass> WaylandOverlay::activeWindowClass() {
-  std::optional<std::string> appId = toplevels_.activeAppId();
-  if (!appId) return std::nullopt;
-  return WindowClass{*appId, *appId};
+  return toplevels_.activeWindow();
+}
+
+void WaylandOverlay::watchActiveWindow(Handler handler) {
+  toplevels_.watchActiveWindow(std::move(handler));
 }
 
 WaylandOutput* WaylandOverlay::pointerOutput() {

@@ -47,6 +47,7 @@ class ScreenCopy;
 class WaylandOverlay : public OverlayWindowPort,
                        public PointerLocator,
                        public ActiveWindowQuery,
+                       public FocusSource,
                        private WaylandConnection::Client,
                        private LayerSurface::Owner {
  public:
@@ -91,9 +92,11 @@ class WaylandOverlay : public OverlayWindowPort,
   // PointerLocator, any thread: the last position the overlay knew, in
   // global compositor coordinates.
   std::optional<PointF> pointerPosition() override;
-  // ActiveWindowQuery, any thread: the activated toplevel's app id as both
-  // strings; nullopt without foreign-toplevel.
+  // ActiveWindowQuery, any thread: the activated toplevel's app id in every
+  // field; nullopt without foreign-toplevel.
   std::optional<WindowClass> activeWindowClass() override;
+  // FocusSource: told on the thread that dispatches the connection.
+  void watchActiveWindow(Handler handler) override;
 
  private:
   WaylandOverlay(const Settings& settings, const Clock& clock);

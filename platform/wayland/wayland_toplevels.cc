@@ -74,13 +74,22 @@ std::optional<std::string> WaylandToplevels::activeAppId() {
   return activeAppId_;
 }
 
+std::optional<WindowClass> WaylandToplevels::activeWindow() {
+  std::optional<std::string> id = activeAppId();
+  if (!id) return std::nullopt;
+  return WindowClass{*id, *id, *id};
+}
+
 void WaylandToplevels::updateActive() {
   std::optional<std::string> active;
   for (auto& [handle, t] : handles_) {
     if (t->activated) active = t->appId;
   }
-  std::lock_guard lock(activeMutex_);
-  activeAppId_ = active;
+  {
+    std::lock_guard lock(activeMutex_);
+    activeAppId_ = active;
+  }
+  notices_.tell(activeWindow());
 }
 
 }  // namespace velt

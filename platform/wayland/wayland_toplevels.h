@@ -1,6 +1,6 @@
 // The focused application where the compositor offers wlr foreign-toplevel:
-// the activated toplevel's app id. Fed by the connection's dispatch; read
-// from any thread.
+// the activated toplevel's app id. Fed by the connection's dispatch, which
+// also tells each change; read from any thread.
 #pragma once
 
 #include <map>
@@ -8,6 +8,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+
+#include "actions/synthetic_input.h"
 
 struct zwlr_foreign_toplevel_manager_v1;
 struct zwlr_foreign_toplevel_handle_v1;
@@ -27,6 +29,12 @@ class WaylandToplevels {
   bool tracking() const { return manager_ != nullptr; }
   // Any thread.
   std::optional<std::string> activeAppId();
+  // The activated toplevel, its app id in every field.
+  std::optional<WindowClass> activeWindow();
+  // As FocusSource: told on the dispatching thread.
+  void watchActiveWindow(FocusSource::Handler handler) {
+    notices_.setHandler(std::move(handler), [this] { return activeWindow(); });
+  }
 
   // What a handle said so far; done applies what came since the last done.
   struct Toplevel {
@@ -43,6 +51,7 @@ class WaylandToplevels {
   std::map<zwlr_foreign_toplevel_handle_v1*, std::unique_ptr<Toplevel>> handles_;
   std::mutex activeMutex_;
   std::optional<std::string> activeAppId_;  // guarded by activeMutex_
+  FocusNotices notices_;
 
   friend struct ToplevelListeners;
 };

@@ -7,33 +7,14 @@
 #include <memory>
 
 #include "core/log.h"
+#include "platform/x11/x11_focus_watch.h"
+#include "platform/x11/x11_properties.h"
 
 namespace velt {
-namespace {
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
-
-Reply<xcb_get_property_reply_t> getProperty(xcb_connection_t* c, uint32_t window, uint32_t property,
-                                            uint32_t type, uint32_t longLength) {
-  auto cookie = xcb_get_property(c, 0, window, property, type, 0, longLength);
-  return Reply<xcb_get_property_reply_t>(xcb_get_property_reply(c, cookie, nullptr));
-}
-
-// The first 32-bit value of a property, if it has one.
-std::optional<uint32_t> cardinal(const xcb_get_property_reply_t* reply) {
-  if (!reply || reply->format != 32 || xcb_get_property_value_length(reply) < 4) {
-    return std::nullopt;
-  }
-  uint32_t value;
-  std::memcpy(&value, xcb_get_property_value(reply), sizeof value);
-  return value;
-}
-
-}  // namespace
+using x11::cardinal;
+using x11::getProperty;
+using x11::Reply;
 
 X11Session::X11Session(Clock& clock, std::string display, Clock::Duration retryInterval)
     : clock_(clock), display_(std::move(display)), retryInterval_(retryInterval) {}
@@ -90,33 +71,21 @@ void X11Session::disconnect() {
 
 uint32_t X11Session::atom(const char* name) {
   if (auto known = atoms_.find(name); known != atoms_.end()) return known->second;
-  auto cookie = xcb_intern_atom(connection_, 0, static_cast<uint16_t>(std::strlen(name)), name);
-  Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection_, cookie, nullptr));
-  if (!reply) return XCB_ATOM_NONE;
-  atoms_.emplace(name, reply->atom);
-  return reply->atom;
+  const uint32_t interned = x11::internAtom(connection_, name);
+  if (interned != XCB_ATOM_NONE) atoms_.emplace(name, interned);
+  return interned;
 }
 
 std::optional<WindowClass> X11Session::activeWindowClass() {
   std::lock_guard lock(mutex_);
   if (!connect()) return std::nullopt;
-  auto active = cardinal(
-      getProperty(connection_, root_, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1).get());
-  if (!active || *active == XCB_WINDOW_NONE) return std::nullopt;
-  auto reply = getProperty(connection_, *active, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256);
-  if (!reply || reply->format != 8) return std::nullopt;
-  // Two strings, each ending in a NUL (the last NUL may be missing).
-  const char* data = static_cast<const char*>(xcb_get_property_value(reply.get()));
-  const size_t length = static_cast<size_t>(xcb_get_property_value_length(reply.get()));
-  std::string_view text(data, length);
-  size_t end = text.find('\0');
-  WindowClass result;
-  result.instance = std::string(text.substr(0, end));
-  if (end != std::string_view::npos) {
-    std::string_view rest = text.substr(end + 1);
-    result.className = std::string(rest.substr(0, rest.find('\0')));
-  }
-  return result;
+  return x11::activeWindowClass(connection_, root_,
+                                [this](const char* name) { return atom(name); });
+}
+
+void X11Session::watchActiveWindow(Handler handler) {
+  if (!focusWatch_) focusWatch_ = std::make_unique<X11FocusWatch>(display_);
+  focusWatch_->watch(std::move(handler));
 }
 
 std::optional<PointF> X11Session::pointerPosition() {

@@ -4,11 +4,14 @@
 // connection of its own, so any thread may ask; each answer is one or two
 // round trips. Without a display every answer is "unknown", the reason is
 // logged once, and connecting is tried again at most once per retry interval.
+// Changes of the active window are told from a second connection, read on the
+// main thread (X11FocusWatch).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -21,7 +24,9 @@ struct xcb_connection_t;
 
 namespace velt {
 
-class X11Session : public ActiveWindowQuery, public PointerLocator {
+class X11FocusWatch;
+
+class X11Session : public ActiveWindowQuery, public FocusSource, public PointerLocator {
  public:
   // display: as for XOpenDisplay; empty means $DISPLAY.
   explicit X11Session(Clock& clock, std::string display = {},
@@ -31,6 +36,8 @@ class X11Session : public ActiveWindowQuery, public PointerLocator {
   X11Session& operator=(const X11Session&) = delete;
 
   std::optional<WindowClass> activeWindowClass() override;
+  // Main thread, once the Qt application exists.
+  void watchActiveWindow(Handler handler) override;
   // In root-window pixels.
   std::optional<PointF> pointerPosition() override;
 
@@ -65,6 +72,7 @@ class X11Session : public ActiveWindowQuery, public PointerLocator {
   bool attempted_ = false;
   Clock::TimePoint nextAttempt_{};
   std::string lastFailure_;
+  std::unique_ptr<X11FocusWatch> focusWatch_;  // main thread
 };
 
 }  // namespace velt

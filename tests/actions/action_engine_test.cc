@@ -6,7 +6,9 @@
 #include <stdexcept>
 
 #include "actions/key_codes.h"
+#include "core/profiles.h"
 #include "core/settings.h"
+#include "device/input_reports.h"
 #include "tests/actions/fake_desktop.h"
 #include "tests/support/test_support.h"
 
@@ -238,6 +240,45 @@ TEST_F(ActionEngineTest, AFailingActionIsLoggedAndAbandoned) {
   overlay.throwOnToggle = false;
   press(13);  // the engine carries on
   EXPECT_EQ(input.take(), tap({KEY_LEFTCTRL, KEY_C}));
+}
+
+constexpr uint8_t kSide = 1u << 3;
+constexpr int32_t kVkP = 35;
+
+// The dispatcher with the focused application's profile and this engine.
+class ProfileDispatchTest : public ActionEngineTest {
+ protected:
+  ProfileDispatchTest() {
+    ApplicationProfile editor{"org.gnome.TextEditor", {}};
+    editor.assignments[2] = ButtonAssignmentValue{kFunctionShortcut, kVkP, 0};  // side button
+    profiles.setList({editor});
+    settings.interceptMask = unionMasks(settings, profiles.list()).intercept;
+  }
+
+  Settings settings;
+  Profiles profiles;
+  ProfileAssignments assignments{settings, profiles};
+  ExtraButtonEnabled extraEnabled{};
+  ButtonDispatcher dispatcher{settings, extraEnabled, engine, &assignments};
+};
+
+TEST_F(ProfileDispatchTest, AReleaseEndsWhatItsPressStartedWhereverTheFocusWent) {
+  const std::string sideDown = "button" + keyDown(BTN_SIDE), sideUp = "button" + keyUp(BTN_SIDE);
+  profiles.setFocusedApplication("org.gnome.TextEditor");
+  dispatcher.consumeButtonMask(kSide);
+  profiles.setFocusedApplication("firefox-esr");
+  dispatcher.consumeButtonMask(0);
+  EXPECT_EQ(input.take(), (Events{keyDown(KEY_P), keyUp(KEY_P)}));
+
+  // Elsewhere the diverted button keeps its own function, through the
+  // virtual pointer, also when the focus moves while it is held.
+  dispatcher.consumeButtonMask(kSide);
+  profiles.setFocusedApplication("org.gnome.TextEditor");
+  dispatcher.consumeButtonMask(0);
+  profiles.setFocusedApplication("firefox-esr");
+  dispatcher.consumeButtonMask(kSide);
+  events.releaseAllKeys();
+  EXPECT_EQ(input.take(), (Events{sideDown, sideUp, sideDown, sideUp}));
 }
 
 }  // namespace

@@ -103,7 +103,7 @@ expect 0 "" --release 23
 expect 2 "button 1 has no recorded shortcut" --run 27:1
 expect 0 "" --show
 # No mouse here, and offscreen Qt has no focused window.
-expect 0 $'mouse: none found\nfocus: unknown' --status
+expect 0 $'mouse: none found\nfocus: unknown\napplication: unknown\nprofile: All applications' --status
 expect 0 "" --press 25
 kill -0 $first 2>/dev/null || fail "the agent went away"
 

@@ -13,8 +13,9 @@ struct FocusedWindow : ActiveWindowQuery {
   std::optional<WindowClass> activeWindowClass() override { return focused; }
 };
 
-std::string shown(DeviceDirectory& devices, ActiveWindowQuery& windows) {
-  const std::string answer = statusAnswer(devices, windows);
+std::string shown(DeviceDirectory& devices, ActiveWindowQuery& windows,
+                  const Profiles& profiles = Profiles()) {
+  const std::string answer = statusAnswer(devices, windows, profiles);
   EXPECT_TRUE(answer.starts_with(kAnswerStatus)) << answer;
   EXPECT_EQ(answer.find('\n'), std::string::npos) << "one line on the socket";
   return statusText(std::string_view(answer).substr(kAnswerStatus.size())).value_or("unreadable");
@@ -33,12 +34,18 @@ TEST(AgentStatus, ListsTheMiceAndTheFocusWhateverTheirNamesHold) {
   FocusedWindow windows;
   EXPECT_EQ(shown(devices, windows),
             "mouse: QR-450 (1d57:fa61), shown in the window\n"
-            "mouse: QR-350\\nfocus: forged (1d57:000b)\nfocus: unknown\n");
+            "mouse: QR-350\\nfocus: forged (1d57:000b)\nfocus: unknown\n"
+            "application: unknown\nprofile: All applications\n");
 
   // A window class is another program's bytes, UTF-8 or not.
   windows.focused = WindowClass{"term", "Term\xff"};
   FixedDeviceDirectory none;
-  EXPECT_EQ(shown(none, windows), "mouse: none found\nfocus: Term\xef\xbf\xbd\n");
+  Profiles profiles;
+  profiles.setList({ApplicationProfile{"org.gnome.TextEditor", {}}});
+  profiles.setFocusedApplication("org.gnome.TextEditor");
+  EXPECT_EQ(shown(none, windows, profiles),
+            "mouse: none found\nfocus: Term\xef\xbf\xbd\napplication: org.gnome.TextEditor\n"
+            "profile: org.gnome.TextEditor\n");
 
   for (const char* bad : {"", "[]", "{\"mice\": 3}", "{\"mice\": [1]}", "{\"mice\": [", "\"x\""}) {
     EXPECT_FALSE(statusText(bad)) << bad;

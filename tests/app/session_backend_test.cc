@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/focus_follower.h"
 #include "tests/support/test_support.h"
 
 namespace velt {
@@ -34,6 +35,56 @@ TEST(SessionBackend, ChosenFromWhatTheSessionOffers) {
   ASSERT_EQ(log.lines().size(), 2u);
   EXPECT_NE(log.lines()[0].find("Hyprland"), std::string::npos);
   EXPECT_NE(log.lines()[1].find("Weston"), std::string::npos);
+}
+
+// A desktop's focus source: tells what a test makes it tell.
+struct FakeFocus : PointerLocator, ActiveWindowQuery, FocusSource {
+  std::optional<PointF> pointerPosition() override { return std::nullopt; }
+  std::optional<WindowClass> activeWindowClass() override { return active; }
+  void watchActiveWindow(Handler handler) override {
+    notices.setHandler(std::move(handler), [this] { return active; });
+  }
+  void focus(std::optional<WindowClass> window) {
+    active = std::move(window);
+    notices.tell(active);
+  }
+  std::optional<WindowClass> active;
+  FocusNotices notices;
+};
+
+// The profiles hear each change from the backend in use, and only from it,
+// with the application named by its desktop entry whatever the desktop calls
+// it; a backend taken into use tells what it knows at once.
+TEST(SessionBackend, FocusFollowsTheBackendInUseByDesktopEntryId) {
+  DesktopEntries entries;
+  entries.entries.resize(2);
+  entries.entries[0].id = "firefox-esr";
+  entries.entries[0].startupWMClass = "firefox";
+  entries.entries[1].id = "org.gnome.TextEditor";
+  FakeFocus x11, shell;
+  x11.active = WindowClass{"Navigator", "firefox"};
+  SessionQueries queries(x11, x11);
+  Profiles profiles;
+  FocusFollower follower(profiles);
+  follower.follow(queries, entries);
+  EXPECT_EQ(profiles.focusedApplication(), "firefox-esr") << "the class leads to the entry";
+
+  shell.active = WindowClass{"gnome-text-editor", "Gnome-text-editor", "org.gnome.TextEditor"};
+  queries.use(shell, shell);
+  EXPECT_EQ(profiles.focusedApplication(), "org.gnome.TextEditor");
+  x11.focus(WindowClass{"xterm", "XTerm"});
+  EXPECT_EQ(profiles.focusedApplication(), "org.gnome.TextEditor")
+      << "the old backend is not heard";
+
+  shell.focus(WindowClass{"firefox", "firefox", "firefox"});
+  EXPECT_EQ(profiles.focusedApplication(), "firefox-esr") << "a Wayland app id that is no entry's";
+  shell.focus(WindowClass{"x", "x", "../../evil id"});
+  EXPECT_EQ(profiles.focusedApplication(), "") << "no id that is none";
+  shell.focus(std::nullopt);
+  EXPECT_EQ(profiles.focusedApplication(), "");
+  follower.stop();
+  shell.focus(WindowClass{"a", "b", "org.gnome.TextEditor"});
+  EXPECT_EQ(profiles.focusedApplication(), "");
 }
 
 }  // namespace

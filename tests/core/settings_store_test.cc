@@ -28,6 +28,17 @@ std::string str(const std::string& v) {
   return "<string>" + v + "</string>";
 }
 
+// The "profiles" value: one dictionary per application, its keys as given.
+std::string profilesXml(const std::vector<std::vector<std::pair<std::string, std::string>>>& list) {
+  std::string xml = "<array>";
+  for (const auto& entries : list) {
+    xml += "<dict>";
+    for (const auto& [k, v] : entries) xml += "<key>" + k + "</key>" + v;
+    xml += "</dict>";
+  }
+  return xml + "</array>";
+}
+
 // A settings file of the settings fuzz target's corpus, among them those
 // that once broke the store.
 std::filesystem::path corpusFile(const char* name) {
@@ -212,6 +223,19 @@ TEST_F(SettingsStoreTest, DamagedFilesAndFilesThatWouldExpandPastTheLimitsAreEac
       {"refs-16", readFile(corpusFile("bplist-shared-refs-16.plist")), " more than "},
       {"refs-26", readFile(corpusFile("bplist-shared-refs-26.plist")), " more than "},
       {"deep", plistXml({{"type1", str("13")}, {"deep", deep}}), " more than "},
+      {"too many profiles",
+       plistXml(
+           {{"profiles", profilesXml(std::vector(65,
+                                                 std::vector<std::pair<std::string, std::string>>{
+                                                     {"application", str("a")}}))}}),
+       "65 profiles, at most 64"},
+      {"no application id", plistXml({{"profiles", profilesXml({{{"application", str("../x")}}})}}),
+       "no application id"},
+      {"twice",
+       plistXml(
+           {{"profiles", profilesXml({{{"application", str("a")}}, {{"application", str("a")}}})}}),
+       "two profiles of a"},
+      {"not a list", plistXml({{"profiles", str("a")}}), "profiles is not a list"},
   };
   std::vector<std::string> damaged;
   int32_t saved = 0;  // what the last save wrote, which the backup holds
@@ -334,6 +358,81 @@ TEST_F(SettingsStoreTest, LoadingKeepsMaskBitsAlreadySetAndClearsOnlyCodes) {
   EXPECT_EQ(settings.hidButtonMask, 0x01);
   EXPECT_EQ(settings.StandardButtonAssignments[7].code, 0);
   EXPECT_EQ(settings.StandardButtonAssignments[7].op1, 44);
+}
+
+}  // namespace
+}  // namespace velt
+
+namespace velt {
+namespace {
+
+// A slot a profile leaves out follows the general table, "0" is Default;
+// the mice are sent every button some table diverts; other keys stay.
+TEST_F(SettingsStoreTest, ProfilesLoadSaveAndDivertEveryButtonAnyOfThemUses) {
+  writeCounted("310", {{"type3", str("13")},
+                       {"mine", str("kept")},
+                       {"profiles", profilesXml({{{"application", str("org.gnome.TextEditor")},
+                                                  {"type3", str("14")},
+                                                  {"type2", str("0")}},
+                                                 {{"application", str("firefox-esr")},
+                                                  {"numType1", str("27")},
+                                                  {"numType1_op1", str("40")},
+                                                  {"numType1_op2", str("4")}}})}});
+  Profiles profiles;
+  SettingsStore s = store();
+  s.setProfiles(&profiles);
+  s.loadSettings();
+  ApplicationProfile editor{"org.gnome.TextEditor"}, browser{"firefox-esr"};
+  editor.assignments[1] = ButtonAssignmentValue{0, 0, 0};
+  editor.assignments[2] = ButtonAssignmentValue{14, 0, 0};
+  browser.assignments[5] = ButtonAssignmentValue{27, 40, 4};
+  EXPECT_EQ(profiles.list(), (ProfileList{editor, browser}));
+  EXPECT_EQ(settings.interceptMask, 0x08);
+  EXPECT_EQ(settings.hidButtonMask, 0x04);
+
+  // The browser's other slots follow the general table, also after it changes.
+  profiles.setFocusedApplication("firefox-esr");
+  settings.StandardButtonAssignments[3].store({15, 0, 0});
+  EXPECT_EQ(effectiveAssignment(settings, profiles.active().get(), 2).code, 15);
+  EXPECT_EQ(effectiveAssignment(settings, profiles.active().get(), 5).op1, 40);
+  profiles.setFocusedApplication("org.gnome.Terminal");
+  EXPECT_EQ(profiles.active(), nullptr);
+
+  s.saveSettings();
+  Settings reread;
+  Profiles again;
+  SettingsStore r(reread, folder, defaults);
+  r.setProfiles(&again);
+  r.loadSettings();
+  EXPECT_EQ(again.list(), profiles.list());
+  EXPECT_NE(readFile(file).find("<string>kept</string>"), std::string::npos);
+  // Without profiles the file holds none, as before there were any.
+  again.setList({});
+  r.saveSettings();
+  EXPECT_EQ(readFile(file).find("profiles"), std::string::npos);
+}
+
+// A commit of the window's profiles diverts what they need, saves and asks
+// for one configuration pass; a list that may not be kept changes nothing.
+TEST_F(SettingsStoreTest, CommittedProfilesAreSavedAndConfiguredOnce) {
+  Profiles profiles;
+  ArmRecorder scheduler;
+  SettingsStore s = store();
+  s.setProfiles(&profiles);
+  s.setConfigurationScheduler(&scheduler);
+  s.loadSettings();
+  ApplicationProfile viewer{"org.gnome.Loupe"};
+  viewer.assignments[0] = ButtonAssignmentValue{13, 0, 0};
+  viewer.assignments[6] = ButtonAssignmentValue{14, 0, 0};
+  EXPECT_EQ(s.commitProfiles({viewer}), "");
+  EXPECT_EQ(settings.interceptMask & 0x02, 0x02);
+  EXPECT_EQ(settings.hidButtonMask & 0x02, 0x02);
+  EXPECT_EQ(scheduler.armed, std::vector<int32_t>{1});
+  EXPECT_NE(readFile(file).find("org.gnome.Loupe"), std::string::npos);
+
+  EXPECT_NE(s.commitProfiles({viewer, viewer}), "");
+  EXPECT_EQ(profiles.list(), ProfileList{viewer});
+  EXPECT_EQ(scheduler.armed.size(), 1u);
 }
 
 }  // namespace

@@ -296,6 +296,8 @@ gnome_overlay_checks() {
   poll 20 grep -q shown "$out/window-velt-pattern" && rig Focus velt-pattern >/dev/null &&
     poll 10 rig_focus_is velt-pattern && plain_picture ||
     { fail "a fullscreen window shows the test pattern"; return; }
+  check "profiles: the focus reaches the agent as the shell tells it" \
+    pushed "$out/agent.log" velt-pattern
   check "spotlight (18): above the fullscreen window, follows the pointer, lets clicks through" \
     spotlight_follows
   check "pointer dot (18 held): follows the pointer" pointer_dot_follows
@@ -521,6 +523,7 @@ kwin_overlay_without_pictures() {
       '$out/overlay-agent.log' && poll 10 surfaces_are $outputs && agent_do --run 19 && hides 3 &&
       poll 10 surfaces_are 0"
   skip "spotlight, pointer dot and magnifier as drawn, on either output" "$no_opengl"
+  check "profiles: the focus reaches the agent as the desktop tells it" focus_is_pushed
   check "presentation keys (20): only for LibreOffice Impress" presentation_keys_gate
   kill -TERM "$overlay_agent"
   poll 20 eval "! kill -0 $overlay_agent" || fail "the agent ends"
@@ -552,6 +555,7 @@ overlay_checks() {
   check "magnifier (19): the lens shows the window enlarged twice about the pointer" \
     lens_enlarges_around_the_pointer
   kill -TERM "$pattern"
+  check "profiles: the focus reaches the agent as the desktop tells it" focus_is_pushed
   check "presentation keys (20): only for LibreOffice Impress" presentation_keys_gate
   if [ "$desktop" = kwin ]; then
     check "KWin's script: no pointer for anyone once the agent has gone" \
@@ -645,6 +649,15 @@ focus() {  # APP: shows a window of that app id or class; it takes the focus
     sway) swaymsg -q "[app_id=\"$1\"] focus" ;;
     x11) xdotool search --sync --limit 1 --class "$1" windowactivate --sync >/dev/null 2>&1 ;;
   esac
+}
+# Each change of the focus reaches the agent as the desktop tells it, no
+# button pressed: what its profiles follow, by desktop entry id.
+pushed() {  # LOG APP
+  poll 10 eval "grep 'application in focus:' '$1' | tail -n 1 | grep -q ': $2\$'"
+}
+focus_is_pushed() {
+  focus libreoffice-impress && pushed "$out/overlay-agent.log" libreoffice-impress &&
+    focus files-window && pushed "$out/overlay-agent.log" files-window
 }
 presentation_keys_gate() {
   focus libreoffice-impress && poll 10 decides libreoffice-impress &&

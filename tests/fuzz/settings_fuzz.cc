@@ -63,14 +63,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   Settings first;
+  velt::Profiles firstProfiles;
   velt::SettingsStore store(first, folder(), folder() / "no-default.plist");
+  store.setProfiles(&firstProfiles);
   store.loadSettings();
   const auto loaded = values(first);
   store.saveSettings();
 
   Settings second;
-  velt::SettingsStore(second, folder(), folder() / "no-default.plist").loadSettings();
+  velt::Profiles secondProfiles;
+  velt::SettingsStore again(second, folder(), folder() / "no-default.plist");
+  again.setProfiles(&secondProfiles);
+  again.loadSettings();
   velt::fuzz::check(values(second) == loaded, "the saved settings read back differently");
+  velt::fuzz::check(secondProfiles.list() == firstProfiles.list(),
+                    "the saved profiles read back differently");
   velt::fuzz::check(second.interceptMask.load() == first.interceptMask.load() &&
                         second.hidButtonMask.load() == first.hidButtonMask.load(),
                     "the masks differ after a save");

@@ -118,11 +118,14 @@ TEST(UinputOutput, RealDevicesCarryKeysAndScrolling) {
 
   events.postScrollEvent(1, 0);
   EXPECT_EQ(read(pointer.dev, EV_REL, 2), (Codes{{REL_WHEEL_HI_RES, 120}, {REL_WHEEL, 1}}));
+  events.postPointerButton(3, true);  // a side button keeping its own function
+  EXPECT_EQ(read(pointer.dev, EV_KEY, 1), (Codes{{BTN_SIDE, 1}}));
 
   // Quitting lets go of the held keys while the devices are still there (a
   // reader loses what is queued once its device is gone).
   events.releaseAllKeys();
   EXPECT_EQ(read(keyboard.dev, EV_KEY, 2), (Codes{{KEY_C, 0}, {KEY_LEFTCTRL, 0}}));
+  EXPECT_EQ(read(pointer.dev, EV_KEY, 1), (Codes{{BTN_SIDE, 0}}));
   output.close();
   events.keyDown(8);  // closed: nothing is made again
   EXPECT_TRUE(output.keyboardNode().empty());

@@ -157,6 +157,11 @@ void RecordingInput::scroll(const ScrollFrame& frame) {
   events_.push_back(scrollText(frame));
 }
 
+void RecordingInput::pointerButton(uint16_t evdevCode, bool down) {
+  std::lock_guard lock(mutex_);
+  events_.push_back("button" + (down ? keyDown(evdevCode) : keyUp(evdevCode)));
+}
+
 std::vector<std::string> RecordingInput::events() const {
   std::lock_guard lock(mutex_);
   return events_;

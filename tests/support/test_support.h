@@ -101,11 +101,13 @@ class ManualMainThread : public MainThread {
 };
 
 // Records what reaches the virtual keyboard and pointer, in order: keyDown(c)
-// and keyUp(c) for keys, scrollText(frame) for scroll reports.
+// and keyUp(c) for keys, scrollText(frame) for scroll reports, "button"
+// before them for the pointer's buttons.
 class RecordingInput : public SyntheticInput {
  public:
   void key(uint16_t evdevCode, bool down) override;
   void scroll(const ScrollFrame& frame) override;
+  void pointerButton(uint16_t evdevCode, bool down) override;
   // The events so far; take() also forgets them.
   std::vector<std::string> events() const;
   std::vector<std::string> take();

@@ -28,6 +28,7 @@ class NullDeviceOutput : public SyntheticInput {
   ~NullDeviceOutput() override { ::close(fd_); }
   void key(uint16_t code, bool down) override { writeKeyReport(fd_, code, down); }
   void scroll(const ScrollFrame& frame) override { writeScrollReport(fd_, frame); }
+  void pointerButton(uint16_t code, bool down) override { writeKeyReport(fd_, code, down); }
 
  private:
   int fd_;

@@ -20,10 +20,13 @@
 //       HideOverlay()), HideOverlay().
 //     GetPointer() -> (d x, d y): the pointer in the shell's global
 //       coordinates (logical pixels, origin at the top left of the layout).
-//     GetFocusedWindow() -> (s instance, s class): the focused window's
-//       WM_CLASS instance and class (for Wayland clients both are the app
-//       id), or two empty strings; the signal FocusedWindowChanged(ss) tells
-//       the agent alone of each change, and of the focus as it appears.
+//     GetFocusedWindow() -> (s instance, s class, s application): the
+//       focused window's WM_CLASS instance and class (for Wayland clients
+//       both are the app id) and its application's desktop entry id as the
+//       shell's window tracker knows it (without ".desktop"; empty when the
+//       tracker knows no entry), or three empty strings; the signal
+//       FocusedWindowChanged(sss) tells the agent alone of each change, and
+//       of the focus as it appears.
 //   Every method answers the agent only, the owner of quorin.driver.velt:
 //   GNOME keeps the pointer and the focused window from other programs, and
 //   the overlay takes a picture of the screen. Others get AccessDenied.
@@ -75,10 +78,12 @@ const SHELL_INTERFACE = `<node>
     <method name="GetFocusedWindow">
       <arg name="instance" type="s" direction="out"/>
       <arg name="class" type="s" direction="out"/>
+      <arg name="application" type="s" direction="out"/>
     </method>
     <signal name="FocusedWindowChanged">
       <arg name="instance" type="s"/>
       <arg name="class" type="s"/>
+      <arg name="application" type="s"/>
     </signal>
     <property name="Showing" type="as" access="read"/>
   </interface>
@@ -87,7 +92,7 @@ const SHELL_INTERFACE = `<node>
 const AGENT_ONLY = {
     ToggleOverview: null, ToggleApplicationGrid: null, ToggleShowDesktop: null,
     OpenScreenshotTool: null, ShowOverlay: null, SetOverlaySize: null, FadeOutOverlay: null,
-    HideOverlay: null, GetPointer: '(dd)', GetFocusedWindow: '(ss)',
+    HideOverlay: null, GetPointer: '(dd)', GetFocusedWindow: '(sss)',
 };
 
 const MODE_SPOTLIGHT = 0;
@@ -453,7 +458,7 @@ class VeltShellExtension {
         this._watchId = 0;
         this._startupId = 0;
         this._focusId = 0;
-        this._focused = ['', ''];
+        this._focused = ['', '', ''];
         this._indicator = null;
         this._overlay = null;
         this._hidden = [];  // the windows ToggleShowDesktop minimized
@@ -635,19 +640,22 @@ class VeltShellExtension {
         if (!this._agent)
             return;
         Gio.DBus.session.emit_signal(this._agent, SHELL_PATH, SHELL_NAME, 'FocusedWindowChanged',
-            new GLib.Variant('(ss)', this._focused));
+            new GLib.Variant('(sss)', this._focused));
     }
 
     _focusedWindow() {
         const window = global.display.focus_window;
         if (!window)
-            return ['', ''];
-        return [window.get_wm_class_instance() ?? '', window.get_wm_class() ?? ''];
+            return ['', '', ''];
+        // The tracker names windows it cannot match "window:N".
+        const id = Shell.WindowTracker.get_default().get_window_app(window)?.get_id() ?? '';
+        const application = id.endsWith('.desktop') ? id.slice(0, -'.desktop'.length) : '';
+        return [window.get_wm_class_instance() ?? '', window.get_wm_class() ?? '', application];
     }
 
     _focusChanged() {
         const focused = this._focusedWindow();
-        if (focused[0] === this._focused[0] && focused[1] === this._focused[1])
+        if (focused.every((text, i) => text === this._focused[i]))
             return;
         this._focused = focused;
         this._tellAgentFocus();
