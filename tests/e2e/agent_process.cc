@@ -52,6 +52,13 @@ bool writeSettings(const std::map<std::string, int>& values, const std::string& 
 
 }  // namespace
 
+AgentOptions withSettings(const std::map<std::string, int>& settings, bool debug) {
+  AgentOptions options;
+  options.settings = settings;
+  options.debug = debug;
+  return options;
+}
+
 std::string AgentProcess::homeOf(unsigned user) {
   const char* home = std::getenv("HOME");
   return user == 0 ? std::string(home ? home : "/root") : "/home/" + std::to_string(user);
@@ -59,14 +66,6 @@ std::string AgentProcess::homeOf(unsigned user) {
 
 std::string AgentProcess::runtimeDirOf(unsigned user) {
   return "/run/user/" + std::to_string(user);
-}
-
-std::unique_ptr<AgentProcess> AgentProcess::start(const std::map<std::string, int>& settings,
-                                                  bool debug, std::string* error) {
-  AgentOptions options;
-  options.settings = settings;
-  options.debug = debug;
-  return start(options, error);
 }
 
 std::unique_ptr<AgentProcess> AgentProcess::start(const AgentOptions& options, std::string* error) {
@@ -160,13 +159,38 @@ std::optional<int> AgentProcess::waitForExit(milliseconds timeout) {
 }
 
 std::optional<std::string> AgentProcess::waitForDevice(const char* name, milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  for (;;) {
-    auto nodes = eventNodesNamed(name);
-    if (!nodes.empty()) return nodes.front();
-    if (!running() || Clock::now() >= deadline) return std::nullopt;
-    std::this_thread::sleep_for(milliseconds(100));
+  std::optional<std::string> node;
+  waitFor(
+      [&] {
+        auto nodes = eventNodesNamed(name);
+        if (!nodes.empty()) node = nodes.front();
+        return node || !running();
+      },
+      timeout);
+  return node;
+}
+
+std::optional<RunningAgent> startWithDevices(Markers& markers, const AgentOptions& options) {
+  std::string error;
+  RunningAgent agent{AgentProcess::start(options, &error), nullptr, nullptr};
+  if (!markers.check(agent.process != nullptr, "agent started", error)) return std::nullopt;
+  auto keyboard = agent.process->waitForDevice(kAgentKeyboard, std::chrono::seconds(60));
+  auto pointer = agent.process->waitForDevice(kAgentPointer, std::chrono::seconds(10));
+  if (!markers.check(keyboard && pointer, "agent created its uinput devices",
+                     agent.process->running() ? "no such event node" : agent.process->ending())) {
+    return std::nullopt;
   }
+  agent.keyboard = std::make_unique<EventReader>(*keyboard);
+  agent.pointer = std::make_unique<EventReader>(*pointer);
+  return agent;
+}
+
+std::pair<int, std::string> runAgentCommand(unsigned user, std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), "velt-mouse-assistant");
+  return ChildProcess(arguments, user,
+                      {{"HOME", AgentProcess::homeOf(user)},
+                       {"XDG_RUNTIME_DIR", AgentProcess::runtimeDirOf(user)}})
+      .finish();
 }
 
 void AgentProcess::showLog() {

@@ -32,12 +32,13 @@ struct AgentOptions {
   unsigned user = 0;
 };
 
+// The options with these settings, and the rest as they come.
+AgentOptions withSettings(const std::map<std::string, int>& settings, bool debug = true);
+
 class AgentProcess {
  public:
-  // Writes button.plist with these keys (the rest 0) into the documents
-  // folder of $HOME, then starts velt-mouse-assistant. debug sets VELT_DEBUG.
-  static std::unique_ptr<AgentProcess> start(const std::map<std::string, int>& settings, bool debug,
-                                             std::string* error);
+  // Writes button.plist with the options' keys (the rest 0) into the
+  // documents folder of the user's home, then starts velt-mouse-assistant.
   static std::unique_ptr<AgentProcess> start(const AgentOptions& options, std::string* error);
   // Kills the agent if it still runs.
   ~AgentProcess();
@@ -80,5 +81,19 @@ class AgentProcess {
   int exitStatus_ = -1;
   std::string ending_;
 };
+
+// The agent with readers on its uinput keyboard and pointer.
+struct RunningAgent {
+  std::unique_ptr<AgentProcess> process;
+  std::unique_ptr<EventReader> keyboard;
+  std::unique_ptr<EventReader> pointer;
+};
+// Starts the agent and waits for its uinput devices; nullopt, with a failure
+// marker, when it does not start or they do not appear.
+std::optional<RunningAgent> startWithDevices(Markers& markers, const AgentOptions& options);
+
+// The agent's command line as user, with that user's folders: its exit
+// status and what it printed.
+std::pair<int, std::string> runAgentCommand(unsigned user, std::vector<std::string> arguments);
 
 }  // namespace velt::e2e

@@ -141,6 +141,30 @@ void waitForQuiet(const Mice& mice, std::chrono::milliseconds quiet) {
   }
 }
 
+bool expectConfigured(Markers& markers, const Mice& mice, const std::string& what, bool again,
+                      uint8_t m, uint8_t h) {
+  auto asked = [again](const VirtualMouse& d) {
+    return again ? handshakeAgainOf(d) : handshakeOf(d);
+  };
+  for (const auto& [name, mouse] : mice) {
+    const VirtualMouse& d = mouse->description();
+    if (configurable(d)) {
+      mouse->waitForReceived(0, asked(d).size() + configurationPassLength(d.type),
+                             std::chrono::seconds(60));
+    }
+  }
+  waitForQuiet(mice, std::chrono::milliseconds(1500));
+  bool all = true;
+  for (const auto& [name, mouse] : mice) {
+    const VirtualMouse& d = mouse->description();
+    if (configurable(d)) {
+      all &= checkConfiguration(markers, what + ": " + name, mouse->received(0), asked(d), d.type,
+                                m, h);
+    }
+  }
+  return all;
+}
+
 std::vector<KeyEvent> readKeys(EventReader& reader, size_t count,
                                std::chrono::milliseconds timeout) {
   std::vector<KeyEvent> keys;

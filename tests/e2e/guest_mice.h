@@ -68,6 +68,11 @@ using Mice = std::map<std::string, std::unique_ptr<UhidMouse>>;
 bool plugMice(Markers& markers, const std::vector<const VirtualMouse*>& models, Mice& mice);
 // Waits until no mouse has received anything for quiet.
 void waitForQuiet(const Mice& mice, std::chrono::milliseconds quiet);
+// Waits until every configurable mouse has received its handshake (as asked
+// again, when again) and a configuration pass with masks m and h, and then
+// until nothing more comes; checks each as "<what>: <model>".
+bool expectConfigured(Markers& markers, const Mice& mice, const std::string& what, bool again,
+                      uint8_t m = kGuestInterceptMask, uint8_t h = kGuestHidButtonMask);
 
 // The next count key events (EV_KEY, autorepeat ignored) within timeout.
 std::vector<KeyEvent> readKeys(EventReader& reader, size_t count,

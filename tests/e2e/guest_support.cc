@@ -4,10 +4,13 @@
 #include <libevdev/libevdev.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -64,6 +67,66 @@ bool waitFor(const std::function<bool()>& done, milliseconds timeout) {
   return true;
 }
 
+ChildProcess::ChildProcess(std::vector<std::string> argv, unsigned user,
+                           const std::vector<std::pair<std::string, std::string>>& env,
+                           bool input) {
+  int in[2] = {-1, -1}, out[2] = {-1, -1};
+  if ((input && ::pipe(in) != 0) || ::pipe(out) != 0) return;
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    if (input) ::dup2(in[0], STDIN_FILENO);
+    ::dup2(out[1], STDOUT_FILENO);
+    ::dup2(out[1], STDERR_FILENO);
+    for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
+    if (user != 0 && (::setgid(user) != 0 || ::setuid(user) != 0)) ::_exit(126);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
+  input_ = in[1];
+  if (input) ::close(in[0]);
+  ::close(out[1]);
+  output_ = ::fdopen(out[0], "r");
+}
+
+ChildProcess::~ChildProcess() {
+  kill(SIGKILL);
+  if (input_ >= 0) ::close(input_);
+  if (output_) std::fclose(output_);
+}
+
+void ChildProcess::kill(int signal) {
+  if (pid_ <= 0) return;
+  ::kill(pid_, signal);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+std::string ChildProcess::readLine() {
+  char line[512];
+  if (!output_ || !std::fgets(line, sizeof line, output_)) return {};
+  std::string text(line);
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+void ChildProcess::write(const std::string& line) {
+  const std::string text = line + "\n";
+  [[maybe_unused]] ssize_t n = ::write(input_, text.data(), text.size());
+}
+
+std::pair<int, std::string> ChildProcess::finish() {
+  std::string all;
+  char chunk[512];
+  while (output_ && std::fgets(chunk, sizeof chunk, output_)) all += chunk;
+  int status = 0;
+  if (pid_ > 0) ::waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, all};
+}
+
 bool waitForGone(const std::string& path, milliseconds timeout) {
   return waitFor([&] { return !exists(path); }, timeout);
 }
@@ -78,6 +141,20 @@ std::vector<std::string> eventNodesNamed(std::string_view name) {
     if (reader.ok() && reader.name() == name) nodes.push_back(path);
   }
   return nodes;
+}
+
+std::string waitForCopy(const std::string& original, milliseconds timeout) {
+  const std::string name = EventReader(original).name();
+  std::string copy;
+  waitFor(
+      [&] {
+        for (const auto& node : eventNodesNamed(name)) {
+          if (node != original) copy = node;
+        }
+        return !copy.empty();
+      },
+      timeout);
+  return copy;
 }
 
 EventReader::EventReader(const std::string& path) {

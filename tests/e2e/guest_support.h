@@ -4,13 +4,16 @@
 #pragma once
 
 #include <linux/input.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tools/uhid/uhid_nodes.h"
@@ -45,6 +48,10 @@ bool waitForGone(const std::string& path, milliseconds timeout);
 // Event nodes whose device name equals name.
 std::vector<std::string> eventNodesNamed(std::string_view name);
 
+// The event node of the same device name as original that is not original
+// (the copy a takeover makes of it), once there; empty when none came.
+std::string waitForCopy(const std::string& original, milliseconds timeout);
+
 // An evdev node opened for reading.
 class EventReader {
  public:
@@ -71,6 +78,31 @@ class EventReader {
   int fd_ = -1;
   struct libevdev* dev_ = nullptr;
   std::string error_;
+};
+
+// A program of the guest's, as user (0: root) with env added to its
+// environment, its output (both streams) read here and, with input, its
+// standard input written here; killed at the end unless it ended.
+class ChildProcess {
+ public:
+  explicit ChildProcess(std::vector<std::string> argv, unsigned user = 0,
+                        const std::vector<std::pair<std::string, std::string>>& env = {},
+                        bool input = false);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  void kill(int signal);
+  // The next line it prints, without its newline.
+  std::string readLine();
+  void write(const std::string& line);
+  // What it prints until it ends, and its exit status (-1 when it did not
+  // exit).
+  std::pair<int, std::string> finish();
+
+ private:
+  pid_t pid_ = -1;
+  int input_ = -1;
+  FILE* output_ = nullptr;
 };
 
 // "EV_KEY KEY_A 1" for one event.

@@ -48,17 +48,9 @@ class Soak {
   Soak(int cycles, unsigned seed) : cycles_(cycles), seed_(seed), random_(seed) {}
 
   int run() {
-    std::string error;
-    agent_ = AgentProcess::start(kGuestSettings, false, &error);
-    if (!markers_.check(agent_ != nullptr, "agent started", error)) return 1;
-    auto keyboardNode = agent_->waitForDevice(kAgentKeyboard, seconds(60));
-    auto pointerNode = agent_->waitForDevice(kAgentPointer, seconds(10));
-    if (!markers_.check(keyboardNode && pointerNode, "agent created its uinput devices",
-                        agent_->ending())) {
-      return 1;
-    }
-    keyboard_ = std::make_unique<EventReader>(*keyboardNode);
-    pointer_ = std::make_unique<EventReader>(*pointerNode);
+    auto agent = startWithDevices(markers_, withSettings(kGuestSettings, false));
+    if (!agent) return 1;
+    agent_ = std::move(*agent);
     // One mouse of every kind first, then rounds of random mice. The figures
     // are taken between rounds, with every mouse unplugged; the warm-up
     // rounds (at most half of them) fill what the agent fills once, the
@@ -74,11 +66,12 @@ class Soak {
     long last = 0, largestStep = 0;
     std::string series;
     const int rounds = (cycles_ + kRoundCycles - 1) / kRoundCycles;
-    for (int done = 0, round = 0; done < cycles_ && agent_->running(); ++round) {
+    for (int done = 0, round = 0; done < cycles_ && agent_.process->running(); ++round) {
       // Every other round one mouse stays in throughout, so that the agent
       // has a mouse selected while the others come and go.
       std::unique_ptr<UhidMouse> anchor;
       if (round % 2 == 1) {
+        std::string error;
         const VirtualMouse& model = virtualMouse(round % 4 == 1 ? "QR-550" : "QR-450");
         anchor = UhidMouse::plug(model, "anchor" + std::to_string(round), nullptr, &error);
         std::this_thread::sleep_for(seconds(1));
@@ -91,14 +84,12 @@ class Soak {
       countKeys();
       if (anchor) {
         // The buttons held on the mice that went must not stay pressed.
-        const auto keys = keyboard_->keysDown();
+        const auto keys = agent_.keyboard->keysDown();
         if (!keys.empty()) {
           markers_.fail(
               "keys released when held mice go and another stays",
               std::to_string(keys.size()) + " keys down after round " + std::to_string(round));
         }
-      }
-      if (anchor) {
         anchor.reset();
         std::this_thread::sleep_for(milliseconds(800));
       }
@@ -114,8 +105,8 @@ class Soak {
     settle();
     markers_.note("soak: open fds/resident kB after each round: " + series);
 
-    const bool alive = agent_->running();
-    markers_.check(alive, "agent runs after the soak", agent_->ending());
+    const bool alive = agent_.process->running();
+    markers_.check(alive, "agent runs after the soak", agent_.process->ending());
     if (!alive) return 1;
     const Usage after = usage();
     if (!before) before = after;
@@ -133,8 +124,8 @@ class Soak {
                    std::string(figures) + "; largest step " + std::to_string(largestStep) + " kB");
     markers_.check(keysSeen_ > 0, "buttons pressed during the soak reached the agent", figures);
 
-    const auto keys = keyboard_->keysDown();
-    const auto buttons = pointer_->keysDown();
+    const auto keys = agent_.keyboard->keysDown();
+    const auto buttons = agent_.pointer->keysDown();
     markers_.check(keys.empty() && buttons.empty(), "no key left pressed on the agent's devices",
                    std::to_string(keys.size() + buttons.size()) + " down");
     std::string copies;
@@ -143,8 +134,8 @@ class Soak {
     }
     markers_.check(copies.empty(), "no copy of a mouse outlives it", "left:" + copies);
     stillWorks();
-    auto status = agent_->terminate(seconds(20));
-    markers_.check(status == 0, "agent ends with status 0 on SIGTERM", agent_->ending());
+    auto status = agent_.process->terminate(seconds(20));
+    markers_.check(status == 0, "agent ends with status 0 on SIGTERM", agent_.process->ending());
     return markers_.failures() == 0 ? 0 : 1;
   }
 
@@ -201,23 +192,23 @@ class Soak {
   }
 
   // Reads the keys the agent has sent, which would pile up unread otherwise.
-  void countKeys() { keysSeen_ += readKeys(*keyboard_, SIZE_MAX, milliseconds(0)).size(); }
+  void countKeys() { keysSeen_ += readKeys(*agent_.keyboard, SIZE_MAX, milliseconds(0)).size(); }
 
   // Lets countdowns and configuration passes finish.
   void settle() {
     std::this_thread::sleep_for(seconds(3));
     countKeys();
-    pointer_->drain();
+    agent_.pointer->drain();
   }
 
   // The agent's figures once settled: a descriptor opened for a moment (a
   // node probed, a pipe to a helper) is no leak, so the least of a few
   // readings counts.
   Usage usage() const {
-    Usage least{agent_->openFileDescriptors(), agent_->residentKilobytes()};
+    Usage least{agent_.process->openFileDescriptors(), agent_.process->residentKilobytes()};
     for (int i = 0; i < 4; ++i) {
       std::this_thread::sleep_for(milliseconds(100));
-      least.fds = std::min(least.fds, agent_->openFileDescriptors());
+      least.fds = std::min(least.fds, agent_.process->openFileDescriptors());
     }
     return least;
   }
@@ -230,9 +221,9 @@ class Soak {
     markers_.check(configured, "a mouse plugged after the soak is configured",
                    describe(mouse->received(0)));
     std::this_thread::sleep_for(seconds(1));
-    keyboard_->drain();
+    agent_.keyboard->drain();
     mouse->sendButtons(0x04);
-    expectKeys(markers_, *keyboard_, "a press after the soak still sends Copy", kCopyKeys);
+    expectKeys(markers_, *agent_.keyboard, "a press after the soak still sends Copy", kCopyKeys);
     mouse->sendButtons(0);
   }
 
@@ -240,9 +231,7 @@ class Soak {
   unsigned seed_;
   std::mt19937 random_;
   Markers markers_;
-  std::unique_ptr<AgentProcess> agent_;
-  std::unique_ptr<EventReader> keyboard_;
-  std::unique_ptr<EventReader> pointer_;
+  RunningAgent agent_;
   std::deque<std::unique_ptr<UhidMouse>> plugged_;
   int next_ = 1;
   size_t keysSeen_ = 0;

@@ -80,19 +80,7 @@ struct Rig : testing::TapsRig {
 
   void report(uint8_t pressed) { e2e::report(*mouse, pressed); }
 
-  // The event node of the mouse's name other than its own, once it is there.
-  std::string waitForCopy() {
-    std::string copy;
-    waitUntil(
-        [&] {
-          for (const auto& node : eventNodesNamed(name)) {
-            if (node != real) copy = node;
-          }
-          return !copy.empty();
-        },
-        kWait);
-    return copy;
-  }
+  std::string waitForCopy() { return e2e::waitForCopy(real, kWait); }
 };
 
 bool grabbed(const std::string& node) {

@@ -14,8 +14,6 @@
 #include <linux/input-event-codes.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -44,87 +42,6 @@ const std::map<std::string, int> kSecondUserSettings = {{"type2", 13}};
 constexpr uint8_t kSecondUserMask = 0x04;
 constexpr unsigned kFirstUser = 1001, kSecondUser = 1002;
 const char* const kSystemBus = "unix:path=/run/dbus/system_bus_socket";
-
-// A program of the guest's, as user (0: root) with env added to its
-// environment, its output read here; killed at the end unless it ended.
-class Child {
- public:
-  Child(std::vector<std::string> argv, unsigned user = 0,
-        const std::vector<std::pair<std::string, std::string>>& env = {}, bool input = false) {
-    int in[2] = {-1, -1}, out[2] = {-1, -1};
-    if ((input && ::pipe(in) != 0) || ::pipe(out) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      if (input) ::dup2(in[0], STDIN_FILENO);
-      ::dup2(out[1], STDOUT_FILENO);
-      ::dup2(out[1], STDERR_FILENO);
-      for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
-      if (user != 0 && (::setgid(user) != 0 || ::setuid(user) != 0)) ::_exit(126);
-      std::vector<char*> args;
-      for (auto& a : argv) args.push_back(a.data());
-      args.push_back(nullptr);
-      ::execvp(args[0], args.data());
-      ::_exit(127);
-    }
-    input_ = in[1];
-    if (input) ::close(in[0]);
-    ::close(out[1]);
-    output_ = ::fdopen(out[0], "r");
-  }
-  ~Child() {
-    kill(SIGKILL);
-    if (input_ >= 0) ::close(input_);
-    if (output_) std::fclose(output_);
-  }
-  void kill(int signal) {
-    if (pid_ <= 0) return;
-    ::kill(pid_, signal);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  // The next line it prints, without its newline.
-  std::string readLine() {
-    char line[256];
-    if (!output_ || !std::fgets(line, sizeof line, output_)) return {};
-    std::string text(line);
-    if (!text.empty() && text.back() == '\n') text.pop_back();
-    return text;
-  }
-  void write(const std::string& line) {
-    const std::string text = line + "\n";
-    [[maybe_unused]] ssize_t n = ::write(input_, text.data(), text.size());
-  }
-  // What it prints until it ends, and its exit status (-1 when it did not
-  // exit).
-  std::pair<int, std::string> finish() {
-    std::string all;
-    for (std::string line; !(line = readLine()).empty() || !std::feof(output_);) all += line + "\n";
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, all};
-  }
-
- private:
-  pid_t pid_ = -1;
-  int input_ = -1;
-  FILE* output_ = nullptr;
-};
-
-// The agent's command line as user, with that user's folders.
-std::pair<int, std::string> runAs(unsigned user, std::vector<std::string> options) {
-  options.insert(options.begin(), "velt-mouse-assistant");
-  return Child(options, user,
-               {{"HOME", AgentProcess::homeOf(user)},
-                {"XDG_RUNTIME_DIR", AgentProcess::runtimeDirOf(user)}})
-      .finish();
-}
-
-AgentOptions withSettings(const std::map<std::string, int>& settings) {
-  AgentOptions options;
-  options.settings = settings;
-  return options;
-}
 
 // The descriptors the process has open on hidraw nodes.
 int openHidrawNodes(pid_t pid) {
@@ -169,18 +86,8 @@ class WaysOut {
     std::string error;
     auto agent = AgentProcess::start(options, &error);
     if (!markers_.check(agent != nullptr, what + ": agent started", error)) return nullptr;
-    bool all = true;
-    for (auto& [name, mouse] : mice_) {
-      const VirtualMouse& d = mouse->description();
-      const auto handshake = identified_ ? handshakeAgainOf(d) : handshakeOf(d);
-      all &= mouse->waitForReceived(0, handshake.size() + configurationPassLength(d.type),
-                                    seconds(60));
-      all &= checkConfiguration(markers_, what + ": " + name + " configured", mouse->received(0),
-                                handshake, d.type, m, h);
-    }
+    const bool all = expectConfigured(markers_, mice_, what + " configures", identified_, m, h);
     identified_ = true;
-    // Nothing more is on its way.
-    std::this_thread::sleep_for(seconds(1));
     for (auto& [name, mouse] : mice_) mouse->clearReceived();
     if (!all || !agent->running()) {
       AgentProcess::showLog();
@@ -215,21 +122,21 @@ class WaysOut {
     auto agent = startConfigured(withSettings(kGuestSettings), "SIGKILL");
     if (!agent) return;
     // Asked by the user's command line, the agent lists what it found.
-    auto [listed, report] = runAs(0, {"--status"});
+    auto [listed, report] = runAgentCommand(0, {"--status"});
     size_t lines = 0;
     for (size_t at = report.find("mouse: "); at != std::string::npos;
          at = report.find("mouse: ", at + 1)) {
       ++lines;
     }
     markers_.check(listed == 0 && lines == mice_.size(), "--status lists every mouse", report);
-    auto [refused, why] = runAs(0, {"--restore-mice"});
+    auto [refused, why] = runAgentCommand(0, {"--restore-mice"});
     markers_.check(refused == 2, "--restore-mice refuses while the agent runs",
                    std::to_string(refused) + ": " + why);
     expectNothingSent("--restore-mice while the agent runs");
     ::kill(agent->pid(), SIGKILL);
     agent->waitForExit(seconds(10));
     markers_.check(agent->ending() == "signal 9", "the agent died of SIGKILL", agent->ending());
-    auto [status, said] = runAs(0, {"--restore-mice"});
+    auto [status, said] = runAgentCommand(0, {"--restore-mice"});
     markers_.check(
         status == 0 && said.find("4 mice have all their buttons back") != std::string::npos,
         "--restore-mice restores the four mice", std::to_string(status) + ": " + said);
@@ -249,7 +156,7 @@ class WaysOut {
 
   void displayServerKilled() {
     fs::create_directories("/tmp/.X11-unix");
-    Child x({"Xvfb", ":9", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
+    ChildProcess x({"Xvfb", ":9", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
     if (!markers_.check(waitFor([] { return fs::exists("/tmp/.X11-unix/X9"); }, seconds(30)),
                         "Xvfb runs in the guest")) {
       return;
@@ -262,7 +169,7 @@ class WaysOut {
 
   // The agent on display, which then goes: it takes the way out a quit
   // takes, and ends with status 3.
-  void displayGoes(const AgentOptions& options, Child& display, const std::string& what) {
+  void displayGoes(const AgentOptions& options, ChildProcess& display, const std::string& what) {
     auto agent = startConfigured(options, what + " killed");
     if (!agent) return;
     display.kill(SIGKILL);
@@ -282,11 +189,11 @@ class WaysOut {
     fs::create_directories(run);
     std::system(("chown 1001 " + run + " && chmod 700 " + run).c_str());
     std::ofstream("/tmp/sway.conf") << "output HEADLESS-1 resolution 800x600\nxwayland disable\n";
-    Child sway({"sway", "-c", "/tmp/sway.conf"}, kFirstUser,
-               {{"XDG_RUNTIME_DIR", run},
-                {"HOME", AgentProcess::homeOf(kFirstUser)},
-                {"WLR_BACKENDS", "headless"},
-                {"WLR_RENDERER", "pixman"}});
+    ChildProcess sway({"sway", "-c", "/tmp/sway.conf"}, kFirstUser,
+                      {{"XDG_RUNTIME_DIR", run},
+                       {"HOME", AgentProcess::homeOf(kFirstUser)},
+                       {"WLR_BACKENDS", "headless"},
+                       {"WLR_RENDERER", "pixman"}});
     if (!markers_.check(waitFor([&] { return fs::exists(run + "/wayland-1"); }, seconds(30)),
                         "sway runs in the guest")) {
       return;
@@ -331,11 +238,11 @@ class WaysOut {
            "<allow own=\"*\"/><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
            "</policy></busconfig>\n";
     fs::create_directories("/run/dbus");
-    Child bus({"dbus-daemon", "--config-file=/tmp/system-bus.conf", "--nofork", "--nopidfile",
-               "--print-address=1"});
+    ChildProcess bus({"dbus-daemon", "--config-file=/tmp/system-bus.conf", "--nofork",
+                      "--nopidfile", "--print-address=1"});
     if (!markers_.check(!bus.readLine().empty(), "a system bus runs in the guest")) return;
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", kSystemBus, 1);
-    Child logind({"velt-e2e-logind", "c1", "c2"}, 0, {}, true);
+    ChildProcess logind({"velt-e2e-logind", "c1", "c2"}, 0, {}, true);
     if (!markers_.check(logind.readLine() == "ready", "the login manager runs")) return;
 
     auto as = [](unsigned user, const char* session, const std::map<std::string, int>& settings) {
@@ -359,7 +266,7 @@ class WaysOut {
                    "user 1001's agent closes every hidraw node");
     markers_.check(keyboard && waitForGone(*keyboard, seconds(10)),
                    "user 1001's virtual keyboard is gone");
-    auto [status, said] = runAs(kFirstUser, {"--run", "13"});
+    auto [status, said] = runAgentCommand(kFirstUser, {"--run", "13"});
     markers_.check(status == 2 && said.find("another session has the seat") != std::string::npos,
                    "the command line's run is refused while away",
                    std::to_string(status) + ": " + said);
