@@ -75,17 +75,19 @@ void Agent::ActionPointerOutput::volumeStep(bool up) {
   events.tapSystemKey(up ? kMediaSoundUp : kMediaSoundDown);
 }
 
+DesktopEntries Agent::installedApplications() const {
+  return readDesktopEntries(applicationFolders(std::getenv("XDG_DATA_HOME"),
+                                               std::getenv("XDG_DATA_DIRS"), std::getenv("HOME")),
+                            messagesLocale());
+}
+
 void Agent::start() {
   store_.loadSettings();
   catalogue_ = loadModelCatalogue(locations_.modelFolder());
   logDebug("model catalogue: %zu models from %s", catalogue_.size(),
            locations_.modelFolder().c_str());
   actions_.start();
-  focus_.follow(
-      actions_.queries,
-      readDesktopEntries(applicationFolders(std::getenv("XDG_DATA_HOME"),
-                                            std::getenv("XDG_DATA_DIRS"), std::getenv("HOME")),
-                         messagesLocale()));
+  focus_.follow(actions_.queries, installedApplications());
   commandQueue_ = std::make_unique<SerialQueue>("velt command");
 }
 

@@ -10,6 +10,7 @@
 #include "app/focus_follower.h"
 #include "app/overlay_system.h"
 #include "app/stand_in_devices.h"
+#include "core/desktop_entries.h"
 #include "core/file_locations.h"
 #include "core/pointer_modes.h"
 #include "core/profiles.h"
@@ -89,6 +90,8 @@ class Agent : public SessionEvents {
   // The per-application profiles; focus_ names the application in focus
   // here at each change the desktop reports.
   Profiles& profiles() { return profiles_; }
+  // The installed applications, read afresh from the user's data folders.
+  DesktopEntries installedApplications() const;
   const ModelCatalogue& modelCatalogue() const { return catalogue_; }
   DeviceDirectory& devices() {
     return devicesOverride_ ? static_cast<DeviceDirectory&>(*devicesOverride_) : deviceLayer_;

@@ -1,7 +1,8 @@
 // velt-window-snapshots OUTPUT_FOLDER: starts the agent's interface on a
 // fixed device list and saves pictures of the configuration window with no
-// mouse, one mouse and two mice, and of the shortcut recorder. Run it under
-// an X server (xvfb-run) with QT_SCALE_FACTOR set to check other scales.
+// mouse, one mouse and two mice, of an application's profile, and of the
+// shortcut recorder. Run it under an X server (xvfb-run) with QT_SCALE_FACTOR
+// set to check other scales.
 #include <unistd.h>
 
 #include <QApplication>
@@ -154,6 +155,11 @@ int main(int argc, char** argv) {
     devices.setDevices(samples);
     waitRebuild(3);
     failures += !save(window.window(), out / "window-two-devices.png");
+
+    // A profile's table, named in the selector above the slots.
+    window.addProfile("org.gnome.TextEditor");
+    failures += !save(window.window(), out / "window-profile.png");
+    window.removeShownProfile();
 
     // The recorder, over the window.
     velt::KeyboardStruct* panel = window.shortcutPanel();

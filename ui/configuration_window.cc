@@ -1,9 +1,16 @@
 #include "ui/configuration_window.h"
 
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPropertyAnimation>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 
 #include "actions/keyboard_struct.h"
@@ -22,6 +29,13 @@ QString qs(const std::string& s) {
 RectF frameOf(const QWidget* w) {
   QRect r = w->geometry();
   return {double(r.x()), double(r.y()), double(r.width()), double(r.height())};
+}
+
+// A desktop entry's Icon: an absolute path or a name in the icon theme.
+QIcon iconOf(const std::string& icon) {
+  if (icon.empty()) return {};
+  if (icon.front() == '/') return QIcon(qs(icon));
+  return QIcon::fromTheme(qs(icon));
 }
 
 QRect rectOf(const RectF& f) {
@@ -45,7 +59,8 @@ ConfigurationWindow::ConfigurationWindow(InterfaceState& state, Settings& settin
   // The header keeps its height whichever of name and picker it shows.
   for (QWidget* w :
        {static_cast<QWidget*>(outlets_->modelName), static_cast<QWidget*>(outlets_->modelTitle),
-        static_cast<QWidget*>(outlets_->deviceList)}) {
+        static_cast<QWidget*>(outlets_->deviceList), static_cast<QWidget*>(outlets_->profileList),
+        static_cast<QWidget*>(outlets_->removeProfile)}) {
     QSizePolicy policy = w->sizePolicy();
     policy.setRetainSizeWhenHidden(true);
     w->setSizePolicy(policy);
@@ -54,6 +69,19 @@ ConfigurationWindow::ConfigurationWindow(InterfaceState& state, Settings& settin
   pictureArea_ = outlets_->mouseImage->geometry();
   connect(outlets_->deviceList, &QComboBox::activated, this,
           [this](int index) { changeDevice(index); });
+  outlets_->profileList->hide();
+  outlets_->removeProfile->hide();
+  connect(outlets_->profileList, &QComboBox::activated, this, [this](int index) {
+    QVariant tag = outlets_->profileList->itemData(index);
+    if (!tag.isValid() || tag.toULongLong() >= selector_.size()) return;
+    const SelectorEntry& entry = selector_[tag.toULongLong()];
+    if (entry.kind == SelectorEntry::Kind::AddApplication) {
+      chooseApplication();
+    } else {
+      selectTable(entry.application);
+    }
+  });
+  connect(outlets_->removeProfile, &QPushButton::clicked, this, [this] { removeShownProfile(); });
 }
 
 ConfigurationWindow::~ConfigurationWindow() {
@@ -67,11 +95,18 @@ void ConfigurationWindow::fillSlotTables() {
                        o.funcList4, o.funcList5, o.funcList6};
 }
 
+void ConfigurationWindow::setProfiles(Profiles* profiles,
+                                      std::function<DesktopEntries()> readApplications) {
+  profiles_ = profiles;
+  readApplications_ = std::move(readApplications);
+}
+
 void ConfigurationWindow::applyTexts() {
   window_->setWindowTitle(qs(state_.uiStrings.text("button setting")));
   outlets_->textMenuConfig->setText(qs(state_.uiStrings.text("open setting")));
   outlets_->textMenuUninstall->setText(qs(state_.uiStrings.text("uninstall")));
   outlets_->textMenuExit->setText(qs(state_.uiStrings.text("exit")));
+  outlets_->removeProfile->setText(qs(state_.uiStrings.text("remove profile")));
 }
 
 void ConfigurationWindow::initSetKeyboardPanel(KeyNames names) {
@@ -88,23 +123,155 @@ void ConfigurationWindow::buildSlotMenus() {
     label->setObjectName(QString("shortcutLabel%1").arg(s + 1));
     label->hide();
     state_.shortcutLabels[s] = label;
+    QComboBox* popUp = state_.slotPopUps[s];
+    connect(popUp, &QComboBox::activated, this,
+            [this, s, popUp](int index) { setFunc(s, popUp->itemData(index).toInt()); });
+  }
+  if (readApplications_) applications_ = readApplications_();
+  fillSelector();
+  showTable();
+}
 
+void ConfigurationWindow::showTable() {
+  const ApplicationProfile* profile = nullptr;
+  ProfileList list = profiles_ ? profiles_->list() : ProfileList{};
+  auto found = std::find_if(list.begin(), list.end(), [this](const ApplicationProfile& p) {
+    return p.application == profile_;
+  });
+  if (found != list.end()) profile = &*found;
+  outlets_->removeProfile->setVisible(profile && outlets_->profileList->isVisibleTo(window_));
+
+  for (int s = 0; s < kSlotCount; ++s) {
+    SlotMenu menu =
+        profile ? profileSlotMenu(state_.slotMenus[s], state_.uiStrings) : state_.slotMenus[s];
     QComboBox* popUp = state_.slotPopUps[s];
     popUp->clear();
-    for (const SlotMenuEntry& entry : state_.slotMenus[s]) {
+    for (const SlotMenuEntry& entry : menu) {
       if (entry.separator) {
         popUp->insertSeparator(popUp->count());
       } else {
         popUp->addItem(qs(entry.title), entry.code);
       }
     }
-    ButtonAssignmentValue current = slotAssignment(settings_, s).load();
+    ButtonAssignmentValue current{kFunctionAsForAllApplications, 0, 0};
+    if (!profile) {
+      current = slotAssignment(settings_, s).load();
+    } else if (const auto& value = profileSlot(*profile, s)) {
+      current = *value;
+    }
+    QLabel* label = state_.shortcutLabels[s];
+    label->clear();
     if (current.code == kFunctionShortcut && shortcutPanel_) {
       label->setText(shortcutPanel_->getKeyText(current.op1, current.op2));
     }
-    popUp->setCurrentIndex(indexOfCode(state_.slotMenus[s], current.code));
-    connect(popUp, &QComboBox::activated, this,
-            [this, s, popUp](int index) { setFunc(s, popUp->itemData(index).toInt()); });
+    popUp->setCurrentIndex(indexOfCode(menu, current.code));
+  }
+}
+
+void ConfigurationWindow::fillSelector() {
+  if (!profiles_) return;
+  QComboBox* selector = outlets_->profileList;
+  selector_ = selectorEntries(profiles_->list(), applications_, state_.uiStrings);
+  selector->clear();
+  int shown = 0;
+  for (size_t i = 0; i < selector_.size(); ++i) {
+    const SelectorEntry& entry = selector_[i];
+    if (entry.kind == SelectorEntry::Kind::AddApplication) {
+      selector->insertSeparator(selector->count());
+    }
+    selector->addItem(iconOf(entry.icon), qs(entry.title), qulonglong(i));
+    if (entry.kind == SelectorEntry::Kind::Profile && entry.application == profile_) {
+      shown = selector->count() - 1;
+    }
+  }
+  if (shown == 0) profile_.clear();
+  selector->setCurrentIndex(shown);
+}
+
+void ConfigurationWindow::selectTable(const std::string& application) {
+  profile_ = application;
+  fillSelector();
+  showTable();
+}
+
+void ConfigurationWindow::commitProfiles(ProfileList list) {
+  if (std::string fault = store_.commitProfiles(std::move(list)); !fault.empty()) {
+    logFormat("%s: the profiles cannot be kept: %s", store_.filePath().c_str(), fault.c_str());
+  }
+}
+
+void ConfigurationWindow::addProfile(const std::string& application) {
+  if (!profiles_) return;
+  ProfileList list = profiles_->list();
+  bool known = std::any_of(list.begin(), list.end(), [&](const ApplicationProfile& p) {
+    return p.application == application;
+  });
+  if (!known) {
+    list.push_back({application, {}});
+    commitProfiles(std::move(list));
+  }
+  selectTable(application);
+}
+
+void ConfigurationWindow::removeShownProfile() {
+  if (!profiles_ || profile_.empty()) return;
+  ProfileList list = profiles_->list();
+  std::erase_if(list, [this](const ApplicationProfile& p) { return p.application == profile_; });
+  commitProfiles(std::move(list));
+  selectTable("");
+}
+
+void ConfigurationWindow::storeProfileSlot(int slotIndex,
+                                           std::optional<ButtonAssignmentValue> value) {
+  ProfileList list = profiles_->list();
+  for (ApplicationProfile& p : list) {
+    if (p.application == profile_) profileSlot(p, slotIndex) = value;
+  }
+  commitProfiles(std::move(list));
+  showTable();
+}
+
+void ConfigurationWindow::chooseApplication() {
+  QDialog dialog(window_);
+  dialog.setWindowTitle(qs(state_.uiStrings.text("add application")));
+  auto* search = new QLineEdit(&dialog);
+  search->setPlaceholderText(qs(state_.uiStrings.text("search applications")));
+  search->setClearButtonEnabled(true);
+  auto* choices = new QListWidget(&dialog);
+  choices->setIconSize(QSize(24, 24));
+  auto* buttons = new QDialogButtonBox(&dialog);
+  QPushButton* add =
+      buttons->addButton(qs(state_.uiStrings.text("add")), QDialogButtonBox::AcceptRole);
+  buttons->addButton(qs(state_.uiStrings.text("cancel")), QDialogButtonBox::RejectRole);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(search);
+  layout->addWidget(choices);
+  layout->addWidget(buttons);
+  dialog.resize(360, 420);
+
+  if (readApplications_) applications_ = readApplications_();
+  ProfileList list = profiles_ ? profiles_->list() : ProfileList{};
+  auto refill = [&](const QString& filter) {
+    choices->clear();
+    for (const DesktopEntry* entry :
+         addableApplications(applications_, list, filter.toStdString())) {
+      auto* item = new QListWidgetItem(iconOf(entry->icon),
+                                       qs(entry->name.empty() ? entry->id : entry->name), choices);
+      item->setData(Qt::UserRole, qs(entry->id));
+    }
+    if (choices->count() > 0) choices->setCurrentRow(0);
+    add->setEnabled(choices->count() > 0);
+  };
+  refill({});
+  connect(search, &QLineEdit::textChanged, &dialog, refill);
+  connect(choices, &QListWidget::itemActivated, &dialog, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+
+  if (dialog.exec() == QDialog::Accepted && choices->currentItem()) {
+    addProfile(choices->currentItem()->data(Qt::UserRole).toString().toStdString());
+  } else {
+    fillSelector();  // back on the table shown before
   }
 }
 
@@ -196,6 +363,9 @@ void ConfigurationWindow::windowRebuild(const DeviceRecord& record) {
   o.devMsg->setVisible(plan.devMsgVisible);
   if (plan.devMsgVisible) o.devMsg->setText(qs(state_.uiStrings.text("device not found")));
   if (plan.deviceFound) o.modelName->setText(qs(record.name));
+  // Profiles are chosen beside the slots they set.
+  o.profileList->setVisible(profiles_ && plan.deviceFound);
+  o.removeProfile->setVisible(o.profileList->isVisibleTo(window_) && !profile_.empty());
 
   const QString button = qs(state_.uiStrings.text("button"));
   for (int s = 0; s < kSlotCount; ++s) {
@@ -231,6 +401,12 @@ void ConfigurationWindow::setFunc(int slotIndex, int32_t code) {
   }
   state_.shortcutLabels[slotIndex]->hide();
   state_.shortcutLabels[slotIndex]->clear();
+  if (!profile_.empty()) {
+    std::optional<ButtonAssignmentValue> value;
+    if (code != kFunctionAsForAllApplications) value = ButtonAssignmentValue{code, 0, 0};
+    storeProfileSlot(slotIndex, value);
+    return;
+  }
   ButtonAssignment& a = slotAssignment(settings_, slotIndex);
   a.op1.store(0, std::memory_order_relaxed);
   a.op2.store(0, std::memory_order_relaxed);
@@ -240,10 +416,22 @@ void ConfigurationWindow::setFunc(int slotIndex, int32_t code) {
 void ConfigurationWindow::setKeyboard(int slotIndex) {
   ButtonAssignment& a = slotAssignment(settings_, slotIndex);
   ButtonAssignmentValue before = a.load();
+  std::optional<ButtonAssignmentValue> profileBefore;
+  if (!profile_.empty()) {
+    for (const ApplicationProfile& p : profiles_->list()) {
+      if (p.application == profile_) profileBefore = profileSlot(p, slotIndex);
+    }
+    before = profileBefore.value_or(ButtonAssignmentValue{kFunctionAsForAllApplications, 0, 0});
+  }
   if (!shortcutPanel_->record(slotIndex, before.op1, before.op2, window_)) {
     // Closed without OK: the slot keeps what it had.
-    state_.slotPopUps[slotIndex]->setCurrentIndex(
-        indexOfCode(state_.slotMenus[slotIndex], before.code));
+    QComboBox* popUp = state_.slotPopUps[slotIndex];
+    popUp->setCurrentIndex(popUp->findData(before.code));
+    return;
+  }
+  if (!profile_.empty()) {
+    storeProfileSlot(slotIndex, ButtonAssignmentValue{kFunctionShortcut, shortcutPanel_->keyCode(),
+                                                      shortcutPanel_->keyModifier()});
     return;
   }
   a.op1.store(shortcutPanel_->keyCode(), std::memory_order_relaxed);

@@ -1,19 +1,27 @@
-// The configuration window: the selected mouse with numbered badges, and one
-// function pop-up per configurable button. Main thread only.
+// The configuration window: the selected mouse with numbered badges, one
+// function pop-up per configurable button, and above them the selector of the
+// table they show: all applications', or one application's profile. Main
+// thread only.
 #pragma once
 
 #include <QObject>
 #include <QRect>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "actions/shortcut_text.h"
+#include "core/desktop_entries.h"
+#include "core/profiles.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
 #include "device/device_directory.h"
 #include "ui/interface_state.h"
+#include "ui/profile_selector.h"
 #include "ui/window_layout.h"
 
 class QWidget;
@@ -39,6 +47,10 @@ class ConfigurationWindow : public QObject {
 
   // Start-up, in the order the delegate calls them.
   void fillSlotTables();
+  // The profiles the selector offers, and where the installed applications
+  // are read from when it names them or one is added. Without it the window
+  // shows the general table only.
+  void setProfiles(Profiles* profiles, std::function<DesktopEntries()> readApplications);
   void applyTexts();
   void initSetKeyboardPanel(KeyNames names);
   void buildSlotMenus();
@@ -58,6 +70,15 @@ class ConfigurationWindow : public QObject {
   // Stores the six pop-ups' choices, saves, and has the mice reconfigured.
   void updateConfig();
 
+  // Shows the table of application (empty: all applications).
+  void selectTable(const std::string& application);
+  const std::string& shownProfile() const { return profile_; }
+  // Makes a profile for application with every slot as for all
+  // applications, and shows it.
+  void addProfile(const std::string& application);
+  // Removes the shown profile and shows all applications' table.
+  void removeShownProfile();
+
   // How long badges take to move; 0 moves them at once.
   void setBadgeAnimationMs(int ms) { badgeAnimationMs_ = ms; }
   // The frame the picture is fitted into.
@@ -71,6 +92,15 @@ class ConfigurationWindow : public QObject {
   void showPicture(const std::string& path);
   WindowGeometry measure() const;
   void moveBadge(int index, const RectF& frame);
+  void fillSelector();
+  void showTable();
+  void chooseApplication();
+  // Commits list; when it is refused, says why once and shows the table as
+  // it was.
+  void commitProfiles(ProfileList list);
+  // The shown profile's slot index, set to value (nullopt: as for all
+  // applications), committed.
+  void storeProfileSlot(int slotIndex, std::optional<ButtonAssignmentValue> value);
 
   InterfaceState& state_;
   Settings& settings_;
@@ -82,6 +112,11 @@ class ConfigurationWindow : public QObject {
   QRect pictureArea_;
   int badgeAnimationMs_ = 220;
   std::set<std::string> unreadablePictures_;
+  Profiles* profiles_ = nullptr;
+  std::function<DesktopEntries()> readApplications_;
+  DesktopEntries applications_;  // as last read
+  std::vector<SelectorEntry> selector_;
+  std::string profile_;  // the application whose table is shown; empty: all
 };
 
 }  // namespace velt

@@ -42,6 +42,12 @@ const std::map<std::string, std::string>& englishTexts() {
       {"device not found", "No supported mouse found"},
       {"model", "Model"},
       {"cancel", "Cancel"},
+      {"all applications", "All applications"},
+      {"add application", "Add application…"},
+      {"as for all applications", "As for all applications"},
+      {"remove profile", "Remove"},
+      {"search applications", "Search applications"},
+      {"add", "Add"},
   };
   return texts;
 }

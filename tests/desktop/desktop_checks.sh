@@ -459,7 +459,23 @@ sees() {
 }
 # The agent for the overlay checks logs when its overlay is hidden
 # (VELT_DEBUG): a fading overlay still counts as shown.
+# A profile for Impress, every button as for all applications: the profile in
+# use is then seen to follow the focus (--status).
+profile_for_impress() {
+  local folder="$HOME/Documents/quorin.driver.velt"
+  mkdir -p "$folder"
+  python3 - "$(dirname "$0")/../../resources/button.plist" "$folder/button.plist" <<'EOF_PY'
+import os, plistlib, sys
+source = sys.argv[2] if os.path.exists(sys.argv[2]) else sys.argv[1]
+with open(source, 'rb') as f:
+    settings = plistlib.load(f)
+settings['profiles'] = [{'application': 'libreoffice-impress'}]
+with open(sys.argv[2], 'wb') as f:
+    plistlib.dump(settings, f)
+EOF_PY
+}
 overlay_agent_up() {
+  profile_for_impress || return 1
   VELT_DEBUG=1 VELT_LOG_STDERR=1 "$agent" >"$out/overlay-agent.log" 2>&1 &
   children+=($!)
   overlay_agent=$!
@@ -523,7 +539,7 @@ kwin_overlay_without_pictures() {
       '$out/overlay-agent.log' && poll 10 surfaces_are $outputs && agent_do --run 19 && hides 3 &&
       poll 10 surfaces_are 0"
   skip "spotlight, pointer dot and magnifier as drawn, on either output" "$no_opengl"
-  check "profiles: the focus reaches the agent as the desktop tells it" focus_is_pushed
+  check "profiles: the focus reaches the agent as the desktop tells it, the profile in use follows" focus_is_pushed
   check "presentation keys (20): only for LibreOffice Impress" presentation_keys_gate
   kill -TERM "$overlay_agent"
   poll 20 eval "! kill -0 $overlay_agent" || fail "the agent ends"
@@ -555,7 +571,7 @@ overlay_checks() {
   check "magnifier (19): the lens shows the window enlarged twice about the pointer" \
     lens_enlarges_around_the_pointer
   kill -TERM "$pattern"
-  check "profiles: the focus reaches the agent as the desktop tells it" focus_is_pushed
+  check "profiles: the focus reaches the agent as the desktop tells it, the profile in use follows" focus_is_pushed
   check "presentation keys (20): only for LibreOffice Impress" presentation_keys_gate
   if [ "$desktop" = kwin ]; then
     check "KWin's script: no pointer for anyone once the agent has gone" \
@@ -655,9 +671,12 @@ focus() {  # APP: shows a window of that app id or class; it takes the focus
 pushed() {  # LOG APP
   poll 10 eval "grep 'application in focus:' '$1' | tail -n 1 | grep -q ': $2\$'"
 }
+profile_is() { "$agent" --status 2>/dev/null | grep -qx "profile: $1"; }
 focus_is_pushed() {
   focus libreoffice-impress && pushed "$out/overlay-agent.log" libreoffice-impress &&
-    focus files-window && pushed "$out/overlay-agent.log" files-window
+    profile_is libreoffice-impress &&
+    focus files-window && pushed "$out/overlay-agent.log" files-window &&
+    profile_is "All applications"
 }
 presentation_keys_gate() {
   focus libreoffice-impress && poll 10 decides libreoffice-impress &&

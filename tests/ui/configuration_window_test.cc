@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QWidget>
 
@@ -246,6 +249,85 @@ TEST_F(ConfigurationWindowTest, ClosingTheRecorderKeepsTheSlotAsItWas) {
   EXPECT_EQ(popUp(3)->currentData().toInt(), 13);
   EXPECT_EQ(stored("type4"), 13);
   EXPECT_TRUE(state.shortcutLabels[2]->text().isEmpty());
+}
+
+TEST_F(ConfigurationWindowTest, AProfileKeepsItsOwnSlotsThroughTheStore) {
+  Profiles profiles;
+  store.setProfiles(&profiles);
+  DesktopEntries apps;
+  apps.entries = {{"firefox-esr", "Firefox ESR", "", "", true},
+                  {"org.gnome.TextEditor", "Text Editor", "", "", true}};
+  window.setProfiles(&profiles, [&apps] { return apps; });
+  startUp();
+  window.window()->show();
+  window.windowRebuild(DeviceRecord{});
+  EXPECT_FALSE(o().profileList->isVisible());  // no mouse, no slots to set
+  devices.setDevices({mouse("QR-350", 4 | 8 | 16)});
+  window.windowRebuild(devices.describeDevice(0));
+  EXPECT_TRUE(o().profileList->isVisible());
+  const ButtonAssignmentValue general = settings.StandardButtonAssignments[3].load();
+  QComboBox* selector = o().profileList;
+  ASSERT_EQ(selector->count(), 3);  // All applications, a separator, Add application…
+
+  // Adding through the search: the one application that matches.
+  int offered = -1;
+  testing::whenModalOpens([&offered] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    dialog->findChild<QLineEdit*>()->setText("FIRE");
+    auto* choices = dialog->findChild<QListWidget*>();
+    offered = choices->count();
+    emit choices->itemActivated(choices->currentItem());
+  });
+  emit selector->activated(selector->count() - 1);
+  EXPECT_EQ(offered, 1);
+  EXPECT_EQ(window.shownProfile(), "firefox-esr");
+  EXPECT_EQ(selector->currentText(), "Firefox ESR");
+  EXPECT_TRUE(o().removeProfile->isVisible());
+  for (int slot = 1; slot <= 6; ++slot) {
+    EXPECT_EQ(popUp(slot)->currentData().toInt(), kFunctionAsForAllApplications);
+  }
+
+  choose(1, 13);
+  choose(4, kFunctionDefault);
+  KeyboardStruct* panel = window.shortcutPanel();
+  testing::whenModalOpens([panel] {
+    panel->keyList()->setCurrentIndex(panel->keyList()->findData(8));
+    panel->flagShift()->click();
+    panel->okButton()->click();
+  });
+  choose(2, kFunctionShortcut);
+  choose(1, kFunctionAsForAllApplications);
+  choose(1, 14);
+
+  // What a fresh agent reads back; the general table is untouched.
+  Settings reread;
+  Profiles rereadProfiles;
+  SettingsStore fresh(reread, dir / "settings", testing::sourceResources() / "button.plist");
+  fresh.setProfiles(&rereadProfiles);
+  fresh.loadSettings();
+  ProfileList list = rereadProfiles.list();
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].application, "firefox-esr");
+  EXPECT_EQ(list[0].assignments[1], (ButtonAssignmentValue{14, 0, 0}));
+  EXPECT_EQ(list[0].assignments[2], (ButtonAssignmentValue{kFunctionShortcut, 8, 8}));
+  EXPECT_EQ(list[0].assignments[4], (ButtonAssignmentValue{kFunctionDefault, 0, 0}));
+  EXPECT_FALSE(list[0].assignments[3] || list[0].assignments[5] || list[0].assignments[6]);
+  EXPECT_EQ(reread.StandardButtonAssignments[3].load(), general);
+
+  // All applications' table shows its own slots, without the profile's shortcut.
+  emit selector->activated(0);
+  EXPECT_EQ(window.shownProfile(), "");
+  EXPECT_EQ(popUp(2)->count(), int(state.slotMenus[1].size()));
+  EXPECT_EQ(popUp(2)->currentData().toInt(), general.code);
+  EXPECT_NE(state.shortcutLabels[1]->text(), "Shift+C");
+
+  emit selector->activated(1);
+  EXPECT_EQ(state.shortcutLabels[1]->text(), "Shift+C");
+  o().removeProfile->click();
+  EXPECT_EQ(window.shownProfile(), "");
+  EXPECT_EQ(selector->currentIndex(), 0);
+  EXPECT_EQ(selector->count(), 3);
+  EXPECT_TRUE(profiles.list().empty());
 }
 
 TEST_F(ConfigurationWindowTest, PickingADeviceSelectsIt) {

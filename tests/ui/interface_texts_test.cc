@@ -7,6 +7,15 @@
 namespace velt {
 namespace {
 
+// A text missing from one language would show in English there.
+TEST(LanguageChoice, TheShippedFileHasEveryTextInEachLanguage) {
+  for (int32_t id : {kLanguageEnglish, kLanguageJapanese, kLanguageTraditionalChinese}) {
+    EXPECT_EQ(loadUiStrings(testing::sourceResources() / "language.json", id).size(),
+              builtInEnglishStrings().size())
+        << id;
+  }
+}
+
 TEST(LanguageChoice, ByMeaningNotSpelling) {
   struct Case {
     const char* preferred;
