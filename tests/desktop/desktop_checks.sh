@@ -280,6 +280,7 @@ second_monitor() {
     agent_command --run 18 && overlay_shows clear 600 300
 }
 gnome_overlay_checks() {
+  profiles_for_two || { fail "profiles for two applications"; return; }
   VELT_DEBUG=1 VELT_LOG_STDERR=1 "$agent" >"$out/agent.log" 2>&1 &
   local pid=$!
   children+=($pid)
@@ -296,13 +297,14 @@ gnome_overlay_checks() {
   poll 20 grep -q shown "$out/window-velt-pattern" && rig Focus velt-pattern >/dev/null &&
     poll 10 rig_focus_is velt-pattern && plain_picture ||
     { fail "a fullscreen window shows the test pattern"; return; }
-  check "profiles: the focus reaches the agent as the shell tells it" \
-    pushed "$out/agent.log" velt-pattern
   check "spotlight (18): above the fullscreen window, follows the pointer, lets clicks through" \
     spotlight_follows
   check "pointer dot (18 held): follows the pointer" pointer_dot_follows
   check "magnifier (19): the screen enlarged about the pointer, to the edge" magnifier_follows
   check "two monitors: the spotlight follows the pointer onto the second and back" second_monitor
+  check "profiles: the focus reaches the agent as the shell tells it, the profile in use follows" \
+    eval "profile_is 'All applications' && window files-window && rig Focus files-window >/dev/null &&
+      pushed '$out/agent.log' files-window && profile_is files-window"
   agent_call -m quorin.driver.velt.Agent.Activate exit >/dev/null
   poll 20 eval "! kill -0 $pid" || fail "the agent ends"
 }
@@ -459,9 +461,9 @@ sees() {
 }
 # The agent for the overlay checks logs when its overlay is hidden
 # (VELT_DEBUG): a fading overlay still counts as shown.
-# A profile for Impress, every button as for all applications: the profile in
-# use is then seen to follow the focus (--status).
-profile_for_impress() {
+# Profiles for two applications, every button as for all applications: the
+# profile in use is then seen to follow the focus (--status).
+profiles_for_two() {
   local folder="$HOME/Documents/quorin.driver.velt"
   mkdir -p "$folder"
   python3 - "$(dirname "$0")/../../resources/button.plist" "$folder/button.plist" <<'EOF_PY'
@@ -469,13 +471,13 @@ import os, plistlib, sys
 source = sys.argv[2] if os.path.exists(sys.argv[2]) else sys.argv[1]
 with open(source, 'rb') as f:
     settings = plistlib.load(f)
-settings['profiles'] = [{'application': 'libreoffice-impress'}]
+settings['profiles'] = [{'application': 'libreoffice-impress'}, {'application': 'files-window'}]
 with open(sys.argv[2], 'wb') as f:
     plistlib.dump(settings, f)
 EOF_PY
 }
 overlay_agent_up() {
-  profile_for_impress || return 1
+  profiles_for_two || return 1
   VELT_DEBUG=1 VELT_LOG_STDERR=1 "$agent" >"$out/overlay-agent.log" 2>&1 &
   children+=($!)
   overlay_agent=$!
@@ -676,7 +678,7 @@ focus_is_pushed() {
   focus libreoffice-impress && pushed "$out/overlay-agent.log" libreoffice-impress &&
     profile_is libreoffice-impress &&
     focus files-window && pushed "$out/overlay-agent.log" files-window &&
-    profile_is "All applications"
+    profile_is files-window
 }
 presentation_keys_gate() {
   focus libreoffice-impress && poll 10 decides libreoffice-impress &&
