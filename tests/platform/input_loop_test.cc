@@ -122,17 +122,13 @@ TEST_F(InputLoopTest, StoppingReleasesWhatTheCopyHolds) {
 }
 
 TEST_F(InputLoopTest, ABurstOfReplacingPostsRunsOnceWithTheNewestInItsPlace) {
-  // While the loop is busy, each registry change asks for a rescan: one must
-  // run, with the newest list, not one per change.
-  std::promise<void> release;
-  std::shared_future<void> released = release.get_future().share();
-  loop.post([released] { released.wait(); });
+  std::promise<void> release, done;
+  loop.post([released = release.get_future().share()] { released.wait(); });
   std::vector<int> runs;
   for (int i = 1; i <= 3; ++i) {
     loop.postReplacing("rescan", [&runs, i] { runs.push_back(i); });
     if (i == 1) loop.post([&runs] { runs.push_back(0); });
   }
-  std::promise<void> done;
   loop.post([&] { done.set_value(); });
   release.set_value();
   done.get_future().wait();
