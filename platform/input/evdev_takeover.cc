@@ -173,7 +173,11 @@ void EvdevTakeover::stop() {
 }
 
 void EvdevTakeover::registeredDevicesChanged(const std::vector<UsbId>& devices) {
-  loop_.post([this, devices] {
+  // The registry changes with every mouse that comes or goes; under load a
+  // rescan per change would queue up seconds of rescans, and a mouse that
+  // went meanwhile would keep its copy until they had run. Only the newest
+  // list counts.
+  loop_.postReplacing("registered devices", [this, devices] {
     registered_ = devices;
     rescan();
   });

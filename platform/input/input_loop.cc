@@ -85,10 +85,21 @@ void InputLoop::wake() {
 }
 
 void InputLoop::post(std::function<void()> task) {
+  postReplacing({}, std::move(task));
+}
+
+void InputLoop::postReplacing(std::string_view topic, std::function<void()> task) {
   {
     std::lock_guard lock(mutex_);
     if (stopping_) return;
-    posted_.push_back(std::move(task));
+    auto waiting = std::find_if(posted_.begin(), posted_.end(), [&](const Posted& p) {
+      return !topic.empty() && p.topic == topic;
+    });
+    if (waiting != posted_.end()) {
+      waiting->task = std::move(task);
+      return;
+    }
+    posted_.push_back({std::string(topic), std::move(task)});
   }
   wake();
 }
@@ -182,12 +193,12 @@ void InputLoop::readNode(Node& node) {
 }
 
 void InputLoop::runPosted() {
-  std::vector<std::function<void()>> tasks;
+  std::vector<Posted> tasks;
   {
     std::lock_guard lock(mutex_);
     tasks.swap(posted_);
   }
-  for (auto& task : tasks) task();
+  for (auto& posted : tasks) posted.task();
 }
 
 void InputLoop::run() {

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -57,6 +58,10 @@ class InputLoop {
   // Runs task on the input thread; dropped once the loop has stopped. Any
   // thread, as long as the loop exists.
   void post(std::function<void()> task);
+  // The same, but a task posted under topic replaces the one of that topic
+  // still waiting, in its place: a burst of changes that each call for the
+  // same work (a rescan) gets it once, and the nodes are read in between.
+  void postReplacing(std::string_view topic, std::function<void()> task);
 
   // The rest: input thread only.
 
@@ -93,7 +98,11 @@ class InputLoop {
   std::thread thread_;
 
   std::mutex mutex_;
-  std::vector<std::function<void()>> posted_;
+  struct Posted {
+    std::string topic;  // empty: never replaced
+    std::function<void()> task;
+  };
+  std::vector<Posted> posted_;
   bool stopping_ = false;
 
   // Input thread only.

@@ -48,6 +48,8 @@ class Soak {
   Soak(int cycles, unsigned seed) : cycles_(cycles), seed_(seed), random_(seed) {}
 
   int run() {
+    markers_.note("soak: seed " + std::to_string(seed_) +
+                  " (VELT_SOAK_SEED=" + std::to_string(seed_) + " replays it)");
     auto agent = startWithDevices(markers_, withSettings(kGuestSettings, false));
     if (!agent) return 1;
     agent_ = std::move(*agent);

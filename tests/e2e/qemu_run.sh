@@ -12,6 +12,8 @@
 # Programs land in /opt/velt/bin, plugins (and their libraries) at their own
 # paths. The kernel package is fetched with apt-get download and unpacked with
 # dpkg-deb into the cache folder, once; nothing is installed on the host.
+# VELT_SOAK_SEED, when set, reaches the guest's environment (the hot-plug
+# soak replays that seed).
 # Exit status: 0 passed, 1 failed, 77 skipped (no QEMU or no kernel package;
 # a failure instead when CI=true or VELT_E2E_REQUIRED=1, where both must be
 # there).
@@ -248,6 +250,10 @@ for tree in "${trees[@]}"; do
   cp -rL "$src/." "$dest/"
 done
 
+case ${VELT_SOAK_SEED:-0} in
+'' | *[!0-9]*) fail "VELT_SOAK_SEED must be a number, not '$VELT_SOAK_SEED'" ;;
+esac
+
 initrd=$work/initramfs.cpio
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$initrd" || fail "could not build the initramfs"
 
@@ -260,7 +266,7 @@ timeout --kill-after=10 "$timeout_s" qemu-system-x86_64 \
   -accel tcg -cpu max -smp 2 -m "$memory" \
   -nographic -serial stdio -monitor none -nic none -no-reboot \
   -kernel "$kernel/vmlinuz" -initrd "$initrd" \
-  -append "console=ttyS0 rdinit=/init panic=-1 oops=panic quiet loglevel=3" \
+  -append "console=ttyS0 rdinit=/init panic=-1 oops=panic quiet loglevel=3${VELT_SOAK_SEED:+ VELT_SOAK_SEED=$VELT_SOAK_SEED}" \
   </dev/null >"$console" 2>&1
 qemu_status=$?
 elapsed=$(($(date +%s) - started))

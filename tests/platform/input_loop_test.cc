@@ -121,6 +121,20 @@ TEST_F(InputLoopTest, StoppingReleasesWhatTheCopyHolds) {
   EXPECT_EQ(received.waitFor(4), joined({frame({key(BTN_RIGHT, 1)}), frame({key(BTN_RIGHT, 0)})}));
 }
 
+TEST_F(InputLoopTest, ABurstOfReplacingPostsRunsOnceWithTheNewestInItsPlace) {
+  std::promise<void> release, done;
+  loop.post([released = release.get_future().share()] { released.wait(); });
+  std::vector<int> runs;
+  for (int i = 1; i <= 3; ++i) {
+    loop.postReplacing("rescan", [&runs, i] { runs.push_back(i); });
+    if (i == 1) loop.post([&runs] { runs.push_back(0); });
+  }
+  loop.post([&] { done.set_value(); });
+  release.set_value();
+  done.get_future().wait();
+  EXPECT_EQ(runs, (std::vector<int>{3, 0}));
+}
+
 TEST_F(InputLoopTest, PostsRacingStopAreDropped) {
   // The device layer may post from its own thread while the loop stops: the
   // wake-up descriptor must stay the loop's until it is gone, and nothing
