@@ -20,6 +20,12 @@
 namespace velt {
 namespace {
 
+// A string node's text. libplist keeps the length a binary file gave, but
+// its copy ends at the first NUL, which may come sooner.
+std::string_view stringText(const char* text, uint64_t length) {
+  return std::string_view(text, strnlen(text, static_cast<size_t>(length)));
+}
+
 // Settings files are a few kilobytes; anything far larger is not ours.
 constexpr std::uintmax_t kMaxPlistBytes = 1 << 20;
 
@@ -229,7 +235,7 @@ int32_t PlistDictionary::intValue(std::string_view key) const {
     case PLIST_STRING: {
       uint64_t length = 0;
       const char* text = plist_get_string_ptr(item, &length);
-      return text ? leadingInt(std::string_view(text, length)) : 0;
+      return text ? leadingInt(stringText(text, length)) : 0;
     }
     case PLIST_UINT: {
       uint64_t v = 0;
@@ -265,7 +271,7 @@ std::string PlistDictionary::stringValue(std::string_view key) const {
   if (!item || plist_get_node_type(item) != PLIST_STRING) return {};
   uint64_t length = 0;
   const char* text = plist_get_string_ptr(item, &length);
-  return text ? std::string(text, length) : std::string();
+  return text ? std::string(stringText(text, length)) : std::string();
 }
 
 bool PlistDictionary::dictionaries(std::string_view key, std::vector<PlistDictionary>& items,
