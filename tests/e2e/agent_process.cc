@@ -25,8 +25,8 @@ const char* const kSettingsKeys[] = {
     "type4_op2",    "numType0_op2", "numType1_op2", "numType2_op2",
 };
 
-bool writeSettings(const std::map<std::string, int>& values, const std::string& home,
-                   std::string* error) {
+bool writeSettings(const AgentOptions& options, const std::string& home, std::string* error) {
+  const auto& values = options.settings;
   const std::filesystem::path folder =
       std::filesystem::path(home) / "Documents" / "quorin.driver.velt";
   std::error_code ec;
@@ -41,6 +41,15 @@ bool writeSettings(const std::map<std::string, int>& values, const std::string& 
     int value = it != values.end() ? it->second : (std::string(key) == "spotlightDim" ? 310 : 0);
     out << "\t<key>" << key << "</key>\n\t<string>" << value << "</string>\n";
   }
+  if (!options.profiles.empty()) out << "\t<key>profiles</key>\n\t<array>\n";
+  for (const auto& [application, slots] : options.profiles) {
+    out << "\t\t<dict>\n\t\t\t<key>application</key><string>" << application << "</string>\n";
+    for (const auto& [key, value] : slots) {
+      out << "\t\t\t<key>" << key << "</key><string>" << value << "</string>\n";
+    }
+    out << "\t\t</dict>\n";
+  }
+  if (!options.profiles.empty()) out << "\t</array>\n";
   out << "</dict>\n</plist>\n";
   out.close();
   if (!out) {
@@ -72,7 +81,7 @@ std::unique_ptr<AgentProcess> AgentProcess::start(const AgentOptions& options, s
   const std::string home = homeOf(options.user), runtime = runtimeDirOf(options.user);
   std::error_code ec;
   std::filesystem::create_directories(runtime, ec);
-  if (!writeSettings(options.settings, home, error)) return nullptr;
+  if (!writeSettings(options, home, error)) return nullptr;
   if (options.user != 0) {
     const std::string owned = "chown -R " + std::to_string(options.user) + " " + home + " " +
                               runtime + " && chmod 700 " + runtime;

@@ -23,8 +23,10 @@ inline constexpr const char* kAgentPointer = "VELT Mouse Assistant virtual point
 // How to start the agent.
 struct AgentOptions {
   std::map<std::string, int> settings;  // button.plist's keys (the rest 0)
-  bool debug = true;                    // VELT_DEBUG
-  std::string platform = "offscreen";   // QT_QPA_PLATFORM
+  // The profiles by application id, each with the slot keys it sets.
+  std::map<std::string, std::map<std::string, int>> profiles;
+  bool debug = true;                   // VELT_DEBUG
+  std::string platform = "offscreen";  // QT_QPA_PLATFORM
   // Set in the agent's environment, after HOME and XDG_RUNTIME_DIR.
   std::vector<std::pair<std::string, std::string>> environment;
   // Another user than root: the agent runs as this uid, with its home in
@@ -37,8 +39,8 @@ AgentOptions withSettings(const std::map<std::string, int>& settings, bool debug
 
 class AgentProcess {
  public:
-  // Writes button.plist with the options' keys (the rest 0) into the
-  // documents folder of the user's home, then starts velt-mouse-assistant.
+  // Writes button.plist with the options' keys (the rest 0) and profiles
+  // into the documents folder of the user's home, then starts velt-mouse-assistant.
   static std::unique_ptr<AgentProcess> start(const AgentOptions& options, std::string* error);
   // Kills the agent if it still runs.
   ~AgentProcess();

@@ -31,9 +31,6 @@ using std::chrono::milliseconds;
 using std::chrono::seconds;
 
 const std::vector<KeyEvent> kMute = {{KEY_MUTE, 1}, {KEY_MUTE, 0}};
-// The Ctrl+Shift+K recorded on side button 3 (slot 2), down and up.
-const std::vector<KeyEvent> kShortcutDown = {{KEY_LEFTSHIFT, 1}, {KEY_LEFTCTRL, 1}, {KEY_K, 1}};
-const std::vector<KeyEvent> kShortcutUp = {{KEY_K, 0}, {KEY_LEFTCTRL, 0}, {KEY_LEFTSHIFT, 0}};
 
 class Scenario {
  public:

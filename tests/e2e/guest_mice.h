@@ -27,8 +27,8 @@ using KeyEvent = std::pair<int, int>;
 extern const std::map<std::string, int> kGuestSettings;
 inline constexpr uint8_t kGuestInterceptMask = 0x1C;
 inline constexpr uint8_t kGuestHidButtonMask = 0x04;
-// The keys of Copy.
-extern const std::vector<std::pair<int, int>> kCopyKeys;
+// The keys of Copy, and of the shortcut on side button 3 going down and up.
+extern const std::vector<std::pair<int, int>> kCopyKeys, kShortcutDown, kShortcutUp;
 
 // The reports the agent sends a mouse of this type in one configuration
 // pass with masks m and h; sequence is the type-1 extra-button report's

@@ -10,13 +10,17 @@
 //     manager on a real system bus: the leaving agent gives the mice back
 //     and closes them before the arriving one configures them, and a user
 //     without an agent has working buttons.
-// Each check compares the reports a mouse receives byte for byte.
+// Each check compares the reports a mouse receives byte for byte. On the
+// same X server, before it goes: per-application profiles following the
+// focus as a window manager moves it.
 #include <linux/input-event-codes.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <xcb/xcb.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -43,6 +47,49 @@ constexpr uint8_t kSecondUserMask = 0x04;
 constexpr unsigned kFirstUser = 1001, kSecondUser = 1002;
 const char* const kSystemBus = "unix:path=/run/dbus/system_bus_socket";
 
+// Windows on an X server, each with an application's WM_CLASS, made active in
+// turn as a window manager does: by setting _NET_ACTIVE_WINDOW on the root.
+class XWindows {
+ public:
+  explicit XWindows(const char* display) : c_(xcb_connect(display, nullptr)) {
+    if (xcb_connection_has_error(c_)) return;
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+    const char* name = "_NET_ACTIVE_WINDOW";
+    auto* reply =
+        xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, std::strlen(name), name), nullptr);
+    if (reply) active_ = reply->atom;
+    std::free(reply);
+  }
+  ~XWindows() { xcb_disconnect(c_); }
+  bool ok() const { return !xcb_connection_has_error(c_) && active_ != XCB_ATOM_NONE; }
+  void open(const std::string& application) {
+    const xcb_window_t window = xcb_generate_id(c_);
+    xcb_create_window(c_, XCB_COPY_FROM_PARENT, window, root_, 0, 0, 100, 100, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const std::string instanceAndClass = application + '\0' + application + '\0';
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                        instanceAndClass.size(), instanceAndClass.data());
+    xcb_map_window(c_, window);
+    windows_[application] = window;
+  }
+  void activate(const std::string& application) {
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, root_, active_, XCB_ATOM_WINDOW, 32, 1,
+                        &windows_.at(application));
+    xcb_flush(c_);
+  }
+
+ private:
+  xcb_connection_t* c_;
+  xcb_window_t root_ = 0;
+  xcb_atom_t active_ = XCB_ATOM_NONE;
+  std::map<std::string, xcb_window_t> windows_;
+};
+
+const std::vector<KeyEvent> kPasteKeys = {
+    {KEY_LEFTCTRL, 1}, {KEY_V, 1}, {KEY_V, 0}, {KEY_LEFTCTRL, 0}};
+const std::vector<KeyEvent> kCutKeys = {
+    {KEY_LEFTCTRL, 1}, {KEY_X, 1}, {KEY_X, 0}, {KEY_LEFTCTRL, 0}};
+
 // The descriptors the process has open on hidraw nodes.
 int openHidrawNodes(pid_t pid) {
   int count = 0;
@@ -60,7 +107,7 @@ class WaysOut {
     killedThenRestored();
     diedOf(SIGSEGV);
     diedOf(SIGABRT);
-    displayServerKilled();
+    onTheXServer();
     compositorKilled();
     seatChangesHands();
     return markers_.failures() == 0 ? 0 : 1;
@@ -154,17 +201,87 @@ class WaysOut {
     expectRestored(name, false);
   }
 
-  void displayServerKilled() {
+  static AgentOptions onXvfb(AgentOptions options) {
+    options.platform = "xcb";
+    options.environment = {{"DISPLAY", ":9"}};
+    return options;
+  }
+
+  void onTheXServer() {
     fs::create_directories("/tmp/.X11-unix");
     ChildProcess x({"Xvfb", ":9", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
     if (!markers_.check(waitFor([] { return fs::exists("/tmp/.X11-unix/X9"); }, seconds(30)),
                         "Xvfb runs in the guest")) {
       return;
     }
-    AgentOptions options = withSettings(kGuestSettings);
-    options.platform = "xcb";
-    options.environment = {{"DISPLAY", ":9"}};
-    displayGoes(options, x, "the X server");
+    profilesFollowFocus();
+    displayGoes(onXvfb(withSettings(kGuestSettings)), x, "the X server");
+  }
+
+  // Two applications with profiles take the focus in turn. The editor pastes
+  // with the wheel button, gives side button 3 Mute and keeps side button 4's
+  // own event; the viewer cuts, and has the general table's shortcut and
+  // Mute on the side buttons. Masks cover both, so no focus change sends the
+  // mice anything, and a release ends what its press started.
+  void profilesFollowFocus() {
+    AgentOptions options = onXvfb(withSettings(kGuestSettings));
+    options.profiles = {{"velt-editor", {{"type2", 15}, {"type3", 9}, {"type4", 0}}},
+                        {"velt-viewer", {{"type2", 14}}}};
+    auto agent = startConfigured(options, "profiles");
+    if (!agent) return;
+    XWindows x(":9");
+    EventReader keyboard(agent->waitForDevice(kAgentKeyboard, seconds(10)).value_or(""));
+    EventReader pointer(agent->waitForDevice(kAgentPointer, seconds(10)).value_or(""));
+    if (!markers_.check(x.ok() && keyboard.ok() && pointer.ok(),
+                        "an X client and the agent's uinput devices")) {
+      return;
+    }
+    x.open("velt-editor");
+    x.open("velt-viewer");
+    auto focus = [&](const std::string& application) {
+      x.activate(application);
+      std::string said;
+      markers_.check(waitFor(
+                         [&] {
+                           said = runAgentCommand(0, {"--status"}).second;
+                           return said.find("\nprofile: " + application + "\n") != said.npos;
+                         },
+                         seconds(10)),
+                     application + " has the focus, and its profile applies", said);
+    };
+    UhidMouse& mouse = *mice_.at("QR-350");
+    auto click = [&](uint8_t buttons, const std::string& what, const std::vector<KeyEvent>& keys) {
+      mouse.sendButtons(buttons);
+      expectKeys(markers_, keyboard, what, keys);
+      mouse.sendButtons(0);
+    };
+    focus("velt-editor");
+    click(0x04, "the editor's wheel button pastes", kPasteKeys);
+    focus("velt-viewer");
+    click(0x04, "the viewer's wheel button cuts", kCutKeys);
+
+    mouse.sendButtons(0x08);
+    expectKeys(markers_, keyboard, "the viewer's side button 3 holds the shortcut", kShortcutDown);
+    focus("velt-editor");
+    mouse.sendButtons(0);
+    expectKeys(markers_, keyboard, "released in the editor, the shortcut is let go", kShortcutUp);
+
+    pointer.drain();
+    mouse.sendButtons(0x10);
+    auto down = pointer.frame(seconds(3));
+    markers_.check(contains(down, EV_KEY, BTN_EXTRA, 1),
+                   "the editor's Default on side button 4 presses the pointer's own button",
+                   describe(down));
+    focus("velt-viewer");
+    mouse.sendButtons(0);
+    auto up = pointer.frame(seconds(3));
+    markers_.check(contains(up, EV_KEY, BTN_EXTRA, 0),
+                   "released in the viewer, the pointer's button goes up", describe(up));
+    auto keys = readKeys(keyboard, 1, milliseconds(300));
+    markers_.check(keys.empty(), "no Mute from either side button", describe(keys));
+    expectNothingSent("four changes of focus");
+    agent->terminate(seconds(20));
+    expectRestored("the agent with profiles ends", false);
   }
 
   // The agent on display, which then goes: it takes the way out a quit
