@@ -211,14 +211,14 @@ void HidrawTransport::runPosted(HidListener& listener) {
   timerDue_ = due;
   // The steady clock is the monotonic one; a time already past (0 would
   // disarm) fires at once.
-  itimerspec spec{};
+  itimerspec expiry{};
   if (due) {
     const auto ns = std::max<int64_t>(
         1, std::chrono::duration_cast<std::chrono::nanoseconds>(due->time_since_epoch()).count());
-    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    expiry.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    expiry.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
   }
-  if (timerfd_settime(timerFd_.get(), TFD_TIMER_ABSTIME, &spec, nullptr) < 0) {
+  if (timerfd_settime(timerFd_.get(), TFD_TIMER_ABSTIME, &expiry, nullptr) < 0) {
     logRepeatingFormat("hidraw timer", "hidraw listener: cannot set its timer: %s",
                        std::strerror(errno));
   }
