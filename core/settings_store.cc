@@ -87,6 +87,15 @@ void checkProfiles(PlistDictionary::ReadResult& read, ProfileList& list) {
   }
 }
 
+// The masks the mice are sent: intercept, with every button that the
+// general table or a profile gives a function; the extra buttons' bits
+// follow the assignments alone.
+void storeMasks(Settings& settings, uint8_t intercept, const ButtonMasks& masks) {
+  settings.interceptMask.store(intercept | masks.intercept, std::memory_order_relaxed);
+  const uint8_t hid = settings.hidButtonMask.load(std::memory_order_relaxed) & ~uint8_t{0x06};
+  settings.hidButtonMask.store(hid | masks.hid, std::memory_order_relaxed);
+}
+
 void createFolder(const std::filesystem::path& folder) {
   std::error_code ec;
   if (!std::filesystem::exists(folder, ec)) std::filesystem::create_directories(folder, ec);
@@ -183,10 +192,8 @@ void SettingsStore::loadSettings() {
 
   // Every button that the general table or a profile gives a function.
   if (read.status != PlistDictionary::Status::Ok) profiles.clear();
-  const ButtonMasks masks = unionMasks(settings_, profiles);
-  settings_.interceptMask.fetch_or(masks.intercept, std::memory_order_relaxed);
-  const uint8_t hid = settings_.hidButtonMask.load(std::memory_order_relaxed) & ~uint8_t{0x06};
-  settings_.hidButtonMask.store(hid | masks.hid, std::memory_order_relaxed);
+  storeMasks(settings_, settings_.interceptMask.load(std::memory_order_relaxed),
+             unionMasks(settings_, profiles));
   if (profiles_) profiles_->setList(std::move(profiles));
 }
 
@@ -244,9 +251,7 @@ void SettingsStore::saveSettings() {
 void SettingsStore::commitAssignments(uint8_t mask) {
   // The mice keep every button that any profile needs, so that a change of
   // focus never reconfigures them.
-  const ButtonMasks masks = unionMasks(settings_, profiles_ ? profiles_->list() : ProfileList());
-  settings_.interceptMask.store(mask | masks.intercept, std::memory_order_relaxed);
-  settings_.hidButtonMask.fetch_or(masks.hid, std::memory_order_relaxed);
+  storeMasks(settings_, mask, unionMasks(settings_, profiles_ ? profiles_->list() : ProfileList()));
   saveSettings();
   if (scheduler_) scheduler_->armConfigCountdown(1);
 }

@@ -433,6 +433,10 @@ TEST_F(SettingsStoreTest, CommittedProfilesAreSavedAndConfiguredOnce) {
   EXPECT_NE(s.commitProfiles({viewer, viewer}), "");
   EXPECT_EQ(profiles.list(), ProfileList{viewer});
   EXPECT_EQ(scheduler.armed.size(), 1u);
+
+  // Without the profile its extra button is the mice's own again.
+  EXPECT_EQ(s.commitProfiles({}), "");
+  EXPECT_EQ(settings.hidButtonMask & 0x02, 0);
 }
 
 }  // namespace
