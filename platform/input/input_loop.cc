@@ -92,12 +92,13 @@ void InputLoop::postReplacing(std::string_view topic, std::function<void()> task
   {
     std::lock_guard lock(mutex_);
     if (stopping_) return;
-    auto waiting = std::find_if(posted_.begin(), posted_.end(), [&](const Posted& p) {
-      return !topic.empty() && p.topic == topic;
-    });
-    if (waiting != posted_.end()) {
-      waiting->task = std::move(task);
-      return;
+    if (!topic.empty()) {
+      auto waiting = std::find_if(posted_.begin(), posted_.end(),
+                                  [&](const Posted& p) { return p.topic == topic; });
+      if (waiting != posted_.end()) {
+        waiting->task = std::move(task);
+        return;
+      }
     }
     posted_.push_back({std::string(topic), std::move(task)});
   }
