@@ -75,10 +75,14 @@ void Agent::ActionPointerOutput::volumeStep(bool up) {
   events.tapSystemKey(up ? kMediaSoundUp : kMediaSoundDown);
 }
 
-DesktopEntries Agent::installedApplications() const {
-  return readDesktopEntries(applicationFolders(std::getenv("XDG_DATA_HOME"),
-                                               std::getenv("XDG_DATA_DIRS"), std::getenv("HOME")),
-                            messagesLocale());
+const DesktopEntries& Agent::installedApplications(bool fresh) {
+  if (fresh) {
+    applications_ =
+        readDesktopEntries(applicationFolders(std::getenv("XDG_DATA_HOME"),
+                                              std::getenv("XDG_DATA_DIRS"), std::getenv("HOME")),
+                           messagesLocale());
+  }
+  return applications_;
 }
 
 void Agent::start() {
@@ -87,7 +91,7 @@ void Agent::start() {
   logDebug("model catalogue: %zu models from %s", catalogue_.size(),
            locations_.modelFolder().c_str());
   actions_.start();
-  focus_.follow(actions_.queries, installedApplications());
+  focus_.follow(actions_.queries, installedApplications(true));
   commandQueue_ = std::make_unique<SerialQueue>("velt command");
 }
 

@@ -90,8 +90,9 @@ class Agent : public SessionEvents {
   // The per-application profiles; focus_ names the application in focus
   // here at each change the desktop reports.
   Profiles& profiles() { return profiles_; }
-  // The installed applications, read afresh from the user's data folders.
-  DesktopEntries installedApplications() const;
+  // The installed applications, as read from the user's data folders at
+  // start, or read again first (fresh). Main thread.
+  const DesktopEntries& installedApplications(bool fresh = false);
   const ModelCatalogue& modelCatalogue() const { return catalogue_; }
   DeviceDirectory& devices() {
     return devicesOverride_ ? static_cast<DeviceDirectory&>(*devicesOverride_) : deviceLayer_;
@@ -129,6 +130,7 @@ class Agent : public SessionEvents {
   // Tells profiles_ of each change of the focus; stopped before the
   // backends that tell it go.
   FocusFollower focus_{profiles_};
+  DesktopEntries applications_;  // main thread
   // On GNOME Shell in a Wayland session: the pointer and the focused window,
   // from the agent's shell extension.
   std::unique_ptr<GnomeShellSession> gnomeShell_;

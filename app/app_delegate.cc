@@ -75,7 +75,8 @@ bool AppDelegate::applicationDidFinishLaunching() {
   window_ = std::make_unique<ConfigurationWindow>(state_, agent_.settings(), agent_.settingsStore(),
                                                   agent_.devices());
   window_->fillSlotTables();
-  window_->setProfiles(&agent_.profiles(), [this] { return agent_.installedApplications(); });
+  window_->setProfiles(&agent_.profiles(),
+                       [this](bool fresh) { return agent_.installedApplications(fresh); });
   window_->window()->installEventFilter(this);
   connect(window_.get(), &ConfigurationWindow::deviceShown, this, [this](bool found) {
     deviceFound_ = found;

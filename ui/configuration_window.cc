@@ -96,9 +96,9 @@ void ConfigurationWindow::fillSlotTables() {
 }
 
 void ConfigurationWindow::setProfiles(Profiles* profiles,
-                                      std::function<DesktopEntries()> readApplications) {
+                                      std::function<DesktopEntries(bool fresh)> applications) {
   profiles_ = profiles;
-  readApplications_ = std::move(readApplications);
+  readApplications_ = std::move(applications);
 }
 
 void ConfigurationWindow::applyTexts() {
@@ -127,7 +127,7 @@ void ConfigurationWindow::buildSlotMenus() {
     connect(popUp, &QComboBox::activated, this,
             [this, s, popUp](int index) { setFunc(s, popUp->itemData(index).toInt()); });
   }
-  if (readApplications_) applications_ = readApplications_();
+  if (readApplications_) applications_ = readApplications_(false);
   fillSelector();
   showTable();
 }
@@ -249,7 +249,7 @@ void ConfigurationWindow::chooseApplication() {
   layout->addWidget(buttons);
   dialog.resize(360, 420);
 
-  if (readApplications_) applications_ = readApplications_();
+  if (readApplications_) applications_ = readApplications_(true);
   ProfileList list = profiles_ ? profiles_->list() : ProfileList{};
   auto refill = [&](const QString& filter) {
     choices->clear();

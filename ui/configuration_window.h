@@ -47,10 +47,10 @@ class ConfigurationWindow : public QObject {
 
   // Start-up, in the order the delegate calls them.
   void fillSlotTables();
-  // The profiles the selector offers, and where the installed applications
-  // are read from when it names them or one is added. Without it the window
-  // shows the general table only.
-  void setProfiles(Profiles* profiles, std::function<DesktopEntries()> readApplications);
+  // The profiles the selector offers, and the installed applications that
+  // name them (fresh: read again, as when one is to be added). Without it the
+  // window shows the general table only.
+  void setProfiles(Profiles* profiles, std::function<DesktopEntries(bool fresh)> applications);
   void applyTexts();
   void initSetKeyboardPanel(KeyNames names);
   void buildSlotMenus();
@@ -113,7 +113,7 @@ class ConfigurationWindow : public QObject {
   int badgeAnimationMs_ = 220;
   std::set<std::string> unreadablePictures_;
   Profiles* profiles_ = nullptr;
-  std::function<DesktopEntries()> readApplications_;
+  std::function<DesktopEntries(bool fresh)> readApplications_;
   DesktopEntries applications_;  // as last read
   std::vector<SelectorEntry> selector_;
   std::string profile_;  // the application whose table is shown; empty: all

@@ -257,7 +257,7 @@ TEST_F(ConfigurationWindowTest, AProfileKeepsItsOwnSlotsThroughTheStore) {
   DesktopEntries apps;
   apps.entries = {{"firefox-esr", "Firefox ESR", "", "", true},
                   {"org.gnome.TextEditor", "Text Editor", "", "", true}};
-  window.setProfiles(&profiles, [&apps] { return apps; });
+  window.setProfiles(&profiles, [&apps](bool) { return apps; });
   startUp();
   window.window()->show();
   window.windowRebuild(DeviceRecord{});
