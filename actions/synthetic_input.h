@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/geometry.h"
 
@@ -74,6 +75,10 @@ class FocusSource {
   // empty handler stops it. Main thread. Once this returns, the previous
   // handler is not running and is not called again.
   virtual void watchActiveWindow(Handler handler) = 0;
+  // The windows open now that a task bar would list, as the desktop names
+  // them; empty when it tells none. Main thread; may wait a quarter of a
+  // second for the desktop.
+  virtual std::vector<WindowClass> openWindows() { return {}; }
 };
 
 // What a focus source keeps: the handler, and the last class told, so that

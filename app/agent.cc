@@ -18,6 +18,12 @@ std::string messagesLocale() {
   return {};
 }
 
+DesktopEntries readInstalledApplications() {
+  return readDesktopEntries(applicationFolders(std::getenv("XDG_DATA_HOME"),
+                                               std::getenv("XDG_DATA_DIRS"), std::getenv("HOME")),
+                            messagesLocale());
+}
+
 }  // namespace
 
 Agent::Agent(FileLocations locations, std::unique_ptr<StandInDevices> devices)
@@ -77,12 +83,14 @@ void Agent::ActionPointerOutput::volumeStep(bool up) {
 
 const DesktopEntries& Agent::installedApplications(bool fresh) {
   if (fresh) {
-    applications_ =
-        readDesktopEntries(applicationFolders(std::getenv("XDG_DATA_HOME"),
-                                              std::getenv("XDG_DATA_DIRS"), std::getenv("HOME")),
-                           messagesLocale());
+    applications_ = readInstalledApplications();
+    focus_.setEntries(applications_);
   }
   return applications_;
+}
+
+std::vector<std::string> Agent::openApplications() {
+  return applicationIdsOf(applications_, actions_.queries.openWindows(), kAgentApplicationId);
 }
 
 void Agent::start() {
@@ -91,7 +99,8 @@ void Agent::start() {
   logDebug("model catalogue: %zu models from %s", catalogue_.size(),
            locations_.modelFolder().c_str());
   actions_.start();
-  focus_.follow(actions_.queries, installedApplications(true));
+  applications_ = readInstalledApplications();
+  focus_.follow(actions_.queries, applications_);
   commandQueue_ = std::make_unique<SerialQueue>("velt command");
 }
 

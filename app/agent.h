@@ -33,6 +33,9 @@ namespace velt {
 inline constexpr std::string_view kSessionAwayRefusal =
     "another session has the seat; this agent acts on no mouse or key until it is back";
 
+// The agent's own desktop entry id, which its windows carry.
+inline constexpr std::string_view kAgentApplicationId = "quorin.driver.velt";
+
 class Agent : public SessionEvents {
  public:
   // devices: replaces the device layer as the window sees it (tests and
@@ -93,6 +96,9 @@ class Agent : public SessionEvents {
   // The installed applications, as read from the user's data folders at
   // start, or read again first (fresh). Main thread.
   const DesktopEntries& installedApplications(bool fresh = false);
+  // The applications with windows open now, by desktop entry id, the agent
+  // left out. Main thread; may wait a quarter of a second for the desktop.
+  std::vector<std::string> openApplications();
   const ModelCatalogue& modelCatalogue() const { return catalogue_; }
   DeviceDirectory& devices() {
     return devicesOverride_ ? static_cast<DeviceDirectory&>(*devicesOverride_) : deviceLayer_;

@@ -40,7 +40,7 @@ std::string field(const nlohmann::json& object, const char* name) {
 constexpr const char* kAllApplications = "All applications";
 
 std::string statusAnswer(DeviceDirectory& devices, ActiveWindowQuery& windows,
-                         const Profiles& profiles) {
+                         const Profiles& profiles, const std::vector<std::string>& open) {
   nlohmann::json mice = nlohmann::json::array();
   const int32_t selected = devices.indexOfSelectedDevice();
   const int32_t count = devices.countSelectableDevices();
@@ -51,8 +51,11 @@ std::string statusAnswer(DeviceDirectory& devices, ActiveWindowQuery& windows,
                     {"usb", usbIds(record.usbVid, record.usbPid)},
                     {"selected", i == selected}});
   }
-  nlohmann::json status{
-      {"mice", mice}, {"focus", nullptr}, {"application", nullptr}, {"profile", nullptr}};
+  nlohmann::json status{{"mice", mice},
+                        {"focus", nullptr},
+                        {"application", nullptr},
+                        {"profile", nullptr},
+                        {"open", open}};
   if (std::string id = profiles.focusedApplication(); !id.empty()) status["application"] = id;
   if (auto active = profiles.active()) status["profile"] = active->application;
   if (std::optional<WindowClass> focused = windows.activeWindowClass()) {
@@ -87,6 +90,14 @@ std::optional<std::string> statusText(std::string_view json) {
           (profile != status.end() && profile->is_string() ? field(status, "profile")
                                                            : std::string(kAllApplications)) +
           "\n";
+  // An agent of the version before lists none.
+  std::string open;
+  if (const auto ids = status.find("open"); ids != status.end() && ids->is_array()) {
+    for (const nlohmann::json& id : *ids) {
+      if (id.is_string()) open += (open.empty() ? "" : ", ") + printable(id.get<std::string>());
+    }
+  }
+  text += "open: " + (open.empty() ? std::string("none") : open) + "\n";
   return text;
 }
 

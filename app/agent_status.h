@@ -1,6 +1,7 @@
 // What `--status` reports: the mice the agent has found, the one the window
 // shows, the focused window's class as the agent sees it, the application
-// in focus as the desktop named it, and the profile in use. The agent
+// in focus as the desktop named it, the profile in use, and the applications
+// with windows open (those a profile can be added for). The agent
 // answers with one line ("status" and a JSON object), which the command line
 // turns into lines of "name: value" for people and scripts.
 #pragma once
@@ -8,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "actions/synthetic_input.h"
 #include "core/profiles.h"
@@ -17,7 +19,7 @@ namespace velt {
 
 // Main thread of the agent: the answer line to "status".
 std::string statusAnswer(DeviceDirectory& devices, ActiveWindowQuery& windows,
-                         const Profiles& profiles);
+                         const Profiles& profiles, const std::vector<std::string>& open);
 
 // The command line: the lines to print for the JSON after "status ";
 // nullopt when it is not such an object.

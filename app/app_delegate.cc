@@ -75,8 +75,9 @@ bool AppDelegate::applicationDidFinishLaunching() {
   window_ = std::make_unique<ConfigurationWindow>(state_, agent_.settings(), agent_.settingsStore(),
                                                   agent_.devices());
   window_->fillSlotTables();
-  window_->setProfiles(&agent_.profiles(),
-                       [this](bool fresh) { return agent_.installedApplications(fresh); });
+  window_->setProfiles(
+      &agent_.profiles(), [this](bool fresh) { return agent_.installedApplications(fresh); },
+      [this] { return agent_.openApplications(); });
   window_->window()->installEventFilter(this);
   connect(window_.get(), &ConfigurationWindow::deviceShown, this, [this](bool found) {
     deviceFound_ = found;
@@ -250,7 +251,8 @@ void AppDelegate::handleRequest(const std::string& line,
       reply(kAnswerOk);
       return;
     case AgentRequest::Kind::Status:
-      reply(statusAnswer(agent_.devices(), agent_.actions().queries, agent_.profiles()));
+      reply(statusAnswer(agent_.devices(), agent_.actions().queries, agent_.profiles(),
+                         agent_.openApplications()));
       return;
     case AgentRequest::Kind::Quit:
       // The caller's connection stays open until the process ends, so it

@@ -1,5 +1,7 @@
 #include "app/focus_follower.h"
 
+#include <algorithm>
+
 #include "core/log.h"
 
 namespace velt {
@@ -16,11 +18,30 @@ std::string applicationIdOf(const DesktopEntries& entries, const WindowClass& wi
   return applicationIdForWindowClass(entries, id, id);
 }
 
+std::vector<std::string> applicationIdsOf(const DesktopEntries& entries,
+                                          const std::vector<WindowClass>& windows,
+                                          std::string_view own) {
+  std::vector<std::string> ids;
+  for (const WindowClass& window : windows) {
+    std::string id = applicationIdOf(entries, window);
+    if (isApplicationId(id) && id != own && std::find(ids.begin(), ids.end(), id) == ids.end()) {
+      ids.push_back(std::move(id));
+    }
+  }
+  return ids;
+}
+
 void FocusFollower::follow(FocusSource& source, DesktopEntries entries) {
   stop();
-  entries_ = std::make_shared<const DesktopEntries>(std::move(entries));
+  setEntries(std::move(entries));
   source_ = &source;
   source.watchActiveWindow([this](const std::optional<WindowClass>& window) { changed(window); });
+}
+
+void FocusFollower::setEntries(DesktopEntries entries) {
+  auto shared = std::make_shared<const DesktopEntries>(std::move(entries));
+  std::lock_guard lock(entriesMutex_);
+  entries_ = std::move(shared);
 }
 
 void FocusFollower::stop() {
@@ -29,8 +50,13 @@ void FocusFollower::stop() {
 }
 
 void FocusFollower::changed(const std::optional<WindowClass>& window) {
+  std::shared_ptr<const DesktopEntries> entries;
+  {
+    std::lock_guard lock(entriesMutex_);
+    entries = entries_;
+  }
   std::string id;
-  if (window && entries_) id = applicationIdOf(*entries_, *window);
+  if (window && entries) id = applicationIdOf(*entries, *window);
   if (!isApplicationId(id)) id.clear();
   logDebug("application in focus: %s", id.empty() ? "(none)" : id.c_str());
   profiles_.setFocusedApplication(std::move(id));

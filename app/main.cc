@@ -162,7 +162,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("velt-mouse-assistant");
   QApplication::setApplicationDisplayName("VELT Mouse Assistant");
   QApplication::setApplicationVersion(VELT_VERSION);
-  QApplication::setDesktopFileName("quorin.driver.velt");
+  QApplication::setDesktopFileName(
+      QString::fromUtf8(velt::kAgentApplicationId.data(), velt::kAgentApplicationId.size()));
   // Closing the configuration window never ends the agent.
   QApplication::setQuitOnLastWindowClosed(false);
 

@@ -56,6 +56,7 @@ class SessionQueries : public PointerLocator, public ActiveWindowQuery, public F
   }
   // Main thread.
   void watchActiveWindow(Handler handler) override;
+  std::vector<WindowClass> openWindows() override { return focus_->openWindows(); }
 
  private:
   std::atomic<PointerLocator*> pointer_;

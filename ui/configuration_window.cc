@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -96,9 +97,11 @@ void ConfigurationWindow::fillSlotTables() {
 }
 
 void ConfigurationWindow::setProfiles(Profiles* profiles,
-                                      std::function<DesktopEntries(bool fresh)> applications) {
+                                      std::function<DesktopEntries(bool fresh)> applications,
+                                      std::function<std::vector<std::string>()> openApplications) {
   profiles_ = profiles;
   readApplications_ = std::move(applications);
+  openApplications_ = std::move(openApplications);
 }
 
 void ConfigurationWindow::applyTexts() {
@@ -250,17 +253,30 @@ void ConfigurationWindow::chooseApplication() {
   dialog.resize(360, 420);
 
   if (readApplications_) applications_ = readApplications_(true);
+  const std::vector<std::string> open =
+      openApplications_ ? openApplications_() : std::vector<std::string>{};
   ProfileList list = profiles_ ? profiles_->list() : ProfileList{};
+  auto heading = [&](const char* key) {
+    auto* item = new QListWidgetItem(qs(state_.uiStrings.text(key)), choices);
+    item->setFlags(Qt::NoItemFlags);
+    QFont font = item->font();
+    font.setBold(true);
+    item->setFont(font);
+  };
   auto refill = [&](const QString& filter) {
     choices->clear();
-    for (const DesktopEntry* entry :
-         addableApplications(applications_, list, filter.toStdString())) {
-      auto* item = new QListWidgetItem(iconOf(entry->icon),
-                                       qs(entry->name.empty() ? entry->id : entry->name), choices);
-      item->setData(Qt::UserRole, qs(entry->id));
+    const std::vector<AddChoice> found =
+        addChoices(applications_, list, open, filter.toStdString());
+    // Headings only when some have windows open: the open ones, then the rest.
+    const bool anyOpen = !found.empty() && found.front().open;
+    if (anyOpen) heading("open windows");
+    for (size_t i = 0; i < found.size(); ++i) {
+      if (anyOpen && !found[i].open && found[i - 1].open) heading("installed applications");
+      auto* item = new QListWidgetItem(iconOf(found[i].icon), qs(found[i].title), choices);
+      item->setData(Qt::UserRole, qs(found[i].application));
+      if (i == 0) choices->setCurrentItem(item);
     }
-    if (choices->count() > 0) choices->setCurrentRow(0);
-    add->setEnabled(choices->count() > 0);
+    add->setEnabled(!found.empty());
   };
   refill({});
   connect(search, &QLineEdit::textChanged, &dialog, refill);

@@ -47,10 +47,12 @@ class ConfigurationWindow : public QObject {
 
   // Start-up, in the order the delegate calls them.
   void fillSlotTables();
-  // The profiles the selector offers, and the installed applications that
-  // name them (fresh: read again, as when one is to be added). Without it the
-  // window shows the general table only.
-  void setProfiles(Profiles* profiles, std::function<DesktopEntries(bool fresh)> applications);
+  // The profiles the selector offers, the installed applications that name
+  // them (fresh: read again, as when one is to be added), and those with
+  // windows open now, by desktop entry id. Without it the window shows the
+  // general table only.
+  void setProfiles(Profiles* profiles, std::function<DesktopEntries(bool fresh)> applications,
+                   std::function<std::vector<std::string>()> openApplications = {});
   void applyTexts();
   void initSetKeyboardPanel(KeyNames names);
   void buildSlotMenus();
@@ -114,6 +116,7 @@ class ConfigurationWindow : public QObject {
   std::set<std::string> unreadablePictures_;
   Profiles* profiles_ = nullptr;
   std::function<DesktopEntries(bool fresh)> readApplications_;
+  std::function<std::vector<std::string>()> openApplications_;
   DesktopEntries applications_;  // as last read
   std::vector<SelectorEntry> selector_;
   std::string profile_;  // the application whose table is shown; empty: all

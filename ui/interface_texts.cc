@@ -47,6 +47,8 @@ const std::map<std::string, std::string>& englishTexts() {
       {"as for all applications", "As for all applications"},
       {"remove profile", "Remove"},
       {"search applications", "Search applications"},
+      {"open windows", "Open windows"},
+      {"installed applications", "Installed applications"},
       {"add", "Add"},
   };
   return texts;

@@ -49,26 +49,30 @@ std::optional<ButtonAssignmentValue>& profileSlot(ApplicationProfile& profile, i
   return profile.assignments[static_cast<size_t>(slotIndex) + 1];
 }
 
-std::vector<const DesktopEntry*> addableApplications(const DesktopEntries& entries,
-                                                     const ProfileList& list,
-                                                     std::string_view filter) {
-  std::string needle = lowered(filter);
-  std::vector<const DesktopEntry*> out;
-  for (const DesktopEntry& entry : entries.entries) {
-    if (!entry.listed) continue;
-    bool hasProfile = std::any_of(list.begin(), list.end(), [&entry](const ApplicationProfile& p) {
-      return p.application == entry.id;
-    });
-    if (hasProfile) continue;
-    if (!needle.empty() && lowered(entry.name).find(needle) == std::string::npos &&
-        lowered(entry.id).find(needle) == std::string::npos) {
-      continue;
+std::vector<AddChoice> addChoices(const DesktopEntries& entries, const ProfileList& list,
+                                  const std::vector<std::string>& open, std::string_view filter) {
+  const std::string needle = lowered(filter);
+  std::vector<AddChoice> out;
+  auto offer = [&](const std::string& id, const DesktopEntry* entry, bool isOpen) {
+    const std::string name = entry && !entry->name.empty() ? entry->name : id;
+    if (!needle.empty() && lowered(name).find(needle) == std::string::npos &&
+        lowered(id).find(needle) == std::string::npos) {
+      return;
     }
-    out.push_back(&entry);
+    bool taken = std::any_of(list.begin(), list.end(),
+                             [&id](const ApplicationProfile& p) { return p.application == id; }) ||
+                 std::any_of(out.begin(), out.end(),
+                             [&id](const AddChoice& c) { return c.application == id; });
+    if (!taken) out.push_back({id, name, entry ? entry->icon : std::string(), isOpen});
+  };
+  for (const std::string& id : open) offer(id, entries.find(id), true);
+  const size_t firstInstalled = out.size();
+  for (const DesktopEntry& entry : entries.entries) {
+    if (entry.listed) offer(entry.id, &entry, false);
   }
-  std::stable_sort(out.begin(), out.end(), [](const DesktopEntry* a, const DesktopEntry* b) {
-    return lowered(a->name.empty() ? a->id : a->name) < lowered(b->name.empty() ? b->id : b->name);
-  });
+  std::stable_sort(
+      out.begin() + static_cast<std::ptrdiff_t>(firstInstalled), out.end(),
+      [](const AddChoice& a, const AddChoice& b) { return lowered(a.title) < lowered(b.title); });
   return out;
 }
 

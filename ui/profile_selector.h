@@ -43,10 +43,20 @@ std::optional<ButtonAssignmentValue>& profileSlot(ApplicationProfile& profile, i
 const std::optional<ButtonAssignmentValue>& profileSlot(const ApplicationProfile& profile,
                                                         int slotIndex);
 
-// The listed applications that have no profile yet whose name or id holds
-// filter (ignoring ASCII case), by name.
-std::vector<const DesktopEntry*> addableApplications(const DesktopEntries& entries,
-                                                     const ProfileList& list,
-                                                     std::string_view filter);
+// One of the applications "Add application…" offers.
+struct AddChoice {
+  std::string application;  // its desktop entry id
+  std::string title;
+  std::string icon;
+  bool open = false;  // it has windows open now
+  bool operator==(const AddChoice&) const = default;
+};
+
+// The applications without a profile yet whose name or id holds filter
+// (ignoring ASCII case): first those with windows open (open, by desktop
+// entry id, in that order; named by their entries where they have one, a
+// hidden one included), then the other listed installed ones, by name.
+std::vector<AddChoice> addChoices(const DesktopEntries& entries, const ProfileList& list,
+                                  const std::vector<std::string>& open, std::string_view filter);
 
 }  // namespace velt

@@ -21,7 +21,7 @@ const QString kShell = QStringLiteral("org.gnome.Shell");
 const QString kPath = QString::fromUtf8(kShellExtensionPath.data(),
                                         static_cast<qsizetype>(kShellExtensionPath.size()));
 const QString kInterface = QStringLiteral("quorin.driver.velt.Shell");
-constexpr int kPointerTimeoutMs = 250;
+constexpr int kShellTimeoutMs = 250;
 
 // The extension's focused window: WM_CLASS instance and class, then the
 // desktop entry id where the shell knows it; empty strings when no window
@@ -84,9 +84,36 @@ std::optional<WindowClass> GnomeShellSession::activeWindowClass() {
   return focused_;
 }
 
+std::vector<WindowClass> GnomeShellSession::openWindows() {
+  QDBusMessage ask = QDBusMessage::createMethodCall(kShell, kPath, kInterface, "GetOpenWindows");
+  QDBusMessage reply = QDBusConnection::sessionBus().call(ask, QDBus::Block, kShellTimeoutMs);
+  std::vector<WindowClass> open;
+  // An extension of an older agent, still running until the next log-in,
+  // lists none.
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != "a(sss)") {
+    logFormat("GNOME Shell: no list of open windows from the agent's extension (%s)",
+              reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage().toUtf8().constData()
+                                                         : "unexpected answer");
+    return open;
+  }
+  const QDBusArgument windows = reply.arguments().value(0).value<QDBusArgument>();
+  windows.beginArray();
+  while (!windows.atEnd()) {
+    QString instance, className, application;
+    windows.beginStructure();
+    windows >> instance >> className >> application;
+    windows.endStructure();
+    if (auto window = windowClass({instance, className, application})) {
+      open.push_back(std::move(*window));
+    }
+  }
+  windows.endArray();
+  return open;
+}
+
 std::optional<PointF> GnomeShellSession::pointerPosition() {
   QDBusMessage ask = QDBusMessage::createMethodCall(kShell, kPath, kInterface, "GetPointer");
-  QDBusMessage reply = QDBusConnection::sessionBus().call(ask, QDBus::Block, kPointerTimeoutMs);
+  QDBusMessage reply = QDBusConnection::sessionBus().call(ask, QDBus::Block, kShellTimeoutMs);
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2) {
     if (!pointerFailureLogged_.exchange(true)) {
       logFormat("GNOME Shell: no pointer position from the agent's extension (%s)",

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "actions/synthetic_input.h"
 #include "core/settings.h"
@@ -53,6 +54,8 @@ class GnomeShellSession : public QObject,
   void watchActiveWindow(Handler handler) override {
     notices_.setHandler(std::move(handler), [this] { return activeWindowClass(); });
   }
+  // Asks the extension, waiting for it a quarter of a second at most.
+  std::vector<WindowClass> openWindows() override;
 
  signals:
   // The extension told the focused window, or went.

@@ -158,6 +158,24 @@ void KWinBridge::ActiveWindow(const QString& windowClass, const QString& desktop
   notices_.tell(active);
 }
 
+void KWinBridge::Windows(const QString& list) {
+  if (!fromKWin()) return;
+  std::vector<WindowClass> open;
+  for (const QString& line : list.split(u'\n', Qt::SkipEmptyParts)) {
+    const qsizetype tab = line.indexOf(u'\t');
+    std::string windowClass = line.left(tab).toStdString();
+    std::string file = tab < 0 ? std::string() : line.mid(tab + 1).toStdString();
+    open.push_back({file, windowClass, file});
+  }
+  std::lock_guard lock(mutex_);
+  open_ = std::move(open);
+}
+
+std::vector<WindowClass> KWinBridge::openWindows() {
+  std::lock_guard lock(mutex_);
+  return open_;
+}
+
 std::optional<WindowClass> KWinBridge::activeWindowClass() {
   std::lock_guard lock(mutex_);
   return active_;

@@ -7,7 +7,9 @@
 //
 // The script calls the agent's object /quorin/driver/velt/KWin
 // (quorin.driver.velt.KWin): Pointer(x, y) while the overlay shows, and
-// ActiveWindow(class, desktop file) whenever the focus changes. Both are
+// ActiveWindow(class, desktop file) whenever the focus changes, and
+// Windows(list) whenever a window opens or closes: a line for each window a
+// task bar would show, its class, a tab and its desktop file. All are
 // heard only from KWin itself, the owner of org.kde.KWin: another program
 // of the user could otherwise move the overlay or pose as the presentation.
 // Pointer is answered, so that the script stops when the agent has gone.
@@ -28,6 +30,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "actions/synthetic_input.h"
 #include "core/geometry.h"
@@ -56,6 +59,8 @@ class KWinBridge : public QObject,
   void watchActiveWindow(Handler handler) override {
     notices_.setHandler(std::move(handler), [this] { return activeWindowClass(); });
   }
+  // As the script last listed them.
+  std::vector<WindowClass> openWindows() override;
 
   // A picture of an area of the screen (global coordinates) at the
   // outputs' own resolution; null with reason when KWin refuses. Waits for
@@ -65,6 +70,7 @@ class KWinBridge : public QObject,
  public Q_SLOTS:
   void Pointer(int x, int y);
   Q_NOREPLY void ActiveWindow(const QString& windowClass, const QString& desktopFile);
+  Q_NOREPLY void Windows(const QString& list);
 
  private:
   void loadScript();
@@ -80,6 +86,7 @@ class KWinBridge : public QObject,
   QString kwin_;  // the unique name of org.kde.KWin's owner
   std::mutex mutex_;
   std::optional<WindowClass> active_;  // guarded by mutex_
+  std::vector<WindowClass> open_;      // guarded by mutex_
   FocusNotices notices_;
 };
 

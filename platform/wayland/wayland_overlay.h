@@ -97,6 +97,7 @@ class WaylandOverlay : public OverlayWindowPort,
   std::optional<WindowClass> activeWindowClass() override;
   // FocusSource: told on the thread that dispatches the connection.
   void watchActiveWindow(Handler handler) override;
+  std::vector<WindowClass> openWindows() override { return toplevels_.openWindows(); }
 
  private:
   WaylandOverlay(const Settings& settings, const Clock& clock);

@@ -70,8 +70,15 @@ void WaylandToplevels::track(zwlr_foreign_toplevel_manager_v1* manager) {
 }
 
 std::optional<std::string> WaylandToplevels::activeAppId() {
-  std::lock_guard lock(activeMutex_);
+  std::lock_guard lock(mutex_);
   return activeAppId_;
+}
+
+std::vector<WindowClass> WaylandToplevels::openWindows() {
+  std::lock_guard lock(mutex_);
+  std::vector<WindowClass> out;
+  for (const std::string& id : appIds_) out.push_back({id, id, id});
+  return out;
 }
 
 std::optional<WindowClass> WaylandToplevels::activeWindow() {
@@ -82,12 +89,15 @@ std::optional<WindowClass> WaylandToplevels::activeWindow() {
 
 void WaylandToplevels::updateActive() {
   std::optional<std::string> active;
+  std::vector<std::string> appIds;
   for (auto& [handle, t] : handles_) {
     if (t->activated) active = t->appId;
+    if (!t->appId.empty()) appIds.push_back(t->appId);
   }
   {
-    std::lock_guard lock(activeMutex_);
+    std::lock_guard lock(mutex_);
     activeAppId_ = active;
+    appIds_ = std::move(appIds);
   }
   notices_.tell(activeWindow());
 }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "actions/synthetic_input.h"
 
@@ -31,6 +32,8 @@ class WaylandToplevels {
   std::optional<std::string> activeAppId();
   // The activated toplevel, its app id in every field.
   std::optional<WindowClass> activeWindow();
+  // Each toplevel's app id, its app id in every field. Any thread.
+  std::vector<WindowClass> openWindows();
   // As FocusSource: told on the dispatching thread.
   void watchActiveWindow(FocusSource::Handler handler) {
     notices_.setHandler(std::move(handler), [this] { return activeWindow(); });
@@ -45,12 +48,14 @@ class WaylandToplevels {
   };
 
  private:
+  // After a toplevel changed or went: what the other threads read.
   void updateActive();
 
   zwlr_foreign_toplevel_manager_v1* manager_ = nullptr;
   std::map<zwlr_foreign_toplevel_handle_v1*, std::unique_ptr<Toplevel>> handles_;
-  std::mutex activeMutex_;
-  std::optional<std::string> activeAppId_;  // guarded by activeMutex_
+  std::mutex mutex_;
+  std::optional<std::string> activeAppId_;  // guarded by mutex_
+  std::vector<std::string> appIds_;         // guarded by mutex_
   FocusNotices notices_;
 
   friend struct ToplevelListeners;

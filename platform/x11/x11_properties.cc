@@ -1,5 +1,6 @@
 #include "platform/x11/x11_properties.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -44,7 +45,33 @@ std::optional<WindowClass> activeWindowClass(xcb_connection_t* c, uint32_t root,
   auto active =
       cardinal(getProperty(c, root, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1).get());
   if (!active || *active == XCB_WINDOW_NONE) return std::nullopt;
-  auto reply = getProperty(c, *active, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256);
+  return windowClassOf(c, *active, atom);
+}
+
+std::vector<WindowClass> clientWindowClasses(xcb_connection_t* c, uint32_t root,
+                                             const AtomOf& atom) {
+  std::vector<WindowClass> out;
+  auto clients = getProperty(c, root, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 4096);
+  if (!clients || clients->format != 32) return out;
+  std::vector<uint32_t> windows(static_cast<size_t>(xcb_get_property_value_length(clients.get())) /
+                                sizeof(uint32_t));
+  std::memcpy(windows.data(), xcb_get_property_value(clients.get()),
+              windows.size() * sizeof(uint32_t));
+  const uint32_t skipTaskbar = atom("_NET_WM_STATE_SKIP_TASKBAR");
+  for (uint32_t window : windows) {
+    auto state = getProperty(c, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 64);
+    if (state && state->format == 32) {
+      const auto* atoms = static_cast<const uint32_t*>(xcb_get_property_value(state.get()));
+      const int count = xcb_get_property_value_length(state.get()) / 4;
+      if (std::find(atoms, atoms + count, skipTaskbar) != atoms + count) continue;
+    }
+    if (auto windowClass = windowClassOf(c, window, atom)) out.push_back(std::move(*windowClass));
+  }
+  return out;
+}
+
+std::optional<WindowClass> windowClassOf(xcb_connection_t* c, uint32_t window, const AtomOf& atom) {
+  auto reply = getProperty(c, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256);
   if (!reply || reply->format != 8) return std::nullopt;
   // Two strings, each ending in a NUL (the last NUL may be missing).
   const char* data = static_cast<const char*>(xcb_get_property_value(reply.get()));
@@ -57,9 +84,9 @@ std::optional<WindowClass> activeWindowClass(xcb_connection_t* c, uint32_t root,
     std::string_view rest = text.substr(end + 1);
     result.className = std::string(rest.substr(0, rest.find('\0')));
   }
-  result.application = textProperty(c, *active, atom("_GTK_APPLICATION_ID"));
+  result.application = textProperty(c, window, atom("_GTK_APPLICATION_ID"));
   if (result.application.empty()) {
-    result.application = textProperty(c, *active, atom("_KDE_NET_WM_DESKTOP_FILE"));
+    result.application = textProperty(c, window, atom("_KDE_NET_WM_DESKTOP_FILE"));
   }
   return result;
 }

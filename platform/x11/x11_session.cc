@@ -83,6 +83,13 @@ std::optional<WindowClass> X11Session::activeWindowClass() {
                                 [this](const char* name) { return atom(name); });
 }
 
+std::vector<WindowClass> X11Session::openWindows() {
+  std::lock_guard lock(mutex_);
+  if (!connect()) return {};
+  return x11::clientWindowClasses(connection_, root_,
+                                  [this](const char* name) { return atom(name); });
+}
+
 void X11Session::watchActiveWindow(Handler handler) {
   if (!focusWatch_) focusWatch_ = std::make_unique<X11FocusWatch>(display_);
   focusWatch_->watch(std::move(handler));

@@ -38,6 +38,7 @@ class X11Session : public ActiveWindowQuery, public FocusSource, public PointerL
   std::optional<WindowClass> activeWindowClass() override;
   // Main thread, once the Qt application exists.
   void watchActiveWindow(Handler handler) override;
+  std::vector<WindowClass> openWindows() override;
   // In root-window pixels.
   std::optional<PointF> pointerPosition() override;
 

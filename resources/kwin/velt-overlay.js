@@ -1,9 +1,10 @@
 // Loaded into KWin by VELT Mouse Assistant. KWin tells no program where the
 // pointer is or which window has the focus; from inside KWin this script
 // passes both on to the agent over the session bus: the focused window's
-// class whenever it changes, and the pointer's position while the agent's
-// overlay shows (the agent starts and stops that through two shortcuts
-// without keys).
+// class whenever it changes, the windows a task bar would show whenever one
+// opens or closes, and the pointer's position while the agent's overlay
+// shows (the agent starts and stops that through two shortcuts without
+// keys).
 var service = "quorin.driver.velt";
 var path = "/quorin/driver/velt/KWin";
 var iface = "quorin.driver.velt.KWin";
@@ -44,10 +45,25 @@ function activeWindow() {
     return workspace.activeWindow !== undefined ? workspace.activeWindow : workspace.activeClient;
 }
 
+// A line for each window but gone (closing, and maybe still listed): its
+// class, a tab, its desktop file.
+function sendWindows(gone) {
+    var all = workspace.windowList ? workspace.windowList() : workspace.clientList();
+    var lines = [];
+    for (var i = 0; i < all.length; ++i) {
+        var w = all[i];
+        if (w !== gone && w.normalWindow && !w.skipTaskbar)
+            lines.push(String(w.resourceClass) + "\t" + String(w.desktopFileName));
+    }
+    callDBus(service, path, iface, "Windows", lines.join("\n"));
+}
+
 workspace.cursorPosChanged.connect(function () {
     if (following) sendPointer();
 });
 (workspace.windowActivated || workspace.clientActivated).connect(sendActive);
+(workspace.windowAdded || workspace.clientAdded).connect(function () { sendWindows(null); });
+(workspace.windowRemoved || workspace.clientRemoved).connect(sendWindows);
 
 registerShortcut("velt-follow-pointer", "VELT Mouse Assistant: overlay follows the pointer", "",
                  function () {
@@ -58,3 +74,4 @@ registerShortcut("velt-stop-following", "VELT Mouse Assistant: overlay hidden", 
                  function () { follow(false); });
 
 sendActive(activeWindow());
+sendWindows(null);

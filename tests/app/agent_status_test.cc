@@ -14,8 +14,9 @@ struct FocusedWindow : ActiveWindowQuery {
 };
 
 std::string shown(DeviceDirectory& devices, ActiveWindowQuery& windows,
-                  const Profiles& profiles = Profiles()) {
-  const std::string answer = statusAnswer(devices, windows, profiles);
+                  const Profiles& profiles = Profiles(),
+                  const std::vector<std::string>& open = {}) {
+  const std::string answer = statusAnswer(devices, windows, profiles, open);
   EXPECT_TRUE(answer.starts_with(kAnswerStatus)) << answer;
   EXPECT_EQ(answer.find('\n'), std::string::npos) << "one line on the socket";
   return statusText(std::string_view(answer).substr(kAnswerStatus.size())).value_or("unreadable");
@@ -35,7 +36,7 @@ TEST(AgentStatus, ListsTheMiceAndTheFocusWhateverTheirNamesHold) {
   EXPECT_EQ(shown(devices, windows),
             "mouse: QR-450 (1d57:fa61), shown in the window\n"
             "mouse: QR-350\\nfocus: forged (1d57:000b)\nfocus: unknown\n"
-            "application: unknown\nprofile: All applications\n");
+            "application: unknown\nprofile: All applications\nopen: none\n");
 
   // A window class is another program's bytes, UTF-8 or not.
   windows.focused = WindowClass{"term", "Term\xff"};
@@ -43,9 +44,9 @@ TEST(AgentStatus, ListsTheMiceAndTheFocusWhateverTheirNamesHold) {
   Profiles profiles;
   profiles.setList({ApplicationProfile{"org.gnome.TextEditor", {}}});
   profiles.setFocusedApplication("org.gnome.TextEditor");
-  EXPECT_EQ(shown(none, windows, profiles),
+  EXPECT_EQ(shown(none, windows, profiles, {"org.gnome.TextEditor", "XTerm"}),
             "mouse: none found\nfocus: Term\xef\xbf\xbd\napplication: org.gnome.TextEditor\n"
-            "profile: org.gnome.TextEditor\n");
+            "profile: org.gnome.TextEditor\nopen: org.gnome.TextEditor, XTerm\n");
 
   for (const char* bad : {"", "[]", "{\"mice\": 3}", "{\"mice\": [1]}", "{\"mice\": [", "\"x\""}) {
     EXPECT_FALSE(statusText(bad)) << bad;

@@ -44,23 +44,30 @@ struct FakeFocus : PointerLocator, ActiveWindowQuery, FocusSource {
   void watchActiveWindow(Handler handler) override {
     notices.setHandler(std::move(handler), [this] { return active; });
   }
+  std::vector<WindowClass> openWindows() override { return open; }
   void focus(std::optional<WindowClass> window) {
     active = std::move(window);
     notices.tell(active);
   }
   std::optional<WindowClass> active;
+  std::vector<WindowClass> open;
   FocusNotices notices;
 };
 
-// The profiles hear each change from the backend in use, and only from it,
-// with the application named by its desktop entry whatever the desktop calls
-// it; a backend taken into use tells what it knows at once.
-TEST(SessionBackend, FocusFollowsTheBackendInUseByDesktopEntryId) {
+DesktopEntries twoEntries() {
   DesktopEntries entries;
   entries.entries.resize(2);
   entries.entries[0].id = "firefox-esr";
   entries.entries[0].startupWMClass = "firefox";
   entries.entries[1].id = "org.gnome.TextEditor";
+  return entries;
+}
+
+// The profiles hear each change from the backend in use, and only from it,
+// with the application named by its desktop entry whatever the desktop calls
+// it; a backend taken into use tells what it knows at once.
+TEST(SessionBackend, FocusFollowsTheBackendInUseByDesktopEntryId) {
+  DesktopEntries entries = twoEntries();
   FakeFocus x11, shell;
   x11.active = WindowClass{"Navigator", "firefox"};
   SessionQueries queries(x11, x11);
@@ -85,6 +92,30 @@ TEST(SessionBackend, FocusFollowsTheBackendInUseByDesktopEntryId) {
   follower.stop();
   shell.focus(WindowClass{"a", "b", "org.gnome.TextEditor"});
   EXPECT_EQ(profiles.focusedApplication(), "");
+}
+
+// The windows open in the backend in use name their applications as the
+// focus does, each once, without the agent's own or an id that is none; the
+// entries read again name the next change of the focus.
+TEST(SessionBackend, OpenWindowsNameTheirApplicationsAsTheFocusDoes) {
+  FakeFocus x11, shell;
+  x11.open = {{"xterm", "XTerm"}};
+  shell.open = {{"Navigator", "firefox"},    {"x", "x", "quorin.driver.velt"},
+                {"firefox", "firefox", ""},  {"xterm", "XTerm"},
+                {"x", "x", "../../evil id"}, {"gedit", "Gedit", "org.gnome.TextEditor"}};
+  SessionQueries queries(x11, x11);
+  queries.use(shell, shell);
+  EXPECT_EQ(applicationIdsOf(twoEntries(), queries.openWindows(), "quorin.driver.velt"),
+            (std::vector<std::string>{"firefox-esr", "XTerm", "org.gnome.TextEditor"}));
+
+  Profiles profiles;
+  FocusFollower follower(profiles);
+  follower.follow(queries, {});
+  shell.focus(WindowClass{"Navigator", "firefox"});
+  EXPECT_EQ(profiles.focusedApplication(), "firefox");
+  follower.setEntries(twoEntries());
+  shell.focus(WindowClass{"Navigator", "Firefox"});
+  EXPECT_EQ(profiles.focusedApplication(), "firefox-esr");
 }
 
 }  // namespace

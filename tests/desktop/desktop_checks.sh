@@ -139,7 +139,7 @@ gnome_extension() {  # Enable|Disable
 # The extension answers the agent alone; gdbus is not the agent.
 extension_refuses_others() {
   local call
-  for call in GetPointer GetFocusedWindow ToggleOverview "ShowOverlay 0 310"; do
+  for call in GetPointer GetFocusedWindow GetOpenWindows ToggleOverview "ShowOverlay 0 310"; do
     # shellcheck disable=SC2086
     extension -m quorin.driver.velt.Shell.$call >"$out/refused" 2>&1
     grep -q AccessDenied "$out/refused" || { echo "    $call: $(cat "$out/refused")"; return 1; }
@@ -302,9 +302,10 @@ gnome_overlay_checks() {
   check "pointer dot (18 held): follows the pointer" pointer_dot_follows
   check "magnifier (19): the screen enlarged about the pointer, to the edge" magnifier_follows
   check "two monitors: the spotlight follows the pointer onto the second and back" second_monitor
-  check "profiles: the focus reaches the agent as the shell tells it, the profile in use follows" \
+  check "profiles: the focus reaches the agent as the shell tells it, the profile in use follows, the windows open are listed" \
     eval "profile_is 'All applications' && window files-window && rig Focus files-window >/dev/null &&
-      pushed '$out/agent.log' files-window && profile_is files-window"
+      pushed '$out/agent.log' files-window && profile_is files-window &&
+      lists_open files-window velt-pattern"
   agent_call -m quorin.driver.velt.Agent.Activate exit >/dev/null
   poll 20 eval "! kill -0 $pid" || fail "the agent ends"
 }
@@ -541,7 +542,7 @@ kwin_overlay_without_pictures() {
       '$out/overlay-agent.log' && poll 10 surfaces_are $outputs && agent_do --run 19 && hides 3 &&
       poll 10 surfaces_are 0"
   skip "spotlight, pointer dot and magnifier as drawn, on either output" "$no_opengl"
-  check "profiles: the focus reaches the agent as the desktop tells it, the profile in use follows" focus_is_pushed
+  check "profiles: the focus reaches the agent as the desktop tells it, the profile in use follows, the windows open are listed" focus_is_pushed
   check "presentation keys (20): only for LibreOffice Impress" presentation_keys_gate
   kill -TERM "$overlay_agent"
   poll 20 eval "! kill -0 $overlay_agent" || fail "the agent ends"
@@ -573,7 +574,7 @@ overlay_checks() {
   check "magnifier (19): the lens shows the window enlarged twice about the pointer" \
     lens_enlarges_around_the_pointer
   kill -TERM "$pattern"
-  check "profiles: the focus reaches the agent as the desktop tells it, the profile in use follows" focus_is_pushed
+  check "profiles: the focus reaches the agent as the desktop tells it, the profile in use follows, the windows open are listed" focus_is_pushed
   check "presentation keys (20): only for LibreOffice Impress" presentation_keys_gate
   if [ "$desktop" = kwin ]; then
     check "KWin's script: no pointer for anyone once the agent has gone" \
@@ -674,11 +675,23 @@ pushed() {  # LOG APP
   poll 10 eval "grep 'application in focus:' '$1' | tail -n 1 | grep -q ': $2\$'"
 }
 profile_is() { "$agent" --status 2>/dev/null | grep -qx "profile: $1"; }
+# lists_open APP...: --status names each among the applications with windows
+# open, as "Add application…" offers them.
+lists_open() {
+  local open app
+  open=$("$agent" --status 2>/dev/null | sed -n 's/^open: //p')
+  for app in "$@"; do
+    case ", $open, " in
+      *", $app, "*) ;;
+      *) echo "    open: $open"; return 1 ;;
+    esac
+  done
+}
 focus_is_pushed() {
   focus libreoffice-impress && pushed "$out/overlay-agent.log" libreoffice-impress &&
     profile_is libreoffice-impress &&
     focus files-window && pushed "$out/overlay-agent.log" files-window &&
-    profile_is files-window
+    profile_is files-window && poll 10 lists_open libreoffice-impress files-window
 }
 presentation_keys_gate() {
   focus libreoffice-impress && poll 10 decides libreoffice-impress &&

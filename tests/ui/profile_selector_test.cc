@@ -28,23 +28,37 @@ TEST(ProfileSelectorTest, ListsAllApplicationsThenProfilesByEntryThenAdd) {
   EXPECT_EQ(entries, expected);
 }
 
-TEST(ProfileSelectorTest, AddableAreListedWithoutAProfileFilteredByNameOrIdSortedByName) {
+TEST(ProfileSelectorTest, AddOffersOpenThenInstalledWithoutAProfileFilteredByNameOrId) {
   DesktopEntries apps = installed();
   ProfileList list = {{"firefox-esr", {}}};
-  auto ids = [](const std::vector<const DesktopEntry*>& found) {
+  auto ids = [](const std::vector<AddChoice>& found) {
     std::vector<std::string> out;
-    for (const DesktopEntry* e : found) out.push_back(e->id);
+    for (const AddChoice& c : found) out.push_back(c.application + (c.open ? " (open)" : ""));
     return out;
   };
   // Nameless Evince sorts by its id, after "org.gnome.E" < "Text Editor".
-  EXPECT_EQ(ids(addableApplications(apps, list, "")),
+  EXPECT_EQ(ids(addChoices(apps, list, {}, "")),
             (std::vector<std::string>{"org.gnome.Evince", "org.gnome.TextEditor"}));
-  EXPECT_EQ(ids(addableApplications(apps, list, "EDIT")),
+  EXPECT_EQ(ids(addChoices(apps, list, {}, "EDIT")),
             (std::vector<std::string>{"org.gnome.TextEditor"}));
-  EXPECT_EQ(ids(addableApplications(apps, list, "gnome.ev")),
+  EXPECT_EQ(ids(addChoices(apps, list, {}, "gnome.ev")),
             (std::vector<std::string>{"org.gnome.Evince"}));
-  EXPECT_TRUE(addableApplications(apps, list, "fire").empty());
-  EXPECT_TRUE(addableApplications(apps, {}, "daemon").empty());
+  EXPECT_TRUE(addChoices(apps, list, {}, "fire").empty());
+  EXPECT_TRUE(addChoices(apps, {}, {}, "daemon").empty());
+
+  // Open first, in the desktop's order, each once: a hidden entry by its
+  // name, one without an entry by its id; one with a profile not at all.
+  std::vector<std::string> open = {"xterm", "org.gnome.TextEditor", "firefox-esr",
+                                   "gnome-settings-daemon", "xterm"};
+  auto choices = addChoices(apps, list, open, "");
+  EXPECT_EQ(ids(choices),
+            (std::vector<std::string>{"xterm (open)", "org.gnome.TextEditor (open)",
+                                      "gnome-settings-daemon (open)", "org.gnome.Evince"}));
+  EXPECT_EQ(choices[0], (AddChoice{"xterm", "xterm", "", true}));
+  EXPECT_EQ(choices[1],
+            (AddChoice{"org.gnome.TextEditor", "Text Editor", "/usr/share/te.png", true}));
+  EXPECT_EQ(ids(addChoices(apps, list, open, "daemon")),
+            (std::vector<std::string>{"gnome-settings-daemon (open)"}));
 }
 
 }  // namespace

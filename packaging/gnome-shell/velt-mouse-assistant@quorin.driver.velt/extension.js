@@ -27,6 +27,8 @@
 //       tracker knows no entry), or three empty strings; the signal
 //       FocusedWindowChanged(sss) tells the agent alone of each change, and
 //       of the focus as it appears.
+//     GetOpenWindows() -> a(sss): the same of each normal window open now
+//       that the task bar would show, the most recently used first.
 //   Every method answers the agent only, the owner of quorin.driver.velt:
 //   GNOME keeps the pointer and the focused window from other programs, and
 //   the overlay takes a picture of the screen. Others get AccessDenied.
@@ -80,6 +82,9 @@ const SHELL_INTERFACE = `<node>
       <arg name="class" type="s" direction="out"/>
       <arg name="application" type="s" direction="out"/>
     </method>
+    <method name="GetOpenWindows">
+      <arg name="windows" type="a(sss)" direction="out"/>
+    </method>
     <signal name="FocusedWindowChanged">
       <arg name="instance" type="s"/>
       <arg name="class" type="s"/>
@@ -93,6 +98,7 @@ const AGENT_ONLY = {
     ToggleOverview: null, ToggleApplicationGrid: null, ToggleShowDesktop: null,
     OpenScreenshotTool: null, ShowOverlay: null, SetOverlaySize: null, FadeOutOverlay: null,
     HideOverlay: null, GetPointer: '(dd)', GetFocusedWindow: '(sss)',
+    GetOpenWindows: '(a(sss))',
 };
 
 const MODE_SPOTLIGHT = 0;
@@ -643,14 +649,24 @@ class VeltShellExtension {
             new GLib.Variant('(sss)', this._focused));
     }
 
-    _focusedWindow() {
-        const window = global.display.focus_window;
-        if (!window)
-            return ['', '', ''];
+    GetOpenWindows() {
+        const windows = global.display.get_tab_list(Meta.TabList.NORMAL_ALL, null)
+            .filter(window => !window.is_skip_taskbar())
+            .map(window => this._describe(window));
+        return [windows];
+    }
+
+    // (instance, class, application) of a window.
+    _describe(window) {
         // The tracker names windows it cannot match "window:N".
         const id = Shell.WindowTracker.get_default().get_window_app(window)?.get_id() ?? '';
         const application = id.endsWith('.desktop') ? id.slice(0, -'.desktop'.length) : '';
         return [window.get_wm_class_instance() ?? '', window.get_wm_class() ?? '', application];
+    }
+
+    _focusedWindow() {
+        const window = global.display.focus_window;
+        return window ? this._describe(window) : ['', '', ''];
     }
 
     _focusChanged() {
