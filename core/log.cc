@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -106,33 +105,6 @@ std::string vformat(const char* format, va_list args) {
   return big;
 }
 
-// VELT_LOG_TIME=1 starts every line with the wall-clock time in
-// microseconds ("1765181234.567890 "), read once at the first line: the
-// benchmarks set the agent's lines against what another program saw of the
-// desktop (tools/bench/focus_desktop_bench.sh).
-void toSink(std::string_view text, bool debug) {
-  static const bool stamped = [] {
-    const char* on = std::getenv("VELT_LOG_TIME");
-    return on && std::string_view(on) == "1";
-  }();
-  std::string line;
-  if (stamped) {
-    const long long us = std::chrono::duration_cast<std::chrono::microseconds>(
-                             std::chrono::system_clock::now().time_since_epoch())
-                             .count();
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%lld.%06lld ", us / 1000000, us % 1000000);
-    line = stamp;
-    line += text;
-    text = line;
-  }
-  if (debug) {
-    sink().debug(text);
-  } else {
-    sink().line(text);
-  }
-}
-
 }  // namespace
 
 void setLogSink(LogSink* s) {
@@ -147,7 +119,7 @@ bool debugLogging() {
 }
 
 void logLine(std::string_view text) {
-  toSink(text, false);
+  sink().line(text);
 }
 
 void logFormat(const char* format, ...) {
@@ -155,7 +127,7 @@ void logFormat(const char* format, ...) {
   va_start(args, format);
   std::string text = vformat(format, args);
   va_end(args);
-  toSink(text, false);
+  sink().line(text);
 }
 
 void setLogClock(Clock* clock) {
@@ -165,7 +137,7 @@ void setLogClock(Clock* clock) {
 void logRepeating(std::string_view topic, std::string_view text) {
   Clock* clock = logClock.load(std::memory_order_acquire);
   if (auto line = repeats().pass(topic, text, (clock ? *clock : systemClock()).now())) {
-    toSink(*line, false);
+    sink().line(*line);
   }
 }
 
@@ -183,7 +155,7 @@ void logDebug(const char* format, ...) {
   va_start(args, format);
   std::string text = vformat(format, args);
   va_end(args);
-  toSink(text, true);
+  sink().debug(text);
 }
 
 std::string hexBytes(const uint8_t* data, size_t length) {
@@ -203,7 +175,7 @@ void logHexDump(std::string_view label, const uint8_t* data, size_t length) {
   std::string text(label);
   text += ": ";
   text += hexBytes(data, length);
-  toSink(text, true);
+  sink().debug(text);
 }
 
 }  // namespace velt

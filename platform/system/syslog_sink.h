@@ -16,6 +16,7 @@ class SyslogSink : public LogSink {
  private:
   void toTerminal(std::string_view text);
   bool terminal_;
+  bool stamped_;
 };
 
 }  // namespace velt

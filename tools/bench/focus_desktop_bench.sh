@@ -11,7 +11,8 @@
 #   gnome  the agent's extension sending FocusedWindowChanged
 #          (both seen by dbus-monitor on the session bus)
 # to the agent's line "application in focus: ID" (VELT_DEBUG, stamped with
-# VELT_LOG_TIME), which it writes just before the profile of ID takes over.
+# VELT_LOG_TIME on standard error), which it writes just before the profile
+# of ID takes over.
 # Both sides use the wall clock, in microseconds.
 #
 # usage (as root, holding the heavy lock like the desktop tests):
