@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "core/log.h"
 
@@ -352,7 +353,14 @@ void DeviceLayer::publishListing() {
     next->targets.push_back({handle, d.type, d.attributes.buttonMask, d.attributes.swap45,
                              d.attributes.name, identifying_.contains(handle), channelOf(handle)});
   }
-  listing_.store(std::move(next));
+  std::shared_ptr<const Listing> old;
+  std::lock_guard lock(listingLock_);
+  old = std::exchange(listing_, std::move(next));
+}
+
+std::shared_ptr<const DeviceLayer::Listing> DeviceLayer::listing() const {
+  std::lock_guard lock(listingLock_);
+  return listing_;
 }
 
 const std::shared_ptr<DeviceLayer::Channel>& DeviceLayer::channelOf(DeviceHandle device) {

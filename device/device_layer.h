@@ -193,7 +193,7 @@ class DeviceLayer final : public DeviceDirectory,
   };
   // On the loop.
   void publishListing();
-  std::shared_ptr<const Listing> listing() const { return listing_.load(); }
+  std::shared_ptr<const Listing> listing() const;
 
   // On the listener, before it reads: false when the HID system cannot be
   // opened (logged, and the fatal error handler called).
@@ -252,7 +252,8 @@ class DeviceLayer final : public DeviceDirectory,
   //   a device's channel -> probeLock_ (a handshake under its channel)
   //   noticeLock_ -> selectionLock_ (a notice follows the selection, then
   //   the handler posts it)
-  // The others (observerLock_, and those of the DeviceWork) are taken alone.
+  // The others (listingLock_, observerLock_, and those of the DeviceWork)
+  // are taken alone.
   //
   // Owned by the loop: the registry, and the sets and maps below it up to
   // channels_. Other threads read the listing it publishes.
@@ -272,7 +273,11 @@ class DeviceLayer final : public DeviceDirectory,
   // lines that may repeat.
   std::map<DeviceHandle, std::string> nodes_;
   std::map<DeviceHandle, std::shared_ptr<Channel>> channels_;
-  std::atomic<std::shared_ptr<const Listing>> listing_{std::make_shared<const Listing>()};
+  // Held only to copy or swap the pointer, never while anything else is
+  // done. (libstdc++ 12's atomic shared pointer would do, but its lock bit
+  // is invisible to ThreadSanitizer.)
+  mutable std::mutex listingLock_;
+  std::shared_ptr<const Listing> listing_ = std::make_shared<const Listing>();
   std::atomic<bool> sessionActive_{true};
   // Counts the changes of sessionActive_, so that a delayed return to the
   // seat that has been overtaken does nothing.
