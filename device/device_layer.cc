@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "core/log.h"
 
@@ -51,23 +52,18 @@ bool DeviceLayer::initDeviceLayer() {
   }
   if (!services_.eventTaps.createEventTaps()) return false;
   logLine("initial lib...");
+  passesAllowed_.store(true);
   work_.openQueue();
   listening_.store(true);
   work_.startListener([this] { return openListener(); },
                       [this] { services_.transport.run(*this); });
-  std::lock_guard lock(configMutex_);
-  passesAllowed_ = true;
-  startPassesLocked();
   return true;
 }
 
 void DeviceLayer::stop() {
   stopping_.store(true);
   { std::lock_guard lock(noticeLock_); }  // a notice going out has gone
-  {
-    std::lock_guard lock(configMutex_);
-    passesAllowed_ = false;
-  }
+  passesAllowed_.store(false);
 
   hidManager_.store(false);
   if (listening_.exchange(false)) {
@@ -119,10 +115,7 @@ void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info
            static_cast<unsigned>(p.primaryUsage), p.maxInputReportSize, p.maxOutputReportSize,
            p.maxFeatureReportSize, p.lastReportId, static_cast<int>(kind));
   if (kind == DeviceKind::Ignored) return;
-  {
-    std::lock_guard lock(registryLock_);
-    nodes_[device] = info.name;
-  }
+  nodes_[device] = info.name;
   if (kind == DeviceKind::OtherMouse) {
     // Needs no report traffic, so no access to the node either.
     DeviceIdentity identity{device, kDeviceOtherMouse, 0, p.vendorId, p.productId, true};
@@ -151,11 +144,8 @@ void DeviceLayer::onDeviceMatched(DeviceHandle device, const HidDeviceInfo& info
   // A handshake waits for the device's answers, seconds for one that never
   // answers: it runs on a thread of its own, so that the listener goes on
   // reading the other mice.
-  {
-    std::lock_guard lock(registryLock_);
-    identifying_.insert(device);
-    probes_[device] = {kind, info};
-  }
+  identifying_.insert(device);
+  probes_[device] = {kind, info};
   work_.startJob(true, [this, kind, device, info] { runHandshake(kind, device, info); });
 }
 
@@ -178,20 +168,19 @@ void DeviceLayer::runHandshake(DeviceKind kind, DeviceHandle device, const HidDe
   const HandshakeEnd end = handshake(kind, device, info, [this](const DeviceIdentity& identity) {
     submitIdentification(identity);
   });
-  std::lock_guard lock(registryLock_);
-  identifying_.erase(device);
-  if (end == HandshakeEnd::Silent) silent_.insert(device);
+  // After the registration the handshake posted, if any.
+  postIdentification([this, device, end] {
+    identifying_.erase(device);
+    if (end == HandshakeEnd::Silent) silent_.insert(device);
+    publishListing();
+  });
 }
 
 HandshakeEnd DeviceLayer::handshake(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info,
-                                    const SubmitIdentification& submit, bool holdChannel) {
-  std::shared_ptr<TimedMutex> channel;
-  if (holdChannel) {
-    std::lock_guard lock(registryLock_);
-    channel = channelLocked(device);
-  }
+                                    const SubmitIdentification& submit,
+                                    const std::shared_ptr<Channel>& channel) {
   std::unique_lock<TimedMutex> hold;
-  if (channel) hold = std::unique_lock(*channel);
+  if (channel) hold = std::unique_lock(channel->lock);
   HandshakeContext context{services_.transport, services_.clock, probeLock_, &stopping_};
   return identifyDevice(kind, device, info, context, submit);
 }
@@ -200,18 +189,16 @@ void DeviceLayer::onDeviceRemoved(DeviceHandle device) {
   bool wasPresent;
   HeldButtons held;
   std::string node;
-  {
-    std::lock_guard lock(registryLock_);
-    if (const RegisteredDevice* d = registry_.find(device)) held = d->held;
-    wasPresent = registry_.markRemoved(device);
-    probes_.erase(device);
-    silent_.erase(device);
-    channels_.erase(device);
-    if (auto found = nodes_.find(device); found != nodes_.end()) {
-      node = std::move(found->second);
-      nodes_.erase(found);
-    }
+  if (const RegisteredDevice* d = registry_.find(device)) held = d->held;
+  wasPresent = registry_.markRemoved(device);
+  probes_.erase(device);
+  silent_.erase(device);
+  channels_.erase(device);
+  if (auto found = nodes_.find(device); found != nodes_.end()) {
+    node = std::move(found->second);
+    nodes_.erase(found);
   }
+  if (wasPresent) publishListing();
   // A mouse that goes with buttons down never sends their release. While
   // another mouse keeps the agent active nothing else would release them,
   // and a held shortcut or pointer mode would stay on.
@@ -233,24 +220,18 @@ void DeviceLayer::onInputReport(DeviceHandle device, uint8_t reportId, const uin
     logHexDump(label, report, length);
   }
   DecodedReport decoded;
-  std::string fault, topic;
-  {
-    std::lock_guard lock(registryLock_);
-    RegisteredDevice* d = registry_.find(device);
-    if (!d) return;
-    decoded = decodeInputReport(d->type, d->attributes.swap45 != 0, reportId, report, length);
-    d->held.note(decoded);
-    if (decoded.status == DecodedReport::TooShort && !d->shortReportLogged) {
-      d->shortReportLogged = true;
-      char text[160];
-      std::snprintf(text, sizeof text,
-                    "device %" PRId64 " (%s): input report of %zu bytes, %zu expected; ignored",
-                    device, d->attributes.name.c_str(), length, decoded.needed);
-      fault = text;
-      if (auto node = nodes_.find(device); node != nodes_.end()) topic = "short " + node->second;
-    }
+  RegisteredDevice* d = registry_.find(device);
+  if (!d) return;
+  decoded = decodeInputReport(d->type, d->attributes.swap45 != 0, reportId, report, length);
+  d->held.note(decoded);
+  if (decoded.status == DecodedReport::TooShort && !d->shortReportLogged) {
+    d->shortReportLogged = true;
+    std::string topic;
+    if (auto node = nodes_.find(device); node != nodes_.end()) topic = "short " + node->second;
+    logRepeatingFormat(topic,
+                       "device %" PRId64 " (%s): input report of %zu bytes, %zu expected; ignored",
+                       device, d->attributes.name.c_str(), length, decoded.needed);
   }
-  if (!fault.empty()) logRepeating(topic, fault);
   if (decoded.status != DecodedReport::Buttons) return;
   if (decoded.hasMask) postButtonMask(decoded.mask);
   if (decoded.extraCode != 0) {
@@ -271,14 +252,10 @@ void DeviceLayer::registerIdentifiedDevice(const DeviceIdentity& identity) {
   if (!sessionActive_.load()) return;
   const ModelDefinition* model = matchModel(services_.catalogue, identity, extraButtonEnabled_);
   if (model) {
-    bool registered;
     std::string node;
-    {
-      std::lock_guard lock(registryLock_);
-      registered = registry_.registerDevice(identity, *model);
-      if (auto found = nodes_.find(identity.handle); found != nodes_.end()) node = found->second;
-    }
-    if (registered) {
+    if (auto found = nodes_.find(identity.handle); found != nodes_.end()) node = found->second;
+    if (registry_.registerDevice(identity, *model)) {
+      publishListing();
       if (!identity.noInput) services_.transport.subscribeInput(identity.handle);
       logRepeatingFormat("registered " + node, "device %" PRId64 ": %s (type %d, model %d)",
                          identity.handle, model->name.c_str(), identity.type, identity.modelId);
@@ -299,11 +276,7 @@ void DeviceLayer::setRegistryObserver(RegistryObserver* observer) {
 }
 
 void DeviceLayer::notifyRegistryObserver() {
-  std::vector<UsbId> ids;
-  {
-    std::lock_guard lock(registryLock_);
-    ids = registry_.registeredUsbIds();
-  }
+  const std::vector<UsbId> ids = registry_.registeredUsbIds();
   std::lock_guard lock(observerLock_);
   if (observer_) observer_->registeredDevicesChanged(ids);
 }
@@ -330,60 +303,69 @@ void DeviceLayer::onDeviceChange(std::function<void(const DeviceRecord&)> change
 }
 
 void DeviceLayer::raiseConfigRequest() {
-  std::lock_guard lock(configMutex_);
-  ++configRequests_;
-  startPassesLocked();
+  passRequested_ = true;
+  startPass();
 }
 
 void DeviceLayer::scheduleDeviceChangeNotice(int32_t milliseconds) {
   deviceChangeCountdown_.arm(milliseconds / kMillisecondsPerTick + 1);
 }
 
-void DeviceLayer::startPassesLocked() {
-  if (passRunning_ || !passesAllowed_ || configRequests_ == configRequestsSeen_) return;
-  passRunning_ = true;
-  work_.startJob(false, [this] { runPasses(); });
-}
-
-void DeviceLayer::runPasses() {
-  nameCurrentThread("notify device tstate change");
-  for (;;) {
-    {
-      std::lock_guard lock(configMutex_);
-      if (!passesAllowed_ || configRequests_ == configRequestsSeen_) {
+void DeviceLayer::startPass() {
+  if (!passRunning_ && passRequested_ && passesAllowed_.load()) {
+    passRunning_ = true;
+    passRequested_ = false;
+    work_.startJob(false, [this] {
+      nameCurrentThread("notify device tstate change");
+      if (passesAllowed_.load()) sendConfiguration();
+      postIdentification([this] {
         passRunning_ = false;
-        return;
-      }
-      configRequestsSeen_ = configRequests_;
-    }
-    sendConfiguration();
+        startPass();
+      });
+    });
   }
+  passesPending_.store(passRunning_ || passRequested_);
 }
 
 bool DeviceLayer::settled() {
   if (deviceChangeCountdown_.remaining() > 0 || configCountdown_.remaining() > 0) return false;
-  std::lock_guard lock(configMutex_);
-  return !passRunning_ && configRequests_ == configRequestsSeen_;
+  return !passesPending_.load();
 }
 
-std::vector<DeviceLayer::PassTarget> DeviceLayer::passTargets(bool quitting) {
+std::vector<DeviceLayer::PassTarget> DeviceLayer::passTargets(bool quitting) const {
   std::vector<PassTarget> targets;
-  std::lock_guard lock(registryLock_);
-  for (const auto& [handle, d] : registry_.devices()) {
-    if (d.type == 0 || !isConfigurable(d.type, d.attributes.id)) continue;
-    if (silent_.count(handle) != 0) continue;
+  for (const PassTarget& target : listing()->targets) {
+    if (target.channel->silent.load()) continue;
     // A device still being identified may not answer at all: it has had no
     // masks that quitting would have to take back.
-    if (quitting && identifying_.count(handle) != 0) continue;
-    targets.push_back({handle, d.type, d.attributes.buttonMask, d.attributes.swap45,
-                       d.attributes.name, channelLocked(handle)});
+    if (quitting && target.identifying) continue;
+    targets.push_back(target);
   }
   return targets;
 }
 
-std::shared_ptr<TimedMutex> DeviceLayer::channelLocked(DeviceHandle device) {
+void DeviceLayer::publishListing() {
+  auto next = std::make_shared<Listing>();
+  next->selectable = registry_.selectableRecords();
+  for (const auto& [handle, d] : registry_.devices()) {
+    if (d.type == 0 || !isConfigurable(d.type, d.attributes.id)) continue;
+    if (silent_.contains(handle)) continue;
+    next->targets.push_back({handle, d.type, d.attributes.buttonMask, d.attributes.swap45,
+                             d.attributes.name, identifying_.contains(handle), channelOf(handle)});
+  }
+  std::shared_ptr<const Listing> old;
+  std::lock_guard lock(listingLock_);
+  old = std::exchange(listing_, std::move(next));
+}
+
+std::shared_ptr<const DeviceLayer::Listing> DeviceLayer::listing() const {
+  std::lock_guard lock(listingLock_);
+  return listing_;
+}
+
+const std::shared_ptr<DeviceLayer::Channel>& DeviceLayer::channelOf(DeviceHandle device) {
   auto& channel = channels_[device];
-  if (!channel) channel = std::make_shared<TimedMutex>();
+  if (!channel) channel = std::make_shared<Channel>();
   return channel;
 }
 
@@ -397,7 +379,7 @@ void DeviceLayer::sendConfiguration() {
   const uint8_t intercept = settings_.interceptMask.load(std::memory_order_relaxed);
   const uint8_t h = settings_.hidButtonMask.load(std::memory_order_relaxed);
   for (const PassTarget& target : passTargets(false)) {
-    std::lock_guard channel(*target.channel);
+    std::lock_guard channel(target.channel->lock);
     if (quitPassStarted_.load() || stopping_.load() || !sessionActive_.load()) break;
     configureDevice(target,
                     configurationMask(target.type, target.buttonMask, intercept, target.swap45), h);
@@ -424,7 +406,7 @@ bool DeviceLayer::configureDevice(const PassTarget& target, uint8_t m, uint8_t h
     HidResult r =
         services_.transport.setFeatureReport(target.handle, report.reportId, report.bytes);
     if (r.error == ETIMEDOUT) {
-      markSilent(target.handle, target.name);
+      markSilent(target);
       return false;
     }
     if (!r.ok() && failure == 0) failure = r.error;
@@ -437,16 +419,18 @@ bool DeviceLayer::configureDevice(const PassTarget& target, uint8_t m, uint8_t h
   return failure == 0;
 }
 
-void DeviceLayer::markSilent(DeviceHandle device, const std::string& name) {
-  {
-    std::lock_guard lock(registryLock_);
-    if (!silent_.insert(device).second) return;
-  }
+void DeviceLayer::markSilent(const PassTarget& target) {
+  if (target.channel->silent.exchange(true)) return;
+  // For the recheck after sleep, which reopens it.
+  postIdentification([this, device = target.handle] {
+    if (channels_.contains(device)) silent_.insert(device);
+    publishListing();
+  });
   // A mouse that does not answer would hold up a crashing agent's way out.
-  services_.transport.keepRestoreReports(device, {});
-  logRepeatingFormat("silent " + name,
+  services_.transport.keepRestoreReports(target.handle, {});
+  logRepeatingFormat("silent " + target.name,
                      "device %" PRId64 " (%s) does not answer; no more configuration reports",
-                     device, name.c_str());
+                     target.handle, target.name.c_str());
 }
 
 void DeviceLayer::restoreDevicesOnQuit() {
@@ -470,12 +454,12 @@ size_t DeviceLayer::restorePass(Clock::TimePoint deadline) {
   }
   size_t restored = 0;
   for (const PassTarget& target : passTargets(true)) {
-    if (!target.channel->try_lock_until(services_.clock, deadline)) {
+    if (!target.channel->lock.try_lock_until(services_.clock, deadline)) {
       logFormat("device %" PRId64 " (%s) does not answer; left as it is", target.handle,
                 target.name.c_str());
       continue;
     }
-    std::lock_guard channel(*target.channel, std::adopt_lock);
+    std::lock_guard channel(target.channel->lock, std::adopt_lock);
     restored += configureDevice(target, 0, 0);
   }
   configurationPasses_.fetch_add(1);
@@ -504,10 +488,7 @@ void DeviceLayer::setSessionActive(bool active) {
   }
   // A button held through the takeover is released before its grab goes.
   auto release = [this] {
-    {
-      std::lock_guard lock(registryLock_);
-      for (const auto& entry : registry_.devices()) registry_.find(entry.first)->held = {};
-    }
+    for (const auto& entry : registry_.devices()) registry_.find(entry.first)->held = {};
     dispatcher_.releaseAll();
     services_.eventTaps.setTakingOver(false);
     // The pass waits for the mice: off the identification queue.
@@ -527,47 +508,52 @@ void DeviceLayer::leaveSeat() {
 
 void DeviceLayer::recheckDevices() {
   if (!sessionActive_.load() || stopping_.load() || !hidManager_.load()) return;
+  postIdentification([this] { recheckOnLoop(); });
+}
+
+void DeviceLayer::recheckOnLoop() {
+  if (!sessionActive_.load() || stopping_.load()) return;
   struct Ask {
     DeviceHandle handle;
     Probe probe;
     int32_t type;
     int32_t modelId;
+    std::shared_ptr<Channel> channel;
   };
   std::vector<Ask> asks;
-  std::vector<DeviceHandle> silent;
-  {
-    std::lock_guard lock(registryLock_);
-    for (const auto& [handle, probe] : probes_) {
-      if (identifying_.count(handle) != 0) continue;
-      // One that never answered may answer now.
-      if (silent_.count(handle) != 0) {
-        silent.push_back(handle);
-        continue;
-      }
-      const RegisteredDevice* d = registry_.find(handle);
-      if (d && d->type != 0) asks.push_back({handle, probe, d->type, d->attributes.id});
+  for (const auto& [handle, probe] : probes_) {
+    if (identifying_.contains(handle)) continue;
+    // One that never answered may answer now.
+    if (silent_.contains(handle)) {
+      services_.transport.reopenDevice(handle);
+      continue;
     }
+    const RegisteredDevice* d = registry_.find(handle);
+    if (d && d->type != 0)
+      asks.push_back({handle, probe, d->type, d->attributes.id, channelOf(handle)});
   }
-  for (DeviceHandle handle : silent) services_.transport.reopenDevice(handle);
   // The pass follows the last answer, so that no mouse is configured and
-  // then asked again, or configured just before it is looked for anew.
-  auto left = std::make_shared<std::atomic<size_t>>(asks.size());
+  // then asked again, or configured just before it is looked for anew. The
+  // count is the loop's: each answer is posted back to it.
+  auto left = std::make_shared<size_t>(asks.size());
   if (asks.empty()) configCountdown_.arm(1);
   for (Ask& ask : asks) {
     work_.startJob(true, [this, ask, left] {
-      recheckDevice(ask.handle, ask.probe.kind, ask.probe.info, ask.type, ask.modelId);
-      if (left->fetch_sub(1) == 1) configCountdown_.arm(1);
+      recheckDevice(ask.handle, ask.probe.kind, ask.probe.info, ask.type, ask.modelId, ask.channel);
+      postIdentification([this, left] {
+        if (--*left == 0) configCountdown_.arm(1);
+      });
     });
   }
 }
 
 void DeviceLayer::recheckDevice(DeviceHandle device, DeviceKind kind, const HidDeviceInfo& info,
-                                int32_t type, int32_t modelId) {
+                                int32_t type, int32_t modelId, std::shared_ptr<Channel> channel) {
   nameCurrentThread("velt handshake");
   std::optional<DeviceIdentity> answer;
   const HandshakeEnd end = handshake(
       kind, device, info, [&answer](const DeviceIdentity& identity) { answer = identity; },
-      /*holdChannel=*/true);
+      channel);
   if (end == HandshakeEnd::Gone || stopping_.load()) return;
   if (end == HandshakeEnd::Done && answer && answer->type == type && answer->modelId == modelId) {
     return;
@@ -585,14 +571,13 @@ void DeviceLayer::updateDeviceActive(bool found) {
 }
 
 int32_t DeviceLayer::countSelectableDevices() {
-  std::lock_guard lock(registryLock_);
-  return registry_.countSelectable();
+  return static_cast<int32_t>(listing()->selectable.size());
 }
 
 int32_t DeviceLayer::indexOfSelectedDevice() {
+  const auto shown = listing();
   std::lock_guard selection(selectionLock_);
-  std::lock_guard lock(registryLock_);
-  return registry_.indexOf(selectedDevice_);
+  return indexOfDevice(shown->selectable, selectedDevice_);
 }
 
 int32_t DeviceLayer::selectedDeviceIndex() {
@@ -601,8 +586,9 @@ int32_t DeviceLayer::selectedDeviceIndex() {
 }
 
 DeviceRecord DeviceLayer::describeDevice(int32_t index) {
-  std::lock_guard lock(registryLock_);
-  return registry_.describe(index).value_or(DeviceRecord{});
+  const auto shown = listing();
+  if (index < 0 || index >= static_cast<int32_t>(shown->selectable.size())) return {};
+  return shown->selectable[index];
 }
 
 void DeviceLayer::raiseDeviceChange() {
@@ -613,11 +599,12 @@ void DeviceLayer::raiseDeviceChange() {
   // written back in one step, so a choice the user makes meanwhile stands.
   std::optional<DeviceRecord> record;
   {
+    const auto shown = listing();
+    const auto& devices = shown->selectable;
     std::lock_guard selection(selectionLock_);
-    std::lock_guard lock(registryLock_);
-    int32_t index = registry_.indexOf(selectedDevice_);
-    if (index >= registry_.countSelectable()) index = 0;
-    record = registry_.describe(index);
+    int32_t index = indexOfDevice(devices, selectedDevice_);
+    if (index >= static_cast<int32_t>(devices.size())) index = 0;
+    if (index < static_cast<int32_t>(devices.size())) record = devices[index];
     selectedDevice_ = record.value_or(DeviceRecord{});
     selectedDeviceIndex_ = index;
   }
@@ -633,10 +620,11 @@ void DeviceLayer::raiseDeviceChange() {
 void DeviceLayer::selectDevice(int32_t index) {
   std::optional<DeviceRecord> record;
   {
+    const auto shown = listing();
+    const auto& devices = shown->selectable;
     std::lock_guard selection(selectionLock_);
-    std::lock_guard lock(registryLock_);
-    if (index < 0 || index >= registry_.countSelectable()) index = 0;
-    record = registry_.describe(index);
+    if (index < 0 || index >= static_cast<int32_t>(devices.size())) index = 0;
+    if (index < static_cast<int32_t>(devices.size())) record = devices[index];
     selectedDevice_ = record.value_or(DeviceRecord{});
     selectedDeviceIndex_ = index;
   }

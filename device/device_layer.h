@@ -2,8 +2,10 @@
 // fold bursts of device events into one notice, the configuration passes (on
 // a worker while some are asked for), and the identification queue that
 // registers devices and dispatches every button. The queue and the
-// countdowns run on the HID listener's loop, between its events. One
-// instance per process.
+// countdowns run on the HID listener's loop, between its events; the loop
+// alone owns the registry and what goes with it, and the requests that wait
+// for a mouse run off it and post their answers back. One instance per
+// process.
 #pragma once
 
 #include <atomic>
@@ -137,8 +139,8 @@ class DeviceLayer final : public DeviceDirectory,
   // Queues the matching and registration of an identified device. Any thread.
   void submitIdentification(const DeviceIdentity& identity);
   // Sends every configurable device its button masks, one pass at a time;
-  // nothing once restoreDevicesOnQuit has begun its pass. The registry is
-  // read under registryLock, the reports are written without it.
+  // nothing once restoreDevicesOnQuit has begun its pass. The devices are
+  // those of the listing the loop published last.
   void sendConfiguration();
   // Extra-button codes, dispatched on the identification queue like the
   // button masks, so that runButtonFunction is entered from that one thread.
@@ -164,30 +166,49 @@ class DeviceLayer final : public DeviceDirectory,
                      size_t length) override;
   NextRun runPosted() override { return work_.runPosted(); }
 
-  // What a configuration pass writes to one device, read under registryLock.
+  // A configurable device's side of the passes. Its lock is held while
+  // reports are written to it, so that the quit pass comes after whatever a
+  // pass was writing; silent is set once a request of a pass has timed out,
+  // and from then on every pass leaves the device out.
+  struct Channel {
+    TimedMutex lock;
+    std::atomic<bool> silent{false};
+  };
+  // What a configuration pass writes to one device.
   struct PassTarget {
     DeviceHandle handle;
     int32_t type;
     int32_t buttonMask;
     int32_t swap45;
     std::string name;
-    std::shared_ptr<TimedMutex> channel;
+    bool identifying;  // its handshake is under way
+    std::shared_ptr<Channel> channel;
   };
+  // What the other threads read of the registry: the window's list and the
+  // passes' devices, in registry order. The loop publishes a new one after
+  // every change; a reader keeps the one it loaded, whole.
+  struct Listing {
+    std::vector<DeviceRecord> selectable;
+    std::vector<PassTarget> targets;
+  };
+  // On the loop.
+  void publishListing();
+  std::shared_ptr<const Listing> listing() const;
 
   // On the listener, before it reads: false when the HID system cannot be
   // opened (logged, and the fatal error handler called).
   bool openListener();
-  // Starts a worker for the configuration passes asked for, unless one runs
-  // or passes are not allowed; configMutex_ held.
-  void startPassesLocked();
-  // On that worker: a pass for each batch of requests, until none is left.
-  void runPasses();
+  // On the loop: starts a worker for a configuration pass when one was
+  // asked for, unless one runs or passes are not allowed. The worker posts
+  // its end back, and a request that came meanwhile starts the next.
+  void startPass();
   void runHandshake(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info);
-  // The device's handshake on the calling thread; with holdChannel, under
-  // the device's channel lock as a pass takes it, so that it never falls in
-  // the middle of a pass's reports.
+  // The device's handshake on the calling thread; with a channel, under its
+  // lock as a pass takes it, so that it never falls in the middle of a
+  // pass's reports.
   HandshakeEnd handshake(DeviceKind kind, DeviceHandle device, const HidDeviceInfo& info,
-                         const SubmitIdentification& submit, bool holdChannel = false);
+                         const SubmitIdentification& submit,
+                         const std::shared_ptr<Channel>& channel = nullptr);
   void registerIdentifiedDevice(const DeviceIdentity& identity);
   void notifyRegistryObserver();
   // Queues task on the identification queue; dropped when it is not running.
@@ -201,7 +222,7 @@ class DeviceLayer final : public DeviceDirectory,
   void raiseConfigRequest();
   // The configurable devices in registry order; skipping those that did not
   // answer, and for the quit pass those still being identified.
-  std::vector<PassTarget> passTargets(bool quitting);
+  std::vector<PassTarget> passTargets(bool quitting) const;
   // Writes one device's reports; true when it took them all. Then keeps,
   // or forgets, the reports that give back what m and h hand over.
   bool configureDevice(const PassTarget& target, uint8_t m, uint8_t h);
@@ -211,12 +232,15 @@ class DeviceLayer final : public DeviceDirectory,
   size_t restorePass(Clock::TimePoint deadline);
   // Leaving the seat, on a worker: the restore pass, then every node closed.
   void leaveSeat();
-  void markSilent(DeviceHandle device, const std::string& name);
-  // The lock held while reports go to the device; registryLock_ held.
-  std::shared_ptr<TimedMutex> channelLocked(DeviceHandle device);
-  // Asks a registered device its handshake again; a worker thread.
+  // A request of a pass to the device timed out; on the pass's thread.
+  void markSilent(const PassTarget& target);
+  // The device's channel, made when it has none; on the loop.
+  const std::shared_ptr<Channel>& channelOf(DeviceHandle device);
+  // On the loop: asks every registered device its handshake again, each on
+  // a worker (recheckDevice), and reopens those that never answered.
+  void recheckOnLoop();
   void recheckDevice(DeviceHandle device, DeviceKind kind, const HidDeviceInfo& info, int32_t type,
-                     int32_t modelId);
+                     int32_t modelId, std::shared_ptr<Channel> channel);
 
   DeviceLayerServices services_;
   Settings& settings_;
@@ -224,31 +248,36 @@ class DeviceLayer final : public DeviceDirectory,
   DeviceWork& work_;
 
   // The locks, in the order they are taken when more than one is held:
-  //   seatLock_ -> passLock_ -> a device's channel -> registryLock_
+  //   seatLock_ -> passLock_ -> a device's channel
   //   a device's channel -> probeLock_ (a handshake under its channel)
-  //   noticeLock_ -> selectionLock_ -> registryLock_ (a notice follows the
-  //   selection, then the handler posts it)
-  //   configMutex_ -> the DeviceWork's (a job started for the passes)
-  // The others (observerLock_, and those of the
-  // DeviceWork) are taken alone; registryLock_ is never held while one of them is taken.
+  //   noticeLock_ -> selectionLock_ (a notice follows the selection, then
+  //   the handler posts it)
+  // The others (listingLock_, observerLock_, and those of the DeviceWork)
+  // are taken alone.
   //
-  // Guards the registry's data only: no device request is made under it.
-  std::mutex registryLock_;
-  DeviceRegistry registry_;  // guarded by registryLock_ (newHandle() apart)
-  // Handles whose handshake is under way, and handles whose requests timed
-  // out; both guarded by registryLock_.
+  // Owned by the loop: the registry, and the sets and maps below it up to
+  // channels_. Other threads read the listing it publishes.
+  DeviceRegistry registry_;
+  // Handles whose handshake is under way, and handles that did not answer
+  // their handshake or a pass.
   std::set<DeviceHandle> identifying_;
   std::set<DeviceHandle> silent_;
   // How each device that answers a handshake was found, so that it can be
-  // asked again after sleep; guarded by registryLock_.
+  // asked again after sleep.
   struct Probe {
     DeviceKind kind;
     HidDeviceInfo info;
   };
   std::map<DeviceHandle, Probe> probes_;
   // The node of each device that may be registered, for the topics of log
-  // lines that may repeat; guarded by registryLock_.
+  // lines that may repeat.
   std::map<DeviceHandle, std::string> nodes_;
+  std::map<DeviceHandle, std::shared_ptr<Channel>> channels_;
+  // Held only to copy or swap the pointer, never while anything else is
+  // done. (libstdc++ 12's atomic shared pointer would do, but its lock bit
+  // is invisible to ThreadSanitizer.)
+  mutable std::mutex listingLock_;
+  std::shared_ptr<const Listing> listing_ = std::make_shared<const Listing>();
   std::atomic<bool> sessionActive_{true};
   // Counts the changes of sessionActive_, so that a delayed return to the
   // seat that has been overtaken does nothing.
@@ -258,9 +287,6 @@ class DeviceLayer final : public DeviceDirectory,
   // again (reopening), so that the two never interleave. Taken before
   // passLock_.
   std::mutex seatLock_;
-  // One per configurable device, held while its reports are written, so
-  // that the quit pass comes after whatever a pass was writing to it.
-  std::map<DeviceHandle, std::shared_ptr<TimedMutex>> channels_;  // registryLock_
   std::mutex probeLock_;
   // Serialises configuration passes; the quit pass does not wait for a pass
   // that a silent device holds up.
@@ -273,7 +299,7 @@ class DeviceLayer final : public DeviceDirectory,
   ButtonDispatcher dispatcher_;
   std::atomic<bool> deviceActive_{false};
 
-  std::mutex selectionLock_;         // taken before registryLock_ when both are held
+  std::mutex selectionLock_;
   DeviceRecord selectedDevice_;      // guarded by selectionLock_
   int32_t selectedDeviceIndex_ = 0;  // guarded by selectionLock_
 
@@ -281,13 +307,13 @@ class DeviceLayer final : public DeviceDirectory,
   // once stop() or onDeviceChange(nullptr) has returned.
   std::mutex noticeLock_;
   std::function<void(const DeviceRecord&)> deviceChanged_;  // guarded by noticeLock_
-  // The configuration countdown's requests; a worker runs the passes while
-  // some are left, and ends.
-  std::mutex configMutex_;
-  uint64_t configRequests_ = 0;      // guarded by configMutex_
-  uint64_t configRequestsSeen_ = 0;  // guarded by configMutex_
-  bool passRunning_ = false;         // the worker is there; guarded by configMutex_
-  bool passesAllowed_ = false;       // from start to stop; guarded by configMutex_
+  // The configuration countdown's requests, on the loop: one asked for and
+  // not yet begun, and one under way on a worker; passesPending_ tells
+  // other threads whether either is.
+  bool passRequested_ = false;
+  bool passRunning_ = false;
+  std::atomic<bool> passesPending_{false};
+  std::atomic<bool> passesAllowed_{false};  // from start to stop
   std::atomic<bool> stopping_{false};
   std::atomic<uint64_t> configurationPasses_{0};
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "device/model_catalogue.h"
 
@@ -25,5 +26,19 @@ struct DeviceRecord {
   std::array<int32_t, 4> extraUp{};
   int32_t extraCount = 0;
 };
+
+// The position in records of the first one of the same type, model id and
+// USB id as record; records.size() when none is.
+inline int32_t indexOfDevice(const std::vector<DeviceRecord>& records, const DeviceRecord& record) {
+  int32_t index = 0;
+  for (const DeviceRecord& r : records) {
+    if (r.type == record.type && r.modelId == record.modelId && r.usbVid == record.usbVid &&
+        r.usbPid == record.usbPid) {
+      break;
+    }
+    ++index;
+  }
+  return index;
+}
 
 }  // namespace velt

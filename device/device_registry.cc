@@ -12,16 +12,12 @@ bool selectable(const RegisteredDevice& d) {
 }  // namespace
 
 DeviceHandle DeviceRegistry::newHandle() {
-  std::lock_guard lock(handlesMutex_);
   attached_.insert(nextHandle_);
   return nextHandle_++;
 }
 
 bool DeviceRegistry::registerDevice(const DeviceIdentity& identity, const ModelDefinition& model) {
-  {
-    std::lock_guard lock(handlesMutex_);
-    if (!attached_.contains(identity.handle)) return false;
-  }
+  if (!attached_.contains(identity.handle)) return false;
   RegisteredDevice& d = devices_[identity.handle];
   d.type = identity.type;
   d.shortReportLogged = false;
@@ -40,10 +36,7 @@ bool DeviceRegistry::registerDevice(const DeviceIdentity& identity, const ModelD
 }
 
 bool DeviceRegistry::markRemoved(DeviceHandle handle) {
-  {
-    std::lock_guard lock(handlesMutex_);
-    attached_.erase(handle);
-  }
+  attached_.erase(handle);
   return devices_.erase(handle) != 0;
 }
 
@@ -58,16 +51,7 @@ int32_t DeviceRegistry::countSelectable() const {
 }
 
 int32_t DeviceRegistry::indexOf(const DeviceRecord& record) const {
-  int32_t index = 0;
-  for (const auto& [handle, d] : devices_) {
-    if (!selectable(d)) continue;
-    if (d.type == record.type && d.attributes.id == record.modelId &&
-        d.attributes.usbVid == record.usbVid && d.attributes.usbPid == record.usbPid) {
-      return index;
-    }
-    ++index;
-  }
-  return index;
+  return indexOfDevice(selectableRecords(), record);
 }
 
 std::optional<DeviceRecord> DeviceRegistry::describe(int32_t index) const {
@@ -96,6 +80,12 @@ std::optional<DeviceRecord> DeviceRegistry::describe(int32_t index) const {
     return r;
   }
   return std::nullopt;
+}
+
+std::vector<DeviceRecord> DeviceRegistry::selectableRecords() const {
+  std::vector<DeviceRecord> records;
+  for (int32_t i = 0; auto record = describe(i); ++i) records.push_back(std::move(*record));
+  return records;
 }
 
 std::vector<UsbId> DeviceRegistry::registeredUsbIds() const {

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -40,10 +39,9 @@ struct RegisteredDevice {
 };
 
 // Holds only what is attached: a device's entry goes with it, so hot-plug
-// costs nothing that stays. Not thread-safe apart from newHandle(): the
-// device layer holds registryLock around every other call. Iterates in the
-// order the handles were handed out, which is stable while the registry is
-// unchanged.
+// costs nothing that stays. Not thread-safe: the device layer calls it on
+// its loop alone. Iterates in the order the handles were handed out, which
+// is stable while the registry is unchanged.
 class DeviceRegistry {
  public:
   // A handle never handed out before, for a device that has just appeared: a
@@ -70,13 +68,14 @@ class DeviceRegistry {
   int32_t indexOf(const DeviceRecord& record) const;
   // The index-th selectable device, counting from 0.
   std::optional<DeviceRecord> describe(int32_t index) const;
+  // Every selectable device, in order.
+  std::vector<DeviceRecord> selectableRecords() const;
   // The USB ids of the present devices, in registry order.
   std::vector<UsbId> registeredUsbIds() const;
 
  private:
-  std::mutex handlesMutex_;
-  DeviceHandle nextHandle_ = 1;      // handlesMutex_
-  std::set<DeviceHandle> attached_;  // handlesMutex_: handed out, not yet removed
+  DeviceHandle nextHandle_ = 1;
+  std::set<DeviceHandle> attached_;  // handed out, not yet removed
   std::map<DeviceHandle, RegisteredDevice> devices_;
 };
 

@@ -110,9 +110,10 @@ void FakeHidTransport::vanishAfterCalls(DeviceId id, int calls) {
   devices_.at(id).vanishAfter = calls;
 }
 
-void FakeHidTransport::failReads(DeviceId id, int error) {
+void FakeHidTransport::failReads(DeviceId id, int error, bool writes) {
   std::lock_guard lock(mutex_);
   devices_.at(id).readError = error;
+  devices_.at(id).writeError = writes ? error : 0;
 }
 
 void FakeHidTransport::holdRequests(DeviceId id) {
@@ -444,7 +445,9 @@ HidResult FakeHidTransport::record(DeviceHandle device, VirtualReportKind kind, 
   HidResult result;
   Device* d = transfer(device, result, lock);
   if (!d) return result;
+  // Written, even when the mouse never takes it.
   d->sent.push_back({kind, reportId, {report.begin(), report.end()}});
+  if (d->writeError != 0) return {d->writeError, 0};
   d->responder.received(reportId);
   return {0, report.size()};
 }

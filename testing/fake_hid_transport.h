@@ -54,9 +54,9 @@ class FakeHidTransport : public HidTransport {
   // Faults. After `calls` report transfers every further one fails with
   // ENODEV and the device is unplugged.
   void vanishAfterCalls(DeviceId id, int calls);
-  // Every report read fails with error (ETIMEDOUT: a mouse that never
-  // answers); 0 restores the answers.
-  void failReads(DeviceId id, int error);
+  // Every report read, and with writes every report written too, fails with
+  // error (ETIMEDOUT: a mouse that never answers); 0 restores the answers.
+  void failReads(DeviceId id, int error, bool writes = false);
   // A mouse that never answers, as the kernel sees one: every report
   // transfer waits until releaseRequests(), then fails with ETIMEDOUT.
   void holdRequests(DeviceId id);
@@ -113,6 +113,7 @@ class FakeHidTransport : public HidTransport {
     int transfers = 0;
     int vanishAfter = -1;
     int readError = 0;
+    int writeError = 0;
     bool held = false;
     int waiting = 0;
   };

@@ -184,7 +184,7 @@ class DeviceTraceRig final : EventTaps,
   // named; NAME/i one of its interfaces; _ for a space in MODEL; hex masks):
   //   start, mice MODEL..., stop, quit, leave, return, wake, pass
   //   plug MODEL[/i] [as NAME] [denied], plug-raw VID PID BYTES..., unplug NAME[/i]
-  //   silent NAME, answers NAME, vanish NAME/i after N
+  //   silent NAME [writes], answers NAME, vanish NAME/i after N, passes N
   //   press NAME MASK [EXTRA], input NAME/i BYTES..., mask MASK
   //   tick N (0.2 s countdown ticks), intercept MASK, arm N, notice-in MS
   //   assign standard|extra N CODE [OP1 OP2], select N, describe N
@@ -224,8 +224,12 @@ class DeviceTraceRig final : EventTaps,
       layer_->setSessionActive(verb == "return");
     } else if (verb == "wake") {
       layer_->recheckDevices();
-    } else if (verb == "pass") {
-      layer_->sendConfiguration();
+    } else if (verb == "pass" || verb == "passes") {
+      // passes N: back to back, as a worker runs the requests that came
+      // during a pass, with nothing run on the loop in between.
+      int n = 1;
+      if (verb == "passes") in >> n;
+      for (int i = 0; i < n; ++i) layer_->sendConfiguration();
     } else if (verb == "plug") {
       std::string what, word, name;
       in >> what;
@@ -255,10 +259,10 @@ class DeviceTraceRig final : EventTaps,
       in >> name;
       for (Interface* i : interfaces(name)) transport.unplug(i->id);
     } else if (verb == "silent" || verb == "answers") {
-      std::string name;
-      in >> name;
+      std::string name, writes;
+      in >> name >> writes;
       for (Interface* i : interfaces(name))
-        transport.failReads(i->id, verb == "silent" ? ETIMEDOUT : 0);
+        transport.failReads(i->id, verb == "silent" ? ETIMEDOUT : 0, writes == "writes");
     } else if (verb == "vanish") {
       std::string name, after;
       int calls = 0;
