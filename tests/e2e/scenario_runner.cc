@@ -33,9 +33,7 @@ using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
 // A line that cannot be read, or a step after which nothing can be checked.
-struct Stop : std::runtime_error {
-  using runtime_error::runtime_error;
-};
+using Stop = std::runtime_error;
 
 // Blanks part words, double quotes hold blanks, and a word starting with #
 // ends the line.
@@ -59,13 +57,11 @@ std::vector<std::string> wordsOf(const std::string& line) {
 }
 
 long number(const std::string& word, int base = 10) {
-  size_t used = 0;
-  long value = 0;
-  try {
-    value = std::stol(word, &used, base);
-  } catch (const std::logic_error&) {
+  char* end = nullptr;
+  const long value = std::strtol(word.c_str(), &end, base);
+  if (word.empty() || std::isspace(static_cast<unsigned char>(word[0])) || *end) {
+    throw Stop("not a number: " + word);
   }
-  if (word.empty() || used != word.size()) throw Stop("not a number: " + word);
   return value;
 }
 
@@ -174,13 +170,12 @@ class Runner {
   int run() {
     std::ifstream in(file_);
     if (!markers_.check(in.good(), "scenario " + file_, "cannot be read")) return 1;
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    for (size_t n = 0; n < lines.size(); ++n) {
+    std::string line;
+    for (int n = 1; std::getline(in, line); ++n) {
       try {
-        step(lines[n]);
+        step(line);
       } catch (const std::exception& e) {
-        markers_.fail(file_ + ":" + std::to_string(n + 1), e.what());
+        markers_.fail(file_ + ":" + std::to_string(n), e.what());
         return 1;
       }
     }
