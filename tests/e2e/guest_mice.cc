@@ -25,8 +25,6 @@ const std::map<std::string, int> kGuestSettings = {
 
 const std::vector<KeyEvent> kCopyKeys = {
     {KEY_LEFTCTRL, 1}, {KEY_C, 1}, {KEY_C, 0}, {KEY_LEFTCTRL, 0}};
-const std::vector<KeyEvent> kShortcutDown = {{KEY_LEFTSHIFT, 1}, {KEY_LEFTCTRL, 1}, {KEY_K, 1}};
-const std::vector<KeyEvent> kShortcutUp = {{KEY_K, 0}, {KEY_LEFTCTRL, 0}, {KEY_LEFTSHIFT, 0}};
 
 std::vector<ReceivedReport> configurationPass(int type, uint8_t m, uint8_t h, uint8_t sequence) {
   // The pass advances the sequence before it uses it.
@@ -121,7 +119,7 @@ bool plugMice(Markers& markers, const std::vector<const VirtualMouse*>& models, 
         return false;
       }
     }
-    mice[model->model] = std::move(mouse);
+    mice[commandName(*model)] = std::move(mouse);
   }
   return true;
 }

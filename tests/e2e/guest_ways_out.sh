@@ -6,4 +6,4 @@ printf 'root:x:0:0::/root:/bin/sh\na:x:1001:1001::/home/1001:/bin/sh\nb:x:1002:1
 printf 'root:x:0:\na:x:1001:\nb:x:1002:\n' >/etc/group
 echo 0123456789abcdef0123456789abcdef >/etc/machine-id
 ln -s /opt/velt/bin/xkbcomp /usr/bin/xkbcomp
-velt-e2e-ways-out
+velt-e2e-scenario-runner /opt/velt/scenarios/ways_out.scenario
