@@ -93,7 +93,6 @@ void MagnifierRefresh::stop() {
 
 void MagnifierRefresh::captureNow() {
   const RectF area = magnifierSourceSquare(pointer_, size_, output_);
-  ++pauses_;
   if (area.width <= 0 || area.height <= 0) return;
   inFlight_ = true;
   capture_(area);
