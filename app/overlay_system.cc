@@ -43,7 +43,8 @@ OverlaySystem::OverlaySystem(Settings& settings, SettingsStore& store, PointerMo
       taps(modes, settings, nullptr, output, overlay, timers),
       takeover(taps, timers),
       settings_(settings),
-      mainThread_(mainThread) {
+      mainThread_(mainThread),
+      timers_(timers) {
   overlay.attach(nullptr, &taps);
 }
 
@@ -73,22 +74,7 @@ void OverlaySystem::createOverlayWindow(const std::filesystem::path& resources) 
           QString::fromStdString((resources / "kwin/velt-overlay.js").string()),
           [this](PointF at) { wayland_->setPointerPosition(at); });
       wayland_->setFollowing([this](bool on) { kwin_->setFollowing(on); });
-      grabs_ = std::make_unique<SerialQueue>("velt screen grab");
-      wayland_->setScreenGrabber([this](QRect area, std::function<void(QImage)> done) {
-        grabs_->post([this, area, done = std::move(done)]() mutable {
-          QString reason;
-          QImage picture = KWinBridge::captureArea(area, reason);
-          if (picture.isNull() && !kwinGrabFailureLogged_.exchange(true)) {
-            logFormat(
-                "overlay: KWin gives no picture of the screen (%s); the package's desktop "
-                "entry grants it (X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2)",
-                reason.toUtf8().constData());
-          }
-          mainThread_.post([picture = std::move(picture), done = std::move(done)]() mutable {
-            done(std::move(picture));
-          });
-        });
-      });
+      startKWinGrabs();
       kwin_->start();
       overlay.attach(wayland_.get(), &taps);
       return;
@@ -112,6 +98,46 @@ void OverlaySystem::createOverlayWindow(const std::filesystem::path& resources) 
       wayland_.reset();
       return;
   }
+}
+
+void OverlaySystem::startKWinGrabs() {
+  grabs_ = std::make_unique<SerialQueue>("velt screen grab");
+  // The grabber takes its picture on the grab thread and answers on the
+  // main thread.
+  auto grabber = [this](bool withoutOverlay) {
+    return [this, withoutOverlay](QRect area, std::function<void(QImage)> done) {
+      grabs_->post([this, area, withoutOverlay, done = std::move(done)]() mutable {
+        QString reason;
+        QImage picture = KWinBridge::captureArea(area, reason, withoutOverlay);
+        if (picture.isNull() && !kwinGrabFailureLogged_.exchange(true)) {
+          logFormat(
+              "overlay: KWin gives no picture of the screen (%s); the package's desktop "
+              "entry grants it (X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2)",
+              reason.toUtf8().constData());
+        }
+        mainThread_.post([picture = std::move(picture), done = std::move(done)]() mutable {
+          done(std::move(picture));
+        });
+      });
+    };
+  };
+  wayland_->setScreenGrabber(grabber(false));
+  // Whether KWin can leave the overlay out of its pictures, and so keep the
+  // magnifier live, is its interface's version.
+  grabs_->post([this, grabber] {
+    const int version = KWinBridge::screenShotVersion();
+    mainThread_.post([this, grabber, version] {
+      if (version >= KWinBridge::kScreenShotHidesCaller) {
+        wayland_->setLiveGrabber(grabber(true), mainThread_, timers_);
+        return;
+      }
+      logFormat(
+          "overlay: KWin's ScreenShot2 (version %d) cannot leave the agent's overlay out of a "
+          "picture (hide-caller-windows needs version %d); the magnifier shows the screen as "
+          "it was when the lens opened",
+          version, KWinBridge::kScreenShotHidesCaller);
+    });
+  });
 }
 
 void OverlaySystem::stop() {

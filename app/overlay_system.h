@@ -62,8 +62,11 @@ struct OverlaySystem {
  private:
   class FollowingWindow;
 
+  void startKWinGrabs();
+
   const Settings& settings_;
   MainThread& mainThread_;
+  DelayedTasks& timers_;
   OverlayBackend backend_ = OverlayBackend::None;
   std::unique_ptr<OverlayWindow> window_;
   std::unique_ptr<X11PointerWatch> pointerWatch_;

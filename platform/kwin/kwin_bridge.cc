@@ -181,7 +181,17 @@ std::optional<WindowClass> KWinBridge::activeWindowClass() {
   return active_;
 }
 
-QImage KWinBridge::captureArea(const QRect& area, QString& reason) {
+int KWinBridge::screenShotVersion() {
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      kKWin, QStringLiteral("/org/kde/KWin/ScreenShot2"),
+      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  call << QStringLiteral("org.kde.KWin.ScreenShot2") << QStringLiteral("Version");
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 1000);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return 0;
+  return qdbus_cast<QDBusVariant>(reply.arguments().first()).variant().toInt();
+}
+
+QImage KWinBridge::captureArea(const QRect& area, QString& reason, bool withoutOwnWindows) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
     reason = QString::fromUtf8(std::strerror(errno));
@@ -192,6 +202,7 @@ QImage KWinBridge::captureArea(const QRect& area, QString& reason) {
       QStringLiteral("org.kde.KWin.ScreenShot2"), QStringLiteral("CaptureArea"));
   QVariantMap options{{QStringLiteral("native-resolution"), true},
                       {QStringLiteral("include-cursor"), false}};
+  if (withoutOwnWindows) options.insert(QStringLiteral("hide-caller-windows"), true);
   call << area.x() << area.y() << static_cast<uint>(area.width())
        << static_cast<uint>(area.height()) << options
        << QVariant::fromValue(QDBusUnixFileDescriptor(fds[1]));

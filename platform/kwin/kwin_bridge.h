@@ -64,8 +64,14 @@ class KWinBridge : public QObject,
 
   // A picture of an area of the screen (global coordinates) at the
   // outputs' own resolution; null with reason when KWin refuses. Waits for
-  // KWin, at most a second or two.
-  static QImage captureArea(const QRect& area, QString& reason);
+  // KWin, at most a second or two. withoutOwnWindows leaves the agent's own
+  // surfaces (the overlay) out, which KWin does from ScreenShot2 version
+  // kScreenShotHidesCaller on; older ones show them.
+  static QImage captureArea(const QRect& area, QString& reason, bool withoutOwnWindows = false);
+  // The version ScreenShot2 says it is; 0 when it does not answer. Waits for
+  // KWin, at most a second.
+  static int screenShotVersion();
+  static constexpr int kScreenShotHidesCaller = 5;
 
  public Q_SLOTS:
   void Pointer(int x, int y);

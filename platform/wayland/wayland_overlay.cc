@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "core/log.h"
 #include "overlay/spotlight_geometry.h"
@@ -156,6 +157,7 @@ void WaylandOverlay::pointerMovedTo(PointF global) {
     updateInputRegions();
     nudgePointer();
   }
+  refreshLens();
   WaylandOutput* now = connection_->outputAt(global);
   WaylandOutput* was = pointerOutput_;
   LayerSurface* nowSurface = surfaceOn(now);
@@ -172,14 +174,17 @@ void WaylandOverlay::pointerMovedTo(PointF global) {
     return;
   }
   // The old and the new pointer areas.
+  nowSurface->changed(QRegion(lensArea(*now, *before)) + QRegion(lensArea(*now, global)));
+}
+
+QRect WaylandOverlay::lensArea(const WaylandOutput& output, PointF global) const {
+  // In the output's surface coordinates: the spotlight, dot or lens about
+  // the pointer, and its rim.
   const int32_t size = std::max(settings_.spotlightSize.load(std::memory_order_relaxed), 44);
   const double half = size / 2 + 6;
-  const QRect logical = now->geometry.logical();
-  auto area = [&](PointF p) {
-    return QRectF(p.x - logical.x() - half, p.y - logical.y() - half, 2 * half, 2 * half)
-        .toAlignedRect();
-  };
-  nowSurface->changed(QRegion(area(*before)) + QRegion(area(global)));
+  const QRect logical = output.geometry.logical();
+  return QRectF(global.x - logical.x() - half, global.y - logical.y() - half, 2 * half, 2 * half)
+      .toAlignedRect();
 }
 
 std::optional<PointF> WaylandOverlay::pointerPosition() {
@@ -302,6 +307,7 @@ void WaylandOverlay::committed(LayerSurface&) {
 
 void WaylandOverlay::setMode(int32_t drawMode) {
   drawMode_ = drawMode;
+  if (refresh_ && drawMode != kDrawMagnifier) refresh_->stop();
 }
 
 void WaylandOverlay::saveScreen() {
@@ -317,6 +323,12 @@ void WaylandOverlay::saveScreen() {
     return;
   }
   const WaylandConnection::Globals& g = connection_->globals();
+  if (g.screencopy && !std::exchange(frozenLensLogged_, true)) {
+    logFormat(
+        "overlay: %s's wlr-screencopy pictures hold the overlay itself and it offers no "
+        "picture without it; the magnifier shows the screen as it was when the lens opened",
+        desktopName().c_str());
+  }
   if (g.screencopy) {
     copy_ = std::make_unique<ScreenCopy>(g.screencopy, g.shm, output->output, [this, request] {
       // Out of the dispatch that brought the answer: the copy goes now.
@@ -381,6 +393,7 @@ void WaylandOverlay::fadeIn() {
         zwlr_virtual_pointer_manager_v1_create_virtual_pointer(g.virtualPointers, g.seat);
   }
   if (following_) following_(true);
+  refreshLens();
   for (auto& output : connection_->outputs()) {
     if (LayerSurface* surface = surfaceOn(output.get())) {
       surface->changedAll();
@@ -393,6 +406,7 @@ void WaylandOverlay::fadeIn() {
 
 void WaylandOverlay::fadeOut() {
   showWhenPictured_ = false;
+  if (refresh_) refresh_->stop();
   if (!shown_) return;
   fade_.start(1, 0);
   changedAll();
@@ -401,6 +415,7 @@ void WaylandOverlay::fadeOut() {
 void WaylandOverlay::hideWindow() {
   if (shown_ && following_) following_(false);
   shown_ = false;
+  if (refresh_) refresh_->stop();
   fade_.stop();
   surfaces_.clear();
   enteredOutput_ = nullptr;
@@ -415,7 +430,73 @@ void WaylandOverlay::redrawScreen() {
 }
 
 void WaylandOverlay::setNeedsDisplay() {
+  if (refresh_ && refresh_->running()) {
+    refresh_->sizeChanged(settings_.spotlightSize.load(std::memory_order_relaxed));
+  }
   changedAll();
+}
+
+// --- The live lens ------------------------------------------------------------
+
+void WaylandOverlay::setLiveGrabber(ScreenGrabber grabber, MainThread& mainThread,
+                                    DelayedTasks& delayed) {
+  liveGrabber_ = std::move(grabber);
+  refresh_ = std::make_unique<MagnifierRefresh>(mainThread, delayed,
+                                                [this](RectF area) { captureLens(area); });
+}
+
+void WaylandOverlay::refreshLens() {
+  if (!refresh_ || !shown_ || drawMode_ != kDrawMagnifier || !pointerGlobal_) return;
+  WaylandOutput* output = connection_->outputAt(*pointerGlobal_);
+  if (!output) return;
+  const QRect l = output->geometry.logical();
+  const RectF logical{static_cast<double>(l.x()), static_cast<double>(l.y()),
+                      static_cast<double>(l.width()), static_cast<double>(l.height())};
+  if (refresh_->running()) {
+    refresh_->pointerMoved(*pointerGlobal_, logical);
+  } else {
+    refresh_->start(*pointerGlobal_, logical,
+                    settings_.spotlightSize.load(std::memory_order_relaxed));
+  }
+}
+
+void WaylandOverlay::captureLens(RectF area) {
+  const uint64_t request = ++lensRequest_;
+  const QRect rect = QRectF(area.x, area.y, area.width, area.height).toAlignedRect();
+  liveGrabber_(rect,
+               [this, alive = std::weak_ptr<const bool>(alive_), request, rect](QImage picture) {
+                 if (alive.lock()) lensPictured(request, rect, std::move(picture));
+               });
+}
+
+void WaylandOverlay::lensPictured(uint64_t request, QRect area, QImage picture) {
+  if (request != lensRequest_) return;
+  refresh_->captured();
+  if (picture.isNull() || !shown_) return;
+  WaylandOutput* output =
+      connection_->outputAt({area.x() + area.width() / 2.0, area.y() + area.height() / 2.0});
+  if (!output) return;
+  const QRect logical = output->geometry.logical();
+  // The square goes into the output's picture at its place, in the
+  // picture's pixels; on another output than the one pictured as the lens
+  // opened, into a picture of that output holding only what the lens shows.
+  const double scale = static_cast<double>(picture.width()) / area.width();
+  if (snapshotOutput_ != output || snapshot_.isNull()) {
+    snapshot_ = QImage(logical.size() * scale, QImage::Format_RGB32);
+    snapshot_.fill(Qt::black);
+    snapshotOutput_ = output;
+  }
+  const double k = static_cast<double>(snapshot_.width()) / logical.width();
+  {
+    QPainter painter(&snapshot_);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QRectF((area.x() - logical.x()) * k, (area.y() - logical.y()) * k,
+                             area.width() * k, area.height() * k),
+                      picture);
+  }
+  if (LayerSurface* surface = surfaceOn(output); surface && pointerGlobal_) {
+    surface->changed(QRegion(lensArea(*output, *pointerGlobal_)));
+  }
 }
 
 }  // namespace velt

@@ -29,6 +29,7 @@
 #include "core/clock.h"
 #include "core/geometry.h"
 #include "core/settings.h"
+#include "overlay/magnifier_refresh.h"
 #include "overlay/overlay_controller.h"
 #include "platform/wayland/frame_book.h"
 #include "platform/wayland/layer_surface.h"
@@ -77,6 +78,12 @@ class WaylandOverlay : public OverlayWindowPort,
   // done may come late or never; the overlay waits two seconds at most.
   using ScreenGrabber = std::function<void(QRect area, std::function<void(QImage)> done)>;
   void setScreenGrabber(ScreenGrabber grabber) { grabber_ = std::move(grabber); }
+  // Where the compositor can picture the screen without the overlay: while
+  // the magnifier shows, the part of the screen its lens enlarges is taken
+  // again through grabber as the pointer moves and every 0.5 s while it
+  // stands still (MagnifierRefresh, timed on delayed). Without it the lens
+  // keeps the picture taken as it opened.
+  void setLiveGrabber(ScreenGrabber grabber, MainThread& mainThread, DelayedTasks& delayed);
 
   // OverlayWindowPort, main thread. saveScreen only starts the picture; a
   // fadeIn that follows shows the overlay once the picture is there (or
@@ -127,6 +134,10 @@ class WaylandOverlay : public OverlayWindowPort,
   void changedAll();
   void pictureTaken(uint64_t request, QImage picture, const char* failure);
   void dropPicture();
+  QRect lensArea(const WaylandOutput& output, PointF global) const;
+  void refreshLens();
+  void captureLens(RectF area);
+  void lensPictured(uint64_t request, QRect area, QImage picture);
 
   const Settings& settings_;
   const Clock& clock_;
@@ -155,6 +166,10 @@ class WaylandOverlay : public OverlayWindowPort,
   std::unique_ptr<ScreenCopy> copy_;
   std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);  // for late grabs
   bool grabFailureLogged_ = false;
+  bool frozenLensLogged_ = false;
+  ScreenGrabber liveGrabber_;
+  std::unique_ptr<MagnifierRefresh> refresh_;
+  uint64_t lensRequest_ = 0;  // the lens picture that counts
 
   // Read by other threads.
   std::atomic<bool> pointerKnown_{false};

@@ -444,13 +444,14 @@ kwin_grants_screenshots() {
   bash "$(dirname "$0")/kwin_screenshot_entries.sh" "$agent" "$probe" &&
     poll 20 "$probe" kwin-shot "$out/first.png"
 }
-# sees MODE X Y: a picture shows the overlay in MODE around X, Y (polled: the
-# overlay fades in and out over 0.2 s).
+# sees MODE X Y [recoloured]: a picture shows the overlay in MODE around X, Y
+# (polled: the overlay fades in and out over 0.2 s), over the pattern or the
+# recoloured pattern.
 sees() {
   local mode=$1 x=$2 y=$3 end=$((SECONDS + 10))
   while :; do
     take_picture "$out/screen.png" 2>"$out/look" &&
-      "$probe" look "$out/screen.png" "$x" "$y" "$mode" >"$out/look" 2>&1 && return 0
+      "$probe" look "$out/screen.png" "$x" "$y" "$mode" ${4:-} >"$out/look" 2>&1 && return 0
     if [ $SECONDS -ge $end ]; then
       sed 's/^/    /' "$out/look"
       tail -n 5 "$out/overlay-agent.log" | sed 's/^/    agent: /'
@@ -506,6 +507,37 @@ dot_follows_the_pointer() {
 lens_enlarges_around_the_pointer() {
   agent_do --run 19 && sees magnifier 300 200 && move_pointer 640 360 && sees magnifier 640 360 &&
     agent_do --run 19 && sees clear 640 360 && hides $((hidden + 2))
+}
+# The lens keeps up with the screen: with the pointer still, the pattern
+# under it changes colour, and 0.6 s later a picture shows the new colour
+# enlarged about the pointer (a lens that showed itself, or its first
+# picture, fails the judge).
+lens_follows_the_screen() {
+  local judged=1
+  agent_do --run 19 && sees magnifier 640 360 && kill -USR1 "$pattern" &&
+    poll 10 grep -q recoloured "$out/window-pattern" && sleep 0.6 && take_picture "$out/screen.png" &&
+    { "$probe" look "$out/screen.png" 640 360 magnifier recoloured >"$out/look" 2>&1 ||
+      { sed 's/^/    /' "$out/look"; false; }; } && judged=0
+  agent_do --run 19 && sees clear 640 360 recoloured && hides $((hidden + 3)) && return $judged
+}
+frozen_lens_said() { grep -c 'the magnifier shows the screen as it was when the lens opened' "$out/overlay-agent.log"; }
+# Where the desktop cannot picture the screen without the overlay, the
+# agent says so once, however often the lens opens.
+frozen_lens_said_once() {
+  agent_do --run 19 && sees magnifier 640 360 && agent_do --run 19 && sees clear 640 360 &&
+    hides $((hidden + 3)) && [ "$(frozen_lens_said)" -eq 1 ]
+}
+live_lens_checks() {
+  case $desktop in
+    kwin | sway) ;;
+    *) skip "magnifier (19): the lens keeps up with the screen" "the X11 lens keeps the picture taken as it opens" && return ;;
+  esac
+  if [ "$(frozen_lens_said)" -gt 0 ] || [ "$desktop" = sway ]; then
+    check "magnifier (19): $desktop cannot picture the screen without the overlay: said once" frozen_lens_said_once
+    skip "magnifier (19): the lens keeps up with the screen" "$(grep -m1 -o 'overlay: .*lens opened' "$out/overlay-agent.log")"
+  else
+    check "magnifier (19): the lens keeps up with the screen, within 0.6 s, never showing itself" lens_follows_the_screen
+  fi
 }
 # KWin without pictures (above): the overlay's layer-shell surfaces in
 # KWin's window list, the pointer as the script reports it to the agent
@@ -573,6 +605,7 @@ overlay_checks() {
   check "pointer dot (18 held): follows the pointer, goes on release" dot_follows_the_pointer
   check "magnifier (19): the lens shows the window enlarged twice about the pointer" \
     lens_enlarges_around_the_pointer
+  live_lens_checks
   kill -TERM "$pattern"
   check "profiles: the focus reaches the agent as the desktop tells it, the profile in use follows, the windows open are listed" focus_is_pushed
   check "presentation keys (20): only for LibreOffice Impress" presentation_keys_gate

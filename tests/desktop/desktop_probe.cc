@@ -11,7 +11,9 @@
 //                                   app id (Wayland) NAME until ended;
 //                                   prints "shown" once it is exposed, and
 //                                   "clicked X Y" for each press in it;
-//                                   fullscreen, it shows the test pattern
+//                                   fullscreen, it shows the test pattern,
+//                                   recoloured on SIGUSR1 ("recoloured"
+//                                   once painted)
 //   On GNOME, run, active-class and pointer ask as the agent: they take its
 //   bus name (quorin.driver.velt), as the agent's extension answers no one
 //   else.
@@ -39,11 +41,11 @@
 //   velt-desktop-probe kwin-input   moves and clicks KWin's pointer as a
 //                                   device would, as standard input says
 //                                   (tests/desktop/kwin_input.h)
-//   velt-desktop-probe look FILE X Y spotlight|dot|magnifier|clear
+//   velt-desktop-probe look FILE X Y spotlight|dot|magnifier|clear [recoloured]
 //                                   the same check of the picture FILE of one
-//                                   monitor filled by the test pattern, pointer
-//                                   at (X, Y), size 310, that may show the
-//                                   pointer's arrow
+//                                   monitor filled by the test pattern (or the
+//                                   recoloured one), pointer at (X, Y), size
+//                                   310, that may show the pointer's arrow
 #include <QDBusConnection>
 #include <QGuiApplication>
 #include <QImage>
@@ -52,7 +54,9 @@
 #include <QRasterWindow>
 #include <QScreen>
 #include <QTimer>
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -77,19 +81,28 @@ int usage() {
   std::fprintf(
       stderr,
       "usage: velt-desktop-probe run CODE | window NAME [fullscreen] | active-class | pointer |\n"
-      "       check MODE PLAIN SHOT MX MY MW MH PX PY SIZE | look FILE X Y MODE | grab FILE |\n"
-      "       kwin-shot FILE [X Y W H] | kwin-input | kwin-windows\n");
+      "       check MODE PLAIN SHOT MX MY MW MH PX PY SIZE | look FILE X Y MODE [recoloured] |\n"
+      "       grab FILE | kwin-shot FILE [X Y W H] | kwin-input | kwin-windows\n");
   return 2;
 }
 
 class ProbeWindow : public QRasterWindow {
  public:
   explicit ProbeWindow(bool pattern) : pattern_(pattern) {}
+  void recolour() {
+    recoloured_ = true;
+    update();
+  }
 
  protected:
   void paintEvent(QPaintEvent*) override {
     if (!pattern_) return;
-    QPainter(this).drawImage(0, 0, velt::rig::patternPicture(size()));
+    QPainter(this).drawImage(0, 0, velt::rig::patternPicture(size(), recoloured_));
+    if (recoloured_ && !toldRecoloured_) {
+      toldRecoloured_ = true;
+      std::printf("recoloured\n");
+      std::fflush(stdout);
+    }
   }
   void mousePressEvent(QMouseEvent* event) override {
     std::printf("clicked %d %d\n", qRound(event->position().x()), qRound(event->position().y()));
@@ -115,7 +128,21 @@ class ProbeWindow : public QRasterWindow {
  private:
   bool pattern_;
   bool announced_ = false;
+  bool recoloured_ = false;
+  bool toldRecoloured_ = false;
 };
+
+// The pattern changes its colour on SIGUSR1, for the checks of a lens that
+// follows what the screen shows.
+std::atomic<bool> recolourAsked{false};
+void recolourOnSignal(ProbeWindow& window) {
+  std::signal(SIGUSR1, [](int) { recolourAsked = true; });
+  auto* poll = new QTimer(&window);
+  QObject::connect(poll, &QTimer::timeout, [&window] {
+    if (recolourAsked.exchange(false)) window.recolour();
+  });
+  poll->start(10);
+}
 
 // Prints the judgement of p in mode; exit status 0 when right.
 int judge(const std::string& mode, const velt::rig::OverlayPicture& p) {
@@ -163,10 +190,11 @@ int main(int argc, char** argv) {
                                  std::atoi(argv[8])),
                            QPoint(std::atoi(argv[9]), std::atoi(argv[10])), std::atoi(argv[11])});
   }
-  if (command == "look" && argc == 6) {
+  const bool recoloured = argc == 7 && std::string(argv[6]) == "recoloured";
+  if (command == "look" && (argc == 6 || recoloured)) {
     QGuiApplication app(argc, argv);
     QImage shot = rgb(argv[2]);
-    return judge(argv[5], {velt::rig::patternPicture(shot.size()), shot, shot.rect(),
+    return judge(argv[5], {velt::rig::patternPicture(shot.size(), recoloured), shot, shot.rect(),
                            QPoint(std::atoi(argv[3]), std::atoi(argv[4])), 310, true});
   }
   const bool fullscreen = command == "window" && argc == 4 && std::string(argv[3]) == "fullscreen";
@@ -244,6 +272,7 @@ int main(int argc, char** argv) {
   }
   if (command == "window") {
     ProbeWindow window(fullscreen);
+    if (fullscreen) recolourOnSignal(window);
     window.setTitle(argv[2]);
     window.resize(400, 300);
     if (fullscreen) {

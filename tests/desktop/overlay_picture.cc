@@ -109,15 +109,15 @@ QString centred(const OverlayPicture& p, const std::function<bool(QPoint)>& insi
 
 }  // namespace
 
-QRgb patternAt(int x, int y) {
-  return qRgb(x % 256, y % 256, 200);
+QRgb patternAt(int x, int y, bool recoloured) {
+  return qRgb(x % 256, y % 256, recoloured ? 60 : 200);
 }
 
-QImage patternPicture(QSize size) {
+QImage patternPicture(QSize size, bool recoloured) {
   QImage image(size, QImage::Format_RGB32);
   for (int y = 0; y < image.height(); ++y) {
     auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-    for (int x = 0; x < image.width(); ++x) line[x] = patternAt(x, y);
+    for (int x = 0; x < image.width(); ++x) line[x] = patternAt(x, y, recoloured);
   }
   return image;
 }

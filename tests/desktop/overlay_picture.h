@@ -9,9 +9,10 @@
 namespace velt::rig {
 
 // The test window's pattern: red and green follow x and y, so that every
-// small area is unlike its neighbours and an enlargement shows.
-QRgb patternAt(int x, int y);
-QImage patternPicture(QSize size);
+// small area is unlike its neighbours and an enlargement shows. Recoloured,
+// its blue changes, so that a picture tells which of the two it holds.
+QRgb patternAt(int x, int y, bool recoloured = false);
+QImage patternPicture(QSize size, bool recoloured = false);
 
 struct OverlayPicture {
   QImage plain;
