@@ -9,9 +9,9 @@
 // (toggle, hold, fades' timing, hiding when the last mouse goes, wheel
 // resizing); ShellOverlay only tells the extension to show, resize, fade out
 // and hide. The extension draws and follows the pointer itself, every frame,
-// from monitor to monitor, whatever moves the pointer, and takes the
-// magnifier's picture with the shell's own means, so no picture crosses the
-// bus.
+// from monitor to monitor, whatever moves the pointer, and its magnifier
+// enlarges the screen live with the shell's own means, so no picture crosses
+// the bus.
 #pragma once
 
 #include <QObject>
@@ -83,8 +83,8 @@ class ShellOverlay : public OverlayWindowPort {
   explicit ShellOverlay(const Settings& settings);
 
   void setMode(int32_t drawMode) override { mode_ = drawMode; }
-  // The extension takes the magnifier's picture itself as it shows the lens,
-  // before the lens is on the screen.
+  // The extension's lens shows the screen beneath it as it is at every
+  // frame: there is no picture to take.
   void saveScreen() override {}
   void fadeIn() override;
   void fadeOut() override;

@@ -12,8 +12,8 @@
 //                                   prints "shown" once it is exposed, and
 //                                   "clicked X Y" for each press in it;
 //                                   fullscreen, it shows the test pattern,
-//                                   recoloured on SIGUSR1 ("recoloured"
-//                                   once painted)
+//                                   and SIGUSR1 changes its colour (and
+//                                   back again)
 //   On GNOME, run, active-class and pointer ask as the agent: they take its
 //   bus name (quorin.driver.velt), as the agent's extension answers no one
 //   else.
@@ -24,12 +24,13 @@
 //   velt-desktop-probe pointer      prints where the pointer is as the pointer
 //                                   anchor records it (GNOME Shell in Wayland:
 //                                   from the agent's extension), or "none"
-//   velt-desktop-probe check spotlight|dot|magnifier|clear|pattern PLAIN SHOT
-//                      MX MY MW MH PX PY SIZE
+//   velt-desktop-probe check spotlight|dot|magnifier|clear|pattern|recoloured
+//                      PLAIN SHOT MX MY MW MH PX PY SIZE
 //                                   checks the overlay in the picture SHOT
 //                                   against PLAIN, the same screen without it:
 //                                   on monitor (MX, MY, MW, MH), pointer at
 //                                   (PX, PY), hole or lens size SIZE
+//                                   (recoloured: the pattern after SIGUSR1)
 //   velt-desktop-probe grab FILE    a PNG picture of the X11 screen
 //   velt-desktop-probe kwin-shot FILE [X Y W H]
 //                                   a PNG picture of KWin's first output, or
@@ -46,6 +47,9 @@
 //                                   monitor filled by the test pattern (or the
 //                                   recoloured one), pointer at (X, Y), size
 //                                   310, that may show the pointer's arrow
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <QDBusConnection>
 #include <QGuiApplication>
 #include <QImage>
@@ -53,8 +57,8 @@
 #include <QPainter>
 #include <QRasterWindow>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTimer>
-#include <atomic>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -81,28 +85,29 @@ int usage() {
   std::fprintf(
       stderr,
       "usage: velt-desktop-probe run CODE | window NAME [fullscreen] | active-class | pointer |\n"
-      "       check MODE PLAIN SHOT MX MY MW MH PX PY SIZE | look FILE X Y MODE [recoloured] |\n"
-      "       grab FILE | kwin-shot FILE [X Y W H] | kwin-input | kwin-windows\n");
+      "       check MODE PLAIN SHOT MX MY MW MH PX PY SIZE | look FILE X Y MODE | grab FILE |\n"
+      "       kwin-shot FILE [X Y W H] | kwin-input | kwin-windows\n");
   return 2;
 }
 
 class ProbeWindow : public QRasterWindow {
  public:
-  explicit ProbeWindow(bool pattern) : pattern_(pattern) {}
-  void recolour() {
-    recoloured_ = true;
-    update();
+  // signalFd: a signalfd for SIGUSR1, which switches the pattern's colour.
+  ProbeWindow(bool pattern, int signalFd)
+      : pattern_(pattern), recolour_(signalFd, QSocketNotifier::Read) {
+    QObject::connect(&recolour_, &QSocketNotifier::activated, [this, signalFd] {
+      signalfd_siginfo info;
+      if (read(signalFd, &info, sizeof info) != sizeof info) return;
+      blue_ =
+          blue_ == velt::rig::kPatternBlue ? velt::rig::kRecolouredBlue : velt::rig::kPatternBlue;
+      update();
+    });
   }
 
  protected:
   void paintEvent(QPaintEvent*) override {
     if (!pattern_) return;
-    QPainter(this).drawImage(0, 0, velt::rig::patternPicture(size(), recoloured_));
-    if (recoloured_ && !toldRecoloured_) {
-      toldRecoloured_ = true;
-      std::printf("recoloured\n");
-      std::fflush(stdout);
-    }
+    QPainter(this).drawImage(0, 0, velt::rig::patternPicture(size(), blue_));
   }
   void mousePressEvent(QMouseEvent* event) override {
     std::printf("clicked %d %d\n", qRound(event->position().x()), qRound(event->position().y()));
@@ -127,22 +132,10 @@ class ProbeWindow : public QRasterWindow {
 
  private:
   bool pattern_;
+  QSocketNotifier recolour_;
+  int blue_ = velt::rig::kPatternBlue;
   bool announced_ = false;
-  bool recoloured_ = false;
-  bool toldRecoloured_ = false;
 };
-
-// The pattern changes its colour on SIGUSR1, for the checks of a lens that
-// follows what the screen shows.
-std::atomic<bool> recolourAsked{false};
-void recolourOnSignal(ProbeWindow& window) {
-  std::signal(SIGUSR1, [](int) { recolourAsked = true; });
-  auto* poll = new QTimer(&window);
-  QObject::connect(poll, &QTimer::timeout, [&window] {
-    if (recolourAsked.exchange(false)) window.recolour();
-  });
-  poll->start(10);
-}
 
 // Prints the judgement of p in mode; exit status 0 when right.
 int judge(const std::string& mode, const velt::rig::OverlayPicture& p) {
@@ -183,22 +176,35 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     return velt::kwinWindows();
   }
+  // The judge needs no display: under a busy desktop a connection to it
+  // would only slow the desktop further, and may be refused.
   if (command == "check" && argc == 12) {
-    QGuiApplication app(argc, argv);
-    return judge(argv[2], {rgb(argv[3]), rgb(argv[4]),
-                           QRect(std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7]),
-                                 std::atoi(argv[8])),
-                           QPoint(std::atoi(argv[9]), std::atoi(argv[10])), std::atoi(argv[11])});
+    QCoreApplication app(argc, argv);
+    const bool recoloured = std::string(argv[2]) == "recoloured";
+    velt::rig::OverlayPicture picture{
+        rgb(argv[3]), rgb(argv[4]),
+        QRect(std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7]), std::atoi(argv[8])),
+        QPoint(std::atoi(argv[9]), std::atoi(argv[10])), std::atoi(argv[11])};
+    if (recoloured) picture.blue = velt::rig::kRecolouredBlue;
+    return judge(recoloured ? "pattern" : argv[2], picture);
   }
   const bool recoloured = argc == 7 && std::string(argv[6]) == "recoloured";
   if (command == "look" && (argc == 6 || recoloured)) {
-    QGuiApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     QImage shot = rgb(argv[2]);
-    return judge(argv[5], {velt::rig::patternPicture(shot.size(), recoloured), shot, shot.rect(),
+    const int blue = recoloured ? velt::rig::kRecolouredBlue : velt::rig::kPatternBlue;
+    return judge(argv[5], {velt::rig::patternPicture(shot.size(), blue), shot, shot.rect(),
                            QPoint(std::atoi(argv[3]), std::atoi(argv[4])), 310, true});
   }
   const bool fullscreen = command == "window" && argc == 4 && std::string(argv[3]) == "fullscreen";
+  int signalFd = -1;
   if (command == "window" && (argc == 3 || fullscreen)) {
+    // Blocked before Qt starts its threads, so that only the signalfd sees it.
+    sigset_t recolour;
+    sigemptyset(&recolour);
+    sigaddset(&recolour, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &recolour, nullptr);
+    signalFd = signalfd(-1, &recolour, SFD_CLOEXEC);
     // X11 takes the window's class from the application name, Wayland its
     // app id from the desktop file name.
     QCoreApplication::setApplicationName(argv[2]);
@@ -271,8 +277,7 @@ int main(int argc, char** argv) {
     return image.save(argv[2], "PNG") ? 0 : 1;
   }
   if (command == "window") {
-    ProbeWindow window(fullscreen);
-    if (fullscreen) recolourOnSignal(window);
+    ProbeWindow window(fullscreen, signalFd);
     window.setTitle(argv[2]);
     window.resize(400, 300);
     if (fullscreen) {

@@ -109,15 +109,15 @@ QString centred(const OverlayPicture& p, const std::function<bool(QPoint)>& insi
 
 }  // namespace
 
-QRgb patternAt(int x, int y, bool recoloured) {
-  return qRgb(x % 256, y % 256, recoloured ? 60 : 200);
+QRgb patternAt(int x, int y, int blue) {
+  return qRgb(x % 256, y % 256, blue);
 }
 
-QImage patternPicture(QSize size, bool recoloured) {
+QImage patternPicture(QSize size, int blue) {
   QImage image(size, QImage::Format_RGB32);
   for (int y = 0; y < image.height(); ++y) {
     auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-    for (int x = 0; x < image.width(); ++x) line[x] = patternAt(x, y, recoloured);
+    for (int x = 0; x < image.width(); ++x) line[x] = patternAt(x, y, blue);
   }
   return image;
 }
@@ -155,11 +155,17 @@ QString checkMagnifier(const OverlayPicture& p) {
   int dx = std::clamp(local.x() - h, 0, p.monitor.width() - lens) + p.monitor.x();
   int dy = std::clamp(local.y() - h, 0, p.monitor.height() - lens) + p.monitor.y();
   QRectF where(dx, dy, lens, lens);
+  auto depthAt = [&](QPoint q) {
+    return depth(QPointF(q) + QPointF(0.5, 0.5), where, lens * 0.33);
+  };
+  QString around = sample(p, [&](QPoint q) -> std::optional<QRgb> {
+    if (depthAt(q) < -2) return p.plain.pixel(q);
+    return std::nullopt;
+  });
+  if (!around.isEmpty()) return QStringLiteral("around the lens: ") + around;
   int checked = 0;
   QString wrong = sample(p, [&](QPoint q) -> std::optional<QRgb> {
-    double d = depth(QPointF(q) + QPointF(0.5, 0.5), where, lens * 0.33);
-    if (d < -2) return p.plain.pixel(q);
-    if (d < 8) return std::nullopt;  // the rim
+    if (depthAt(q) < 8) return std::nullopt;  // around the lens, and the rim
     // What lies halfway between q and the pointer; the picture is filtered,
     // so any of the four pixels around that point, or their mean, will do.
     double cx = (q.x() + 0.5 + p.pointer.x()) / 2 - 0.5;
@@ -176,8 +182,9 @@ QString checkMagnifier(const OverlayPicture& p) {
     ++checked;
     return best;
   });
-  if (wrong.isEmpty() && checked < 100) return QStringLiteral("too little of the lens to check");
-  return wrong;
+  if (!wrong.isEmpty()) return QStringLiteral("in the lens: ") + wrong;
+  if (checked < 100) return QStringLiteral("too little of the lens to check");
+  return {};
 }
 
 QString checkPattern(const OverlayPicture& p) {
@@ -185,7 +192,7 @@ QString checkPattern(const OverlayPicture& p) {
   same.plain = p.shot;
   return sample(same, [&](QPoint q) -> std::optional<QRgb> {
     if (!p.monitor.contains(q)) return std::nullopt;
-    return patternAt(q.x() - p.monitor.x(), q.y() - p.monitor.y());
+    return patternAt(q.x() - p.monitor.x(), q.y() - p.monitor.y(), p.blue);
   });
 }
 

@@ -9,10 +9,13 @@
 namespace velt::rig {
 
 // The test window's pattern: red and green follow x and y, so that every
-// small area is unlike its neighbours and an enlargement shows. Recoloured,
-// its blue changes, so that a picture tells which of the two it holds.
-QRgb patternAt(int x, int y, bool recoloured = false);
-QImage patternPicture(QSize size, bool recoloured = false);
+// small area is unlike its neighbours and an enlargement shows. The window
+// can change the blue of it all, for a screen that changes under a still
+// pointer.
+inline constexpr int kPatternBlue = 200;
+inline constexpr int kRecolouredBlue = 120;
+QRgb patternAt(int x, int y, int blue = kPatternBlue);
+QImage patternPicture(QSize size, int blue = kPatternBlue);
 
 struct OverlayPicture {
   QImage plain;
@@ -23,6 +26,7 @@ struct OverlayPicture {
   // Some desktops draw the pointer's arrow into their pictures, right of and
   // below the pointer: there the checks look only up and to the left.
   bool arrowDrawn = false;
+  int blue = kPatternBlue;  // the pattern checkPattern expects
 };
 
 // Each returns an empty text when the picture is right, else what is wrong.
@@ -34,7 +38,9 @@ QString checkSpotlight(const OverlayPicture& p);
 // 2 px; nothing else changed.
 QString checkPointerDot(const OverlayPicture& p);
 // Magnifier: every point q of the lens shows what the plain picture has at
-// (q + pointer) / 2; outside the lens nothing changed.
+// (q + pointer) / 2; outside the lens nothing changed. What is wrong around
+// the lens is told first, as "around the lens: ...", so that a screen not yet
+// like plain is told apart from a lens that shows something else.
 QString checkMagnifier(const OverlayPicture& p);
 // Nothing of the overlay remains.
 QString checkClear(const OverlayPicture& p);

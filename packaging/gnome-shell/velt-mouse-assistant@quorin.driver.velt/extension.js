@@ -12,7 +12,7 @@
 //     The overlay, drawn here for the agent, whose state machine decides
 //     when it shows and fades:
 //       ShowOverlay(i mode, i size): 0 spotlight, 1 pointer dot, 2 magnifier
-//         (which first takes its picture of the screen); size is the side of
+//         (the screen beneath as it is at every frame); size is the side of
 //         the hole or lens in points. Fades in over 0.2 s on the monitor
 //         under the pointer, then follows the pointer every frame, from
 //         monitor to monitor.
@@ -31,7 +31,7 @@
 //       that the task bar would show, the most recently used first.
 //   Every method answers the agent only, the owner of quorin.driver.velt:
 //   GNOME keeps the pointer and the focused window from other programs, and
-//   the overlay takes a picture of the screen. Others get AccessDenied.
+//   the magnifier shows the screen. Others get AccessDenied.
 //
 // And while the agent runs, a top-bar menu offers its items: the agent's
 // MenuItems property (a(ss): item, text) gives them in its language (the
@@ -141,18 +141,23 @@ class RoundedClip extends Shell.GLSLEffect {
     }
 });
 
-// The picture in the lens: the whole stage, twice enlarged, of which the lens
-// shows a small part. Only that part is ever painted, so only that part is
-// damaged when it moves: the stage repaints no more than the lens.
+// The picture in the lens: a clone of the shell's UI group (every window,
+// the panels, the shell's own pop-ups; not the overlay, which lies above it),
+// painted afresh in every frame and sized twice the stage, so that it shows
+// it all twice enlarged, of which the lens shows a small part. Only that part
+// is ever painted, so only that part is damaged when it moves or what it
+// shows changes: the stage repaints no more than the lens. The clone's own
+// coordinates are its source's, half its size.
 const LensPicture = GObject.registerClass(
-class LensPicture extends Clutter.Actor {
+class LensPicture extends Clutter.Clone {
     vfunc_get_paint_volume(volume) {
         const lens = this.get_parent();
         if (!lens)
             return false;
-        volume.set_origin(new Graphene.Point3D({ x: -this.x, y: -this.y, z: 0 }));
-        volume.set_width(lens.width);
-        volume.set_height(lens.height);
+        // A pixel more all round, for the filtering at the edges.
+        volume.set_origin(new Graphene.Point3D({ x: -this.x / 2 - 1, y: -this.y / 2 - 1, z: 0 }));
+        volume.set_width(lens.width / 2 + 2);
+        volume.set_height(lens.height / 2 + 2);
         return true;
     }
 });
@@ -183,16 +188,15 @@ function cairoActor(paint) {
 }
 
 // The overlay: never reactive, so clicks go to the windows below and it can
-// take no focus; above every window, fullscreen ones included; on the monitor
-// under the pointer.
+// take no focus; on the stage above the UI group, so above every window,
+// fullscreen ones included, and outside what the lens enlarges; on the
+// monitor under the pointer.
 class Overlay {
     constructor() {
         this._mode = MODE_SPOTLIGHT;
         this._size = 310;
         this._monitor = null;
         this._pointer = [0, 0];
-        this._picture = null;    // the magnifier's picture of the stage
-        this._generation = 0;    // each show, fade and hide
         this._signals = [];
         this._unredirectOff = false;
         this.shown = false;
@@ -219,12 +223,10 @@ class Overlay {
             cr.fill();
         });
         this._dot.set_size(44, 44);
-        // Magnifier: the picture, twice enlarged about the pointer, inside
+        // Magnifier: the screen, twice enlarged about the pointer, inside
         // the lens; a dark band of 5 under a light band of 3 along its edge.
         this._lens = new Clutter.Actor({ clip_to_allocation: true });
         this._lensPicture = new LensPicture();
-        this._lensPicture.set_content_scaling_filters(Clutter.ScalingFilter.LINEAR,
-            Clutter.ScalingFilter.LINEAR);
         this._lens.add_child(this._lensPicture);
         this._clip = null;
         try {
@@ -246,36 +248,38 @@ class Overlay {
         });
         for (const child of [...this._dims, this._hole, this._dot, this._lens, this._rim])
             this.actor.add_child(child);
-        Main.uiGroup.add_child(this.actor);
+        global.stage.add_child(this.actor);
     }
 
     destroy() {
         this._stopFollowing();
         this._setUnredirect(true);
+        this._lensPicture.set_source(null);
         this.actor.destroy();
-        this._picture = null;
     }
 
     show(mode, size) {
-        const generation = ++this._generation;
         this._mode = mode;
         this._size = Math.min(Math.max(size, SMALLEST_SIZE), LARGEST_SIZE) || 310;
-        if (mode !== MODE_MAGNIFIER) {
-            this._appear(generation);
-            return;
-        }
-        // The picture is of the screen as it is before the lens shows.
-        this.actor.hide();
-        this._picture = null;
-        new Shell.Screenshot().screenshot_stage_to_content((shooter, result) => {
-            try {
-                [this._picture] = shooter.screenshot_stage_to_content_finish(result);
-            } catch (e) {
-                logError(e, 'VELT Mouse Assistant: no picture for the magnifier');
-            }
-            if (generation === this._generation)
-                this._appear(generation);
-        });
+        this.shown = true;
+        for (const child of this._dims)
+            child.visible = this._mode === MODE_SPOTLIGHT;
+        this._hole.visible = this._mode === MODE_SPOTLIGHT;
+        this._dot.visible = this._mode === MODE_POINTER_DOT;
+        this._lens.visible = this._rim.visible = this._mode === MODE_MAGNIFIER;
+        // Cloned only while the lens shows: otherwise every change of the
+        // screen would reach the clone for nothing.
+        this._lensPicture.set_source(this._mode === MODE_MAGNIFIER ? Main.uiGroup : null);
+        this._monitor = null;
+        this._layout(true);
+        // A fullscreen window would otherwise be shown past the stage.
+        this._setUnredirect(false);
+        global.stage.set_child_above_sibling(this.actor, null);
+        this.actor.remove_all_transitions();
+        this.actor.opacity = 0;
+        this.actor.show();
+        this.actor.ease({ opacity: 255, duration: FADE_MS, mode: Clutter.AnimationMode.LINEAR });
+        this._startFollowing();
     }
 
     setSize(size) {
@@ -284,7 +288,6 @@ class Overlay {
     }
 
     fadeOut() {
-        ++this._generation;
         if (!this.actor.visible)
             return;
         this.actor.remove_all_transitions();
@@ -293,37 +296,13 @@ class Overlay {
     }
 
     hide() {
-        ++this._generation;
         this.shown = false;
         this.actor.remove_all_transitions();
         this.actor.hide();
         this.actor.opacity = 0;
-        this._picture = null;
-        this._lensPicture.set_content(null);
+        this._lensPicture.set_source(null);
         this._stopFollowing();
         this._setUnredirect(true);
-    }
-
-    _appear(generation) {
-        if (generation !== this._generation)
-            return;
-        this.shown = true;
-        for (const child of this._dims)
-            child.visible = this._mode === MODE_SPOTLIGHT;
-        this._hole.visible = this._mode === MODE_SPOTLIGHT;
-        this._dot.visible = this._mode === MODE_POINTER_DOT;
-        this._lens.visible = this._rim.visible = this._mode === MODE_MAGNIFIER;
-        this._lensPicture.set_content(this._picture);
-        this._monitor = null;
-        this._layout(true);
-        // A fullscreen window would otherwise be shown past the stage.
-        this._setUnredirect(false);
-        Main.uiGroup.set_child_above_sibling(this.actor, null);
-        this.actor.remove_all_transitions();
-        this.actor.opacity = 0;
-        this.actor.show();
-        this.actor.ease({ opacity: 255, duration: FADE_MS, mode: Clutter.AnimationMode.LINEAR });
-        this._startFollowing();
     }
 
     _setUnredirect(on) {

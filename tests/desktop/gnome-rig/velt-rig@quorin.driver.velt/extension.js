@@ -15,6 +15,10 @@
 //     when the agent runs: the agent's extension tells only the agent
 //   Monitors() -> a(iiii): x, y, width, height of each monitor
 //   AgentMenu() -> as: the texts of the agent's top-bar menu, in order
+//   OverlaySettled(b shown, d x, d y): answers once a frame has been painted,
+//     after the call, with the pointer at x, y and the agent's overlay (the
+//     actor named velt-overlay) shown with its fade over (true) or hidden
+//     (false); an error when none is within 10 s
 //   FollowLag(d x, d y) -> (d ms, i frames): moves the pointer, then waits
 //     for the first painted frame in which the agent's overlay (the actor
 //     named velt-overlay) is centred on the new place (-1 ms: not within 1 s)
@@ -45,6 +49,10 @@ const INTERFACE = `<node>
     <method name="FocusedClass"><arg name="class" type="s" direction="out"/></method>
     <method name="Monitors"><arg name="monitors" type="a(iiii)" direction="out"/></method>
     <method name="AgentMenu"><arg name="texts" type="as" direction="out"/></method>
+    <method name="OverlaySettled">
+      <arg name="shown" type="b" direction="in"/>
+      <arg name="x" type="d" direction="in"/><arg name="y" type="d" direction="in"/>
+    </method>
     <method name="FollowLag">
       <arg name="x" type="d" direction="in"/><arg name="y" type="d" direction="in"/>
       <arg name="ms" type="d" direction="out"/><arg name="frames" type="i" direction="out"/>
@@ -139,9 +147,57 @@ class Rig {
         return Main.layoutManager.monitors.map(m => [m.x, m.y, m.width, m.height]);
     }
 
+    // On the stage; an older extension put it in the UI group.
+    _overlay() {
+        return [...global.stage.get_children(), ...Main.uiGroup.get_children()]
+            .find(a => a.name === 'velt-overlay');
+    }
+
+    // Judged as the frame is about to be painted, its layout done.
+    OverlaySettledAsync([shown, x, y], invocation) {
+        let seen = 'no frame painted';
+        const settled = () => {
+            const [px, py] = global.get_pointer();
+            const overlay = this._overlay();
+            const visible = overlay?.visible ?? false;
+            const fading = visible && overlay.get_transition('opacity') !== null;
+            seen = `pointer at ${px}, ${py}, overlay ${visible ? `opacity ${overlay.opacity}` : 'hidden'}` +
+                (fading ? ', fading' : '');
+            if (px !== Math.round(x) || py !== Math.round(y))
+                return false;
+            return visible ? shown && overlay.opacity === 255 && !fading : !shown;
+        };
+        let ready = false;
+        const before = global.stage.connect('before-paint', () => {
+            ready = settled();
+        });
+        const done = error => {
+            global.stage.disconnect(before);
+            global.stage.disconnect(id);
+            GLib.source_remove(timeout);
+            if (error)
+                invocation.return_error_literal(Gio.DBusError, Gio.DBusError.FAILED, error);
+            else
+                invocation.return_value(null);
+        };
+        // A frame after another until then: the last step of a fade may
+        // leave nothing to repaint.
+        const id = global.stage.connect('after-paint', () => {
+            if (ready)
+                done(null);
+            else
+                global.stage.queue_redraw();
+        });
+        const timeout = GLib.timeout_add(GLib.PRIORITY_DEFAULT, 10000, () => {
+            done(`the overlay is not ${shown ? 'shown' : 'hidden'} (${seen})`);
+            return GLib.SOURCE_REMOVE;
+        });
+        global.stage.queue_redraw();
+    }
+
     // Where the overlay's visible piece is centred, in stage coordinates.
     _overlayCentre() {
-        const overlay = Main.uiGroup.get_children().find(a => a.name === 'velt-overlay');
+        const overlay = this._overlay();
         if (!overlay || !overlay.visible)
             return null;
         const piece = overlay.get_children().find(
