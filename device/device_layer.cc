@@ -334,7 +334,10 @@ bool DeviceLayer::settled() {
 
 std::vector<DeviceLayer::PassTarget> DeviceLayer::passTargets(bool quitting) const {
   std::vector<PassTarget> targets;
-  for (const PassTarget& target : listing()->targets) {
+  // Held for the loop: the range's own temporary would not outlive its
+  // first step.
+  const auto listed = listing();
+  for (const PassTarget& target : listed->targets) {
     if (target.channel->silent.load()) continue;
     // A device still being identified may not answer at all: it has had no
     // masks that quitting would have to take back.
