@@ -33,14 +33,8 @@ MagnifierRefresh::MagnifierRefresh(MainThread& mainThread, DelayedTasks& delayed
 
 void MagnifierRefresh::start(PointF pointer, const RectF& output, int32_t spotlightSize) {
   running_ = true;
-  pointer_ = pointer;
-  output_ = output;
   size_ = spotlightSize;
-  if (inFlight_) {
-    again_ = true;
-  } else {
-    captureNow();
-  }
+  pointerMoved(pointer, output);
 }
 
 void MagnifierRefresh::pointerMoved(PointF pointer, const RectF& output) {
