@@ -25,6 +25,8 @@
 # VELT_RIG_DESKTOP names the desktop. VELT_RIG_SIZE sets the screen's size
 # on sway, KWin and X11 (1280x720 by default); VELT_RIG_OUTPUTS how many of
 # them KWin has, side by side (1 by default; the command gets it too).
+# VELT_RIG_KEEP names a folder (made, and given to the user) where the checks
+# keep the pictures of the screen they judged wrong.
 #
 # Exit status: the command's; 77 when this machine cannot host the desktop
 # (not root, a program missing), which is a failure instead under CI=true.
@@ -302,6 +304,7 @@ say "started in $((($(date +%s%N) - started) / 1000000)) ms"
 mkdir -m 755 "$scratch/work"
 chown "$user:" "$scratch/work"
 cd "$scratch/work"
+[ -z "${VELT_RIG_KEEP:-}" ] || install -d -o "$user" "$VELT_RIG_KEEP"
 timeout --kill-after=10 "${VELT_RIG_TIME_LIMIT:-240}" "${user_env[@]}" VELT_RIG_DESKTOP="$desktop" "${environment[@]}" \
   ${CI:+CI=$CI} ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} ${UBSAN_OPTIONS:+UBSAN_OPTIONS=$UBSAN_OPTIONS} \
-  ${LSAN_OPTIONS:+LSAN_OPTIONS=$LSAN_OPTIONS} "$@"
+  ${LSAN_OPTIONS:+LSAN_OPTIONS=$LSAN_OPTIONS} ${VELT_RIG_KEEP:+VELT_RIG_KEEP=$VELT_RIG_KEEP} "$@"

@@ -184,12 +184,24 @@ class DeviceTraceRig final : EventTaps,
   // named; NAME/i one of its interfaces; _ for a space in MODEL; hex masks):
   //   start, mice MODEL..., stop, quit, leave, return, wake, pass
   //   plug MODEL[/i] [as NAME] [denied], plug-raw VID PID BYTES..., unplug NAME[/i]
-  //   silent NAME [writes], answers NAME, vanish NAME/i after N, passes N
+  //   silent NAME [writes], mute NAME, answers NAME, vanish NAME/i after N,
+  //   passes N, plug MODEL serial TEXT
   //   press NAME MASK [EXTRA], input NAME/i BYTES..., mask MASK
   //   tick N (0.2 s countdown ticks), intercept MASK, arm N, notice-in MS
   //   assign standard|extra N CODE [OP1 OP2], select N, describe N
-  //   hold jobs, run jobs, refuse taps, fail open REASON, show timers|registry
+  //   hold jobs, run jobs, refuse taps, fail open REASON,
+  //   show timers|registry|waits (waits: how far the layer's clock moved)
   void run(const std::string& command) {
+    const Clock::TimePoint begun = clock.now();
+    runCommand(command);
+    if (showWaits_ && clock.now() != begun) {
+      const auto ms =
+          std::chrono::duration_cast<std::chrono::milliseconds>(clock.now() - begun).count();
+      trace_.push_back("waited " + std::to_string(ms) + " ms");
+    }
+  }
+
+  void runCommand(const std::string& command) {
     std::istringstream in(command);
     std::string verb;
     in >> verb;
@@ -219,7 +231,7 @@ class DeviceTraceRig final : EventTaps,
     } else if (verb == "show") {
       std::string what;
       in >> what;
-      (what == "timers" ? showTimers_ : showRegistry_) = true;
+      (what == "timers" ? showTimers_ : what == "waits" ? showWaits_ : showRegistry_) = true;
     } else if (verb == "leave" || verb == "return") {
       layer_->setSessionActive(verb == "return");
     } else if (verb == "wake") {
@@ -231,11 +243,12 @@ class DeviceTraceRig final : EventTaps,
       if (verb == "passes") in >> n;
       for (int i = 0; i < n; ++i) layer_->sendConfiguration();
     } else if (verb == "plug") {
-      std::string what, word, name;
+      std::string what, word, name, serial;
       in >> what;
       int openError = 0;
       while (in >> word) {
         if (word == "as") in >> name;
+        if (word == "serial") in >> serial;
         if (word == "denied") openError = EACCES;
       }
       const auto slash = what.find('/');
@@ -249,7 +262,7 @@ class DeviceTraceRig final : EventTaps,
       plug(model, name,
            slash == std::string::npos ? std::nullopt
                                       : std::optional<size_t>(std::stoul(what.substr(slash + 1))),
-           openError);
+           openError, serial);
     } else if (verb == "plug-raw") {
       int vid, pid;
       in >> std::hex >> vid >> pid;
@@ -258,11 +271,12 @@ class DeviceTraceRig final : EventTaps,
       std::string name;
       in >> name;
       for (Interface* i : interfaces(name)) transport.unplug(i->id);
-    } else if (verb == "silent" || verb == "answers") {
+    } else if (verb == "silent" || verb == "mute" || verb == "answers") {
+      // silent: every request times out; mute: each is refused at once.
       std::string name, writes;
       in >> name >> writes;
-      for (Interface* i : interfaces(name))
-        transport.failReads(i->id, verb == "silent" ? ETIMEDOUT : 0, writes == "writes");
+      const int error = verb == "silent" ? ETIMEDOUT : verb == "mute" ? EPIPE : 0;
+      for (Interface* i : interfaces(name)) transport.failReads(i->id, error, writes == "writes");
     } else if (verb == "vanish") {
       std::string name, after;
       int calls = 0;
@@ -411,8 +425,13 @@ class DeviceTraceRig final : EventTaps,
   }
 
   void plug(const std::string& model, const std::string& name, std::optional<size_t> only,
-            int openError) {
-    const VirtualMouse& m = virtualMouse(model);
+            int openError, const std::string& serial) {
+    const VirtualMouse* mouse = &virtualMouse(model);
+    if (!serial.empty()) {
+      mouse = &variants_.emplace_back(*mouse);
+      variants_.back().serialNumber = serial;
+    }
+    const VirtualMouse& m = *mouse;
     for (size_t i = 0; i < m.interfaces.size(); ++i) {
       if (only && *only != i) continue;
       plugged_.push_back({name, i, &m, transport.plug(m, i, openError)});
@@ -524,6 +543,8 @@ class DeviceTraceRig final : EventTaps,
   bool tapsWork_ = true;
   bool showTimers_ = false;
   bool showRegistry_ = false;
+  bool showWaits_ = false;
+  std::deque<VirtualMouse> variants_;  // mice plugged with a serial number of their own
   ManualMainThread mainThread_;
   std::vector<std::string> notices_;  // raised, not yet in the trace
   bool closed_ = false;

@@ -155,7 +155,6 @@ class HandshakeTest : public ::testing::Test {
     return submitted;
   }
 
-  Clock::Duration slept() const { return clock.now() - Clock::TimePoint{}; }
 
   const DeviceClasses classes = loadModelCatalogue(testing::sourceResources() / "model").classes;
   CaptureLog log;
@@ -166,103 +165,28 @@ class HandshakeTest : public ::testing::Test {
   std::thread thread{[this] { transport.run(listener); }};
 };
 
-using Sent = FakeHidTransport::SentReport;
-constexpr auto kFeature = VirtualReportKind::Feature;
-
-TEST_F(HandshakeTest, Type1AsksForIrAndFollowsUp) {
-  auto ids = transport.plugAll(virtualMouse("QR-350"));
-  EXPECT_EQ(identify(ids[0]), (Ids{{1, 0x35, true}}));
-  // The two requests are checked byte for byte in the guest; the pause
-  // between them shows only here.
-  EXPECT_EQ(transport.sentReports(ids[0]).size(), 2u);
-  EXPECT_EQ(slept(), 2ms);
-
-  // The vendor interface needs no traffic.
-  EXPECT_EQ(identify(ids[1]), (Ids{{1, kAnyModel, false}}));
-  EXPECT_EQ(transport.transfers(ids[1]), 0);
-}
-
-TEST_F(HandshakeTest, Type1WithoutAnswerRegistersAsModel0) {
-  auto id = transport.plug(virtualMouse("QR-360"), 0);
-  transport.failReads(id, EPIPE);
-  EXPECT_EQ(identify(id), (Ids{{1, 0, true}}));
+// What a handshake submits, where the registrations it makes with the
+// shipped models look alike; the layer's traces (handshakes.trace) show the
+// requests, the pauses and what is registered.
+TEST_F(HandshakeTest, WhatUnansweredHandshakesSubmit) {
+  // Type 1 without an answer: model 0.
+  auto type1 = transport.plug(virtualMouse("QR-360"), 0);
+  transport.failReads(type1, EPIPE);
+  EXPECT_EQ(identify(type1), (Ids{{1, 0, true}}));
   EXPECT_EQ(log.count("did not answer"), 1u);
-}
 
-TEST_F(HandshakeTest, Type2ModelFromSerialNumberOrProbe) {
-  EXPECT_EQ(identify(transport.plug(virtualMouse("QR-450"), 0)), (Ids{{2, 0x45, false}}));
-
-  auto probedId = transport.plug(virtualMouse("QR-460"), 0);
-  EXPECT_EQ(identify(probedId), (Ids{{2, 0x46, false}}));
-  EXPECT_EQ(transport.transfers(probedId), 1);  // answered at the first read
-
-  // "AB" with too few characters to hold a model number: probed instead.
-  VirtualMouse shortSerial = virtualMouse("QR-450");
-  shortSerial.serialNumber = "AB014";
-  auto shortId = transport.plug(shortSerial, 0);
-  EXPECT_EQ(identify(shortId), (Ids{{2, 0x45, false}}));
-  EXPECT_EQ(transport.transfers(shortId), 1);
-  EXPECT_EQ(slept(), 0ms);
-}
-
-TEST_F(HandshakeTest, Type2GivesUpAfterFiveAttempts) {
-  auto id = transport.plug(virtualMouse("QR-460"), 0);
-  transport.failReads(id, EPIPE);
-  EXPECT_TRUE(identify(id).empty());
-  EXPECT_EQ(transport.sentReports(id),
-            std::vector<Sent>(5, Sent{kFeature, kType2ReportId, type2Request()}));
-  EXPECT_EQ(slept(), 100ms);
-  EXPECT_EQ(log.count("did not answer the identification request"), 1u);
-}
-
-TEST_F(HandshakeTest, SilentOrVanishingDevicesEndTheHandshake) {
-  // A timed-out read means nobody is there to ask again, and identification
-  // ends there: a type-1 mouse is not registered as model 0, a type-6 mouse
-  // keeps the registration it had before asking.
-  for (auto [model, submitted, transfers] :
-       {std::tuple{"QR-460", 0u, 1}, {"QR-350", 0u, 2}, {"QR-250", 1u, 1}}) {
-    auto silent = transport.plug(virtualMouse(model), 0);
-    transport.failReads(silent, ETIMEDOUT);
-    EXPECT_EQ(identify(silent).size(), submitted) << model;
-    EXPECT_EQ(transport.transfers(silent), transfers) << model;
-  }
-  EXPECT_EQ(slept(), 0ms);
-  EXPECT_EQ(log.count("does not answer"), 3u);
-
-  // Gone after the first retry: nothing is submitted and nothing more sent.
-  auto vanishing = transport.plug(virtualMouse("QR-460"), 0);
-  transport.failReads(vanishing, EPIPE);
-  transport.vanishAfterCalls(vanishing, 2);
-  EXPECT_TRUE(identify(vanishing).empty());
-  EXPECT_EQ(transport.sentReports(vanishing).size(), 1u);
-  EXPECT_EQ(log.count("went away during identification"), 1u);
-
-  auto type1 = transport.plug(virtualMouse("QR-350"), 0);
-  transport.vanishAfterCalls(type1, 1);
-  EXPECT_TRUE(identify(type1).empty());
-  EXPECT_EQ(log.count("went away during identification"), 2u);
-}
-
-TEST_F(HandshakeTest, Type6RegistersAtOnceThenAsksForBt) {
-  auto id = transport.plug(virtualMouse("QR-250"), 0);
-  EXPECT_EQ(identify(id), (Ids{{6, 0, false}, {6, 0x25, false}}));
-  // The mouse answers once asked (the request is checked in the guest).
-  EXPECT_EQ(transport.sentReports(id).size(), 1u);
-  EXPECT_EQ(slept(), 40ms);
-
+  // Type 6 registers at once, as model 0, then with what it answers; asked
+  // five times in vain it stays model 0, timed out it asks no more.
+  EXPECT_EQ(identify(transport.plug(virtualMouse("QR-250"), 0)),
+            (Ids{{6, 0, false}, {6, 0x25, false}}));
   auto mute = transport.plug(virtualMouse("QR-250"), 0);
   transport.failReads(mute, EPIPE);
   EXPECT_EQ(identify(mute), (Ids{{6, 0, false}, {6, 0, false}}));
   EXPECT_EQ(transport.sentReports(mute).size(), 5u);
-}
-
-TEST_F(HandshakeTest, Type10NeedsAm) {
-  EXPECT_EQ(identify(transport.plug(virtualMouse("QR-550"), 0)), (Ids{{10, 0x55, false}}));
-
-  auto wrong = transport.plug(virtualMouse("QR-550"), 0);
-  transport.failReads(wrong, EPIPE);
-  EXPECT_TRUE(identify(wrong).empty());
-  EXPECT_EQ(log.count("did not answer"), 1u);
+  auto silent = transport.plug(virtualMouse("QR-250"), 0);
+  transport.failReads(silent, ETIMEDOUT);
+  EXPECT_EQ(identify(silent), (Ids{{6, 0, false}}));
+  EXPECT_EQ(transport.transfers(silent), 1);
 }
 
 }  // namespace

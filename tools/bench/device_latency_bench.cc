@@ -1,11 +1,11 @@
 // Measures the device layer over virtual mice: how long a button report takes
 // from its arrival to the call of runButtonFunction, how often the layer's
-// threads wake up while nothing happens, and, while a second mouse keeps its
-// handshake waiting as a silent device does for the kernel's 5 s, the
-// longest the window's calls into the layer take and the first mouse's
-// button latency.
+// threads wake up while nothing happens, and, with the window calling in all
+// the while, the first mouse's button latency and the longest window call,
+// first with every mouse answering, then while a second mouse keeps its
+// handshake waiting as a silent device does for the kernel's 5 s.
 //
-//   velt-device-bench [reports] [idle seconds] [silent seconds]
+//   velt-device-bench [reports] [idle seconds] [paced seconds]
 #include <dirent.h>
 #include <unistd.h>
 
@@ -164,46 +164,56 @@ int main(int argc, char** argv) {
   std::printf("idle device layer: %.2f wake-ups per second over %d s\n",
               static_cast<double>(after - before) / idleSeconds, idleSeconds);
 
+  // The window, every 2 ms (a rebuild's look-ups and a selection; a commit
+  // now and then), and meanwhile the first mouse's button every 5 ms, for
+  // the given time: once as they are, then while a second mouse keeps its
+  // handshake waiting. The paced presses find the layer's threads asleep, as
+  // a user's do; the back-to-back reports above keep them awake.
+  uint64_t calls = static_cast<uint64_t>(reports);
+  auto windowAndPresses = [&](int seconds, const char* what) {
+    const auto ends = Clock::now() + std::chrono::seconds(seconds);
+    double longestStall = 0;
+    int windowCalls = 0;
+    std::thread window([&] {
+      while (Clock::now() < ends) {
+        const auto start = Clock::now();
+        const int count = layer.countSelectableDevices();
+        layer.describeDevice(layer.selectedDeviceIndex());
+        layer.selectDevice(count > 0 ? 0 : -1);
+        if (windowCalls % 50 == 0) layer.armConfigCountdown(1);
+        longestStall = std::max(longestStall, microseconds(Clock::now() - start));
+        ++windowCalls;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+    });
+    std::vector<double> during;
+    for (int i = 0; Clock::now() < ends; ++i) {
+      const auto sent = Clock::now();
+      transport.sendInput(buttons, i % 2 == 0 ? pressed : released);
+      during.push_back(microseconds(runner.waitForCall(++calls) - sent));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    window.join();
+    std::sort(during.begin(), during.end());
+    std::printf(
+        "%s: window calls (%d) longest %.1f us; mouse A's button over %zu reports: p50 %.1f "
+        "us, p99 %.1f us, max %.1f us\n",
+        what, windowCalls, longestStall, during.size(), percentile(during, 0.50),
+        percentile(during, 0.99), during.back());
+  };
+  while (!layer.settled()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  windowAndPresses(silentSeconds, "paced, all mice answering");
+
   // A second mouse that never answers: its handshake waits silentSeconds
   // for its first request, as the kernel waits for a uhid device.
   const auto silent = transport.plugSilent(mouse, 0);
   while (transport.heldRequests(silent) == 0)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  const auto silenceEnds = Clock::now() + std::chrono::seconds(silentSeconds);
-  // The window, every 2 ms: a rebuild's look-ups and a selection; a commit
-  // now and then.
-  double longestStall = 0;
-  int windowCalls = 0;
-  std::thread window([&] {
-    while (Clock::now() < silenceEnds) {
-      const auto start = Clock::now();
-      const int count = layer.countSelectableDevices();
-      layer.describeDevice(layer.selectedDeviceIndex());
-      layer.selectDevice(count > 0 ? 0 : -1);
-      if (windowCalls % 50 == 0) layer.armConfigCountdown(1);
-      longestStall = std::max(longestStall, microseconds(Clock::now() - start));
-      ++windowCalls;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-  });
-  // Meanwhile the first mouse's button, every 5 ms.
-  std::vector<double> during;
-  uint64_t calls = static_cast<uint64_t>(reports);
-  for (int i = 0; Clock::now() < silenceEnds; ++i) {
-    const auto sent = Clock::now();
-    transport.sendInput(buttons, i % 2 == 0 ? pressed : released);
-    during.push_back(microseconds(runner.waitForCall(++calls) - sent));
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  window.join();
-  const bool stillWaiting = transport.heldRequests(silent) > 0;
+  char during[64];
+  std::snprintf(during, sizeof during, "paced, during a %d s silent handshake", silentSeconds);
+  windowAndPresses(silentSeconds, during);
+  if (transport.heldRequests(silent) == 0) std::printf("(the handshake ended early!)\n");
   transport.releaseRequests();
-  std::sort(during.begin(), during.end());
-  std::printf(
-      "during a %d s silent handshake%s: window calls (%d) longest %.1f us; mouse A's "
-      "button over %zu reports: p50 %.1f us, p99 %.1f us, max %.1f us\n",
-      silentSeconds, stillWaiting ? "" : " (ended early!)", windowCalls, longestStall,
-      during.size(), percentile(during, 0.50), percentile(during, 0.99), during.back());
 
   layer.stop();
   velt::setLogSink(nullptr);
