@@ -61,13 +61,6 @@ bool writeSettings(const AgentOptions& options, const std::string& home, std::st
 
 }  // namespace
 
-AgentOptions withSettings(const std::map<std::string, int>& settings, bool debug) {
-  AgentOptions options;
-  options.settings = settings;
-  options.debug = debug;
-  return options;
-}
-
 std::string AgentProcess::homeOf(unsigned user) {
   const char* home = std::getenv("HOME");
   return user == 0 ? std::string(home ? home : "/root") : "/home/" + std::to_string(user);
@@ -106,7 +99,7 @@ std::unique_ptr<AgentProcess> AgentProcess::start(const AgentOptions& options, s
     ::setenv("QT_QPA_PLATFORM", options.platform.c_str(), 1);
     ::setenv("HOME", home.c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    if (options.debug) ::setenv("VELT_DEBUG", "1", 1);
+    ::setenv("VELT_DEBUG", "1", 1);
     for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
     if (options.user != 0 && (::setgid(options.user) != 0 || ::setuid(options.user) != 0)) {
       ::_exit(126);
@@ -114,7 +107,7 @@ std::unique_ptr<AgentProcess> AgentProcess::start(const AgentOptions& options, s
     ::execlp("velt-mouse-assistant", "velt-mouse-assistant", static_cast<char*>(nullptr));
     ::_exit(127);
   }
-  return std::unique_ptr<AgentProcess>(new AgentProcess(pid, options.user));
+  return std::unique_ptr<AgentProcess>(new AgentProcess(pid));
 }
 
 AgentProcess::~AgentProcess() {

@@ -25,17 +25,14 @@ struct AgentOptions {
   std::map<std::string, int> settings;  // button.plist's keys (the rest 0)
   // The profiles by application id, each with the slot keys it sets.
   std::map<std::string, std::map<std::string, int>> profiles;
-  bool debug = true;                   // VELT_DEBUG
   std::string platform = "offscreen";  // QT_QPA_PLATFORM
-  // Set in the agent's environment, after HOME and XDG_RUNTIME_DIR.
+  // Set in the agent's environment, after HOME, XDG_RUNTIME_DIR and
+  // VELT_DEBUG=1.
   std::vector<std::pair<std::string, std::string>> environment;
   // Another user than root: the agent runs as this uid, with its home in
   // /home/<uid> and its runtime folder in /run/user/<uid>, both made here.
   unsigned user = 0;
 };
-
-// The options with these settings, and the rest as they come.
-AgentOptions withSettings(const std::map<std::string, int>& settings, bool debug = true);
 
 class AgentProcess {
  public:
@@ -48,7 +45,6 @@ class AgentProcess {
   AgentProcess& operator=(const AgentProcess&) = delete;
 
   pid_t pid() const { return pid_; }
-  unsigned user() const { return user_; }
   // The home and runtime folders it was given.
   static std::string homeOf(unsigned user);
   static std::string runtimeDirOf(unsigned user);
@@ -74,11 +70,10 @@ class AgentProcess {
   long residentKilobytes() const;
 
  private:
-  AgentProcess(pid_t pid, unsigned user) : pid_(pid), user_(user) {}
+  explicit AgentProcess(pid_t pid) : pid_(pid) {}
   void reap(int status);
 
   pid_t pid_;
-  unsigned user_;
   bool ended_ = false;
   int exitStatus_ = -1;
   std::string ending_;

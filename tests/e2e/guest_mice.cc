@@ -18,14 +18,6 @@ ReceivedReport feature(uint8_t reportId, Bytes bytes) {
 
 }  // namespace
 
-const std::map<std::string, int> kGuestSettings = {
-    {"type2", 13}, {"type3", 27},    {"type3_op1", 40}, {"type3_op2", 9},
-    {"type4", 9},  {"numType0", 23}, {"numType1", 10},
-};
-
-const std::vector<KeyEvent> kCopyKeys = {
-    {KEY_LEFTCTRL, 1}, {KEY_C, 1}, {KEY_C, 0}, {KEY_LEFTCTRL, 0}};
-
 std::vector<ReceivedReport> configurationPass(int type, uint8_t m, uint8_t h, uint8_t sequence) {
   // The pass advances the sequence before it uses it.
   uint8_t before = sequence - 1;

@@ -19,14 +19,6 @@ using Bytes = std::vector<uint8_t>;
 // An EV_KEY code and value.
 using KeyEvent = std::pair<int, int>;
 
-// The settings the hot-plug soak gives the agent, those the scenarios spell:
-// Copy on the wheel button, a recorded Ctrl+Shift+K on side button 3, Mute on
-// side button 4, the wheel scrolling sideways while extra button 0 is held,
-// Play on extra button 1.
-extern const std::map<std::string, int> kGuestSettings;
-// The keys of Copy.
-extern const std::vector<std::pair<int, int>> kCopyKeys;
-
 // The reports the agent sends a mouse of this type in one configuration
 // pass with masks m and h; sequence is the type-1 extra-button report's
 // sequence byte (E0 to EF).

@@ -11,7 +11,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -159,14 +158,7 @@ std::string waitForCopy(const std::string& original, milliseconds timeout) {
 
 EventReader::EventReader(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd_ < 0) {
-    error_ = path + ": " + std::strerror(errno);
-    return;
-  }
-  if (int rc = libevdev_new_from_fd(fd_, &dev_); rc < 0) {
-    error_ = path + ": " + std::strerror(-rc);
-    dev_ = nullptr;
-  }
+  if (fd_ >= 0 && libevdev_new_from_fd(fd_, &dev_) < 0) dev_ = nullptr;
 }
 
 EventReader::~EventReader() {

@@ -60,7 +60,6 @@ class EventReader {
   EventReader(const EventReader&) = delete;
   EventReader& operator=(const EventReader&) = delete;
   bool ok() const { return dev_ != nullptr; }
-  const std::string& error() const { return error_; }
   std::string name() const;
   // The next event, or nullopt when none came within timeout.
   std::optional<input_event> next(milliseconds timeout);
@@ -77,7 +76,6 @@ class EventReader {
  private:
   int fd_ = -1;
   struct libevdev* dev_ = nullptr;
-  std::string error_;
 };
 
 // A program of the guest's, as user (0: root) with env added to its

@@ -1,2 +1,2 @@
 # Guest script: the event taps take over a mouse through evdev and uinput.
-velt-takeover-e2e
+velt-e2e-scenario-runner /opt/velt/scenarios/takeover.scenario

@@ -2,9 +2,12 @@
 // real agent and virtual mice, a step a line (tests/README.md lists them).
 // Each check's marker is named after its line; a line that cannot be read
 // ends the run with a failure naming the file and the line.
+#include <fcntl.h>
 #include <libevdev/libevdev.h>
 #include <linux/input-event-codes.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -13,15 +16,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <random>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
+#include "core/serial_queue.h"
+#include "platform/input/evdev_takeover.h"
 #include "tests/e2e/agent_process.h"
 #include "tests/e2e/guest_mice.h"
+#include "tests/overlay/overlay_fakes.h"
 #include "tools/mouse_sim/sim_commands.h"
 
 namespace velt::e2e {
@@ -160,9 +170,255 @@ std::map<std::string, std::string> keyboards() {
   return found;
 }
 
+// The hot-plug soak: mice of every kind plugged and unplugged in quick
+// succession, up to three at a time, buttons pressed and often still held
+// as the mouse goes. The agent must still run, its open descriptors must not
+// grow and its memory must stay flat, no key may stay pressed on its uinput
+// devices, and no copy of a grabbed mouse may outlive the mouse.
+class Soak {
+ public:
+  Soak(Markers& markers, RunningAgent& agent, int cycles, unsigned seed)
+      : markers_(markers), agent_(agent), cycles_(cycles), seed_(seed), random_(seed) {}
+
+  void run() {
+    markers_.note("soak: seed " + std::to_string(seed_) +
+                  " (VELT_SOAK_SEED=" + std::to_string(seed_) + " replays it)");
+    // One mouse of every kind first, then rounds of random mice. The figures
+    // are taken between rounds, with every mouse unplugged; the warm-up
+    // rounds (at most half of them) fill what the agent fills once, such as
+    // its allocator's arenas; the rest must leave the figures flat.
+    const auto models = pluggableMice();
+    showEveryModel(models);
+    for (const VirtualMouse* m : models) cycle(*m);
+    while (!plugged_.empty()) unplugOldest();
+
+    const auto started = Clock::now();
+    std::uniform_int_distribution<size_t> pick(0, models.size() - 1);
+    std::optional<Usage> before;
+    long last = 0, largestStep = 0;
+    std::string series;
+    const int rounds = (cycles_ + kRoundCycles - 1) / kRoundCycles;
+    for (int done = 0, round = 0; done < cycles_ && agent_.process->running(); ++round) {
+      // Every other round one mouse stays in throughout, so that the agent
+      // has a mouse selected while the others come and go.
+      std::unique_ptr<UhidMouse> anchor;
+      if (round % 2 == 1) {
+        std::string error;
+        const VirtualMouse& model = virtualMouse(round % 4 == 1 ? "QR-550" : "QR-450");
+        anchor = UhidMouse::plug(model, "anchor" + std::to_string(round), nullptr, &error);
+        std::this_thread::sleep_for(seconds(1));
+      }
+      for (int i = 0; i < kRoundCycles && done < cycles_; ++i, ++done) {
+        cycle(*models[pick(random_)]);
+      }
+      while (!plugged_.empty()) unplugOldest();
+      std::this_thread::sleep_for(milliseconds(800));
+      countKeys();
+      if (anchor) {
+        // The buttons held on the mice that went must not stay pressed.
+        const auto keys = agent_.keyboard->keysDown();
+        if (!keys.empty()) {
+          markers_.fail(
+              "keys released when held mice go and another stays",
+              std::to_string(keys.size()) + " keys down after round " + std::to_string(round));
+        }
+        anchor.reset();
+        std::this_thread::sleep_for(milliseconds(800));
+      }
+      const Usage now = usage();
+      series +=
+          (series.empty() ? "" : ", ") + std::to_string(now.fds) + "/" + std::to_string(now.kb);
+      if (before) largestStep = std::max(largestStep, now.kb - last);
+      last = now.kb;
+      if (round == std::min(kWarmUpRounds, rounds / 2) - 1) before = now;
+    }
+    const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - started);
+    // Lets countdowns and configuration passes finish.
+    std::this_thread::sleep_for(seconds(3));
+    countKeys();
+    agent_.pointer->drain();
+    markers_.note("soak: open fds/resident kB after each round: " + series);
+
+    if (!markers_.check(agent_.process->running(), "agent runs after the soak",
+                        agent_.process->ending())) {
+      throw Stop("the agent ended");
+    }
+    const Usage after = usage();
+    if (!before) before = after;
+    char figures[240];
+    std::snprintf(figures, sizeof figures,
+                  "soak: %d cycles (seed %u) in %lld ms, %zu key events; open fds %d -> %d; "
+                  "resident memory %ld kB -> %ld kB",
+                  cycles_, seed_, static_cast<long long>(took.count()), keysSeen_, before->fds,
+                  after.fds, before->kb, after.kb);
+    markers_.note(figures);
+    // A fall is no leak; only growth is.
+    markers_.check(after.fds <= before->fds, "open file descriptors do not grow", figures);
+    const long oneStep = largestStep <= kOneStepKb ? largestStep : 0;
+    markers_.check(after.kb - before->kb - oneStep <= kMemoryAllowanceKb, "memory is flat",
+                   std::string(figures) + "; largest step " + std::to_string(largestStep) + " kB");
+    markers_.check(keysSeen_ > 0, "buttons pressed during the soak reached the agent", figures);
+    const auto keys = agent_.keyboard->keysDown();
+    const auto buttons = agent_.pointer->keysDown();
+    markers_.check(keys.empty() && buttons.empty(), "no key left pressed on the agent's devices",
+                   std::to_string(keys.size() + buttons.size()) + " down");
+    std::string copies;
+    for (const VirtualMouse* m : pluggableMice()) {
+      if (!eventNodesNamed("Virtual " + m->model).empty()) copies += " " + m->model;
+    }
+    markers_.check(copies.empty(), "no copy of a mouse outlives it", "left:" + copies);
+  }
+
+ private:
+  // Memory may grow by this much once warmed up: the registry keeps a record
+  // of every device it has seen.
+  static constexpr long kMemoryAllowanceKb = 2048;
+  // A leak grows round after round; what fills once (an allocator's arena, a
+  // cache of Qt's) comes in one step. One step of up to this much is not
+  // counted in the growth.
+  static constexpr long kOneStepKb = 4096;
+  static constexpr int kRoundCycles = 50;
+  static constexpr int kWarmUpRounds = 4;
+
+  struct Usage {
+    int fds;
+    long kb;
+  };
+
+  // Plugs a mouse, maybe presses buttons (and maybe leaves them held), and
+  // unplugs the oldest mouse when three are in.
+  void cycle(const VirtualMouse& model) {
+    std::string error;
+    auto mouse = UhidMouse::plug(model, "soak" + std::to_string(next_++), nullptr, &error);
+    if (!mouse) {
+      markers_.fail("plug " + model.model, error);
+      return;
+    }
+    plugged_.push_back(std::move(mouse));
+    std::uniform_int_distribution<int> percent(0, 99);
+    std::uniform_int_distribution<int> pause(0, 60);
+    std::this_thread::sleep_for(milliseconds(pause(random_)));
+    if (percent(random_) < 70) {
+      // Any of the assigned standard buttons, or an extra-button code.
+      static const uint8_t kMasks[] = {0x04, 0x08, 0x10, 0x0C, 0x1C, 0x18};
+      static const uint8_t kCodes[] = {0xFA, 0xFC, 0xFE, 0xFD};
+      UhidMouse& m = *plugged_.back();
+      m.sendButtons(kMasks[percent(random_) % 6],
+                    percent(random_) < 30 ? kCodes[percent(random_) % 4] : 0);
+      std::this_thread::sleep_for(milliseconds(pause(random_)));
+      if (percent(random_) < 50) m.sendButtons(0);
+    }
+    if (plugged_.size() >= 3 || percent(random_) < 40) unplugOldest();
+    countKeys();
+  }
+
+  // The window keeps the model pictures it has shown in Qt's pixmap cache,
+  // up to the cache's 10 MB (a picture is 2.5 MB decoded). Each model alone
+  // is shown first, so that the cache is full before anything counts;
+  // otherwise it fills in steps whenever a model is first selected, which
+  // may be late in a random run.
+  void showEveryModel(const std::vector<const VirtualMouse*>& models) {
+    for (const VirtualMouse* m : models) {
+      std::string error;
+      auto mouse = UhidMouse::plug(*m, "first" + std::to_string(next_++), nullptr, &error);
+      if (!mouse) {
+        markers_.fail("plug " + m->model, error);
+        continue;
+      }
+      if (configurationPassLength(m->type) > 0) mouse->waitForReceived(0, 1, seconds(10));
+      // The window follows once the device-change countdown has run.
+      std::this_thread::sleep_for(seconds(2));
+    }
+  }
+
+  void unplugOldest() {
+    plugged_.pop_front();
+    countKeys();
+  }
+
+  // Reads the keys the agent has sent, which would pile up unread otherwise.
+  void countKeys() { keysSeen_ += readKeys(*agent_.keyboard, SIZE_MAX, milliseconds(0)).size(); }
+
+  // The agent's figures once settled: a descriptor opened for a moment (a
+  // node probed, a pipe to a helper) is no leak, so the least of a few
+  // readings counts.
+  Usage usage() const {
+    Usage least{agent_.process->openFileDescriptors(), agent_.process->residentKilobytes()};
+    for (int i = 0; i < 4; ++i) {
+      std::this_thread::sleep_for(milliseconds(100));
+      least.fds = std::min(least.fds, agent_.process->openFileDescriptors());
+    }
+    return least;
+  }
+
+  Markers& markers_;
+  RunningAgent& agent_;
+  int cycles_;
+  unsigned seed_;
+  std::mt19937 random_;
+  std::deque<std::unique_ptr<UhidMouse>> plugged_;
+  int next_ = 1;
+  size_t keysSeen_ = 0;
+};
+
+// The event taps and the input takeover run in this process, on their own,
+// for what the agent's own scenarios cannot reach. No pointer mode is held
+// and no overlay shown: the taps only take buttons. With counted looks the
+// takeover's second looks at a mouse with a button down wait until the
+// scenario moves their time on.
+struct TakeoverRig : DelayedTasks {
+  explicit TakeoverRig(bool counted)
+      : takeover(taps.taps, counted ? static_cast<DelayedTasks&>(*this) : timers) {}
+  ~TakeoverRig() override {
+    if (holder >= 0) ::close(holder);
+  }
+  void runAfter(std::string_view label, velt::Clock::Duration delay,
+                std::function<void()> task) override {
+    ++waiting;
+    looks.runAfter(label, delay, [this, task = std::move(task)] {
+      --waiting;
+      ++ran;
+      task();
+    });
+  }
+
+  testing::CaptureLog log;
+  testing::TapsRig taps;
+  TimerThread timers;
+  testing::FakeClock looks;
+  std::atomic<int> waiting{0}, ran{0};
+  int holder = -1;  // a node grabbed as another program would
+  EvdevTakeover takeover;
+};
+
+// A plain mouse with a supported model's ids, and its event node.
+struct PlainMouse {
+  std::unique_ptr<UhidDevice> device;
+  std::string node;
+};
+constexpr UsbId kPlainMouseId{0x0C45, 0x7E20};
+
+// Whether the copy has the mouse's ids and wheel, and the extra button.
+bool sameDevice(const std::string& a, const std::string& b) {
+  int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC), fb = ::open(b.c_str(), O_RDONLY | O_CLOEXEC);
+  libevdev *da = nullptr, *db = nullptr;
+  bool same = libevdev_new_from_fd(fa, &da) == 0 && libevdev_new_from_fd(fb, &db) == 0 &&
+              libevdev_get_id_vendor(da) == libevdev_get_id_vendor(db) &&
+              libevdev_get_id_product(da) == libevdev_get_id_product(db) &&
+              libevdev_get_id_bustype(da) == libevdev_get_id_bustype(db) &&
+              libevdev_has_event_code(db, EV_REL, REL_WHEEL_HI_RES) ==
+                  libevdev_has_event_code(da, EV_REL, REL_WHEEL_HI_RES) &&
+              libevdev_has_event_code(db, EV_KEY, BTN_EXTRA);
+  if (da) libevdev_free(da);
+  if (db) libevdev_free(db);
+  ::close(fa);
+  ::close(fb);
+  return same;
+}
+
 class Runner {
  public:
-  explicit Runner(std::string file) : file_(std::move(file)) {}
+  Runner(std::string file, bool readOnly) : file_(std::move(file)), readOnly_(readOnly) {}
   ~Runner() {
     if (sim_.joinable()) sim_.join();
   }
@@ -170,12 +426,24 @@ class Runner {
   int run() {
     std::ifstream in(file_);
     if (!markers_.check(in.good(), "scenario " + file_, "cannot be read")) return 1;
-    std::string line;
-    for (int n = 1; std::getline(in, line); ++n) {
+    // The whole file is read before the first step runs: a slip late in it
+    // fails at once, not minutes into the run.
+    std::vector<Line> lines;
+    std::string text;
+    for (int n = 1; std::getline(in, text); ++n) {
+      try {
+        if (auto line = parse(text, n)) lines.push_back(std::move(*line));
+      } catch (const std::exception& e) {
+        markers_.fail(file_ + ":" + std::to_string(n), e.what());
+        return 1;
+      }
+    }
+    if (readOnly_) return 0;
+    for (const Line& line : lines) {
       try {
         step(line);
       } catch (const std::exception& e) {
-        markers_.fail(file_ + ":" + std::to_string(n), e.what());
+        markers_.fail(file_ + ":" + std::to_string(line.number), e.what());
         return 1;
       }
     }
@@ -242,33 +510,70 @@ class Runner {
     return markers_.check(ok, part.empty() ? what_ : what_ + ": " + part, detail);
   }
 
-  void step(const std::string& line) {
-    w_.clear();
-    for (auto& word : wordsOf(line)) {
-      auto macro = w_.empty() ? defined_.end() : defined_.find(word);
+  struct Line {
+    int number;
+    std::string what;  // the line, the name of its markers
+    std::vector<std::string> words;
+  };
+
+  // The words of a line with the defined ones replaced; nothing for a blank
+  // line or a definition. A step it does not know, or one given fewer words
+  // than it takes, cannot be read.
+  std::optional<Line> parse(const std::string& text, int number) {
+    // Each step and the fewest words it takes after its name.
+    static const std::map<std::string, size_t> least = [] {
+      std::map<std::string, size_t> steps;
+      std::istringstream in(
+          "agent 1 masks 2 plug 1 plug-silent 2 unplug 1 configured 0 untouched 0 passes 2 "
+          "restored 0 handed-over 0 nothing-sent 0 forget 0 quiet 1 buttons 2 input 3 press "
+          "3 keys 1 no-keys 1 nothing-held 0 drain 1 copy 1 grabbed 0 events 3 sleep 1 "
+          "command 2 running 0 silence 2 asked 2 since-asked 1 log-mark 0 reopened 1 sim 1 "
+          "sim-shows 2 terminate 1 open-nodes 0 kill 2 ends 4 closed 1 mark-keyboards 0 "
+          "back 1 program 2 said 1 tell 2 kill-program 1 env 1 folder 1 write 2 wait-file 2 "
+          "gone 1 window 2 focus 1 identified 0 log-lacks 1 soak 1 needs 1 plain 1 report 2 "
+          "taps 0 registered 1 seat 1 nodes 2 same-ids 0 held 1 let-go 1 copy-gone 0 logged "
+          "2 intercept 1 dispatched 1 grab-elsewhere 1 looks 1 look 0 ");
+      std::string step;
+      for (size_t count; in >> step >> count;) steps[step] = count;
+      return steps;
+    }();
+    Line line{number, text.substr(0, text.find(" #")), {}};
+    line.what.erase(line.what.find_last_not_of(" \t") + 1);
+    auto& w = line.words;
+    for (auto& word : wordsOf(text)) {
+      auto macro = w.empty() ? defined_.end() : defined_.find(word);
       if (macro == defined_.end()) {
-        w_.push_back(word);
+        w.push_back(word);
       } else {
-        w_.insert(w_.end(), macro->second.begin(), macro->second.end());
+        w.insert(w.end(), macro->second.begin(), macro->second.end());
       }
     }
-    if (w_.empty()) return;
-    what_ = line.substr(0, line.find(" #"));
-    what_.erase(what_.find_last_not_of(" \t") + 1);
+    if (w.empty()) return std::nullopt;
+    if (w[0] == "define") {
+      if (w.size() < 3) throw Stop("not define NAME WORDS...");
+      defined_[w[1]].assign(w.begin() + 2, w.end());
+      return std::nullopt;
+    }
+    const auto takes = least.find(w[0]);
+    if (takes == least.end()) throw Stop("no step \"" + w[0] + "\"");
+    if (w.size() <= takes->second) throw Stop("too few words");
+    return line;
+  }
+
+  void step(const Line& line) {
+    w_ = line.words;
+    what_ = line.what;
     read_ = 0;
     act(w_[0]);
     if (read_ + 1 < w_.size()) throw Stop("no step reads \"" + w_[read_ + 1] + "\"");
   }
 
   void act(const std::string& v) {
-    if (v == "define") {
-      defined_[word(1)].assign(w_.begin() + 2, w_.end());
-      read_ = w_.size();
-    } else if (v == "agent") {
+    if (v == "agent") {
       // NAME OPTIONS...: KEY=VALUE in its button.plist, APP/KEY=VALUE in the
       // profile of APP, platform=, user=, and NAME=VALUE in its environment
       // when NAME is in capitals. The steps after it act on this agent.
-      AgentOptions options = withSettings({});
+      AgentOptions options;
       word(1);
       for (size_t i = 2; i < w_.size(); ++i) {
         const size_t equals = word(i).find('='), slash = w_[i].find('/');
@@ -308,8 +613,11 @@ class Runner {
       silent_[word(1)] = UhidMouse::plugSilent(model(2), w_[1], &error);
       if (!check(silent_[w_[1]] != nullptr, error)) throw Stop("it did not plug");
     } else if (v == "unplug") {
-      for (size_t i = 1; i < w_.size(); ++i) mouse(i);
-      for (size_t i = 1; i < w_.size(); ++i) mice_.erase(w_[i]), silent_.erase(w_[i]);
+      for (size_t i = 1; i < w_.size(); ++i) {
+        if (!plain_.count(word(i))) mouse(i);
+      }
+      for (size_t i = 1; i < w_.size(); ++i)
+        mice_.erase(w_[i]), silent_.erase(w_[i]), plain_.erase(w_[i]);
     } else if (v == "configured") {
       if (w_.size() > 1 && !has(1, "again")) throw Stop("configured takes only again");
       expectConfigured(markers_, mice_, what_, has(1, "again"), intercept_, hidButtons_);
@@ -403,14 +711,19 @@ class Runner {
     } else if (v == "copy") {
       // The agent's copy of the mouse's pointer node: the node of the same
       // name that the kernel did not make for the mouse.
-      UhidMouse& m = mouse(1);
       copy_.reset();
-      auto nodes = m.nodes(0, 1, seconds(10));
+      std::optional<HidNodes> nodes;
+      if (plain_.count(word(1))) {
+        nodes = HidNodes{{}, {plain_.at(w_[1]).node}};
+      } else {
+        nodes = mouse(1).nodes(0, 1, seconds(10));
+      }
       original_ = nodes ? nodes->events.front() : "";
-      const std::string copy = nodes ? waitForCopy(original_, seconds(5)) : "";
-      if (check(!copy.empty(),
+      copyPath_ =
+          nodes ? waitForCopy(original_, plain_.count(w_[1]) ? seconds(10) : seconds(5)) : "";
+      if (check(!copyPath_.empty(),
                 nodes ? "no second node named like " + original_ : "no event node")) {
-        copy_ = std::make_unique<EventReader>(copy);
+        copy_ = std::make_unique<EventReader>(copyPath_);
       }
     } else if (v == "grabbed") {
       const int grab = EventReader(original_).grab();
@@ -650,13 +963,120 @@ class Runner {
       }
     } else if (v == "log-lacks") {
       check(agentLog().find(word(1)) == npos);
-    } else {
-      throw Stop("no step \"" + v + "\"");
+    } else if (v == "needs") {
+      // PATHS...: the run is skipped where one cannot be opened.
+      for (size_t i = 1; i < w_.size(); ++i) {
+        const int fd = ::open(word(i).c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) {
+          std::printf("skipped: needs %s\n", w_[i].c_str());
+          std::exit(77);
+        }
+        ::close(fd);
+      }
+    } else if (v == "plain") {
+      // NAME: a plain mouse with a supported model's ids, once its event
+      // node is there.
+      UhidDeviceSetup setup;
+      setup.name = setup.uniq = word(1);
+      setup.phys = "velt-e2e/" + w_[1];
+      setup.vendor = static_cast<uint32_t>(kPlainMouseId.vendorId);
+      setup.product = static_cast<uint32_t>(kPlainMouseId.productId);
+      setup.descriptor = kPlainMouseDescriptor;
+      std::string error;
+      PlainMouse& m = plain_[w_[1]];
+      m.device = UhidDevice::create(setup, {}, &error);
+      if (!check(m.device != nullptr, error)) throw Stop("it did not plug");
+      auto nodes = waitForHidNodes("HID_UNIQ", w_[1], 1, seconds(10));
+      if (!check(nodes.has_value(), "no event node")) throw Stop("it has no event node");
+      m.node = nodes->events.front();
+    } else if (v == "report") {
+      // NAME MASK: these buttons of a plain mouse down, no motion.
+      if (!plain_.count(word(1))) throw Stop("no plain mouse " + w_[1]);
+      const uint8_t data[] = {byte(word(2)), 0, 0, 0};
+      plain_.at(w_[1]).device->sendInput(data);
+    } else if (v == "taps") {
+      // [counted]: fresh taps and takeover, their input thread started.
+      if (w_.size() > 1 && !has(1, "counted")) throw Stop("taps takes only counted");
+      rig_.reset();
+      rig_ = std::make_unique<TakeoverRig>(has(1, "counted"));
+      if (!check(rig_->takeover.createEventTaps())) throw Stop("no input thread");
+    } else if (v == "registered" || v == "seat") {
+      // registered on|off: the plain mice's model is registered or not;
+      // seat on|off: the session has the seat or leaves it.
+      if (!rig_) throw Stop("no taps");
+      if (!has(1, "on") && !has(1, "off")) throw Stop(v + " takes on or off");
+      if (v == "seat") {
+        rig_->takeover.setTakingOver(has(1, "on"));
+      } else {
+        rig_->takeover.registeredDevicesChanged(has(1, "on") ? std::vector<UsbId>{kPlainMouseId}
+                                                             : std::vector<UsbId>{});
+      }
+    } else if (v == "nodes") {
+      // NAME N: event nodes of that name.
+      const size_t count = eventNodesNamed(word(1)).size();
+      check(count == static_cast<size_t>(number(word(2))), std::to_string(count) + " nodes");
+    } else if (v == "same-ids") {
+      check(sameDevice(original_, copyPath_), original_ + " and " + copyPath_);
+    } else if (v == "held" || v == "let-go") {
+      // NAME...: the plain mice's nodes are grabbed, or free, within 10 s.
+      const bool held = v == "held";
+      for (size_t i = 1; i < w_.size(); ++i) {
+        if (!plain_.count(word(i))) throw Stop("no plain mouse " + w_[i]);
+        const std::string node = plain_.at(w_[i]).node;
+        check(waitFor([&] { return (EventReader(node).grab() == EBUSY) == held; }, seconds(10)),
+              node);
+      }
+    } else if (v == "copy-gone") {
+      check(waitForGone(copyPath_, seconds(10)), copyPath_);
+    } else if (v == "logged") {
+      // TEXT N: N lines hold TEXT within 10 s, and no more come in 300 ms.
+      if (!rig_) throw Stop("no taps");
+      const auto count = static_cast<size_t>(number(word(2)));
+      waitFor([&] { return rig_->log.count(w_[1]) >= count; }, seconds(10));
+      std::this_thread::sleep_for(milliseconds(300));
+      check(rig_->log.count(w_[1]) == count, std::to_string(rig_->log.count(w_[1])) + " lines");
+    } else if (v == "intercept" || v == "dispatched") {
+      // intercept MASK: the buttons the taps take; dispatched MASK: the last
+      // mask they handed on, within 10 s.
+      if (!rig_) throw Stop("no taps");
+      const uint8_t mask = byte(word(1));
+      if (v == "intercept") {
+        rig_->taps.settings.interceptMask = mask;
+      } else {
+        check(waitFor([&] { return rig_->taps.buttons.last() == mask; }, seconds(10)),
+              "last " + std::to_string(rig_->taps.buttons.last()));
+      }
+    } else if (v == "grab-elsewhere") {
+      // NAME: another program grabs the plain mouse's node.
+      if (!rig_ || !plain_.count(word(1))) throw Stop("no taps or no plain mouse " + w_[1]);
+      rig_->holder = ::open(plain_.at(w_[1]).node.c_str(), O_RDONLY | O_CLOEXEC);
+      check(::ioctl(rig_->holder, EVIOCGRAB, 1) == 0, std::strerror(errno));
+    } else if (v == "looks" || v == "look") {
+      // looks N: one second look waits at a time, after each of N; look:
+      // the next one runs.
+      if (!rig_) throw Stop("no taps");
+      TakeoverRig& r = *rig_;
+      for (long look = 0; v == "looks" && look < number(word(1)); ++look) {
+        waitFor([&] { return r.waiting > 0 && r.ran == look; }, seconds(10));
+        std::this_thread::sleep_for(milliseconds(300));
+        check(r.waiting == 1, std::to_string(r.waiting) + " wait",
+              "after " + std::to_string(look) + " looks");
+        r.looks.advance(milliseconds(300));
+      }
+      if (v == "look") r.looks.advance(milliseconds(300));
+    } else if (v == "soak") {
+      // CYCLES [SEED]: the hot-plug soak on the agent; VELT_SOAK_SEED, or a
+      // random seed, when none is given.
+      const char* given = w_.size() > 2 ? word(2).c_str() : std::getenv("VELT_SOAK_SEED");
+      const unsigned seed =
+          given && *given ? static_cast<unsigned>(number(given)) : std::random_device{}();
+      Soak(markers_, a(), static_cast<int>(number(word(1))), seed).run();
     }
   }
 
   static constexpr size_t npos = std::string::npos;
   std::string file_;
+  bool readOnly_;
   std::vector<std::string> w_;  // the words of the line, defined ones replaced
   size_t read_ = 0;             // the last word a step read
   std::string what_;            // the line, the name of its markers
@@ -668,7 +1088,9 @@ class Runner {
   Mice mice_, silent_;
   std::set<const VirtualMouse*> plugged_;
   std::unique_ptr<EventReader> copy_;
-  std::string original_;  // the node copy_ copies
+  std::string original_, copyPath_;  // the node copy_ copies, and its own
+  std::map<std::string, PlainMouse> plain_;
+  std::unique_ptr<TakeoverRig> rig_;
   Clock::time_point asked_;
   size_t logMark_ = 0;
   std::map<std::string, std::string> keyboards_;  // at the mark
@@ -681,12 +1103,15 @@ class Runner {
 }  // namespace
 }  // namespace velt::e2e
 
+// --read: reads the file and runs nothing, as every build does with each
+// scenario.
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: velt-e2e-scenario-runner FILE\n");
+  const bool readOnly = argc == 3 && std::strcmp(argv[1], "--read") == 0;
+  if (argc != 2 && !readOnly) {
+    std::fprintf(stderr, "usage: velt-e2e-scenario-runner [--read] FILE\n");
     return 2;
   }
-  const int status = velt::e2e::Runner(argv[1]).run();
-  if (status != 0) velt::e2e::AgentProcess::showLog();
+  const int status = velt::e2e::Runner(argv[argc - 1], readOnly).run();
+  if (status != 0 && !readOnly) velt::e2e::AgentProcess::showLog();
   return status;
 }
