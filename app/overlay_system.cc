@@ -84,6 +84,9 @@ void OverlaySystem::createOverlayWindow(const std::filesystem::path& resources) 
       return;
     case OverlayBackend::X11:
       window_ = std::make_unique<OverlayWindow>(settings_, compositingManagerRunning);
+      if (auto beneath = X11ScreenBeneath::open()) {
+        window_->setScreenBeneath(std::move(beneath), mainThread_, timers_);
+      }
       pointerWatch_ =
           std::make_unique<X11PointerWatch>([this] { overlay.requestOverlayRedraw(0); });
       following_ = std::make_unique<FollowingWindow>(*window_, *pointerWatch_);

@@ -92,6 +92,23 @@ void SpotlightView::saveScreen(QImage snapshot) {
   snapshot_ = std::move(snapshot);
 }
 
+void SpotlightView::updateSnapshot(const QRect& area, const QImage& picture) {
+  if (screenSize_.isEmpty()) return;
+  if (snapshot_.isNull() ||
+      snapshot_.width() * screenSize_.height() != snapshot_.height() * screenSize_.width()) {
+    snapshot_ = QImage(screenSize_, QImage::Format_RGB32);
+    snapshot_.fill(Qt::black);
+  }
+  const double k = static_cast<double>(snapshot_.width()) / screenSize_.width();
+  {
+    QPainter painter(&snapshot_);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QRectF(area.x() * k, area.y() * k, area.width() * k, area.height() * k),
+                      picture);
+  }
+  if (lastPointer_) invalidateAround(*lastPointer_);
+}
+
 void SpotlightView::setScreenSize(QSize size) {
   screenSize_ = size;
 }

@@ -42,10 +42,16 @@ class SpotlightView : public QWidget {
 
   void setMode(int32_t drawMode);
   int32_t getDrawMode() const { return drawMode_; }
+  int32_t spotlightSize() const { return settings_.spotlightSize.load(std::memory_order_relaxed); }
 
   // The picture the magnifier enlarges: the overlay's screen, taken while
   // the overlay was hidden. Kept until the next one.
   void saveScreen(QImage snapshot);
+  // A fresh picture of part of the screen (area, in screen points from the
+  // top left) goes into the snapshot, and the lens about the pointer is
+  // repainted. Without a snapshot of the screen's size, one holding only
+  // such parts is started.
+  void updateSnapshot(const QRect& area, const QImage& picture);
   // The size of the screen the overlay covers (the view is a point larger
   // each way); nothing is painted beyond it.
   void setScreenSize(QSize size);

@@ -34,6 +34,7 @@ OverlayWindow::~OverlayWindow() = default;
 
 void OverlayWindow::setMode(int32_t drawMode) {
   view_->setMode(drawMode);
+  if (drawMode != kDrawMagnifier) stopLens(true);
 }
 
 QImage OverlayWindow::grabScreen(QScreen* screen) {
@@ -48,6 +49,9 @@ QImage OverlayWindow::grabScreen(QScreen* screen) {
 }
 
 void OverlayWindow::saveScreen() {
+  // The windows' storage is kept from before the overlay shows: storage
+  // made later would start as a copy of the screen, the overlay with it.
+  if (beneath_) beneath_->keep(true);
   QScreen* screen = screenUnderPointer();
   freshPicture_ = grabScreen(screen);
   freshPictureScreen_ = screen;
@@ -76,9 +80,12 @@ void OverlayWindow::fadeIn() {
   show();
   raise();
   view_->update();
+  shownOn_ = frame;
+  refreshLens();
 }
 
 void OverlayWindow::fadeOut() {
+  stopLens(false);
   fade(1, 0);
   raise();
 }
@@ -92,6 +99,8 @@ void OverlayWindow::fade(double from, double to) {
 }
 
 void OverlayWindow::hideWindow() {
+  stopLens(true);
+  shownOn_ = {};
   fade_->stop();
   hide();
   view_->setBackdrop({});
@@ -99,10 +108,51 @@ void OverlayWindow::hideWindow() {
 
 void OverlayWindow::redrawScreen() {
   view_->redrawScreen();
+  refreshLens();
 }
 
 void OverlayWindow::setNeedsDisplay() {
   view_->update();
+  if (refresh_ && refresh_->running()) {
+    refresh_->sizeChanged(view_->spotlightSize());
+  }
+}
+
+// --- The live lens ------------------------------------------------------------
+
+void OverlayWindow::setScreenBeneath(std::unique_ptr<ScreenBeneath> beneath, MainThread& mainThread,
+                                     DelayedTasks& delayed) {
+  beneath_ = std::move(beneath);
+  refresh_ = std::make_unique<MagnifierRefresh>(mainThread, delayed,
+                                                [this](RectF area) { captureLens(area); });
+}
+
+void OverlayWindow::refreshLens() {
+  if (!refresh_ || shownOn_.isEmpty() || view_->getDrawMode() != kDrawMagnifier) return;
+  const QPoint at = QCursor::pos();
+  const PointF pointer{static_cast<double>(at.x()), static_cast<double>(at.y())};
+  const RectF screen{static_cast<double>(shownOn_.x()), static_cast<double>(shownOn_.y()),
+                     static_cast<double>(shownOn_.width()), static_cast<double>(shownOn_.height())};
+  if (refresh_->running()) {
+    refresh_->pointerMoved(pointer, screen);
+    return;
+  }
+  beneath_->keep(true);
+  refresh_->start(pointer, screen, view_->spotlightSize());
+}
+
+void OverlayWindow::captureLens(RectF area) {
+  const QRect rect = QRectF(area.x, area.y, area.width, area.height).toAlignedRect();
+  // Read at once: the windows' storage answers in well under a frame.
+  const QImage picture = beneath_->picture(rect, static_cast<uint32_t>(winId()));
+  refresh_->captured();
+  if (!picture.isNull()) view_->updateSnapshot(rect.translated(-shownOn_.topLeft()), picture);
+}
+
+void OverlayWindow::stopLens(bool letGo) {
+  if (!refresh_) return;
+  refresh_->stop();
+  if (letGo) beneath_->keep(false);
 }
 
 }  // namespace velt

@@ -8,10 +8,15 @@
 #include <QPointer>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
+#include "core/delayed_tasks.h"
+#include "core/main_thread.h"
 #include "core/settings.h"
+#include "overlay/magnifier_refresh.h"
 #include "overlay/overlay_controller.h"
 #include "overlay/spotlight_view.h"
+#include "platform/x11/x11_screen_beneath.h"
 
 class QPropertyAnimation;
 class QScreen;
@@ -29,6 +34,13 @@ class OverlayWindow : public QWidget, public OverlayWindowPort {
   // How pictures of a screen are taken; a screen grab of the root window by
   // default. A null picture means the grab failed.
   void setScreenGrabber(std::function<QImage(QScreen*)> grabber) { grabber_ = std::move(grabber); }
+  // Where the windows beneath the overlay can be read: while the magnifier
+  // shows, the part of the screen its lens enlarges is read again as the
+  // pointer moves and every 0.5 s while it stands still (MagnifierRefresh,
+  // timed on delayed). Without it the lens keeps the picture taken as it
+  // opened.
+  void setScreenBeneath(std::unique_ptr<ScreenBeneath> beneath, MainThread& mainThread,
+                        DelayedTasks& delayed);
 
   void setMode(int32_t drawMode) override;
   void saveScreen() override;
@@ -41,6 +53,9 @@ class OverlayWindow : public QWidget, public OverlayWindowPort {
  private:
   QImage grabScreen(QScreen* screen);
   void fade(double from, double to);
+  void refreshLens();
+  void captureLens(RectF area);
+  void stopLens(bool letGo);
 
   SpotlightView* view_;
   QPropertyAnimation* fade_;
@@ -50,6 +65,11 @@ class OverlayWindow : public QWidget, public OverlayWindowPort {
   QImage freshPicture_;
   QPointer<QScreen> freshPictureScreen_;
   bool grabFailureLogged_ = false;
+
+  // The live lens.
+  std::unique_ptr<ScreenBeneath> beneath_;
+  std::unique_ptr<MagnifierRefresh> refresh_;
+  QRect shownOn_;  // the screen the overlay covers, while it shows
 };
 
 // The screen the pointer is on, or the primary screen.

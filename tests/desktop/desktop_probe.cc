@@ -42,11 +42,13 @@
 //   velt-desktop-probe kwin-input   moves and clicks KWin's pointer as a
 //                                   device would, as standard input says
 //                                   (tests/desktop/kwin_input.h)
-//   velt-desktop-probe look FILE X Y spotlight|dot|magnifier|clear [recoloured]
+//   velt-desktop-probe look FILE X Y spotlight|dot|magnifier|clear
+//                      [recoloured|lens-recoloured]
 //                                   the same check of the picture FILE of one
 //                                   monitor filled by the test pattern (or the
-//                                   recoloured one), pointer at (X, Y), size
-//                                   310, that may show the pointer's arrow
+//                                   recoloured one, or one recoloured only in
+//                                   the lens), pointer at (X, Y), size 310,
+//                                   that may show the pointer's arrow
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -188,13 +190,18 @@ int main(int argc, char** argv) {
     if (recoloured) picture.blue = velt::rig::kRecolouredBlue;
     return judge(recoloured ? "pattern" : argv[2], picture);
   }
-  const bool recoloured = argc == 7 && std::string(argv[6]) == "recoloured";
-  if (command == "look" && (argc == 6 || recoloured)) {
+  const std::string recolour = argc == 7 ? argv[6] : "";
+  if (command == "look" &&
+      (argc == 6 || recolour == "recoloured" || recolour == "lens-recoloured")) {
     QCoreApplication app(argc, argv);
     QImage shot = rgb(argv[2]);
-    const int blue = recoloured ? velt::rig::kRecolouredBlue : velt::rig::kPatternBlue;
-    return judge(argv[5], {velt::rig::patternPicture(shot.size(), blue), shot, shot.rect(),
-                           QPoint(std::atoi(argv[3]), std::atoi(argv[4])), 310, true});
+    const QPoint pointer(std::atoi(argv[3]), std::atoi(argv[4]));
+    QImage plain =
+        recolour == "lens-recoloured"
+            ? velt::rig::patternRecolouredInLens(shot.size(), pointer, 310)
+            : velt::rig::patternPicture(shot.size(), recolour.empty() ? velt::rig::kPatternBlue
+                                                                      : velt::rig::kRecolouredBlue);
+    return judge(argv[5], {plain, shot, shot.rect(), pointer, 310, true});
   }
   const bool fullscreen = command == "window" && argc == 4 && std::string(argv[3]) == "fullscreen";
   int signalFd = -1;

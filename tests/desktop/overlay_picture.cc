@@ -148,16 +148,34 @@ QString checkPointerDot(const OverlayPicture& p) {
   });
 }
 
-QString checkMagnifier(const OverlayPicture& p) {
-  int lens = p.size / 8 * 8;
+namespace {
+
+// How far q lies inside the lens about pointer (negative: outside).
+double lensDepth(QPoint q, const QRect& monitor, QPoint pointer, int size) {
+  int lens = size / 8 * 8;
   int h = lens / 2;
-  QPoint local = p.pointer - p.monitor.topLeft();
-  int dx = std::clamp(local.x() - h, 0, p.monitor.width() - lens) + p.monitor.x();
-  int dy = std::clamp(local.y() - h, 0, p.monitor.height() - lens) + p.monitor.y();
-  QRectF where(dx, dy, lens, lens);
-  auto depthAt = [&](QPoint q) {
-    return depth(QPointF(q) + QPointF(0.5, 0.5), where, lens * 0.33);
-  };
+  QPoint local = pointer - monitor.topLeft();
+  int dx = std::clamp(local.x() - h, 0, monitor.width() - lens) + monitor.x();
+  int dy = std::clamp(local.y() - h, 0, monitor.height() - lens) + monitor.y();
+  return depth(QPointF(q) + QPointF(0.5, 0.5), QRectF(dx, dy, lens, lens), lens * 0.33);
+}
+
+}  // namespace
+
+QImage patternRecolouredInLens(QSize size, QPoint pointer, int lensSize) {
+  QImage picture = patternPicture(size);
+  for (int y = 0; y < size.height(); ++y) {
+    for (int x = 0; x < size.width(); ++x) {
+      if (lensDepth({x, y}, picture.rect(), pointer, lensSize) >= 0) {
+        picture.setPixel(x, y, patternAt(x, y, kRecolouredBlue));
+      }
+    }
+  }
+  return picture;
+}
+
+QString checkMagnifier(const OverlayPicture& p) {
+  auto depthAt = [&](QPoint q) { return lensDepth(q, p.monitor, p.pointer, p.size); };
   QString around = sample(p, [&](QPoint q) -> std::optional<QRgb> {
     if (depthAt(q) < -2) return p.plain.pixel(q);
     return std::nullopt;

@@ -16,6 +16,9 @@ inline constexpr int kPatternBlue = 200;
 inline constexpr int kRecolouredBlue = 120;
 QRgb patternAt(int x, int y, int blue = kPatternBlue);
 QImage patternPicture(QSize size, int blue = kPatternBlue);
+// The pattern, recoloured only inside the magnifier's lens about pointer: an
+// overlay that paints a picture taken as it opened around a live lens.
+QImage patternRecolouredInLens(QSize size, QPoint pointer, int lensSize);
 
 struct OverlayPicture {
   QImage plain;
