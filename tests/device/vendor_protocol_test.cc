@@ -155,7 +155,6 @@ class HandshakeTest : public ::testing::Test {
     return submitted;
   }
 
-
   const DeviceClasses classes = loadModelCatalogue(testing::sourceResources() / "model").classes;
   CaptureLog log;
   FakeClock clock;
