@@ -76,23 +76,23 @@ class SettingsStoreTest : public ::testing::Test {
   }
 };
 
-TEST_F(SettingsStoreTest, FirstRunCopiesTheDefaultFile) {
+// The first run copies the shipped file, for the user alone whatever its
+// mode; without one, saving writes a fresh file.
+TEST_F(SettingsStoreTest, FirstRunCopiesTheDefaultFileOrWritesAFreshOne) {
   store().loadSettings();
-  EXPECT_TRUE(std::filesystem::exists(file));
   EXPECT_EQ(readFile(file), readFile(defaults));
-  // The user's alone, whatever the shipped file's mode.
   EXPECT_EQ(std::filesystem::status(file).permissions(),
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   EXPECT_EQ(settings.spotlightSize, 310);
   EXPECT_EQ(settings.interceptMask, 0);
   EXPECT_EQ(settings.hidButtonMask, 0);
-}
 
-TEST_F(SettingsStoreTest, WithoutTheDefaultFileSavingWritesAFreshOne) {
-  SettingsStore s(settings, folder, home / "nowhere/button.plist");
+  std::filesystem::remove_all(folder);
+  Settings fresh;
+  SettingsStore s(fresh, folder, home / "nowhere/button.plist");
   s.loadSettings();
-  EXPECT_EQ(settings.spotlightSize, 310);
-  settings.StandardButtonAssignments[1].code = 13;
+  EXPECT_EQ(fresh.spotlightSize, 310);
+  fresh.StandardButtonAssignments[1].code = 13;
   s.saveSettings();
   Settings reread;
   SettingsStore(reread, folder, defaults).loadSettings();
@@ -335,18 +335,6 @@ TEST_F(SettingsStoreTest, FailedWritesKeepTheOldFileAndLeaveNoTemporary) {
   EXPECT_EQ(filesInFolder(), 0u);
 }
 
-TEST_F(SettingsStoreTest, CommitSetsTheMaskSavesAndArmsTheConfigurationPass) {
-  ArmRecorder arm;
-  auto s = store();
-  s.setConfigurationScheduler(&arm);
-  s.loadSettings();
-  settings.StandardButtonAssignments[3].code = 14;
-  s.commitAssignments(8);
-  EXPECT_EQ(settings.interceptMask, 8);
-  EXPECT_EQ(arm.armed, std::vector<int32_t>{1});
-  EXPECT_NE(readFile(file).find("<key>type3</key>\n\t<string>14</string>"), std::string::npos);
-}
-
 TEST_F(SettingsStoreTest, LoadingKeepsMaskBitsAlreadySetAndClearsOnlyCodes) {
   writeCounted("310", {{"numType1", str("0")}});
   settings.interceptMask = 0x40;
@@ -359,12 +347,6 @@ TEST_F(SettingsStoreTest, LoadingKeepsMaskBitsAlreadySetAndClearsOnlyCodes) {
   EXPECT_EQ(settings.StandardButtonAssignments[7].code, 0);
   EXPECT_EQ(settings.StandardButtonAssignments[7].op1, 44);
 }
-
-}  // namespace
-}  // namespace velt
-
-namespace velt {
-namespace {
 
 // A slot a profile leaves out follows the general table, "0" is Default;
 // the mice are sent every button some table diverts; other keys stay.
@@ -412,27 +394,33 @@ TEST_F(SettingsStoreTest, ProfilesLoadSaveAndDivertEveryButtonAnyOfThemUses) {
   EXPECT_EQ(readFile(file).find("profiles"), std::string::npos);
 }
 
-// A commit of the window's profiles diverts what they need, saves and asks
-// for one configuration pass; a list that may not be kept changes nothing.
-TEST_F(SettingsStoreTest, CommittedProfilesAreSavedAndConfiguredOnce) {
+// A commit diverts what the table and the profiles need, saves and asks for
+// one configuration pass; a profile list that may not be kept changes nothing.
+TEST_F(SettingsStoreTest, CommitsDivertSaveAndConfigureOnce) {
   Profiles profiles;
   ArmRecorder scheduler;
   SettingsStore s = store();
   s.setProfiles(&profiles);
   s.setConfigurationScheduler(&scheduler);
   s.loadSettings();
+  settings.StandardButtonAssignments[3].code = 14;
+  s.commitAssignments(8);
+  EXPECT_EQ(settings.interceptMask, 8);
+  EXPECT_EQ(scheduler.armed, std::vector<int32_t>{1});
+  EXPECT_NE(readFile(file).find("<key>type3</key>\n\t<string>14</string>"), std::string::npos);
+
   ApplicationProfile viewer{"org.gnome.Loupe"};
   viewer.assignments[0] = ButtonAssignmentValue{13, 0, 0};
   viewer.assignments[6] = ButtonAssignmentValue{14, 0, 0};
   EXPECT_EQ(s.commitProfiles({viewer}), "");
-  EXPECT_EQ(settings.interceptMask & 0x02, 0x02);
+  EXPECT_EQ(settings.interceptMask, 8 | 2);
   EXPECT_EQ(settings.hidButtonMask & 0x02, 0x02);
-  EXPECT_EQ(scheduler.armed, std::vector<int32_t>{1});
+  EXPECT_EQ(scheduler.armed.size(), 2u);
   EXPECT_NE(readFile(file).find("org.gnome.Loupe"), std::string::npos);
 
   EXPECT_NE(s.commitProfiles({viewer, viewer}), "");
   EXPECT_EQ(profiles.list(), ProfileList{viewer});
-  EXPECT_EQ(scheduler.armed.size(), 1u);
+  EXPECT_EQ(scheduler.armed.size(), 2u);
 
   // Without the profile its extra button is the mice's own again.
   EXPECT_EQ(s.commitProfiles({}), "");
