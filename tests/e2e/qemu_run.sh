@@ -7,10 +7,13 @@
 #   qemu_run.sh --name NAME --work DIR --cache DIR --script GUEST_SCRIPT
 #               [--program FILE]... [--plugin FILE]... [--tree SRC=GUEST_DIR]...
 #               [--timeout SECONDS] [--memory MB]
+#               [--module NAME]... [--share HOST_DIR=TAG]...
 #   qemu_run.sh --judge CONSOLE_LOG [--qemu-status N]   (only the verdict)
 #
 # Programs land in /opt/velt/bin, plugins (and their libraries) at their own
-# paths. The kernel package is fetched with apt-get download and unpacked with
+# paths. Each --module is taken from the kernel package too and lands in
+# /lib/modules/velt for the guest script to load; each --share reaches the
+# guest read-only over 9p (mount -t 9p -o trans=virtio TAG DIR). The kernel package is fetched with apt-get download and unpacked with
 # dpkg-deb into the cache folder, once; nothing is installed on the host.
 # VELT_SOAK_SEED, when set, reaches the guest's environment (the hot-plug
 # soak replays that seed).
@@ -30,6 +33,8 @@ qemu_status=0
 programs=()
 plugins=()
 trees=()
+shares=()
+extra_modules=()
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -42,6 +47,8 @@ while [ $# -gt 0 ]; do
     --tree) trees+=("$2"); shift 2 ;;
     --timeout) timeout_s=$2; shift 2 ;;
     --memory) memory=$2; shift 2 ;;
+    --module) extra_modules+=("$2"); shift 2 ;;
+    --share) shares+=("$2"); shift 2 ;;
     --judge) judge_only=$2; shift 2 ;;
     --qemu-status) qemu_status=$2; shift 2 ;;
     *) echo "qemu_run.sh: unknown argument $1" >&2; exit 2 ;;
@@ -115,25 +122,23 @@ fi
 
 # --- Debian's kernel package -------------------------------------------------
 
-modules=(hid uhid hid-generic evdev uinput)
+modules=(hid uhid hid-generic evdev uinput "${extra_modules[@]}")
 
 # Extracts the kernel image and our modules from the .deb into $1.
 unpack_kernel() {
-  local deb=$1 dest=$2 tmp
+  local deb=$1 dest=$2 tmp m patterns=()
+  for m in "${modules[@]}"; do
+    patterns+=("./lib/modules/*/$m.ko*")
+  done
   tmp=$(mktemp -d "$cache/unpack.XXXXXX")
   dpkg-deb --fsys-tarfile "$deb" |
-    tar -x -C "$tmp" --wildcards './boot/vmlinuz-*' \
-      './lib/modules/*/kernel/drivers/hid/hid.ko*' \
-      './lib/modules/*/kernel/drivers/hid/uhid.ko*' \
-      './lib/modules/*/kernel/drivers/hid/hid-generic.ko*' \
-      './lib/modules/*/kernel/drivers/input/evdev.ko*' \
-      './lib/modules/*/kernel/drivers/input/misc/uinput.ko*' || {
+    tar -x -C "$tmp" --wildcards './boot/vmlinuz-*' "${patterns[@]}" || {
     rm -rf "$tmp"
     return 1
   }
   mkdir -p "$tmp/out/modules"
   cp "$tmp"/boot/vmlinuz-* "$tmp/out/vmlinuz" || { rm -rf "$tmp"; return 1; }
-  local m file
+  local file
   for m in "${modules[@]}"; do
     file=$(find "$tmp/lib/modules" -name "$m.ko*" | head -n 1)
     [ -n "$file" ] || { echo "no $m module in $deb"; rm -rf "$tmp"; return 1; }
@@ -155,6 +160,14 @@ kernel_package() {
     awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9]/ { print $2; exit }'
 }
 
+# Whether an unpacked kernel in $1 holds every module this run needs.
+has_modules() {
+  local m
+  for m in "${modules[@]}"; do
+    [ -f "$1/modules/$m.ko" ] || return 1
+  done
+}
+
 # Sets $kernel to a folder with vmlinuz and modules/.
 find_kernel() {
   mkdir -p "$cache"
@@ -167,7 +180,7 @@ find_kernel() {
     apt-get update -qq >/dev/null 2>&1
     package=$(kernel_package)
   fi
-  if [ -n "$package" ] && [ -f "$cache/$package/vmlinuz" ]; then
+  if [ -n "$package" ] && [ -f "$cache/$package/vmlinuz" ] && has_modules "$cache/$package"; then
     kernel=$cache/$package
     return 0
   fi
@@ -196,7 +209,7 @@ find_kernel() {
   # Offline: use whatever kernel an earlier run left.
   local old
   old=$(ls -d "$cache"/linux-image-*/ 2>/dev/null | head -n 1)
-  if [ -n "$old" ] && [ -f "$old/vmlinuz" ]; then
+  if [ -n "$old" ] && [ -f "$old/vmlinuz" ] && has_modules "$old"; then
     kernel=${old%/}
     return 0
   fi
@@ -257,6 +270,12 @@ esac
 initrd=$work/initramfs.cpio
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$initrd" || fail "could not build the initramfs"
 
+virtfs=()
+for share in "${shares[@]}"; do
+  [ -d "${share%%=*}" ] || skip "no folder ${share%%=*} to share (its test makes it)"
+  virtfs+=(-virtfs "local,path=${share%%=*},mount_tag=${share#*=},security_model=none,readonly=on")
+done
+
 # --- boot --------------------------------------------------------------------
 
 console=$work/console.log
@@ -265,7 +284,7 @@ started=$(date +%s)
 timeout --kill-after=10 "$timeout_s" qemu-system-x86_64 \
   -accel tcg -cpu max -smp 2 -m "$memory" \
   -nographic -serial stdio -monitor none -nic none -no-reboot \
-  -kernel "$kernel/vmlinuz" -initrd "$initrd" \
+  -kernel "$kernel/vmlinuz" -initrd "$initrd" "${virtfs[@]}" \
   -append "console=ttyS0 rdinit=/init panic=-1 oops=panic quiet loglevel=3${VELT_SOAK_SEED:+ VELT_SOAK_SEED=$VELT_SOAK_SEED}" \
   </dev/null >"$console" 2>&1
 qemu_status=$?
