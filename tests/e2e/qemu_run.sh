@@ -13,8 +13,9 @@
 # Programs land in /opt/velt/bin, plugins (and their libraries) at their own
 # paths. Each --module is taken from the kernel package too and lands in
 # /lib/modules/velt for the guest script to load; each --share reaches the
-# guest read-only over 9p (mount -t 9p -o trans=virtio TAG DIR). The kernel package is fetched with apt-get download and unpacked with
-# dpkg-deb into the cache folder, once; nothing is installed on the host.
+# guest read-only over 9p (mount -t 9p -o trans=virtio TAG DIR). The kernel
+# package is fetched with apt-get download and unpacked with dpkg-deb into
+# the cache folder, once; nothing is installed on the host.
 # VELT_SOAK_SEED, when set, reaches the guest's environment (the hot-plug
 # soak replays that seed).
 # Exit status: 0 passed, 1 failed, 77 skipped (no QEMU or no kernel package;
