@@ -26,6 +26,7 @@ OverlayController::OverlayController(Settings& settings, std::function<void()> s
 void OverlayController::attach(OverlayWindowPort* window, TapControl* taps) {
   window_ = window;
   taps_ = taps;
+  redrawsAsked_.store(window && !window->followsPointerItself(), std::memory_order_relaxed);
 }
 
 void OverlayController::toggleOverlay(int32_t drawMode) {
@@ -119,6 +120,7 @@ void OverlayController::fadeOutOver(uint64_t changesAtHide) {
 }
 
 void OverlayController::requestOverlayRedraw(float delaySeconds) {
+  if (!redrawsAsked_.load(std::memory_order_relaxed)) return;
   Clock::Duration delay = delayFromSeconds(delaySeconds);
   if (delay == Clock::Duration::zero()) {
     if (overlayVisible()) redraws_.request();

@@ -40,6 +40,10 @@ class OverlayWindowPort {
   virtual void redrawScreen() = 0;
   // Repaints the whole view.
   virtual void setNeedsDisplay() = 0;
+  // True for a window that learns of the pointer's moves by itself and
+  // paints once a frame of the compositor's (Wayland, GNOME Shell): it is
+  // asked for no redraws, and no redraw interval runs for it.
+  virtual bool followsPointerItself() const { return false; }
 };
 
 inline constexpr std::chrono::milliseconds kFadeDuration{200};
@@ -90,6 +94,7 @@ class OverlayController : public OverlayControl, public OverlayTapTarget {
   OverlayWindowPort* window_ = nullptr;
   TapControl* taps_ = nullptr;
   RedrawThrottle redraws_;
+  std::atomic<bool> redrawsAsked_{true};  // the window wants redraw requests
 
   std::atomic<bool> visible_{false};
   std::atomic<int32_t> drawMode_{kDrawSpotlight};

@@ -1,7 +1,9 @@
-// Lets the overlay follow the pointer without drawing for every motion event:
-// requests from any thread become at most one redraw per 18 ms on the main
-// thread. A request that falls inside the 18 ms is kept and served when they
-// are over, so the picture always ends where the pointer stopped.
+// Lets the X11 overlay follow the pointer without drawing for every motion
+// event: with no compositor's frame to wait for (Wayland's windows paint on
+// their frame callbacks instead), requests from any thread become at most
+// one redraw per 18 ms on the main thread. A request that falls inside the
+// 18 ms is kept and served when they are over, so the picture always ends
+// where the pointer stopped.
 #pragma once
 
 #include <chrono>

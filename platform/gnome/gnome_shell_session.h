@@ -91,6 +91,7 @@ class ShellOverlay : public OverlayWindowPort {
   void hideWindow() override;
   // The extension follows the pointer by itself, every frame.
   void redrawScreen() override {}
+  bool followsPointerItself() const override { return true; }
   // After a wheel step: the new size.
   void setNeedsDisplay() override;
 

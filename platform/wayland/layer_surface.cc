@@ -3,15 +3,42 @@
 #include <wayland-client.h>
 
 #include <QPainter>
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <string_view>
 
+#include "core/log.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_screencopy.h"
 // The protocol names an argument "namespace".
 #define namespace layer_namespace
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 #undef namespace
+#include "presentation-time-client-protocol.h"
 
 namespace velt {
+namespace {
+
+// Asked for by benchmarks only: a line per picture is more than a log wants.
+bool framesLogged() {
+  static const bool logged = [] {
+    const char* value = std::getenv("VELT_LOG_TIME");
+    return value && std::string_view(value) == "1";
+  }();
+  return logged;
+}
+
+}  // namespace
+
+struct LayerSurface::Feedback {
+  LayerSurface* surface = nullptr;
+  struct wp_presentation_feedback* feedback = nullptr;
+  QPointF pointer;
+  ~Feedback() {
+    if (feedback) wp_presentation_feedback_destroy(feedback);
+  }
+};
 
 struct LayerSurface::Buffer {
   LayerSurface* surface = nullptr;
@@ -45,15 +72,41 @@ struct SurfaceListeners {
   static constexpr wl_buffer_listener bufferListener{release};
 
   // wl_surface.frame
-  static void frameDone(void* data, wl_callback* callback, uint32_t) {
+  static void frameDone(void* data, wl_callback* callback, uint32_t ms) {
     auto* self = static_cast<LayerSurface*>(data);
     wl_callback_destroy(callback);
+    if (const std::optional<QPointF> pointer = std::exchange(self->loggedPointer_, std::nullopt)) {
+      const int32_t milliHz = self->output_.geometry.refreshMilliHz;
+      logFormat("overlay: frame done at %u.%03u s, refresh %.3f ms, pointer %.2f,%.2f", ms / 1000,
+                ms % 1000, milliHz > 0 ? 1e6 / milliHz : 0.0, pointer->x(), pointer->y());
+    }
     self->frame_ = nullptr;
     self->book_.frameShown();
     self->owner_.frameShown(*self);
     self->paint();
   }
   static constexpr wl_callback_listener frameListener{frameDone};
+
+  // wp_presentation_feedback
+  static void syncOutput(void*, struct wp_presentation_feedback*, wl_output*) {}
+  static void presented(void* data, struct wp_presentation_feedback*, uint32_t secondsHigh,
+                        uint32_t secondsLow, uint32_t nanoseconds, uint32_t refresh, uint32_t,
+                        uint32_t, uint32_t) {
+    auto* feedback = static_cast<LayerSurface::Feedback*>(data);
+    const uint64_t seconds = uint64_t{secondsHigh} << 32 | secondsLow;
+    logFormat("overlay: frame presented at %llu.%09u s, refresh %.3f ms, pointer %.2f,%.2f",
+              static_cast<unsigned long long>(seconds), nanoseconds, refresh / 1e6,
+              feedback->pointer.x(), feedback->pointer.y());
+    feedback->surface->feedbackDone(feedback);
+  }
+  static void discarded(void* data, struct wp_presentation_feedback*) {
+    auto* feedback = static_cast<LayerSurface::Feedback*>(data);
+    logFormat("overlay: frame discarded, pointer %.2f,%.2f", feedback->pointer.x(),
+              feedback->pointer.y());
+    feedback->surface->feedbackDone(feedback);
+  }
+  static constexpr wp_presentation_feedback_listener feedbackListener{syncOutput, presented,
+                                                                      discarded};
 };
 
 LayerSurface::LayerSurface(WaylandConnection& connection, WaylandOutput& output, Owner& owner)
@@ -148,10 +201,13 @@ void LayerSurface::paint() {
   Buffer* buffer = bufferFor(*slot);
   if (!buffer) return;
   const FrameBook::Painting painting = book_.paint(*slot);
+  std::optional<QPointF> pointer;
   {
     QPainter painter(&buffer->image);
-    showsPicture_ = owner_.draw(*this, painter, painting.repaint);
+    pointer = owner_.draw(*this, painter, painting.repaint);
   }
+  showsPicture_ = pointer.has_value();
+  if (pointer && framesLogged()) askWhenPresented(*pointer);
   wl_surface_attach(surface_, buffer->buffer, 0, 0);
   for (const QRect& r : painting.damage) {
     wl_surface_damage(surface_, r.x(), r.y(), r.width(), r.height());
@@ -161,6 +217,33 @@ void LayerSurface::paint() {
   if (output_.geometry.scale > 1) wl_surface_set_buffer_scale(surface_, output_.geometry.scale);
   wl_surface_commit(surface_);
   owner_.committed(*this);
+}
+
+void LayerSurface::askWhenPresented(QPointF pointer) {
+  const WaylandConnection::Globals& g = connection_.globals();
+  static bool clockTold = false;
+  if (!std::exchange(clockTold, true)) {
+    if (!g.presentation) {
+      logFormat(
+          "overlay: the compositor offers no wp_presentation; frames are timed by their callbacks");
+    } else if (g.presentationClock != uint32_t{CLOCK_MONOTONIC}) {
+      logFormat("overlay: the compositor's frame times are on clock %d, not CLOCK_MONOTONIC",
+                g.presentationClock ? static_cast<int>(*g.presentationClock) : -1);
+    }
+  }
+  loggedPointer_ = pointer;
+  if (!g.presentation) return;
+  auto feedback = std::make_unique<Feedback>();
+  feedback->surface = this;
+  feedback->pointer = pointer;
+  feedback->feedback = wp_presentation_feedback(g.presentation, surface_);
+  wp_presentation_feedback_add_listener(feedback->feedback, &SurfaceListeners::feedbackListener,
+                                        feedback.get());
+  feedback_.push_back(std::move(feedback));
+}
+
+void LayerSurface::feedbackDone(Feedback* feedback) {
+  std::erase_if(feedback_, [feedback](const auto& f) { return f.get() == feedback; });
 }
 
 }  // namespace velt

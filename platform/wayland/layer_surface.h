@@ -2,12 +2,28 @@
 // layer, above every window including full-screen ones, anchored to all
 // edges, with no keyboard interactivity and no exclusive zone; it shows in
 // no task switcher. Painted with QPainter into two shared-memory
-// buffers, one picture a frame (FrameBook).
+// buffers, one picture a frame (FrameBook): a move while the compositor has
+// not yet shown the last picture is painted as its frame callback comes.
+//
+// With VELT_LOG_TIME=1 every picture of the overlay asks the compositor
+// (wp_presentation) when it reached the screen, and the log gets a line for
+// each: "overlay: frame presented at SECONDS s, refresh MS ms, pointer X,Y"
+// (the compositor's clock, CLOCK_MONOTONIC unless the log says otherwise;
+// the pointer in global compositor coordinates), or "overlay: frame
+// discarded, pointer X,Y" for one the compositor never showed. Since a
+// compositor may present nothing (sway 1.7's headless outputs answer no
+// feedback until a later commit discards it), the frame callback that
+// follows each such picture is logged too: "overlay: frame done at SECONDS s,
+// refresh MS ms, pointer X,Y", the callback's time (milliseconds of the
+// compositor's clock) and the output mode's refresh interval.
 #pragma once
 
 #include <QImage>
+#include <QPointF>
 #include <QRegion>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "platform/wayland/frame_book.h"
 
@@ -34,9 +50,9 @@ class LayerSurface {
     virtual void closed(LayerSurface&) = 0;
     // The compositor showed the last picture; the next may be painted.
     virtual void frameShown(LayerSurface&) = 0;
-    // Paints area (surface coordinates) of the next picture; returns
-    // whether it drew the overlay rather than nothing.
-    virtual bool draw(LayerSurface&, QPainter& painter, const QRegion& area) = 0;
+    // Paints area (surface coordinates) of the next picture; returns where
+    // it drew the pointer (global coordinates), nullopt when it drew nothing.
+    virtual std::optional<QPointF> draw(LayerSurface&, QPainter& painter, const QRegion& area) = 0;
     // A picture went to the compositor.
     virtual void committed(LayerSurface&) = 0;
 
@@ -66,12 +82,15 @@ class LayerSurface {
   void changedAll();
 
   struct Buffer;
+  struct Feedback;
 
  private:
   void configure(uint32_t width, uint32_t height);
   void paint();
   Buffer* bufferFor(int slot);
   void applyInputRegion();
+  void askWhenPresented(QPointF pointer);
+  void feedbackDone(Feedback* feedback);
 
   WaylandConnection& connection_;
   WaylandOutput& output_;
@@ -83,6 +102,8 @@ class LayerSurface {
   bool showsPicture_ = false;
   FrameBook book_;
   std::unique_ptr<Buffer> buffers_[FrameBook::kBuffers];
+  std::vector<std::unique_ptr<Feedback>> feedback_;  // awaited, with VELT_LOG_TIME=1
+  std::optional<QPointF> loggedPointer_;             // of the picture whose frame is awaited
 
   friend struct SurfaceListeners;
 };

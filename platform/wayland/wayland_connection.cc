@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/log.h"
+#include "presentation-time-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 // The protocol names an argument "namespace".
 #define namespace layer_namespace
@@ -61,6 +62,9 @@ struct ConnectionListeners {
     } else if (what == zwlr_virtual_pointer_manager_v1_interface.name) {
       g.virtualPointers = static_cast<zwlr_virtual_pointer_manager_v1*>(
           bind(&zwlr_virtual_pointer_manager_v1_interface, 1));
+    } else if (what == wp_presentation_interface.name) {
+      g.presentation = static_cast<wp_presentation*>(bind(&wp_presentation_interface, 1));
+      wp_presentation_add_listener(g.presentation, &presentationListener, self);
     }
   }
 
@@ -82,6 +86,11 @@ struct ConnectionListeners {
   }
   static void seatName(void*, wl_seat*, const char*) {}
   static constexpr wl_seat_listener seatListener{capabilities, seatName};
+
+  static void clockId(void* data, wp_presentation*, uint32_t clock) {
+    static_cast<C*>(data)->globals_.presentationClock = clock;
+  }
+  static constexpr wp_presentation_listener presentationListener{clockId};
 };
 
 std::unique_ptr<WaylandConnection> WaylandConnection::connect(Client* client) {
@@ -113,6 +122,7 @@ WaylandConnection::~WaylandConnection() {
   notifier_.reset();
   outputs_.clear();
   Globals& g = globals_;
+  if (g.presentation) wp_presentation_destroy(g.presentation);
   if (g.virtualPointers) zwlr_virtual_pointer_manager_v1_destroy(g.virtualPointers);
   if (g.screencopy) zwlr_screencopy_manager_v1_destroy(g.screencopy);
   if (g.layerShell) zwlr_layer_shell_v1_destroy(g.layerShell);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/geometry.h"
@@ -22,6 +23,7 @@ struct zwlr_layer_shell_v1;
 struct zwlr_screencopy_manager_v1;
 struct zwlr_foreign_toplevel_manager_v1;
 struct zwlr_virtual_pointer_manager_v1;
+struct wp_presentation;
 class QSocketNotifier;
 
 namespace velt {
@@ -52,6 +54,9 @@ class WaylandConnection {
     zwlr_layer_shell_v1* layerShell = nullptr;
     zwlr_screencopy_manager_v1* screencopy = nullptr;
     zwlr_virtual_pointer_manager_v1* virtualPointers = nullptr;
+    wp_presentation* presentation = nullptr;
+    // The clock the presentation times are on (clock_gettime's ids).
+    std::optional<uint32_t> presentationClock;
   };
 
   // Connects to the compositor named by WAYLAND_DISPLAY; nullptr when there

@@ -25,8 +25,11 @@ OutputGeometry& geometryOf(void* data) {
 // wl_output
 void outputGeometry(void*, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t, const char*,
                     const char*, int32_t) {}
-void outputMode(void* data, wl_output*, uint32_t flags, int32_t width, int32_t height, int32_t) {
-  if (flags & WL_OUTPUT_MODE_CURRENT) geometryOf(data).modeSize = QSize(width, height);
+void outputMode(void* data, wl_output*, uint32_t flags, int32_t width, int32_t height,
+                int32_t refresh) {
+  if (!(flags & WL_OUTPUT_MODE_CURRENT)) return;
+  geometryOf(data).modeSize = QSize(width, height);
+  geometryOf(data).refreshMilliHz = refresh;
 }
 void outputDone(void*, wl_output*) {}
 void outputScale(void* data, wl_output*, int32_t factor) {

@@ -21,6 +21,7 @@ struct OutputGeometry {
   QPoint position;                   // xdg-output
   std::optional<QSize> logicalSize;  // xdg-output
   QSize modeSize;                    // wl_output's current mode, in pixels
+  int32_t refreshMilliHz = 0;        // and its refresh rate
   int32_t scale = 1;                 // wl_output
 
   // In global compositor coordinates. Without xdg-output's size the mode,

@@ -273,7 +273,8 @@ void WaylandOverlay::changedAll() {
   }
 }
 
-bool WaylandOverlay::draw(LayerSurface& surface, QPainter& painter, const QRegion& area) {
+std::optional<QPointF> WaylandOverlay::draw(LayerSurface& surface, QPainter& painter,
+                                            const QRegion& area) {
   const double opacity = fade_.opacity();
   WaylandOutput& output = surface.output();
   const bool showHere = shown_ && &output == pointerOutput() && pointerGlobal_;
@@ -288,11 +289,11 @@ bool WaylandOverlay::draw(LayerSurface& surface, QPainter& painter, const QRegio
     if (snapshotOutput_ == &output) scene.snapshot = snapshot_;
     scene.opacity = opacity;
     paintSpotlight(painter, area, scene);
-  } else {
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    for (const QRect& r : area) painter.fillRect(r, Qt::transparent);
+    return QPointF(pointerGlobal_->x, pointerGlobal_->y);
   }
-  return showHere;
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  for (const QRect& r : area) painter.fillRect(r, Qt::transparent);
+  return std::nullopt;
 }
 
 void WaylandOverlay::committed(LayerSurface&) {

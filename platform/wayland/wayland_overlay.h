@@ -95,6 +95,9 @@ class WaylandOverlay : public OverlayWindowPort,
   void hideWindow() override;
   void redrawScreen() override;
   void setNeedsDisplay() override;
+  // Moves come as wl_pointer events or setPointerPosition, each painted as
+  // soon as the compositor's frame callback allows.
+  bool followsPointerItself() const override { return true; }
 
   // PointerLocator, any thread: the last position the overlay knew, in
   // global compositor coordinates.
@@ -119,7 +122,8 @@ class WaylandOverlay : public OverlayWindowPort,
   QRegion inputRegion(LayerSurface& surface) override;
   void closed(LayerSurface& surface) override;
   void frameShown(LayerSurface& surface) override;
-  bool draw(LayerSurface& surface, QPainter& painter, const QRegion& area) override;
+  std::optional<QPointF> draw(LayerSurface& surface, QPainter& painter,
+                              const QRegion& area) override;
   void committed(LayerSurface& surface) override;
 
   void createSurface(WaylandOutput& output);

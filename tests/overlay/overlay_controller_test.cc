@@ -251,6 +251,17 @@ TEST_F(OverlayControllerTest, BusyMainThreadGetsNoPileOfRedraws) {
   EXPECT_EQ(window.count("redraw"), 1u);
 }
 
+TEST_F(OverlayControllerTest, WindowFollowingThePointerItselfRunsNoRedrawInterval) {
+  window.followsItself = true;
+  overlay.attach(&window, &taps);
+  spotlightShown();
+  overlay.requestOverlayRedraw(0);
+  overlay.requestOverlayRedraw(0.5f);
+  EXPECT_EQ(main.pending(), 0u);
+  wait(600ms);
+  EXPECT_EQ(window.count("redraw"), 0u);
+}
+
 TEST_F(OverlayControllerTest, SizeStepsStayWithinTheRangeAndSave) {
   struct Case {
     int32_t from;

@@ -68,6 +68,8 @@ struct FakeOverlayWindow : OverlayWindowPort {
   void hideWindow() override { calls.push_back("hide"); }
   void redrawScreen() override { calls.push_back("redraw"); }
   void setNeedsDisplay() override { calls.push_back("display"); }
+  bool followsItself = false;
+  bool followsPointerItself() const override { return followsItself; }
   size_t count(const std::string& call) const {
     size_t n = 0;
     for (const auto& c : calls) n += c == call;

@@ -19,9 +19,12 @@
 //     after the call, with the pointer at x, y and the agent's overlay (the
 //     actor named velt-overlay) shown with its fade over (true) or hidden
 //     (false); an error when none is within 10 s
-//   FollowLag(d x, d y) -> (d ms, i frames): moves the pointer, then waits
-//     for the first painted frame in which the agent's overlay (the actor
-//     named velt-overlay) is centred on the new place (-1 ms: not within 1 s)
+//   FollowLag(d x, d y) -> (d ms, i frames, d interval): moves the pointer,
+//     then waits for the first painted frame in which the agent's overlay
+//     (the actor named velt-overlay) is centred on the new place, and for
+//     the frame clock to present it: the ms to that, the frames painted, the
+//     view's frame interval in ms (-1 ms: not within 1 s; -1 interval: the
+//     view tells none)
 //   Wiggle(d seconds) -> (i frames, d mean ms, d max ms): moves the pointer
 //     on a circle, one step per frame, for that long; the stage's paint
 //     times meanwhile
@@ -56,6 +59,7 @@ const INTERFACE = `<node>
     <method name="FollowLag">
       <arg name="x" type="d" direction="in"/><arg name="y" type="d" direction="in"/>
       <arg name="ms" type="d" direction="out"/><arg name="frames" type="i" direction="out"/>
+      <arg name="interval" type="d" direction="out"/>
     </method>
     <method name="Wiggle">
       <arg name="seconds" type="d" direction="in"/>
@@ -210,23 +214,53 @@ class Rig {
     // -1 ms when the overlay was not there within a second.
     FollowLagAsync([x, y], invocation) {
         const start = GLib.get_monotonic_time();
-        let frames = 0;
-        const done = ms => {
-            global.stage.disconnect(id);
+        let frames = 0, painted = false;
+        const done = (ms, interval) => {
+            global.stage.disconnect(paintId);
+            if (presentedId)
+                global.stage.disconnect(presentedId);
             GLib.source_remove(timeout);
-            invocation.return_value(new GLib.Variant('(di)', [ms, frames]));
+            invocation.return_value(new GLib.Variant('(did)', [ms, frames, interval]));
         };
-        const id = global.stage.connect('after-paint', () => {
+        const paintId = global.stage.connect('after-paint', () => {
             frames++;
             const centre = this._overlayCentre();
-            if (centre && Math.abs(centre[0] - x) <= 1 && Math.abs(centre[1] - y) <= 1)
-                done((GLib.get_monotonic_time() - start) / 1000);
+            if (centre && Math.abs(centre[0] - x) <= 1 && Math.abs(centre[1] - y) <= 1) {
+                painted = true;
+                if (!presentedId)
+                    done((GLib.get_monotonic_time() - start) / 1000, -1);
+            }
         });
+        // The frame clock's word that the frame painted is on the screen
+        // (a shell without the signal: the end of the paint, no interval).
+        let presentedId = 0;
+        try {
+            presentedId = global.stage.connect('presented', (stage, view) => {
+                if (painted)
+                    done((GLib.get_monotonic_time() - start) / 1000, this._frameInterval(view));
+            });
+        } catch (e) {
+            presentedId = 0;
+        }
         const timeout = GLib.timeout_add(GLib.PRIORITY_DEFAULT, 1000, () => {
-            done(-1);
+            done(-1, -1);
             return GLib.SOURCE_REMOVE;
         });
         this.MovePointer(x, y);
+    }
+
+    _frameInterval(view) {
+        let rate = 0;
+        try {
+            rate = view.get_refresh_rate();
+        } catch (e) {
+            try {
+                rate = view.get_frame_clock().get_refresh_rate();
+            } catch (e2) {
+                rate = 0;
+            }
+        }
+        return rate > 0 ? 1000 / rate : -1;
     }
 
     WiggleAsync([seconds], invocation) {
