@@ -2,8 +2,8 @@
 # The overlay's figures on real desktops, headless: the lag from a pointer
 # move to the presented frame with the spotlight at the new place (p50, p95,
 # p99 beside the output's frame interval; velt-overlay-lag-bench says how
-# each desktop tells), and the agent's CPU use while the pointer moves for 10 s with the
-# spotlight, then the magnifier (and, with the magnifier, while the pointer
+# each desktop tells), and the agent's CPU use while the pointer moves for
+# 10 s with the spotlight, then the magnifier (and, with the magnifier, while the pointer
 # stands still for 10 s: a live lens keeps taking pictures), at 1920x1080 and
 # 3840x2160.
 #
