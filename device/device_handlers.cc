@@ -30,4 +30,16 @@ RemovalEffects handleRemoval(DeviceRegistry& registry, DeviceHandle device) {
   return effects;
 }
 
+Selection chooseSelection(const std::vector<DeviceRecord>& devices, int32_t index) {
+  Selection selection;
+  const auto count = static_cast<int32_t>(devices.size());
+  selection.index = index < 0 || index >= count ? 0 : index;
+  if (selection.index < count) selection.device = devices[selection.index];
+  return selection;
+}
+
+Selection followSelection(const std::vector<DeviceRecord>& devices, const DeviceRecord& selected) {
+  return chooseSelection(devices, indexOfDevice(devices, selected));
+}
+
 }  // namespace velt

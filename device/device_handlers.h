@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "device/device_registry.h"
 
@@ -32,5 +33,17 @@ struct RemovalEffects {
   bool releaseExtraButton0 = false;
 };
 RemovalEffects handleRemoval(DeviceRegistry& registry, DeviceHandle device);
+
+// Where the selection lands among the selectable devices: an index, and the
+// device there, if any.
+struct Selection {
+  int32_t index = 0;
+  std::optional<DeviceRecord> device;
+};
+// After a device change: the first device equal to the one selected, or
+// else the first device.
+Selection followSelection(const std::vector<DeviceRecord>& devices, const DeviceRecord& selected);
+// The user's choice: index, or the first device when it is out of range.
+Selection chooseSelection(const std::vector<DeviceRecord>& devices, int32_t index);
 
 }  // namespace velt

@@ -597,13 +597,11 @@ void DeviceLayer::raiseDeviceChange() {
   std::optional<DeviceRecord> record;
   {
     const auto shown = listing();
-    const auto& devices = shown->selectable;
-    std::lock_guard selection(selectionLock_);
-    int32_t index = indexOfDevice(devices, selectedDevice_);
-    if (index >= static_cast<int32_t>(devices.size())) index = 0;
-    if (index < static_cast<int32_t>(devices.size())) record = devices[index];
+    std::lock_guard lock(selectionLock_);
+    const Selection selection = followSelection(shown->selectable, selectedDevice_);
+    record = selection.device;
     selectedDevice_ = record.value_or(DeviceRecord{});
-    selectedDeviceIndex_ = index;
+    selectedDeviceIndex_ = selection.index;
   }
   updateDeviceActive(record.has_value());
   const DeviceRecord result = record.value_or(DeviceRecord{});
@@ -618,12 +616,11 @@ void DeviceLayer::selectDevice(int32_t index) {
   std::optional<DeviceRecord> record;
   {
     const auto shown = listing();
-    const auto& devices = shown->selectable;
-    std::lock_guard selection(selectionLock_);
-    if (index < 0 || index >= static_cast<int32_t>(devices.size())) index = 0;
-    if (index < static_cast<int32_t>(devices.size())) record = devices[index];
+    std::lock_guard lock(selectionLock_);
+    const Selection selection = chooseSelection(shown->selectable, index);
+    record = selection.device;
     selectedDevice_ = record.value_or(DeviceRecord{});
-    selectedDeviceIndex_ = index;
+    selectedDeviceIndex_ = selection.index;
   }
   updateDeviceActive(record.has_value());
   deviceChangeCountdown_.arm(kTicksAfterSelection);
