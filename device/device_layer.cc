@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/log.h"
+#include "device/device_handlers.h"
 
 namespace velt {
 namespace {
@@ -186,11 +187,8 @@ HandshakeEnd DeviceLayer::handshake(DeviceKind kind, DeviceHandle device, const 
 }
 
 void DeviceLayer::onDeviceRemoved(DeviceHandle device) {
-  bool wasPresent;
-  HeldButtons held;
+  const RemovalEffects effects = handleRemoval(registry_, device);
   std::string node;
-  if (const RegisteredDevice* d = registry_.find(device)) held = d->held;
-  wasPresent = registry_.markRemoved(device);
   probes_.erase(device);
   silent_.erase(device);
   channels_.erase(device);
@@ -198,14 +196,16 @@ void DeviceLayer::onDeviceRemoved(DeviceHandle device) {
     node = std::move(found->second);
     nodes_.erase(found);
   }
-  if (wasPresent) publishListing();
+  if (effects.wasPresent) publishListing();
   // A mouse that goes with buttons down never sends their release. While
   // another mouse keeps the agent active nothing else would release them,
   // and a held shortcut or pointer mode would stay on.
-  if (held.mask != 0) postButtonMask(0);
-  if (held.extraButton0) postExtraButtonCode(0, static_cast<uint8_t>(ExtraButtonCodes[0].release));
+  if (effects.releaseMask) postButtonMask(0);
+  if (effects.releaseExtraButton0) {
+    postExtraButtonCode(0, static_cast<uint8_t>(ExtraButtonCodes[0].release));
+  }
   deviceChangeCountdown_.arm(kTicksAfterRemoval);
-  if (wasPresent) {
+  if (effects.wasPresent) {
     logRepeatingFormat("removed " + node, "device %" PRId64 " removed", device);
     postIdentification([this] { notifyRegistryObserver(); });
   }
@@ -219,24 +219,18 @@ void DeviceLayer::onInputReport(DeviceHandle device, uint8_t reportId, const uin
     std::snprintf(label, sizeof label, "input %u device %" PRId64, reportId, device);
     logHexDump(label, report, length);
   }
-  DecodedReport decoded;
-  RegisteredDevice* d = registry_.find(device);
-  if (!d) return;
-  decoded = decodeInputReport(d->type, d->attributes.swap45 != 0, reportId, report, length);
-  d->held.note(decoded);
-  if (decoded.status == DecodedReport::TooShort && !d->shortReportLogged) {
-    d->shortReportLogged = true;
+  const InputReportEffects effects = handleInputReport(registry_, device, reportId, report, length);
+  if (effects.shortOfNeeded) {
     std::string topic;
     if (auto node = nodes_.find(device); node != nodes_.end()) topic = "short " + node->second;
-    logRepeatingFormat(topic,
-                       "device %" PRId64 " (%s): input report of %zu bytes, %zu expected; ignored",
-                       device, d->attributes.name.c_str(), length, decoded.needed);
+    logRepeatingFormat(
+        topic, "device %" PRId64 " (%s): input report of %zu bytes, %zu expected; ignored", device,
+        registry_.find(device)->attributes.name.c_str(), length, *effects.shortOfNeeded);
   }
-  if (decoded.status != DecodedReport::Buttons) return;
-  if (decoded.hasMask) postButtonMask(decoded.mask);
-  if (decoded.extraCode != 0) {
-    postExtraButtonCode(decoded.extraCode, 0);
-    postExtraButtonCode(0, decoded.extraCode);
+  if (effects.mask) postButtonMask(*effects.mask);
+  if (effects.extraCode != 0) {
+    postExtraButtonCode(effects.extraCode, 0);
+    postExtraButtonCode(0, effects.extraCode);
   }
 }
 
@@ -603,13 +597,11 @@ void DeviceLayer::raiseDeviceChange() {
   std::optional<DeviceRecord> record;
   {
     const auto shown = listing();
-    const auto& devices = shown->selectable;
-    std::lock_guard selection(selectionLock_);
-    int32_t index = indexOfDevice(devices, selectedDevice_);
-    if (index >= static_cast<int32_t>(devices.size())) index = 0;
-    if (index < static_cast<int32_t>(devices.size())) record = devices[index];
+    std::lock_guard lock(selectionLock_);
+    const Selection selection = followSelection(shown->selectable, selectedDevice_);
+    record = selection.device;
     selectedDevice_ = record.value_or(DeviceRecord{});
-    selectedDeviceIndex_ = index;
+    selectedDeviceIndex_ = selection.index;
   }
   updateDeviceActive(record.has_value());
   const DeviceRecord result = record.value_or(DeviceRecord{});
@@ -624,12 +616,11 @@ void DeviceLayer::selectDevice(int32_t index) {
   std::optional<DeviceRecord> record;
   {
     const auto shown = listing();
-    const auto& devices = shown->selectable;
-    std::lock_guard selection(selectionLock_);
-    if (index < 0 || index >= static_cast<int32_t>(devices.size())) index = 0;
-    if (index < static_cast<int32_t>(devices.size())) record = devices[index];
+    std::lock_guard lock(selectionLock_);
+    const Selection selection = chooseSelection(shown->selectable, index);
+    record = selection.device;
     selectedDevice_ = record.value_or(DeviceRecord{});
-    selectedDeviceIndex_ = index;
+    selectedDeviceIndex_ = selection.index;
   }
   updateDeviceActive(record.has_value());
   deviceChangeCountdown_.arm(kTicksAfterSelection);
