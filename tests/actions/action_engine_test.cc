@@ -156,12 +156,13 @@ TEST_F(ActionEngineTest, PointerModesLastWhileHeld) {
   }
   EXPECT_EQ(overlay.calls, std::vector<std::string>(4, "wheel tap 0.000000"));
 
-  // Motion modes record the anchor first.
+  // Motion modes record the anchor first; where the pointer cannot be read,
+  // the last anchor stays.
   overlay.calls.clear();
-  pointer.at = PointF{100, 200};
+  pointer.at = PointF{100.5, 200};
   press(25);
   EXPECT_EQ(modes.motionMode.load(), kMotionScroll);
-  EXPECT_EQ(modes.pointerAnchorX.load(), 100);
+  EXPECT_EQ(modes.pointerAnchorX.load(), 100.5);
   EXPECT_EQ(modes.pointerAnchorY.load(), 200);
   pointer.at = PointF{5, 6};
   press(26);
@@ -169,7 +170,11 @@ TEST_F(ActionEngineTest, PointerModesLastWhileHeld) {
   EXPECT_EQ(modes.pointerAnchorX.load(), 5);
   release(25);  // any motion release ends whichever mode is on
   EXPECT_EQ(modes.motionMode.load(), kMotionOff);
-  EXPECT_EQ(overlay.calls, std::vector<std::string>(3, "motion tap 0.000000"));
+  pointer.at.reset();
+  press(25);
+  release(25);
+  EXPECT_EQ(modes.pointerAnchorY.load(), 6);
+  EXPECT_EQ(overlay.calls, std::vector<std::string>(5, "motion tap 0.000000"));
   EXPECT_TRUE(input.events().empty());
 }
 

@@ -118,17 +118,6 @@ TEST_F(SyntheticEventsTest, SmallScrollStepsAddUpExactly) {
   EXPECT_EQ(lines, 1 - 3);
 }
 
-TEST_F(SyntheticEventsTest, PointerAnchor) {
-  PointerModeState modes;
-  pointer.at = PointF{640.5, 480};
-  events.recordPointerAnchor(modes);
-  EXPECT_EQ(modes.pointerAnchorX.load(), 640.5);
-  EXPECT_EQ(modes.pointerAnchorY.load(), 480);
-  pointer.at.reset();  // unreadable: the last anchor stays
-  events.recordPointerAnchor(modes);
-  EXPECT_EQ(modes.pointerAnchorX.load(), 640.5);
-}
-
 TEST_F(SyntheticEventsTest, ConcurrentChordsLeaveNoModifierHeld) {
   auto chords = [&](int32_t modifier) {
     for (int i = 0; i < 500; ++i) {

@@ -100,7 +100,15 @@ TEST_F(SettingsStoreTest, FirstRunCopiesTheDefaultFileOrWritesAFreshOne) {
   EXPECT_EQ(log.count("Error: Save set file"), 0u);
 }
 
-TEST_F(SettingsStoreTest, FewerThanFiveEntriesCountAsEmpty) {
+// A spotlight below the minimum, or none, is 320; a file of fewer than five
+// entries counts as empty.
+TEST_F(SettingsStoreTest, SpotlightSizeAndFilesTooShortToCount) {
+  for (auto [stored, expected] : {std::pair{"150", 320}, {"200", 200}, {"900", 900}, {"x", 320}}) {
+    writeCounted(stored);
+    Settings fresh;
+    SettingsStore(fresh, folder, defaults).loadSettings();
+    EXPECT_EQ(fresh.spotlightSize, expected) << "stored " << stored;
+  }
   writeSettings({{"spotlightDim", str("250")},
                  {"type2", str("13")},
                  {"type3", str("14")},
@@ -109,15 +117,6 @@ TEST_F(SettingsStoreTest, FewerThanFiveEntriesCountAsEmpty) {
   EXPECT_EQ(settings.spotlightSize, 310);
   EXPECT_EQ(settings.StandardButtonAssignments[2].code, 0);
   EXPECT_EQ(settings.interceptMask, 0);
-}
-
-TEST_F(SettingsStoreTest, SpotlightSizeBelowTheMinimumBecomes320) {
-  for (auto [stored, expected] : {std::pair{"150", 320}, {"200", 200}, {"900", 900}, {"x", 320}}) {
-    writeCounted(stored);
-    Settings fresh;
-    SettingsStore(fresh, folder, defaults).loadSettings();
-    EXPECT_EQ(fresh.spotlightSize, expected) << "stored " << stored;
-  }
 }
 
 TEST_F(SettingsStoreTest, ValuesAsStringsNumbersOrNonsense) {

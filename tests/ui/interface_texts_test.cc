@@ -2,17 +2,27 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <nlohmann/json.hpp>
+
 #include "tests/support/test_support.h"
 
 namespace velt {
 namespace {
 
-// A text missing from one language would show in English there.
+// Each language has every text and none empty: a missing one would show in
+// English there.
 TEST(LanguageChoice, TheShippedFileHasEveryTextInEachLanguage) {
-  for (int32_t id : {kLanguageEnglish, kLanguageJapanese, kLanguageTraditionalChinese}) {
-    EXPECT_EQ(loadUiStrings(testing::sourceResources() / "language.json", id).size(),
-              builtInEnglishStrings().size())
-        << id;
+  std::ifstream in(testing::sourceResources() / "language.json");
+  const auto json = nlohmann::json::parse(in, nullptr, false);
+  const UiStrings english = builtInEnglishStrings();
+  for (auto language : {"1033", "1041", "1028"}) {
+    ASSERT_TRUE(json.contains(language) && json[language].is_object()) << language;
+    EXPECT_EQ(json[language].size(), english.size()) << language;
+    for (const auto& [key, text] : json[language].items()) {
+      EXPECT_NE(english.text(key), key) << language << ": no text is called " << key;
+      EXPECT_TRUE(text.is_string() && !text.get<std::string>().empty()) << language << " " << key;
+    }
   }
 }
 

@@ -1,5 +1,6 @@
-// Every model the agent ships must load, be complete, claim an identity of its
-// own and come with its picture.
+// The data the agent ships: every model must load, be complete, claim an
+// identity of its own and come with its picture; the default settings file
+// holds every key.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -8,6 +9,8 @@
 #include <set>
 #include <tuple>
 
+#include "core/plist_file.h"
+#include "core/settings_store.h"
 #include "device/model_catalogue.h"
 #include "tests/support/test_support.h"
 
@@ -172,6 +175,16 @@ TEST(ShippedModels, NamesAndIdentitiesAreUnique) {
   EXPECT_FALSE(types.count(kTypeMatchesAnyModel)) << "a type-254 model would claim ordinary mice";
   EXPECT_TRUE(catalogue.count("QR-350"));
   EXPECT_TRUE(catalogue.count("QR-450"));
+}
+
+TEST(ShippedSettings, DefaultButtonPlistHoldsTheKeysWithDefaults) {
+  auto read = PlistDictionary::read(testing::sourceResources() / "button.plist");
+  ASSERT_EQ(read.status, PlistDictionary::Status::Ok) << read.reason;
+  EXPECT_EQ(read.dictionary.size(), kSettingsKeys.size());
+  for (auto key : kSettingsKeys) {
+    EXPECT_TRUE(read.dictionary.has(key)) << key;
+    EXPECT_EQ(read.dictionary.intValue(key), key == "spotlightDim" ? 310 : 0) << key;
+  }
 }
 
 }  // namespace
