@@ -4,6 +4,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <cmath>
 
 namespace velt {
 namespace {
@@ -74,6 +75,192 @@ class Canvas {
   QPainter& painter_;
   std::optional<QBrush> backdrop_;
 };
+
+// --- Painting from the sprites ------------------------------------------------
+
+// Where a picture of a shape goes: the shape's box in view pixels, a pixel
+// wider each way for its soft edge, on whole pixels. The pictures are drawn
+// with the shape one pixel in from their corner.
+QRect spriteRect(const RectF& shape, double screenHeight) {
+  const QRectF view = toView(shape, screenHeight);
+  return {static_cast<int>(std::lround(view.x())) - 1, static_cast<int>(std::lround(view.y())) - 1,
+          static_cast<int>(std::ceil(view.width())) + 2,
+          static_cast<int>(std::ceil(view.height())) + 2};
+}
+
+// A shape of the given side at (1, 1) of its picture, in the view's
+// coordinates: what toView makes of it on a screen as high as the picture.
+RoundedRect inPicture(double side, double radius) {
+  return {{1, 1, side, side}, radius};
+}
+
+QImage clearPicture(int side) {
+  QImage picture(side, side, QImage::Format_ARGB32_Premultiplied);
+  picture.fill(Qt::transparent);
+  return picture;
+}
+
+const QImage& holeSprite(SpotlightSprites& sprites, int32_t size) {
+  if (sprites.holeSize != size) {
+    const int side = size + 2;
+    sprites.hole = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+    sprites.hole.fill(kDim);
+    QPainter painter(&sprites.hole);
+    painter.setRenderHint(QPainter::Antialiasing);
+    Canvas(painter, {}, {})
+        .clear(roundedPath(inPicture(size, spotlightHole({}, size).radius), side));
+    sprites.holeSize = size;
+  }
+  return sprites.hole;
+}
+
+const QImage& dotSprite(SpotlightSprites& sprites) {
+  if (sprites.dot.isNull()) {
+    const PointerDot dot = pointerDot({});
+    const double side = dot.rim.rect.width;
+    const double inset = dot.fill.rect.x - dot.rim.rect.x;
+    const int pixels = static_cast<int>(side) + 2;
+    QImage picture = clearPicture(pixels);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    Canvas canvas(painter, {}, {});
+    canvas.fill(roundedPath(inPicture(side, dot.rim.radius), pixels), kDotRim);
+    RoundedRect fill = inPicture(dot.fill.rect.width, dot.fill.radius);
+    fill.rect.x += inset;
+    fill.rect.y += inset;
+    canvas.fill(roundedPath(fill, pixels), kDotFill);
+    painter.end();
+    sprites.dot = std::move(picture);
+  }
+  return sprites.dot;
+}
+
+void makeLensSprites(SpotlightSprites& sprites, double side, double radius) {
+  const int pixels = static_cast<int>(side) + 2;
+  const RoundedRect lens = inPicture(side, radius);
+  sprites.lensShape = clearPicture(pixels);
+  {
+    QPainter painter(&sprites.lensShape);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(roundedPath(lens, pixels), Qt::white);
+  }
+  sprites.lensRims = clearPicture(pixels);
+  {
+    QPainter painter(&sprites.lensRims);
+    painter.setRenderHint(QPainter::Antialiasing);
+    strokeInside(painter, lens, pixels, kLensOuterRimWidth, kLensOuterRim);
+    strokeInside(painter, lens, pixels, kLensInnerRimWidth, kLensInnerRim);
+  }
+  sprites.lensSide = static_cast<int32_t>(side);
+}
+
+// This frame's lens: the enlarged picture cut to the lens's shape, the rims
+// over it.
+const QImage& lensSprite(SpotlightSprites& sprites, const MagnifierLayout& m, const QRect& at,
+                         const QImage& snapshot, double screenHeight) {
+  if (sprites.lensSide != static_cast<int32_t>(m.lens.rect.width)) {
+    makeLensSprites(sprites, m.lens.rect.width, m.lens.radius);
+  }
+  QImage& lens = sprites.lens;
+  if (lens.size() != at.size()) lens = clearPicture(at.width());
+  lens.fill(Qt::transparent);
+  QPainter painter(&lens);
+  if (m.hasSource) {
+    const QRectF source(m.source.x, m.source.y, m.source.width, m.source.height);
+    const QRectF inside = source & QRectF(snapshot.rect());
+    const QRectF dest = toView(m.destination, screenHeight);
+    const double scale = dest.width() / source.width();
+    const QRectF shown(dest.x() + (inside.x() - source.x()) * scale,
+                       dest.y() + (inside.y() - source.y()) * scale, inside.width() * scale,
+                       inside.height() * scale);
+    painter.drawImage(shown.translated(-at.topLeft()), snapshot, inside);
+    // Kept where the lens covers its pixel, in the share it covers it.
+    for (int y = 0; y < lens.height(); ++y) {
+      auto* line = reinterpret_cast<QRgb*>(lens.scanLine(y));
+      const auto* shape = reinterpret_cast<const QRgb*>(sprites.lensShape.constScanLine(y));
+      for (int x = 0; x < lens.width(); ++x) {
+        const uint32_t cover = qAlpha(shape[x]);
+        if (cover == 255) continue;
+        const QRgb pixel = line[x];
+        auto part = [cover](uint32_t c) { return static_cast<int>((c * cover + 127) / 255); };
+        line[x] =
+            qRgba(part(qRed(pixel)), part(qGreen(pixel)), part(qBlue(pixel)), part(qAlpha(pixel)));
+      }
+    }
+  }
+  painter.drawImage(0, 0, sprites.lensRims);
+  return lens;
+}
+
+// The scene painted from the sprites; false, having painted nothing, where
+// they do not serve: a fade, a scaled painter or backdrop, an unknown mode.
+bool paintFromSprites(QPainter& painter, const QRegion& dirty, const SpotlightScene& scene) {
+  SpotlightSprites& sprites = *scene.sprites;
+  const QImage& backdrop = scene.backdrop;
+  if (scene.opacity != 1 || !painter.deviceTransform().isIdentity() || scene.drawMode < 0 ||
+      scene.drawMode > 2 || (!backdrop.isNull() && backdrop.size() != scene.screen)) {
+    return false;
+  }
+  const double height = scene.screen.height();
+  const PointF p = scene.pointer;
+  const bool dims = scene.drawMode == 0;
+  if (dims && !backdrop.isNull() && sprites.dimmedFrom != backdrop.cacheKey()) {
+    sprites.dimmedBackdrop = backdrop.convertToFormat(QImage::Format_RGB32);
+    QPainter dimming(&sprites.dimmedBackdrop);
+    dimming.fillRect(sprites.dimmedBackdrop.rect(), kDim);
+    dimming.end();
+    sprites.dimmedFrom = backdrop.cacheKey();
+  }
+  QRect at;
+  const QImage* sprite = nullptr;
+  switch (scene.drawMode) {
+    case 0:
+      at = spriteRect(spotlightHole(p, scene.spotlightSize).rect, height);
+      sprite = &holeSprite(sprites, scene.spotlightSize);
+      break;
+    case 1:
+      at = spriteRect(pointerDot(p).rim.rect, height);
+      sprite = &dotSprite(sprites);
+      break;
+    case 2: {
+      const QImage& snapshot = scene.snapshot;
+      const MagnifierLayout m =
+          magnifierLayout(p, scene.spotlightSize, {double(scene.screen.width()), height},
+                          snapshot.width(), snapshot.height());
+      at = spriteRect(m.lens.rect, height);
+      sprite = &lensSprite(sprites, m, at, snapshot, height);
+      break;
+    }
+  }
+  // What lies under the overlay's pictures: the screen's picture, dimmed
+  // around the hole, or nothing (dimmed).
+  const QImage& under = dims ? sprites.dimmedBackdrop : backdrop;
+  // One rectangle at a time: Qt copies pictures on its thread pool too
+  // where the clip is not a single rectangle.
+  for (const QRect& d : dirty) {
+    painter.setClipRect(d);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    if (backdrop.isNull()) {
+      painter.fillRect(d, dims ? kDim : Qt::transparent);
+    } else {
+      painter.drawImage(d.topLeft(), under, d);
+    }
+    const QRect part = d & at;
+    if (part.isEmpty()) continue;
+    if (dims) {
+      if (backdrop.isNull()) {
+        painter.fillRect(part, Qt::transparent);
+      } else {
+        painter.drawImage(part.topLeft(), backdrop, part);
+      }
+    }
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.drawImage(part.topLeft(), *sprite, part.translated(-at.topLeft()));
+  }
+  painter.setClipping(false);
+  painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  return true;
+}
 
 }  // namespace
 
@@ -156,7 +343,9 @@ void SpotlightView::paintEvent(QPaintEvent* event) {
                        settings_.spotlightSize.load(std::memory_order_relaxed),
                        screenSize_,
                        snapshot_,
-                       backdrop_};
+                       backdrop_,
+                       1,
+                       &sprites_};
   paintSpotlight(painter, event->region(), scene);
 }
 
@@ -164,6 +353,7 @@ void paintSpotlight(QPainter& painter, const QRegion& dirtyRegion, const Spotlig
   const QRect screen(QPoint(0, 0), scene.screen);
   const QRect dirty = dirtyRegion.boundingRect() & screen;
   if (dirty.isEmpty()) return;
+  if (scene.sprites && paintFromSprites(painter, dirtyRegion & screen, scene)) return;
   painter.save();
   painter.setClipRegion(dirtyRegion & screen);
   painter.setRenderHint(QPainter::Antialiasing);

@@ -19,16 +19,36 @@ class QPainter;
 
 namespace velt {
 
+// Pictures that painting keeps from one frame to the next, each made again
+// when what it depends on changes: the spotlight's hole in its dimmed square,
+// the pointer dot, the lens's shape and rims, the backdrop dimmed. With them
+// a frame at one device pixel per point and full opacity is a few copies of
+// pictures, which Qt makes on the calling thread. Shapes, which the other
+// frames fill, Qt fills in pieces across its thread pool, at the cost of a
+// hand-over between threads for each piece.
+struct SpotlightSprites {
+  int32_t holeSize = -1;
+  QImage hole;  // the dim colour around a clear rounded square, a pixel wider each way
+  QImage dot;
+  int32_t lensSide = -1;
+  QImage lensShape;  // alpha: how much of each pixel the lens covers
+  QImage lensRims;
+  QImage lens;  // this frame's lens
+  qint64 dimmedFrom = 0;
+  QImage dimmedBackdrop;
+};
+
 // What one picture of the overlay shows. The pointer is in screen points
 // with y growing upwards from the bottom of the screen.
 struct SpotlightScene {
   int32_t drawMode = 0;
   PointF pointer;
   int32_t spotlightSize = 310;
-  QSize screen;        // nothing is painted beyond it
-  QImage snapshot;     // what the magnifier enlarges
-  QImage backdrop;     // painted under the overlay when nothing shows through
-  double opacity = 1;  // the fades
+  QSize screen;                         // nothing is painted beyond it
+  QImage snapshot;                      // what the magnifier enlarges
+  QImage backdrop;                      // painted under the overlay when nothing shows through
+  double opacity = 1;                   // the fades
+  SpotlightSprites* sprites = nullptr;  // none: every frame fills the shapes
 };
 
 // Paints the scene's area inside dirty (view coordinates, origin at the top
@@ -83,6 +103,7 @@ class SpotlightView : public QWidget {
   std::optional<PointF> lastPointer_;  // y up from the bottom of the screen
   QImage snapshot_;
   QImage backdrop_;
+  SpotlightSprites sprites_;
   std::function<QPoint()> pointerSource_;
 };
 

@@ -288,6 +288,7 @@ std::optional<QPointF> WaylandOverlay::draw(LayerSurface& surface, QPainter& pai
     scene.screen = surface.size();
     if (snapshotOutput_ == &output) scene.snapshot = snapshot_;
     scene.opacity = opacity;
+    scene.sprites = &sprites_;
     paintSpotlight(painter, area, scene);
     return QPointF(pointerGlobal_->x, pointerGlobal_->y);
   }

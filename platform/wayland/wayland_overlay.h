@@ -31,6 +31,7 @@
 #include "core/settings.h"
 #include "overlay/magnifier_refresh.h"
 #include "overlay/overlay_controller.h"
+#include "overlay/spotlight_view.h"
 #include "platform/wayland/frame_book.h"
 #include "platform/wayland/layer_surface.h"
 #include "platform/wayland/wayland_connection.h"
@@ -163,6 +164,7 @@ class WaylandOverlay : public OverlayWindowPort,
   WaylandOutput* pointerOutput_ = nullptr;  // the output the overlay shows on
   WaylandOutput* enteredOutput_ = nullptr;  // the overlay surface the pointer is over
   QImage snapshot_;
+  SpotlightSprites sprites_;
   WaylandOutput* snapshotOutput_ = nullptr;
   uint64_t pictureRequest_ = 0;  // the picture awaited, if pictureAwaited_
   bool pictureAwaited_ = false;

@@ -188,15 +188,17 @@ case $desktop in
     # The X server, run as the user, wants root's socket folder.
     [ -d /tmp/.X11-unix ] || install -d -m 1777 /tmp/.X11-unix
     # The server picks a free display itself: other test runs on this
-    # machine start X servers too.
-    setsid "${user_env[@]}" Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp \
+    # machine start X servers too. -noreset: a server resets as its last
+    # client goes, and refuses whoever connects meanwhile (the window
+    # manager, just after the first look at the root window).
+    setsid "${user_env[@]}" Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset \
       3>"$scratch/display" >"$scratch/xserver.log" 2>&1 </dev/null &
     groups+=($!)
     wait_for 20 "the X server" grep -q '[0-9]' "$scratch/display" || exit 1
     n=$(tr -dc 0-9 <"$scratch/display")
     wait_for 20 "the X server" as_user DISPLAY=":$n" xprop -root || exit 1
     start_group compositor.log "${user_env[@]}" DISPLAY=":$n" openbox
-    wait_for 20 "openbox" sh -c "setpriv --reuid=$user --regid=$user --init-groups env DISPLAY=:$n xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window" || exit 1
+    wait_for 20 "openbox" sh -c "setpriv --reuid=$user --regid=$user --init-groups env DISPLAY=:$n xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'" || exit 1
     # A tray, as a panel brings one: the older X11 kind, without a watcher
     # on the bus.
     start_group tray.log "${user_env[@]}" DISPLAY=":$n" trayer --edge top --align right \

@@ -166,5 +166,46 @@ TEST_F(SpotlightViewTest, RedrawRepaintsTheOldAndNewPointerAreasOnly) {
   EXPECT_EQ(view.dirty[1], QRect(0, 0, 160, 160));
 }
 
+// Frames at full opacity are copied from pictures kept between frames;
+// fades and scaled painters fill the shapes. Both show the same, with and
+// without a backdrop, on a dirty region of two pieces; off whole pixels the
+// pictures go to the nearest one.
+TEST(PaintSpotlight, PicturesKeptBetweenFramesPaintWhatTheShapesDo) {
+  const QImage picture = coordinatePicture(kScreen);
+  const QRegion dirty = QRegion(0, 0, 640, 300) + QRegion(100, 300, 540, 180);
+  SpotlightSprites sprites;
+  auto paint = [&](SpotlightScene scene, PointF pointer, SpotlightSprites* with) {
+    QImage image(kScreen, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::green);
+    QPainter painter(&image);
+    scene.pointer = pointer;
+    scene.sprites = with;
+    paintSpotlight(painter, dirty, scene);
+    return image;
+  };
+  const std::pair<PointF, PointF> places[] = {
+      {{320, 240}, {320, 240}}, {{600, 10}, {600, 10}}, {{20.25, 470.75}, {20, 471}}};
+  for (int32_t mode : {0, 1, 2}) {
+    for (bool backdrop : {false, true}) {
+      for (const auto& [at, whole] : places) {
+        const SpotlightScene scene{mode, {}, 207, kScreen, picture, backdrop ? picture : QImage()};
+        const QImage shapes = paint(scene, mode == 2 ? at : whole, nullptr);
+        const QImage kept = paint(scene, at, &sprites);
+        int worst = 0;
+        for (int y = 0; y < kScreen.height(); ++y) {
+          for (int x = 0; x < kScreen.width(); ++x) {
+            for (int shift : {0, 8, 16, 24}) {
+              worst = std::max(worst, std::abs(int((shapes.pixel(x, y) >> shift) & 0xFF) -
+                                               int((kept.pixel(x, y) >> shift) & 0xFF)));
+            }
+          }
+        }
+        EXPECT_LE(worst, 3) << "mode " << mode << " backdrop " << backdrop << " at " << at.x << ","
+                            << at.y;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace velt

@@ -19,12 +19,14 @@
 //     after the call, with the pointer at x, y and the agent's overlay (the
 //     actor named velt-overlay) shown with its fade over (true) or hidden
 //     (false); an error when none is within 10 s
-//   FollowLag(d x, d y) -> (d ms, i frames, d interval): moves the pointer,
-//     then waits for the first painted frame in which the agent's overlay
-//     (the actor named velt-overlay) is centred on the new place, and for
-//     the frame clock to present it: the ms to that, the frames painted, the
-//     view's frame interval in ms (-1 ms: not within 1 s; -1 interval: the
-//     view tells none)
+//   FollowLag(d x, d y) -> (d ms, i frames, d interval, b presented): moves
+//     the pointer, then waits for the first painted frame in which the
+//     agent's overlay (the actor named velt-overlay) is centred on the new
+//     place, and for the frame clock to present it: the ms to that, the
+//     frames painted, the view's frame interval in ms (-1 ms: not within
+//     1 s; -1 interval: the view tells none), and whether the time is the
+//     presentation's (false: the end of the paint, on a shell whose stage
+//     cannot hand its presentations to JavaScript)
 //   Wiggle(d seconds) -> (i frames, d mean ms, d max ms): moves the pointer
 //     on a circle, one step per frame, for that long; the stage's paint
 //     times meanwhile
@@ -60,6 +62,7 @@ const INTERFACE = `<node>
       <arg name="x" type="d" direction="in"/><arg name="y" type="d" direction="in"/>
       <arg name="ms" type="d" direction="out"/><arg name="frames" type="i" direction="out"/>
       <arg name="interval" type="d" direction="out"/>
+      <arg name="presented" type="b" direction="out"/>
     </method>
     <method name="Wiggle">
       <arg name="seconds" type="d" direction="in"/>
@@ -75,6 +78,7 @@ class Rig {
         this._start = () => {
             const seat = Clutter.get_default_backend().get_default_seat();
             this._pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
+            this._watchPresentations();
             this._exported = Gio.DBusExportedObject.wrapJSObject(INTERFACE, this);
             this._exported.export(Gio.DBus.session, '/quorin/driver/velt/Rig');
             this._nameId = Gio.bus_own_name(Gio.BusType.SESSION, 'quorin.driver.velt.Rig',
@@ -92,6 +96,7 @@ class Rig {
         if (this._nameId)
             Gio.bus_unown_name(this._nameId);
         this._exported?.unexport();
+        this._stopWatchingPresentations();
         this._pointer = null;
     }
 
@@ -211,39 +216,67 @@ class Rig {
         return [overlay.x + piece.x + piece.width / 2, overlay.y + piece.y + piece.height / 2];
     }
 
+    // The stage's "presented" signal carries a pointer (the frame's
+    // ClutterFrameInfo) that some versions of GJS cannot hand to JavaScript:
+    // they log "Unknown signal" for each frame and never run the handler.
+    // Watched from the start: when frames are painted and none is presented,
+    // the watch goes and the lag is taken at the end of the paint.
+    _watchPresentations() {
+        let painted = 0;
+        this._presentedWorks = null;
+        this._presentedId = global.stage.connect('presented', (stage, view) => {
+            this._presentedWorks = true;
+            this._onPresented?.(view);
+        });
+        this._probePaintId = global.stage.connect('after-paint', () => {
+            if (this._presentedWorks || ++painted < 5)
+                return;
+            this._presentedWorks = false;
+            global.stage.disconnect(this._presentedId);
+            this._presentedId = 0;
+        });
+    }
+
+    _stopWatchingPresentations() {
+        for (const id of [this._presentedId, this._probePaintId]) {
+            if (id)
+                global.stage.disconnect(id);
+        }
+        this._presentedId = this._probePaintId = 0;
+        this._onPresented = null;
+    }
+
     // -1 ms when the overlay was not there within a second.
     FollowLagAsync([x, y], invocation) {
         const start = GLib.get_monotonic_time();
-        let frames = 0, painted = false;
-        const done = (ms, interval) => {
+        let frames = 0, painted = 0, paintedView = null, answered = false;
+        const done = (ms, interval, presented) => {
+            if (answered)
+                return;
+            answered = true;
             global.stage.disconnect(paintId);
-            if (presentedId)
-                global.stage.disconnect(presentedId);
+            this._onPresented = null;
             GLib.source_remove(timeout);
-            invocation.return_value(new GLib.Variant('(did)', [ms, frames, interval]));
+            invocation.return_value(new GLib.Variant('(didb)', [ms, frames, interval, presented]));
         };
-        const paintId = global.stage.connect('after-paint', () => {
+        const paintId = global.stage.connect('after-paint', (stage, view) => {
             frames++;
-            const centre = this._overlayCentre();
-            if (centre && Math.abs(centre[0] - x) <= 1 && Math.abs(centre[1] - y) <= 1) {
-                painted = true;
-                if (!presentedId)
-                    done((GLib.get_monotonic_time() - start) / 1000, -1);
+            if (!painted) {
+                const centre = this._overlayCentre();
+                if (!centre || Math.abs(centre[0] - x) > 1 || Math.abs(centre[1] - y) > 1)
+                    return;
+                painted = GLib.get_monotonic_time();
+                paintedView = view;
             }
+            if (this._presentedWorks === false)
+                done((painted - start) / 1000, this._frameInterval(paintedView), false);
         });
-        // The frame clock's word that the frame painted is on the screen
-        // (a shell without the signal: the end of the paint, no interval).
-        let presentedId = 0;
-        try {
-            presentedId = global.stage.connect('presented', (stage, view) => {
-                if (painted)
-                    done((GLib.get_monotonic_time() - start) / 1000, this._frameInterval(view));
-            });
-        } catch (e) {
-            presentedId = 0;
-        }
+        this._onPresented = view => {
+            if (painted)
+                done((GLib.get_monotonic_time() - start) / 1000, this._frameInterval(view), true);
+        };
         const timeout = GLib.timeout_add(GLib.PRIORITY_DEFAULT, 1000, () => {
-            done(-1, -1);
+            done(-1, -1, false);
             return GLib.SOURCE_REMOVE;
         });
         this.MovePointer(x, y);
