@@ -302,6 +302,11 @@ void SpotlightView::setScreenSize(QSize size) {
 
 void SpotlightView::setBackdrop(QImage backdrop) {
   backdrop_ = std::move(backdrop);
+  // A screen's worth of pixels: not kept past the picture it was made from.
+  if (backdrop_.isNull()) {
+    sprites_.dimmedBackdrop = {};
+    sprites_.dimmedFrom = 0;
+  }
 }
 
 PointF SpotlightView::currentPointer() const {
