@@ -194,12 +194,24 @@ void InputLoop::readNode(Node& node) {
 }
 
 void InputLoop::runPosted() {
-  std::vector<Posted> tasks;
+  // Each task leaves the queue only as it starts, so that a replacing post
+  // still finds one that has not begun; those posted meanwhile wait for the
+  // wake their post gave, after the input that came first.
+  size_t waiting = 0;
   {
     std::lock_guard lock(mutex_);
-    tasks.swap(posted_);
+    waiting = posted_.size();
   }
-  for (auto& posted : tasks) posted.task();
+  for (; waiting > 0; --waiting) {
+    std::function<void()> task;
+    {
+      std::lock_guard lock(mutex_);
+      if (posted_.empty()) return;
+      task = std::move(posted_.front().task);
+      posted_.pop_front();
+    }
+    task();
+  }
 }
 
 void InputLoop::run() {

@@ -6,6 +6,7 @@
 
 #include <linux/input.h>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -102,7 +103,7 @@ class InputLoop {
     std::string topic;  // empty: never replaced
     std::function<void()> task;
   };
-  std::vector<Posted> posted_;
+  std::deque<Posted> posted_;
   bool stopping_ = false;
 
   // Input thread only.
