@@ -76,6 +76,28 @@ class Canvas {
   std::optional<QBrush> backdrop_;
 };
 
+// The lens's picture: the part of the source square inside the snapshot,
+// where it lands in the view, and the map from snapshot to view pixels.
+struct Enlargement {
+  QRectF inside;
+  QRectF shown;
+  QTransform toView;
+};
+
+Enlargement enlargementOf(const MagnifierLayout& m, const QImage& snapshot, double screenHeight) {
+  const QRectF source(m.source.x, m.source.y, m.source.width, m.source.height);
+  const QRectF dest = toView(m.destination, screenHeight);
+  const double scale = dest.width() / source.width();
+  Enlargement e;
+  e.inside = source & QRectF(snapshot.rect());
+  e.shown = QRectF(dest.x() + (e.inside.x() - source.x()) * scale,
+                   dest.y() + (e.inside.y() - source.y()) * scale, e.inside.width() * scale,
+                   e.inside.height() * scale);
+  e.toView = QTransform::fromTranslate(dest.x() - source.x() * scale, dest.y() - source.y() * scale)
+                 .scale(scale, scale);
+  return e;
+}
+
 // --- Painting from the sprites ------------------------------------------------
 
 // Where a picture of a shape goes: the shape's box in view pixels, a pixel
@@ -166,14 +188,8 @@ const QImage& lensSprite(SpotlightSprites& sprites, const MagnifierLayout& m, co
   lens.fill(Qt::transparent);
   QPainter painter(&lens);
   if (m.hasSource) {
-    const QRectF source(m.source.x, m.source.y, m.source.width, m.source.height);
-    const QRectF inside = source & QRectF(snapshot.rect());
-    const QRectF dest = toView(m.destination, screenHeight);
-    const double scale = dest.width() / source.width();
-    const QRectF shown(dest.x() + (inside.x() - source.x()) * scale,
-                       dest.y() + (inside.y() - source.y()) * scale, inside.width() * scale,
-                       inside.height() * scale);
-    painter.drawImage(shown.translated(-at.topLeft()), snapshot, inside);
+    const Enlargement e = enlargementOf(m, snapshot, screenHeight);
+    painter.drawImage(e.shown.translated(-at.topLeft()), snapshot, e.inside);
     // Kept where the lens covers its pixel, in the share it covers it.
     for (int y = 0; y < lens.height(); ++y) {
       auto* line = reinterpret_cast<QRgb*>(lens.scanLine(y));
@@ -387,20 +403,11 @@ void paintSpotlight(QPainter& painter, const QRegion& dirtyRegion, const Spotlig
       MagnifierLayout m = magnifierLayout(p, size, {double(screen.width()), height},
                                           snapshot.width(), snapshot.height());
       if (m.hasSource) {
-        // The source's part inside the snapshot, and where it lands.
-        QRectF source(m.source.x, m.source.y, m.source.width, m.source.height);
-        QRectF inside = source & QRectF(snapshot.rect());
-        QRectF dest = toView(m.destination, height);
-        double scale = dest.width() / source.width();
-        QRectF shown(dest.x() + (inside.x() - source.x()) * scale,
-                     dest.y() + (inside.y() - source.y()) * scale, inside.width() * scale,
-                     inside.height() * scale);
+        const Enlargement e = enlargementOf(m, snapshot, height);
         QBrush picture(snapshot);
-        picture.setTransform(
-            QTransform::fromTranslate(dest.x() - source.x() * scale, dest.y() - source.y() * scale)
-                .scale(scale, scale));
+        picture.setTransform(e.toView);
         painter.save();
-        painter.setClipRect(shown, Qt::IntersectClip);
+        painter.setClipRect(e.shown, Qt::IntersectClip);
         painter.fillPath(roundedPath(m.lens, height), picture);
         painter.restore();
       }
