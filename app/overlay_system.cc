@@ -80,6 +80,8 @@ void OverlaySystem::createOverlayWindow(const std::filesystem::path& resources) 
       return;
     }
     case OverlayBackend::LayerShell:
+      // sway with pictures of single windows keeps the magnifier live.
+      wayland_->liveFromWindows(mainThread_, timers_);
       overlay.attach(wayland_.get(), &taps);
       return;
     case OverlayBackend::X11:

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/log.h"
+#include "ext-window-capture-client-protocol.h"
 #include "presentation-time-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 // The protocol names an argument "namespace".
@@ -62,6 +63,15 @@ struct ConnectionListeners {
     } else if (what == zwlr_virtual_pointer_manager_v1_interface.name) {
       g.virtualPointers = static_cast<zwlr_virtual_pointer_manager_v1*>(
           bind(&zwlr_virtual_pointer_manager_v1_interface, 1));
+    } else if (what == ext_foreign_toplevel_list_v1_interface.name && self->client_) {
+      self->client_->windowListOffered(static_cast<ext_foreign_toplevel_list_v1*>(
+          bind(&ext_foreign_toplevel_list_v1_interface, 1)));
+    } else if (what == ext_foreign_toplevel_image_capture_source_manager_v1_interface.name) {
+      g.windowSources = static_cast<ext_foreign_toplevel_image_capture_source_manager_v1*>(
+          bind(&ext_foreign_toplevel_image_capture_source_manager_v1_interface, 1));
+    } else if (what == ext_image_copy_capture_manager_v1_interface.name) {
+      g.imageCopies = static_cast<ext_image_copy_capture_manager_v1*>(
+          bind(&ext_image_copy_capture_manager_v1_interface, 1));
     } else if (what == wp_presentation_interface.name) {
       g.presentation = static_cast<wp_presentation*>(bind(&wp_presentation_interface, 1));
       wp_presentation_add_listener(g.presentation, &presentationListener, self);
@@ -123,6 +133,9 @@ WaylandConnection::~WaylandConnection() {
   outputs_.clear();
   Globals& g = globals_;
   if (g.presentation) wp_presentation_destroy(g.presentation);
+  if (g.imageCopies) ext_image_copy_capture_manager_v1_destroy(g.imageCopies);
+  if (g.windowSources)
+    ext_foreign_toplevel_image_capture_source_manager_v1_destroy(g.windowSources);
   if (g.virtualPointers) zwlr_virtual_pointer_manager_v1_destroy(g.virtualPointers);
   if (g.screencopy) zwlr_screencopy_manager_v1_destroy(g.screencopy);
   if (g.layerShell) zwlr_layer_shell_v1_destroy(g.layerShell);

@@ -23,6 +23,9 @@ struct zwlr_layer_shell_v1;
 struct zwlr_screencopy_manager_v1;
 struct zwlr_foreign_toplevel_manager_v1;
 struct zwlr_virtual_pointer_manager_v1;
+struct ext_foreign_toplevel_list_v1;
+struct ext_foreign_toplevel_image_capture_source_manager_v1;
+struct ext_image_copy_capture_manager_v1;
 struct wp_presentation;
 class QSocketNotifier;
 
@@ -39,6 +42,8 @@ class WaylandConnection {
     virtual void seatCapabilities(wl_seat*, uint32_t /*capabilities*/) {}
     // The compositor offers foreign-toplevel; the client owns the manager.
     virtual void toplevelsOffered(zwlr_foreign_toplevel_manager_v1*) {}
+    // The compositor offers ext-foreign-toplevel-list; the client owns it.
+    virtual void windowListOffered(ext_foreign_toplevel_list_v1*) {}
     // errno's value for why the connection ended.
     virtual void connectionLost(int /*error*/) {}
 
@@ -55,6 +60,9 @@ class WaylandConnection {
     zwlr_screencopy_manager_v1* screencopy = nullptr;
     zwlr_virtual_pointer_manager_v1* virtualPointers = nullptr;
     wp_presentation* presentation = nullptr;
+    // Pictures of single windows.
+    ext_foreign_toplevel_image_capture_source_manager_v1* windowSources = nullptr;
+    ext_image_copy_capture_manager_v1* imageCopies = nullptr;
     // The clock the presentation times are on (clock_gettime's ids).
     std::optional<uint32_t> presentationClock;
   };

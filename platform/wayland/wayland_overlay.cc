@@ -19,6 +19,8 @@ namespace {
 
 // How long a magnifier waits for its picture before it shows without one.
 constexpr int kPictureWait = 2000;  // ms
+// How long the live lens places windows where sway last said they were.
+constexpr auto kWindowsKept = std::chrono::milliseconds(100);
 
 std::string desktopName() {
   const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
@@ -79,11 +81,17 @@ std::unique_ptr<WaylandOverlay> WaylandOverlay::connect(const Settings& settings
   overlay->connection_ = WaylandConnection::connect(overlay.get());
   if (!overlay->connection_ || !overlay->connection_->bindGlobals()) return nullptr;
   overlay->connection_->watch();
+  const WaylandConnection::Globals& g = overlay->connection_->globals();
+  overlay->windowPictures_.use(g.windowSources, g.imageCopies, g.shm);
   return overlay;
 }
 
 WaylandOverlay::WaylandOverlay(const Settings& settings, const Clock& clock)
-    : settings_(settings), clock_(clock), fade_(clock) {}
+    : settings_(settings),
+      clock_(clock),
+      // Out of the dispatch that brought the picture.
+      windowPictures_([this] { QTimer::singleShot(0, &context_, [this] { composeWindows(); }); }),
+      fade_(clock) {}
 
 WaylandOverlay::~WaylandOverlay() {
   copy_.reset();
@@ -101,6 +109,7 @@ void WaylandOverlay::outputRemoved(WaylandOutput& output) {
   destroySurface(output);
   if (pointerOutput_ == &output) pointerOutput_ = nullptr;
   if (snapshotOutput_ == &output) snapshotOutput_ = nullptr;
+  if (frozenOutput_ == &output) frozenOutput_ = nullptr;
 }
 
 void WaylandOverlay::seatCapabilities(wl_seat* seat, uint32_t capabilities) {
@@ -120,6 +129,10 @@ void WaylandOverlay::seatCapabilities(wl_seat* seat, uint32_t capabilities) {
 
 void WaylandOverlay::toplevelsOffered(zwlr_foreign_toplevel_manager_v1* manager) {
   toplevels_.track(manager);
+}
+
+void WaylandOverlay::windowListOffered(ext_foreign_toplevel_list_v1* list) {
+  windowPictures_.track(list);
 }
 
 void WaylandOverlay::connectionLost(int error) {
@@ -325,7 +338,7 @@ void WaylandOverlay::saveScreen() {
     return;
   }
   const WaylandConnection::Globals& g = connection_->globals();
-  if (g.screencopy && !std::exchange(frozenLensLogged_, true)) {
+  if (g.screencopy && !sway_ && !std::exchange(frozenLensLogged_, true)) {
     logFormat(
         "overlay: %s's wlr-screencopy pictures hold the overlay itself and it offers no "
         "picture without it; the magnifier shows the screen as it was when the lens opened",
@@ -360,6 +373,10 @@ void WaylandOverlay::pictureTaken(uint64_t request, QImage picture, const char* 
   pictureAwaited_ = false;
   copy_.reset();
   snapshot_ = std::move(picture);
+  if (sway_) {
+    frozen_ = snapshot_;
+    frozenOutput_ = snapshotOutput_;
+  }
   // failure: null when the grabber has logged its own reason.
   if (snapshot_.isNull() && failure && !grabFailureLogged_) {
     grabFailureLogged_ = true;
@@ -376,6 +393,10 @@ void WaylandOverlay::dropPicture() {
   copy_.reset();
   snapshot_ = QImage();
   snapshotOutput_ = nullptr;
+  frozen_ = QImage();
+  frozenOutput_ = nullptr;
+  lensSource_ = QRect();
+  windowPictures_.clear();
 }
 
 void WaylandOverlay::fadeIn() {
@@ -474,7 +495,10 @@ void WaylandOverlay::captureLens(RectF area) {
 void WaylandOverlay::lensPictured(uint64_t request, QRect area, QImage picture) {
   if (request != lensRequest_) return;
   refresh_->captured();
-  if (picture.isNull() || !shown_) return;
+  if (!picture.isNull() && shown_) placeLensPicture(area, picture);
+}
+
+void WaylandOverlay::placeLensPicture(QRect area, const QImage& picture) {
   WaylandOutput* output =
       connection_->outputAt({area.x() + area.width() / 2.0, area.y() + area.height() / 2.0});
   if (!output) return;
@@ -484,8 +508,12 @@ void WaylandOverlay::lensPictured(uint64_t request, QRect area, QImage picture) 
   // opened, into a picture of that output holding only what the lens shows.
   const double scale = static_cast<double>(picture.width()) / area.width();
   if (snapshotOutput_ != output || snapshot_.isNull()) {
-    snapshot_ = QImage(logical.size() * scale, QImage::Format_RGB32);
-    snapshot_.fill(Qt::black);
+    if (output == frozenOutput_ && !frozen_.isNull()) {
+      snapshot_ = frozen_;
+    } else {
+      snapshot_ = QImage(logical.size() * scale, QImage::Format_RGB32);
+      snapshot_.fill(Qt::black);
+    }
     snapshotOutput_ = output;
   }
   const double k = static_cast<double>(snapshot_.width()) / logical.width();
@@ -499,6 +527,76 @@ void WaylandOverlay::lensPictured(uint64_t request, QRect area, QImage picture) 
   if (LayerSurface* surface = surfaceOn(output); surface && pointerGlobal_) {
     surface->changed(QRegion(lensArea(*output, *pointerGlobal_)));
   }
+}
+
+}  // namespace velt
+
+namespace velt {
+
+bool WaylandOverlay::liveFromWindows(MainThread& mainThread, DelayedTasks& delayed) {
+  if (!windowPictures_.usable()) return false;
+  sway_ = SwayIpc::fromEnvironment();
+  if (!sway_) return false;
+  refresh_ = std::make_unique<MagnifierRefresh>(mainThread, delayed,
+                                                [this](RectF area) { captureWindows(area); });
+  return true;
+}
+
+void WaylandOverlay::captureWindows(RectF area) {
+  lensSource_ = QRectF(area.x, area.y, area.width, area.height).toAlignedRect();
+  const auto now = clock_.now();
+  if (now - windowsRead_ >= kWindowsKept) {
+    std::string reason;
+    std::optional<std::string> tree = sway_->tree(reason);
+    windowsRead_ = now;
+    if (tree) {
+      windows_ = shownWindows(*tree);
+    } else if (!std::exchange(windowsFailureLogged_, true)) {
+      logFormat(
+          "overlay: sway does not say where its windows are (%s); the magnifier shows the "
+          "screen as it was when the lens opened",
+          reason.c_str());
+    }
+  }
+  // The windows' latest pictures now; each new one as it comes.
+  for (const ShownWindow& window : windows_) {
+    if (window.content.intersects(lensSource_)) windowPictures_.ask(window.identifier);
+  }
+  composeWindows();
+  refresh_->captured();
+}
+
+void WaylandOverlay::composeWindows() {
+  if (!shown_ || drawMode_ != kDrawMagnifier || lensSource_.isEmpty()) return;
+  const QRect area = lensSource_;
+  WaylandOutput* output =
+      connection_->outputAt({area.x() + area.width() / 2.0, area.y() + area.height() / 2.0});
+  if (!output) return;
+  const QRect logical = output->geometry.logical();
+  const bool frozenHere = frozenOutput_ == output && !frozen_.isNull();
+  const double k = frozenHere ? static_cast<double>(frozen_.width()) / logical.width() : 1.0;
+  QImage picture(QSize(area.width(), area.height()) * k, QImage::Format_RGB32);
+  picture.fill(Qt::black);
+  {
+    QPainter painter(&picture);
+    const QRectF whole(0, 0, picture.width(), picture.height());
+    if (frozenHere) {
+      painter.drawImage(whole, frozen_,
+                        QRectF((area.x() - logical.x()) * k, (area.y() - logical.y()) * k,
+                               area.width() * k, area.height() * k));
+    }
+    // Lowest first, each over what it covers.
+    for (const ShownWindow& window : windows_) {
+      if (!window.content.intersects(area)) continue;
+      if (const QImage* image = windowPictures_.latest(window.identifier)) {
+        const QRect c = window.content;
+        painter.drawImage(
+            QRectF((c.x() - area.x()) * k, (c.y() - area.y()) * k, c.width() * k, c.height() * k),
+            *image);
+      }
+    }
+  }
+  placeLensPicture(area, picture);
 }
 
 }  // namespace velt

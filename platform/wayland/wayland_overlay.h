@@ -12,8 +12,9 @@
 // outside through setPointerPosition, and the input region stays empty.
 //
 // Also, from the same connection: the picture the magnifier enlarges
-// (wlr-screencopy) and the focused application (WaylandToplevels), where
-// the compositor offers them.
+// (wlr-screencopy), pictures of single windows to keep it live
+// (WindowPictures, placed where sway's tree says), and the focused
+// application (WaylandToplevels), where the compositor offers them.
 #pragma once
 
 #include <QImage>
@@ -34,8 +35,10 @@
 #include "overlay/spotlight_view.h"
 #include "platform/wayland/frame_book.h"
 #include "platform/wayland/layer_surface.h"
+#include "platform/wayland/sway_windows.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_toplevels.h"
+#include "platform/wayland/window_pictures.h"
 
 struct wl_pointer;
 struct wl_seat;
@@ -85,6 +88,10 @@ class WaylandOverlay : public OverlayWindowPort,
   // stands still (MagnifierRefresh, timed on delayed). Without it the lens
   // keeps the picture taken as it opened.
   void setLiveGrabber(ScreenGrabber grabber, MainThread& mainThread, DelayedTasks& delayed);
+  // The same from pictures of single windows, laid over the picture taken
+  // as the lens opened, where the compositor offers them and sway's IPC
+  // says where the windows are; false where it cannot.
+  bool liveFromWindows(MainThread& mainThread, DelayedTasks& delayed);
 
   // OverlayWindowPort, main thread. saveScreen only starts the picture; a
   // fadeIn that follows shows the overlay once the picture is there (or
@@ -118,6 +125,7 @@ class WaylandOverlay : public OverlayWindowPort,
   void outputRemoved(WaylandOutput& output) override;
   void seatCapabilities(wl_seat* seat, uint32_t capabilities) override;
   void toplevelsOffered(zwlr_foreign_toplevel_manager_v1* manager) override;
+  void windowListOffered(ext_foreign_toplevel_list_v1* list) override;
   void connectionLost(int error) override;
   // LayerSurface::Owner
   QRegion inputRegion(LayerSurface& surface) override;
@@ -143,11 +151,15 @@ class WaylandOverlay : public OverlayWindowPort,
   void refreshLens();
   void captureLens(RectF area);
   void lensPictured(uint64_t request, QRect area, QImage picture);
+  void placeLensPicture(QRect area, const QImage& picture);
+  void captureWindows(RectF area);
+  void composeWindows();
 
   const Settings& settings_;
   const Clock& clock_;
   std::unique_ptr<WaylandConnection> connection_;
   WaylandToplevels toplevels_;
+  WindowPictures windowPictures_;
   std::map<WaylandOutput*, std::unique_ptr<LayerSurface>> surfaces_;  // while the overlay shows
   wl_pointer* pointer_ = nullptr;
   zwlr_virtual_pointer_v1* virtualPointer_ = nullptr;
@@ -176,6 +188,14 @@ class WaylandOverlay : public OverlayWindowPort,
   ScreenGrabber liveGrabber_;
   std::unique_ptr<MagnifierRefresh> refresh_;
   uint64_t lensRequest_ = 0;  // the lens picture that counts
+  // The live lens from window pictures.
+  std::optional<SwayIpc> sway_;
+  QImage frozen_;  // the picture as the lens opened, of frozenOutput_
+  WaylandOutput* frozenOutput_ = nullptr;
+  QRect lensSource_;
+  std::vector<ShownWindow> windows_;
+  std::chrono::steady_clock::time_point windowsRead_{};
+  bool windowsFailureLogged_ = false;
 
   // Read by other threads.
   std::atomic<bool> pointerKnown_{false};

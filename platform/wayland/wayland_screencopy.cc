@@ -10,6 +10,21 @@
 
 namespace velt {
 
+QImage::Format shmImageFormat(uint32_t format) {
+  switch (format) {
+    case WL_SHM_FORMAT_XRGB8888:
+      return QImage::Format_RGB32;
+    case WL_SHM_FORMAT_ARGB8888:
+      return QImage::Format_ARGB32_Premultiplied;
+    case WL_SHM_FORMAT_XBGR8888:
+      return QImage::Format_RGBX8888;
+    case WL_SHM_FORMAT_ABGR8888:
+      return QImage::Format_RGBA8888_Premultiplied;
+    default:
+      return QImage::Format_Invalid;
+  }
+}
+
 SharedMemory::SharedMemory(size_t bytes) : size(bytes) {
   fd = memfd_create("velt", MFD_CLOEXEC);
   if (fd < 0) return;
@@ -46,25 +61,10 @@ namespace {
 
 using Capture = ScreenCopy::State;
 
-QImage::Format qtFormat(uint32_t format) {
-  switch (format) {
-    case WL_SHM_FORMAT_XRGB8888:
-      return QImage::Format_RGB32;
-    case WL_SHM_FORMAT_ARGB8888:
-      return QImage::Format_ARGB32_Premultiplied;
-    case WL_SHM_FORMAT_XBGR8888:
-      return QImage::Format_RGBX8888;
-    case WL_SHM_FORMAT_ABGR8888:
-      return QImage::Format_RGBA8888_Premultiplied;
-    default:
-      return QImage::Format_Invalid;
-  }
-}
-
 void buffer(void* data, zwlr_screencopy_frame_v1* frame, uint32_t format, uint32_t width,
             uint32_t height, uint32_t stride) {
   auto* c = static_cast<Capture*>(data);
-  const QImage::Format qt = qtFormat(format);
+  const QImage::Format qt = shmImageFormat(format);
   c->memory = std::make_unique<SharedMemory>(size_t{stride} * height);
   if (qt == QImage::Format_Invalid || !c->memory->data) {
     c->finish(false);

@@ -49,6 +49,10 @@ std::optional<OutputPicture> captureOutput(zwlr_screencopy_manager_v1* screencop
                                            wl_output* output,
                                            const std::function<bool(std::function<bool()>)>& wait);
 
+// The picture format of a wl_shm format; Format_Invalid for any but the
+// 32-bit RGB ones.
+QImage::Format shmImageFormat(uint32_t format);
+
 // A shared-memory file of size bytes, mapped; nullptr on failure.
 struct SharedMemory {
   int fd = -1;

@@ -608,7 +608,7 @@ frozen_lens_said_once() {
     hides $((hidden + 3)) && [ "$(frozen_lens_said)" -eq 1 ]
 }
 live_lens_checks() {
-  if [ "$(frozen_lens_said)" -gt 0 ] || [ "$desktop" = sway ]; then
+  if [ "$(frozen_lens_said)" -gt 0 ]; then
     check "magnifier (19): $desktop cannot picture the screen without the overlay: said once" frozen_lens_said_once
     skip "magnifier (19): the lens keeps up with the screen" "$(grep -m1 -o 'overlay: .*lens opened' "$out/overlay-agent.log")"
   else

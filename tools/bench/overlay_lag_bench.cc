@@ -88,6 +88,10 @@ class Desktop {
   virtual std::optional<Frame> frameShowing(QPoint p) = 0;
   // What the lag's end was.
   virtual std::string how() const = 0;
+  // The frame interval where no frame gave one.
+  virtual const char* noInterval() const {
+    return "none (the compositor gives no refresh interval; sway's headless outputs have none)";
+  }
   int discarded = 0;
 };
 
@@ -360,6 +364,9 @@ class X11 : public Desktop {
     return std::nullopt;
   }
   std::string how() const override { return "the damage events of the overlay window"; }
+  const char* noInterval() const override {
+    return "none (no refresh; the overlay redraws at most every 18 ms)";
+  }
 
  private:
   const xcb_query_extension_reply_t* extension(xcb_extension_t& ext) {
@@ -452,10 +459,9 @@ int lag(Desktop& desktop, int count) {
   }
   std::sort(lags.begin(), lags.end());
   std::sort(refresh.begin(), refresh.end());
-  char interval[96];
+  char interval[128];
   if (refresh.empty()) {
-    std::snprintf(interval, sizeof interval,
-                  "none (no refresh; the overlay redraws at most every 18 ms)");
+    std::snprintf(interval, sizeof interval, "%s", desktop.noInterval());
   } else {
     std::snprintf(interval, sizeof interval, "%.2f ms", refresh[refresh.size() / 2]);
   }
