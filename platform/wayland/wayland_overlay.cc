@@ -502,30 +502,39 @@ void WaylandOverlay::placeLensPicture(QRect area, const QImage& picture) {
   WaylandOutput* output =
       connection_->outputAt({area.x() + area.width() / 2.0, area.y() + area.height() / 2.0});
   if (!output) return;
-  const QRect logical = output->geometry.logical();
   // The square goes into the output's picture at its place, in the
-  // picture's pixels; on another output than the one pictured as the lens
-  // opened, into a picture of that output holding only what the lens shows.
-  const double scale = static_cast<double>(picture.width()) / area.width();
-  if (snapshotOutput_ != output || snapshot_.isNull()) {
-    if (output == frozenOutput_ && !frozen_.isNull()) {
-      snapshot_ = frozen_;
-    } else {
-      snapshot_ = QImage(logical.size() * scale, QImage::Format_RGB32);
-      snapshot_.fill(Qt::black);
-    }
-    snapshotOutput_ = output;
-  }
-  const double k = static_cast<double>(snapshot_.width()) / logical.width();
+  // picture's pixels.
+  QImage& into = pictureOf(*output, static_cast<double>(picture.width()) / area.width());
+  const QRect logical = output->geometry.logical();
+  const double k = static_cast<double>(into.width()) / logical.width();
   {
-    QPainter painter(&snapshot_);
+    QPainter painter(&into);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(QRectF((area.x() - logical.x()) * k, (area.y() - logical.y()) * k,
                              area.width() * k, area.height() * k),
                       picture);
   }
-  if (LayerSurface* surface = surfaceOn(output); surface && pointerGlobal_) {
-    surface->changed(QRegion(lensArea(*output, *pointerGlobal_)));
+  lensChanged(*output);
+}
+
+QImage& WaylandOverlay::pictureOf(WaylandOutput& output, double scale) {
+  // On another output than the one pictured as the lens opened, a picture
+  // of that output holding only what the lens has shown there.
+  if (snapshotOutput_ != &output || snapshot_.isNull()) {
+    if (&output == frozenOutput_ && !frozen_.isNull()) {
+      snapshot_ = frozen_;
+    } else {
+      snapshot_ = QImage(output.geometry.logical().size() * scale, QImage::Format_RGB32);
+      snapshot_.fill(Qt::black);
+    }
+    snapshotOutput_ = &output;
+  }
+  return snapshot_;
+}
+
+void WaylandOverlay::lensChanged(WaylandOutput& output) {
+  if (LayerSurface* surface = surfaceOn(&output); surface && pointerGlobal_) {
+    surface->changed(QRegion(lensArea(output, *pointerGlobal_)));
   }
 }
 
@@ -572,31 +581,33 @@ void WaylandOverlay::composeWindows() {
   WaylandOutput* output =
       connection_->outputAt({area.x() + area.width() / 2.0, area.y() + area.height() / 2.0});
   if (!output) return;
+  // Straight into the output's picture, within the square alone: the
+  // picture as the lens opened, then the windows, lowest first.
+  QImage& into = pictureOf(*output, 1.0);
   const QRect logical = output->geometry.logical();
-  const bool frozenHere = frozenOutput_ == output && !frozen_.isNull();
-  const double k = frozenHere ? static_cast<double>(frozen_.width()) / logical.width() : 1.0;
-  QImage picture(QSize(area.width(), area.height()) * k, QImage::Format_RGB32);
-  picture.fill(Qt::black);
+  const double k = static_cast<double>(into.width()) / logical.width();
+  auto inPicture = [&](const QRect& r) {
+    return QRectF((r.x() - logical.x()) * k, (r.y() - logical.y()) * k, r.width() * k,
+                  r.height() * k);
+  };
+  const QRectF square = inPicture(area);
   {
-    QPainter painter(&picture);
-    const QRectF whole(0, 0, picture.width(), picture.height());
-    if (frozenHere) {
-      painter.drawImage(whole, frozen_,
-                        QRectF((area.x() - logical.x()) * k, (area.y() - logical.y()) * k,
-                               area.width() * k, area.height() * k));
+    QPainter painter(&into);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.setClipRect(square.toAlignedRect());
+    if (output == frozenOutput_ && !frozen_.isNull() && frozen_.size() == into.size()) {
+      painter.drawImage(square, frozen_, square);
+    } else {
+      painter.fillRect(square, Qt::black);
     }
-    // Lowest first, each over what it covers.
     for (const ShownWindow& window : windows_) {
       if (!window.content.intersects(area)) continue;
       if (const QImage* image = windowPictures_.latest(window.identifier)) {
-        const QRect c = window.content;
-        painter.drawImage(
-            QRectF((c.x() - area.x()) * k, (c.y() - area.y()) * k, c.width() * k, c.height() * k),
-            *image);
+        painter.drawImage(inPicture(window.content), *image);
       }
     }
   }
-  placeLensPicture(area, picture);
+  lensChanged(*output);
 }
 
 }  // namespace velt

@@ -152,6 +152,10 @@ class WaylandOverlay : public OverlayWindowPort,
   void captureLens(RectF area);
   void lensPictured(uint64_t request, QRect area, QImage picture);
   void placeLensPicture(QRect area, const QImage& picture);
+  // The picture the lens enlarges on output, made for it if it holds
+  // another output's; scale: its pixels per point, if made.
+  QImage& pictureOf(WaylandOutput& output, double scale);
+  void lensChanged(WaylandOutput& output);
   void captureWindows(RectF area);
   void composeWindows();
 
