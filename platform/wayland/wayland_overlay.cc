@@ -538,9 +538,7 @@ void WaylandOverlay::lensChanged(WaylandOutput& output) {
   }
 }
 
-}  // namespace velt
-
-namespace velt {
+// --- The live lens from window pictures ----------------------------------------
 
 bool WaylandOverlay::liveFromWindows(MainThread& mainThread, DelayedTasks& delayed) {
   if (!windowPictures_.usable()) return false;

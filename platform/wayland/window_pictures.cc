@@ -6,6 +6,13 @@
 #include "platform/wayland/wayland_screencopy.h"
 
 namespace velt {
+namespace {
+
+// A window's picture is at most this wide and high: larger buffers are
+// nonsense, and would take gigabytes.
+constexpr uint32_t kLargest = 16384;
+
+}  // namespace
 
 struct WindowPictures::Handle {
   std::string identifier;
@@ -101,6 +108,10 @@ struct WindowPictureListeners {
   static void sessionDone(void* data, ext_image_copy_capture_session_v1*) {
     auto* s = static_cast<S*>(data);
     if (s->nextWidth != s->width || s->nextHeight != s->height || s->nextFormat != s->format) {
+      // A picture under way into the old buffer is asked for again, into
+      // one of the new size.
+      if (s->frame) s->wanted = true;
+      s->endFrame();
       s->dropBuffer();
     }
     s->width = std::exchange(s->nextWidth, 0);
@@ -123,6 +134,7 @@ struct WindowPictureListeners {
   static void presented(void*, ext_image_copy_capture_frame_v1*, uint32_t, uint32_t, uint32_t) {}
   static void ready(void* data, ext_image_copy_capture_frame_v1*) {
     auto* s = static_cast<S*>(data);
+    if (!s->memory) return s->answered();
     const QImage shared(static_cast<const uchar*>(s->memory->data), static_cast<int>(s->width),
                         static_cast<int>(s->height), static_cast<qsizetype>(s->width) * 4,
                         shmImageFormat(s->format));
@@ -151,7 +163,7 @@ void WindowPictures::Session::capture() {
     wanted = true;
     return;
   }
-  if (!format || !width || !height) {
+  if (!format || !width || !height || width > kLargest || height > kLargest) {
     owner.arrived_();  // nothing this client can read
     return;
   }
