@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "core/log.h"
+#include "platform/wayland/shared_memory.h"
 #include "platform/wayland/wayland_connection.h"
-#include "platform/wayland/wayland_screencopy.h"
 // The protocol names an argument "namespace".
 #define namespace layer_namespace
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
@@ -178,12 +178,11 @@ LayerSurface::Buffer* LayerSurface::bufferFor(int slot) {
   const int stride = pixels.width() * 4;
   auto buffer = std::make_unique<Buffer>();
   buffer->memory = std::make_unique<SharedMemory>(static_cast<size_t>(stride) * pixels.height());
-  if (!buffer->memory->data) return nullptr;
-  wl_shm_pool* pool = wl_shm_create_pool(connection_.globals().shm, buffer->memory->fd,
-                                         static_cast<int32_t>(buffer->memory->size));
-  buffer->buffer = wl_shm_pool_create_buffer(pool, 0, pixels.width(), pixels.height(), stride,
-                                             WL_SHM_FORMAT_ARGB8888);
-  wl_shm_pool_destroy(pool);
+  buffer->buffer =
+      buffer->memory->buffer(connection_.globals().shm, static_cast<uint32_t>(pixels.width()),
+                             static_cast<uint32_t>(pixels.height()), static_cast<uint32_t>(stride),
+                             WL_SHM_FORMAT_ARGB8888);
+  if (!buffer->buffer) return nullptr;
   buffer->surface = this;
   buffer->slot = slot;
   wl_buffer_add_listener(buffer->buffer, &SurfaceListeners::bufferListener, buffer.get());

@@ -1,11 +1,10 @@
 #include "platform/wayland/wayland_screencopy.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
 #include <wayland-client.h>
 
 #include <memory>
 
+#include "platform/wayland/shared_memory.h"
 #include "wlr-screencopy-unstable-v1-client-protocol.h"
 
 namespace velt {
@@ -23,20 +22,6 @@ QImage::Format shmImageFormat(uint32_t format) {
     default:
       return QImage::Format_Invalid;
   }
-}
-
-SharedMemory::SharedMemory(size_t bytes) : size(bytes) {
-  fd = memfd_create("velt", MFD_CLOEXEC);
-  if (fd < 0) return;
-  if (ftruncate(fd, static_cast<off_t>(size)) == 0) {
-    data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (data == MAP_FAILED) data = nullptr;
-  }
-}
-
-SharedMemory::~SharedMemory() {
-  if (data) munmap(data, size);
-  if (fd >= 0) close(fd);
 }
 
 struct ScreenCopy::State {
@@ -66,16 +51,12 @@ void buffer(void* data, zwlr_screencopy_frame_v1* frame, uint32_t format, uint32
   auto* c = static_cast<Capture*>(data);
   const QImage::Format qt = shmImageFormat(format);
   c->memory = std::make_unique<SharedMemory>(size_t{stride} * height);
-  if (qt == QImage::Format_Invalid || !c->memory->data) {
+  if (qt != QImage::Format_Invalid)
+    c->buffer = c->memory->buffer(c->shm, width, height, stride, format);
+  if (!c->buffer) {
     c->finish(false);
     return;
   }
-  wl_shm_pool* pool =
-      wl_shm_create_pool(c->shm, c->memory->fd, static_cast<int32_t>(c->memory->size));
-  c->buffer =
-      wl_shm_pool_create_buffer(pool, 0, static_cast<int32_t>(width), static_cast<int32_t>(height),
-                                static_cast<int32_t>(stride), format);
-  wl_shm_pool_destroy(pool);
   c->image = QImage(static_cast<uchar*>(c->memory->data), static_cast<int>(width),
                     static_cast<int>(height), static_cast<qsizetype>(stride), qt);
   zwlr_screencopy_frame_v1_copy(frame, c->buffer);

@@ -53,15 +53,4 @@ std::optional<OutputPicture> captureOutput(zwlr_screencopy_manager_v1* screencop
 // 32-bit RGB ones.
 QImage::Format shmImageFormat(uint32_t format);
 
-// A shared-memory file of size bytes, mapped; nullptr on failure.
-struct SharedMemory {
-  int fd = -1;
-  void* data = nullptr;
-  size_t size = 0;
-  explicit SharedMemory(size_t bytes);
-  ~SharedMemory();
-  SharedMemory(const SharedMemory&) = delete;
-  SharedMemory& operator=(const SharedMemory&) = delete;
-};
-
 }  // namespace velt

@@ -3,6 +3,7 @@
 #include <wayland-client.h>
 
 #include "ext-window-capture-client-protocol.h"
+#include "platform/wayland/shared_memory.h"
 #include "platform/wayland/wayland_screencopy.h"
 
 namespace velt {
@@ -168,19 +169,14 @@ void WindowPictures::Session::capture() {
     return;
   }
   if (!buffer) {
-    const size_t stride = size_t{width} * 4;
-    memory = std::make_unique<SharedMemory>(stride * height);
-    if (!memory->data) {
+    const uint32_t stride = width * 4;  // width is at most kLargest
+    memory = std::make_unique<SharedMemory>(size_t{stride} * height);
+    buffer = memory->buffer(owner.shm_, width, height, stride, format);
+    if (!buffer) {
       memory.reset();
       owner.arrived_();
       return;
     }
-    wl_shm_pool* pool =
-        wl_shm_create_pool(owner.shm_, memory->fd, static_cast<int32_t>(memory->size));
-    buffer = wl_shm_pool_create_buffer(pool, 0, static_cast<int32_t>(width),
-                                       static_cast<int32_t>(height), static_cast<int32_t>(stride),
-                                       format);
-    wl_shm_pool_destroy(pool);
   }
   frame = ext_image_copy_capture_session_v1_create_frame(session);
   ext_image_copy_capture_frame_v1_add_listener(frame, &WindowPictureListeners::frameListener, this);
