@@ -82,13 +82,13 @@ TEST(SessionBackend, FocusFollowsTheBackendInUseByDesktopEntryId) {
   x11.focus(WindowClass{"xterm", "XTerm"});
   EXPECT_EQ(profiles.focusedApplication(), "org.gnome.TextEditor")
       << "the old backend is not heard";
+  shell.focus(std::nullopt);
+  EXPECT_EQ(profiles.focusedApplication(), "");
 
   shell.focus(WindowClass{"firefox", "firefox", "firefox"});
   EXPECT_EQ(profiles.focusedApplication(), "firefox-esr") << "a Wayland app id that is no entry's";
   shell.focus(WindowClass{"x", "x", "../../evil id"});
   EXPECT_EQ(profiles.focusedApplication(), "") << "no id that is none";
-  shell.focus(std::nullopt);
-  EXPECT_EQ(profiles.focusedApplication(), "");
   follower.stop();
   shell.focus(WindowClass{"a", "b", "org.gnome.TextEditor"});
   EXPECT_EQ(profiles.focusedApplication(), "");

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "tests/support/test_support.h"
 
@@ -15,7 +16,9 @@ using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
 
-std::string plistXml(const std::vector<std::pair<std::string, std::string>>& entries) {
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+std::string plistXml(const Entries& entries) {
   std::string xml =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
@@ -29,7 +32,7 @@ std::string str(const std::string& v) {
 }
 
 // The "profiles" value: one dictionary per application, its keys as given.
-std::string profilesXml(const std::vector<std::vector<std::pair<std::string, std::string>>>& list) {
+std::string profilesXml(const std::vector<Entries>& list) {
   std::string xml = "<array>";
   for (const auto& entries : list) {
     xml += "<dict>";
@@ -60,19 +63,22 @@ class SettingsStoreTest : public ::testing::Test {
   CaptureLog log;
 
   SettingsStore store() { return SettingsStore(settings, folder, defaults); }
-  void writeSettings(const std::vector<std::pair<std::string, std::string>>& entries) {
-    writeFile(file, plistXml(entries));
-  }
+  void writeSettings(const Entries& entries) { writeFile(file, plistXml(entries)); }
   // A file with enough entries to count: spotlightDim, type1 to type4 of 0,
   // then more.
-  void writeCounted(const std::string& spotlight,
-                    std::vector<std::pair<std::string, std::string>> more = {}) {
+  void writeCounted(const std::string& spotlight, Entries more = {}) {
     more.insert(more.begin(), {{"spotlightDim", str(spotlight)},
                                {"type1", str("0")},
                                {"type2", str("0")},
                                {"type3", str("0")},
                                {"type4", str("0")}});
     writeSettings(more);
+  }
+  // What the next start reads from the folder.
+  std::unique_ptr<Settings> reread() {
+    auto again = std::make_unique<Settings>();
+    SettingsStore(*again, folder, defaults).loadSettings();
+    return again;
   }
 };
 
@@ -94,31 +100,32 @@ TEST_F(SettingsStoreTest, FirstRunCopiesTheDefaultFileOrWritesAFreshOne) {
   EXPECT_EQ(fresh.spotlightSize, 310);
   fresh.StandardButtonAssignments[1].code = 13;
   s.saveSettings();
-  Settings reread;
-  SettingsStore(reread, folder, defaults).loadSettings();
-  EXPECT_EQ(reread.StandardButtonAssignments[1].code, 13);
+  EXPECT_EQ(reread()->StandardButtonAssignments[1].code, 13);
   EXPECT_EQ(log.count("Error: Save set file"), 0u);
 }
 
 // A spotlight below the minimum, or none, is 320; a file of fewer than five
-// entries counts as empty.
+// entries counts as empty. The mask bits of extra buttons none is assigned
+// to are cleared; other bits stay.
 TEST_F(SettingsStoreTest, SpotlightSizeAndFilesTooShortToCount) {
   for (auto [stored, expected] : {std::pair{"150", 320}, {"200", 200}, {"900", 900}, {"x", 320}}) {
     writeCounted(stored);
-    Settings fresh;
-    SettingsStore(fresh, folder, defaults).loadSettings();
-    EXPECT_EQ(fresh.spotlightSize, expected) << "stored " << stored;
+    EXPECT_EQ(reread()->spotlightSize, expected) << "stored " << stored;
   }
   writeSettings({{"spotlightDim", str("250")},
                  {"type2", str("13")},
                  {"type3", str("14")},
                  {"type4", str("15")}});
+  settings.interceptMask = 0x40;
+  settings.hidButtonMask = 0x07;
   store().loadSettings();
   EXPECT_EQ(settings.spotlightSize, 310);
   EXPECT_EQ(settings.StandardButtonAssignments[2].code, 0);
-  EXPECT_EQ(settings.interceptMask, 0);
+  EXPECT_EQ(settings.interceptMask, 0x40);
+  EXPECT_EQ(settings.hidButtonMask, 0x01);
 }
 
+// Loading clears every code, kept in the file or not, and only the codes.
 TEST_F(SettingsStoreTest, ValuesAsStringsNumbersOrNonsense) {
   writeSettings({{"spotlightDim", "<integer>260</integer>"},
                  {"type1", str("13")},
@@ -130,6 +137,7 @@ TEST_F(SettingsStoreTest, ValuesAsStringsNumbersOrNonsense) {
                  {"numType0_op1", str("  35xyz")},
                  {"numType0_op2", "<integer>-3</integer>"},
                  {"type4_op1", "<dict/>"}});
+  settings.StandardButtonAssignments[7].store({3, 44, 0});
   store().loadSettings();
   EXPECT_EQ(settings.spotlightSize, 260);
   EXPECT_EQ(settings.StandardButtonAssignments[1].code, 13);
@@ -139,6 +147,7 @@ TEST_F(SettingsStoreTest, ValuesAsStringsNumbersOrNonsense) {
   EXPECT_EQ(settings.StandardButtonAssignments[4].op1, 0);
   EXPECT_EQ(settings.ExtraButtonAssignments[0].op1, 35);
   EXPECT_EQ(settings.ExtraButtonAssignments[0].op2, -3);
+  EXPECT_EQ(settings.StandardButtonAssignments[7].load(), (ButtonAssignmentValue{0, 44, 0}));
   // type1, type2 and type4 assigned; type3 is not.
   EXPECT_EQ(settings.interceptMask, 2 | 4 | 16);
   EXPECT_EQ(settings.hidButtonMask, 4);
@@ -184,13 +193,11 @@ TEST_F(SettingsStoreTest, SaveWritesTheKeysInOrderAndKeepsOtherKeys) {
     last = at;
   }
 
-  Settings reread;
-  SettingsStore(reread, folder, defaults).loadSettings();
-  EXPECT_EQ(reread.spotlightSize, 330);
-  EXPECT_EQ(reread.StandardButtonAssignments[2].code, 5);
-  EXPECT_EQ(reread.StandardButtonAssignments[3].load(), (ButtonAssignmentValue{27, 8, 12}));
-  EXPECT_EQ(reread.ExtraButtonAssignments[1].code, 19);
-  EXPECT_EQ(reread.hidButtonMask, 4);
+  auto again = reread();
+  EXPECT_EQ(again->spotlightSize, 330);
+  EXPECT_EQ(again->StandardButtonAssignments[2].code, 5);
+  EXPECT_EQ(again->StandardButtonAssignments[3].load(), (ButtonAssignmentValue{27, 8, 12}));
+  EXPECT_EQ(again->ExtraButtonAssignments[1].code, 19);
 }
 
 // The damaged files the store has kept aside.
@@ -213,6 +220,9 @@ TEST_F(SettingsStoreTest, DamagedFilesAndFilesThatWouldExpandPastTheLimitsAreEac
   std::string deep;
   for (int i = 0; i < 20000; ++i) deep += "<array>";
   for (int i = 0; i < 20000; ++i) deep += "</array>";
+  auto withProfiles = [](const std::vector<Entries>& list) {
+    return plistXml({{"profiles", profilesXml(list)}});
+  };
   struct Case {
     const char* name;
     std::string bytes, logged;
@@ -222,17 +232,10 @@ TEST_F(SettingsStoreTest, DamagedFilesAndFilesThatWouldExpandPastTheLimitsAreEac
       {"refs-16", readFile(corpusFile("bplist-shared-refs-16.plist")), " more than "},
       {"refs-26", readFile(corpusFile("bplist-shared-refs-26.plist")), " more than "},
       {"deep", plistXml({{"type1", str("13")}, {"deep", deep}}), " more than "},
-      {"too many profiles",
-       plistXml(
-           {{"profiles", profilesXml(std::vector(65,
-                                                 std::vector<std::pair<std::string, std::string>>{
-                                                     {"application", str("a")}}))}}),
+      {"too many profiles", withProfiles(std::vector(65, Entries{{"application", str("a")}})),
        "65 profiles, at most 64"},
-      {"no application id", plistXml({{"profiles", profilesXml({{{"application", str("../x")}}})}}),
-       "no application id"},
-      {"twice",
-       plistXml(
-           {{"profiles", profilesXml({{{"application", str("a")}}, {{"application", str("a")}}})}}),
+      {"no application id", withProfiles({{{"application", str("../x")}}}), "no application id"},
+      {"twice", withProfiles({{{"application", str("a")}}, {{"application", str("a")}}}),
        "two profiles of a"},
       {"not a list", plistXml({{"profiles", str("a")}}), "profiles is not a list"},
   };
@@ -255,9 +258,7 @@ TEST_F(SettingsStoreTest, DamagedFilesAndFilesThatWouldExpandPastTheLimitsAreEac
     std::sort(damaged.begin(), damaged.end());
     EXPECT_EQ(keptAside(folder), damaged);
     EXPECT_LT(std::filesystem::file_size(file), 4096u);
-    Settings reread;
-    SettingsStore(reread, folder, defaults).loadSettings();
-    EXPECT_EQ(reread.StandardButtonAssignments[1].code, saved);
+    EXPECT_EQ(reread()->StandardButtonAssignments[1].code, saved);
   }
 }
 
@@ -282,9 +283,7 @@ TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsNeverWrittenOver) {
   // Once it has arrived, the change goes in beside what it holds.
   writeCounted("420", {{"aForeignKey", str("keep me")}});
   s.saveSettings();
-  Settings reread;
-  SettingsStore(reread, folder, defaults).loadSettings();
-  EXPECT_EQ(reread.StandardButtonAssignments[2].code, 13);
+  EXPECT_EQ(reread()->StandardButtonAssignments[2].code, 13);
   EXPECT_NE(readFile(file).find("keep me"), std::string::npos);
 }
 
@@ -296,9 +295,7 @@ TEST_F(SettingsStoreTest, ARepeatedKeyCountsOnceAndTheSavedChoiceComesBack) {
   s.saveSettings();
   const std::string xml = readFile(file);
   EXPECT_EQ(xml.find("<key>type1</key>"), xml.rfind("<key>type1</key>"));
-  Settings reread;
-  SettingsStore(reread, folder, defaults).loadSettings();
-  EXPECT_EQ(reread.StandardButtonAssignments[1].code, 13);
+  EXPECT_EQ(reread()->StandardButtonAssignments[1].code, 13);
 }
 
 TEST_F(SettingsStoreTest, FailedWritesKeepTheOldFileAndLeaveNoTemporary) {
@@ -332,19 +329,6 @@ TEST_F(SettingsStoreTest, FailedWritesKeepTheOldFileAndLeaveNoTemporary) {
   EXPECT_TRUE(std::filesystem::is_directory(file / "occupied"));
   EXPECT_EQ(log.count("Error: Save set file: " + file.string()), readOnlyFolderCounts ? 2u : 1u);
   EXPECT_EQ(filesInFolder(), 0u);
-}
-
-TEST_F(SettingsStoreTest, LoadingKeepsMaskBitsAlreadySetAndClearsOnlyCodes) {
-  writeCounted("310", {{"numType1", str("0")}});
-  settings.interceptMask = 0x40;
-  settings.hidButtonMask = 0x07;
-  settings.StandardButtonAssignments[7].code = 3;
-  settings.StandardButtonAssignments[7].op1 = 44;
-  store().loadSettings();
-  EXPECT_EQ(settings.interceptMask, 0x40);
-  EXPECT_EQ(settings.hidButtonMask, 0x01);
-  EXPECT_EQ(settings.StandardButtonAssignments[7].code, 0);
-  EXPECT_EQ(settings.StandardButtonAssignments[7].op1, 44);
 }
 
 // A slot a profile leaves out follows the general table, "0" is Default;

@@ -16,26 +16,26 @@ TEST(AutoRun, OnlyTheInstalledCopyCounts) {
   testing::TempDir dir;
   testing::writeFile(dir / "usr/bin/velt-mouse-assistant", "");
   fs::create_directory_symlink(dir / "usr/bin", dir / "bin");
-  EXPECT_TRUE(runsFromInstalledLocation(dir / "usr/bin/velt-mouse-assistant", dir / "usr/bin"));
-  EXPECT_TRUE(runsFromInstalledLocation(dir / "bin/velt-mouse-assistant", dir / "usr/bin"));
-  EXPECT_FALSE(runsFromInstalledLocation(dir / "build/bin/velt-mouse-assistant", dir / "usr/bin"));
-  EXPECT_FALSE(
-      runsFromInstalledLocation(dir / "usr/bin/sub/velt-mouse-assistant", dir / "usr/bin"));
+  for (auto [folder, installed] :
+       {std::pair{"usr/bin", true}, {"bin", true}, {"build/bin", false}, {"usr/bin/sub", false}}) {
+    EXPECT_EQ(runsFromInstalledLocation(dir / folder / kExecutableName, dir / "usr/bin"), installed)
+        << folder;
+  }
 }
 
 TEST(AutoRun, WritesTheEntryOnceAndNeverOverwritesIt) {
   testing::TempDir dir;
-  testing::writeFile(dir / "resources/quorin.driver.agent.desktop", kTemplate);
+  const auto source = dir / "resources/quorin.driver.agent.desktop";
+  testing::writeFile(source, kTemplate);
   testing::CaptureLog log;
-  auto autostart = dir / "config/autostart";
-  setAutoRun(dir / "resources/quorin.driver.agent.desktop", autostart);
-  EXPECT_EQ(testing::readFile(autostart / "quorin.driver.velt.desktop"), kTemplate);
+  const auto entry = dir / "config/autostart/quorin.driver.velt.desktop";
+  setAutoRun(source, entry.parent_path());
+  EXPECT_EQ(testing::readFile(entry), kTemplate);
 
   // The user turned it off; a later start leaves it so but still logs.
-  testing::writeFile(autostart / "quorin.driver.velt.desktop", "[Desktop Entry]\nHidden=true\n");
-  setAutoRun(dir / "resources/quorin.driver.agent.desktop", autostart);
-  EXPECT_EQ(testing::readFile(autostart / "quorin.driver.velt.desktop"),
-            "[Desktop Entry]\nHidden=true\n");
+  testing::writeFile(entry, "[Desktop Entry]\nHidden=true\n");
+  setAutoRun(source, entry.parent_path());
+  EXPECT_EQ(testing::readFile(entry), "[Desktop Entry]\nHidden=true\n");
   EXPECT_EQ(log.count("create auto run ! "), 2u);
 
   // A missing template: nothing written, the line still logged.
@@ -47,25 +47,20 @@ TEST(AutoRun, WritesTheEntryOnceAndNeverOverwritesIt) {
 TEST(AutoRun, RemovesOnlyEntriesThatStartTheAgent) {
   testing::TempDir dir;
   auto autostart = dir.path();
-  testing::writeFile(autostart / "quorin.driver.velt.desktop", kTemplate);
-  testing::writeFile(autostart / "old.desktop", "[Desktop Entry]\nName=VELT Mouse Assistant\n");
-  testing::writeFile(
-      autostart / "path.desktop",
-      "[Desktop Entry]\nName=Mouse\nExec=\"/opt/velt/bin/velt-mouse-assistant\" -x\n");
-  testing::writeFile(autostart / "other.desktop",
-                     "[Desktop Entry]\nName=Other\nExec=velt-mouse-assistant-helper\n");
-  testing::writeFile(
-      autostart / "action.desktop",
-      "[Desktop Entry]\nName=Other\n[Desktop Action x]\nName=VELT Mouse Assistant\n");
-  testing::writeFile(autostart / "notes.txt", kTemplate);
-
+  const struct {
+    std::string name, text;
+    bool stays;
+  } files[] = {
+      {"quorin.driver.velt.desktop", kTemplate, true},  // the one to keep
+      {"old.desktop", "[Desktop Entry]\nName=VELT Mouse Assistant\n", false},
+      {"path.desktop", "[Desktop Entry]\nExec=\"/opt/velt/bin/velt-mouse-assistant\" -x\n", false},
+      {"other.desktop", "[Desktop Entry]\nExec=velt-mouse-assistant-helper\n", true},
+      {"action.desktop", "[Desktop Entry]\n[Desktop Action x]\nName=VELT Mouse Assistant\n", true},
+      {"notes.txt", kTemplate, true},
+  };
+  for (const auto& f : files) testing::writeFile(autostart / f.name, f.text);
   removeAutoRun(autostart, kAutostartEntry);
-  EXPECT_TRUE(fs::exists(autostart / "quorin.driver.velt.desktop"));
-  EXPECT_FALSE(fs::exists(autostart / "old.desktop"));
-  EXPECT_FALSE(fs::exists(autostart / "path.desktop"));
-  EXPECT_TRUE(fs::exists(autostart / "other.desktop"));
-  EXPECT_TRUE(fs::exists(autostart / "action.desktop"));
-  EXPECT_TRUE(fs::exists(autostart / "notes.txt"));
+  for (const auto& f : files) EXPECT_EQ(fs::exists(autostart / f.name), f.stays) << f.name;
 
   removeAutoRun(autostart, "");
   EXPECT_FALSE(fs::exists(autostart / "quorin.driver.velt.desktop"));

@@ -68,11 +68,11 @@ TEST(WindowLayout, ColumnAndBadgesForButtonsTwoAndFour) {
 }
 
 TEST(WindowLayout, StepIsWholeNumberDivision) {
-  WindowPlan plan = planWindow(mouse(4 | 8 | 16), 1, exampleGeometry());
-  // avail 450 / 3 = 150.
-  EXPECT_EQ(plan.slotPlan[1].caption.y - plan.slotPlan[0].caption.y, 150);
   DeviceRecord all = mouse(4 | 8 | 16);
   addExtra(all, 0xFE, 0xFD, {1, 1});
+  WindowPlan plan = planWindow(all, 1, exampleGeometry());
+  // avail 450 / 4 = 112.
+  EXPECT_EQ(plan.slotPlan[3].caption.y - plan.slotPlan[2].caption.y, 112);
   addExtra(all, 0xFA, 0xFA, {2, 2});
   addExtra(all, 0xFC, 0xFC, {3, 3});
   plan = planWindow(all, 1, exampleGeometry());
