@@ -25,6 +25,9 @@
 # VELT_RIG_DESKTOP names the desktop. VELT_RIG_SIZE sets the screen's size
 # on sway, KWin and X11 (1280x720 by default); VELT_RIG_OUTPUTS how many of
 # them KWin has, side by side (1 by default; the command gets it too).
+# VELT_RIG_KWIN_ONLY=1 starts KWin without Plasma's shell, for checks that
+# need no panel, tray or launcher. VELT_RIG_PATIENCE (a whole number, 1 by
+# default) multiplies the rig's waits for the desktop, on a slow machine.
 # VELT_RIG_KEEP names a folder (made, and given to the user) where the checks
 # keep the pictures of the screen they judged wrong.
 #
@@ -62,7 +65,8 @@ cannot_host() {
 case $desktop in
   gnome) needs=(gnome-shell dbus-daemon unshare gsettings gdbus) ;;
   # Plasma 6 has kded6 where Plasma 5 had kded5.
-  kwin) needs=(kwin_wayland dbus-daemon plasmashell "$(command -v kded6 || echo kded5)") ;;
+  kwin) needs=(kwin_wayland dbus-daemon)
+    [ "${VELT_RIG_KWIN_ONLY:-}" = 1 ] || needs+=(plasmashell "$(command -v kded6 || echo kded5)") ;;
   sway) needs=(sway swaymsg swaybar dbus-daemon) ;;
   x11) needs=(Xvfb openbox trayer xprop dbus-daemon) ;;
   *) echo "desktop_rig: unknown desktop '$desktop'" >&2; exit 2 ;;
@@ -148,6 +152,7 @@ wait_for() {
   local seconds=$1 what=$2
   shift 2
   local start=$SECONDS
+  seconds=$((seconds * ${VELT_RIG_PATIENCE:-1}))
   until "$@" >/dev/null 2>&1; do
     if ((SECONDS - start >= seconds)); then
       say "$what did not happen within ${seconds}s"
@@ -222,19 +227,21 @@ case $desktop in
     environment=(WAYLAND_DISPLAY=wayland-kwin XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland
                  QT_QPA_PLATFORM=wayland KDE_FULL_SESSION=true KDE_SESSION_VERSION=${kded#*kded}
                  VELT_RIG_OUTPUTS="${VELT_RIG_OUTPUTS:-1}")
-    # Plasma's shell, as a Plasma session starts it: the activity manager
-    # first (the shell will not load without it), kded (which keeps the
-    # tray's watcher), then the shell with its default panel.
-    activities=$(compgen -G "/usr/lib/*/libexec/kactivitymanagerd" || compgen -G /usr/libexec/kactivitymanagerd)
-    activities=$(echo "$activities" | head -n 1)
-    [ -n "$activities" ] || cannot_host "kactivitymanagerd is not installed"
-    start_group activities.log "${user_env[@]}" "${environment[@]}" "$activities"
-    start_group kded.log "${user_env[@]}" "${environment[@]}" "$kded"
-    wait_for 30 "the activity manager" has_name org.kde.ActivityManager || exit 1
-    start_group plasmashell.log "${user_env[@]}" "${environment[@]}" plasmashell --no-respawn
-    panels() { as_user gdbus call --session -d org.kde.plasmashell -o /PlasmaShell \
-      -m org.kde.PlasmaShell.evaluateScript 'print(panels().length)' | grep -q "'[1-9]"; }
-    wait_for 60 "Plasma's panel" panels || exit 1
+    if [ "${VELT_RIG_KWIN_ONLY:-}" != 1 ]; then
+      # Plasma's shell, as a Plasma session starts it: the activity manager
+      # first (the shell will not load without it), kded (which keeps the
+      # tray's watcher), then the shell with its default panel.
+      activities=$(compgen -G "/usr/lib/*/libexec/kactivitymanagerd" || compgen -G /usr/libexec/kactivitymanagerd)
+      activities=$(echo "$activities" | head -n 1)
+      [ -n "$activities" ] || cannot_host "kactivitymanagerd is not installed"
+      start_group activities.log "${user_env[@]}" "${environment[@]}" "$activities"
+      start_group kded.log "${user_env[@]}" "${environment[@]}" "$kded"
+      wait_for 30 "the activity manager" has_name org.kde.ActivityManager || exit 1
+      start_group plasmashell.log "${user_env[@]}" "${environment[@]}" plasmashell --no-respawn
+      panels() { as_user gdbus call --session -d org.kde.plasmashell -o /PlasmaShell \
+        -m org.kde.PlasmaShell.evaluateScript 'print(panels().length)' | grep -q "'[1-9]"; }
+      wait_for 60 "Plasma's panel" panels || exit 1
+    fi
     ;;
   gnome)
     rig=$(dirname "$0")/gnome-rig
@@ -309,4 +316,5 @@ cd "$scratch/work"
 [ -z "${VELT_RIG_KEEP:-}" ] || install -d -o "$user" "$VELT_RIG_KEEP"
 timeout --kill-after=10 "${VELT_RIG_TIME_LIMIT:-240}" "${user_env[@]}" VELT_RIG_DESKTOP="$desktop" "${environment[@]}" \
   ${CI:+CI=$CI} ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} ${UBSAN_OPTIONS:+UBSAN_OPTIONS=$UBSAN_OPTIONS} \
-  ${LSAN_OPTIONS:+LSAN_OPTIONS=$LSAN_OPTIONS} ${VELT_RIG_KEEP:+VELT_RIG_KEEP=$VELT_RIG_KEEP} "$@"
+  ${LSAN_OPTIONS:+LSAN_OPTIONS=$LSAN_OPTIONS} ${VELT_RIG_KEEP:+VELT_RIG_KEEP=$VELT_RIG_KEEP} \
+  ${VELT_RIG_PATIENCE:+VELT_RIG_PATIENCE=$VELT_RIG_PATIENCE} "$@"
