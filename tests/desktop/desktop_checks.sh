@@ -381,13 +381,23 @@ cancelled() {
 kwin_picture_cancelled() {
   bash "$(dirname "$0")/kwin_screenshot_entries.sh" "$agent" "$probe" && poll 20 cancelled
 }
+shortcut="dbus org.kde.kglobalaccel /component/kwin org.kde.kglobalaccel.Component.invokeShortcut"
+# What KWin's OpenGL compositing shows: the window views, with a window open.
+kwin_window_views() {
+  check "window overview (1): present windows" toggles 1 "$shortcut(Expose)" windowview
+  check "application windows (5): present windows of the application" \
+    toggles 5 "$shortcut(ExposeClass)" windowview
+}
+# Neither the portal nor Spectacle is installed here: the agent takes the
+# picture itself through ScreenShot2, as its desktop entry allows.
+kwin_pictures() {
+  check "KWin takes pictures for the programs its desktop entries allow" kwin_grants_screenshots
+  check "screenshot (17): KWin's picture into Pictures" picture_appears "KWin screen picture"
+}
 kwin_checks() {
-  local shortcut="dbus org.kde.kglobalaccel /component/kwin org.kde.kglobalaccel.Component.invokeShortcut"
   window files-window || { fail "a window shows"; return; }
   if kwin_opengl; then
-    check "window overview (1): present windows" toggles 1 "$shortcut(Expose)" windowview
-    check "application windows (5): present windows of the application" \
-      toggles 5 "$shortcut(ExposeClass)" windowview
+    kwin_window_views
   else
     check "window overview (1): KWin's shortcut Expose" run 1 "$shortcut(Expose)"
     check "application windows (5): KWin's shortcut ExposeClass" run 5 "$shortcut(ExposeClass)"
@@ -398,10 +408,7 @@ kwin_checks() {
     toggles 30 "dbus org.kde.plasmashell" plasma_launcher
   check "file manager (16)" file_manager_opens_the_working_folder
   if kwin_opengl; then
-    check "KWin takes pictures for the programs its desktop entries allow" kwin_grants_screenshots
-    # Neither the portal nor Spectacle is installed here: the agent takes the
-    # picture itself through ScreenShot2, as its desktop entry allows.
-    check "screenshot (17): KWin's picture into Pictures" picture_appears "KWin screen picture"
+    kwin_pictures
   else
     check "screenshot (17): ScreenShot2 lets the agent in, KWin cancels, the agent logs it" \
       kwin_picture_cancelled
@@ -979,14 +986,8 @@ fi
 if [ "$only" = overlay ]; then
   if kwin_opengl; then
     pass "KWin composites with OpenGL"
-    check "KWin takes pictures for the programs its desktop entries allow" kwin_grants_screenshots
-    check "screenshot (17): KWin's picture into Pictures" picture_appears "KWin screen picture"
-    shortcut="dbus org.kde.kglobalaccel /component/kwin org.kde.kglobalaccel.Component.invokeShortcut"
-    if window files-window; then
-      check "window overview (1): present windows" toggles 1 "$shortcut(Expose)" windowview
-      check "application windows (5): present windows of the application" \
-        toggles 5 "$shortcut(ExposeClass)" windowview
-    fi
+    kwin_pictures
+    window files-window && kwin_window_views
     overlay_checks
   else
     fail "KWin composites with OpenGL"
