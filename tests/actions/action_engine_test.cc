@@ -4,6 +4,7 @@
 #include <linux/input-event-codes.h>
 
 #include <stdexcept>
+#include <utility>
 
 #include "actions/key_codes.h"
 #include "core/profiles.h"
@@ -49,6 +50,9 @@ class RecordingOverlay : public OverlayControl, public TapControl {
     calls.push_back("motion tap " + std::to_string(delay));
   }
 
+  // The calls so far, forgotten.
+  std::vector<std::string> take() { return std::exchange(calls, {}); }
+
   std::vector<std::string> calls;
   bool held = false;
   bool throwOnToggle = false;
@@ -89,6 +93,17 @@ TEST_F(ActionEngineTest, CodesOutsideTheTableDoNothing) {
   EXPECT_EQ(mainThread.pending(), 0u);
   EXPECT_TRUE(overlay.calls.empty());
   EXPECT_TRUE(log.lines().empty());
+
+  // Without an overlay or taps the overlay's functions break nothing.
+  engine.setOverlayControl(nullptr);
+  engine.setTapControl(nullptr);
+  for (uint8_t code : {18, 19, 23, 25}) {
+    press(code);
+    release(code);
+  }
+  mainThread.runPending();
+  EXPECT_EQ(modes.wheelMode.load(), kWheelOff);
+  EXPECT_TRUE(overlay.calls.empty());
 }
 
 TEST_F(ActionEngineTest, KeyFunctionsSendTheirLinuxChordOnPressOnly) {
@@ -137,14 +152,12 @@ TEST_F(ActionEngineTest, PresentationKeysOnlyWhileImpressIsActive) {
   EXPECT_TRUE(input.take().empty());
 
   windows.active = WindowClass{"libreoffice", "libreoffice-impress"};
-  press(20);
-  EXPECT_EQ(input.take(), tap({KEY_B}));
-  press(21);
-  EXPECT_EQ(input.take(), tap({KEY_F5}));
-  press(22);
-  EXPECT_EQ(input.take(), tap({KEY_LEFT}));
-  release(22);
-  EXPECT_TRUE(input.take().empty());
+  for (auto [code, key] : {std::pair<uint8_t, uint16_t>{20, KEY_B}, {21, KEY_F5}, {22, KEY_LEFT}}) {
+    press(code);
+    EXPECT_EQ(input.take(), tap({key})) << code;
+    release(code);
+    EXPECT_TRUE(input.take().empty()) << code;
+  }
 }
 
 TEST_F(ActionEngineTest, PointerModesLastWhileHeld) {
@@ -154,11 +167,10 @@ TEST_F(ActionEngineTest, PointerModesLastWhileHeld) {
     release(code);
     EXPECT_EQ(modes.wheelMode.load(), kWheelOff);
   }
-  EXPECT_EQ(overlay.calls, std::vector<std::string>(4, "wheel tap 0.000000"));
+  EXPECT_EQ(overlay.take(), std::vector<std::string>(4, "wheel tap 0.000000"));
 
   // Motion modes record the anchor first; where the pointer cannot be read,
   // the last anchor stays.
-  overlay.calls.clear();
   pointer.at = PointF{100.5, 200};
   press(25);
   EXPECT_EQ(modes.motionMode.load(), kMotionScroll);
@@ -179,50 +191,35 @@ TEST_F(ActionEngineTest, PointerModesLastWhileHeld) {
 }
 
 TEST_F(ActionEngineTest, SpotlightAndMagnifier) {
+  using Calls = std::vector<std::string>;
   pointer.at = PointF{10, 20};
   press(18);
   EXPECT_EQ(modes.pointerAnchorX.load(), 10);
   EXPECT_TRUE(overlay.calls.empty());  // the press goes through the main thread
   mainThread.runPending();
-  EXPECT_EQ(overlay.calls, std::vector<std::string>{"spotlightPressed"});
+  EXPECT_EQ(overlay.take(), Calls{"spotlightPressed"});
 
-  overlay.calls.clear();
   release(18);  // before the hold check: the spotlight toggles
   mainThread.runPending();
-  EXPECT_EQ(overlay.calls, std::vector<std::string>{"toggle 0"});
+  EXPECT_EQ(overlay.take(), Calls{"toggle 0"});
 
   // Press and release quicker than the main thread, after a pointer dot:
   // the release is judged after the press, which cleared the hold.
-  overlay.calls.clear();
   overlay.held = true;
   press(18);
   release(18);
   mainThread.runPending();
-  EXPECT_EQ(overlay.calls, (std::vector<std::string>{"spotlightPressed", "toggle 0"}));
+  EXPECT_EQ(overlay.take(), (Calls{"spotlightPressed", "toggle 0"}));
 
-  overlay.calls.clear();
   overlay.held = true;  // after the hold check showed the dot: it goes away
   release(18);
   EXPECT_TRUE(overlay.calls.empty());
   mainThread.runPending();
-  EXPECT_EQ(overlay.calls, std::vector<std::string>{"shown 0 1"});
+  EXPECT_EQ(overlay.take(), Calls{"shown 0 1"});
 
-  overlay.calls.clear();
   press(19);
   release(19);
-  EXPECT_EQ(overlay.calls, std::vector<std::string>{"toggle 2"});
-}
-
-TEST_F(ActionEngineTest, WithoutOverlayOrTapsNothingBreaks) {
-  engine.setOverlayControl(nullptr);
-  engine.setTapControl(nullptr);
-  for (uint8_t code : {18, 19, 23, 25}) {
-    press(code);
-    release(code);
-  }
-  mainThread.runPending();
-  EXPECT_EQ(modes.wheelMode.load(), kWheelOff);
-  EXPECT_TRUE(overlay.calls.empty());
+  EXPECT_EQ(overlay.take(), Calls{"toggle 2"});
 }
 
 TEST_F(ActionEngineTest, DesktopFunctionsNeverHoldTheCallingThread) {

@@ -25,6 +25,16 @@ std::string modelJson(const std::string& name, int type, int modelId, const std:
          hidNum + "}";
 }
 
+// A "hid_num" list of extra buttons with these (down, up) codes.
+std::string hidNum(std::initializer_list<std::pair<int, int>> codes) {
+  std::string out = "[";
+  for (auto [down, up] : codes) {
+    out += (out.size() > 1 ? ", " : "") + std::string(R"({"down": )") + std::to_string(down) +
+           R"(, "up": )" + std::to_string(up) + R"(, "x": 0, "y": 0})";
+  }
+  return out + "]";
+}
+
 class ModelCatalogueTest : public ::testing::Test {
  protected:
   TempDir dir;
@@ -75,10 +85,8 @@ TEST_F(ModelCatalogueTest, MalformedFoldersAreSkippedWithOneLineEach) {
   addModel("f-fewpos", R"({"model_name": "Few", "model_image": "p.png",
       "model_define": {"type": 1, "model_id": 1, "usb_vid": "1", "usb_pid": "2", "button": "1C"},
       "button_pos": [{"x": 1, "y": 2}]})");
-  addModel("g-manyhid", modelJson("Many", 1, 1, "1", "2",
-                                  R"([{"down":1,"up":1,"x":0,"y":0},{"down":1,"up":1,"x":0,"y":0},
-                                      {"down":1,"up":1,"x":0,"y":0},{"down":1,"up":1,"x":0,"y":0},
-                                      {"down":1,"up":1,"x":0,"y":0}])"));
+  addModel("g-manyhid",
+           modelJson("Many", 1, 1, "1", "2", hidNum({{1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}})));
   addModel("h-array", "[1, 2, 3]");
   addModel("i-typeobj", modelJson("Obj", 1, 1, "1", "2", "[]", R"(, "swap45": {})"));
   writeFile(dir / "not-a-folder.json", "{}");
@@ -182,12 +190,9 @@ TEST_F(ModelCatalogueTest, MatchingRules) {
 
 TEST_F(ModelCatalogueTest, ExtraButtonsAreEnabledByModelsExaminedUpToTheMatch) {
   // Catalogue order is by model name: "A" is examined before "M", "Z" after.
-  addModel("1", modelJson("A-before", 6, 3, "0C45", "7E0E",
-                          R"([{"down": 250, "up": 250, "x": 0, "y": 0}])"));
-  addModel("2", modelJson("M-match", 1, 1, "0C45", "7E20",
-                          R"([{"down": 254, "up": 253, "x": 0, "y": 0}])"));
-  addModel("3", modelJson("Z-after", 2, 2, "0C45", "7E1C",
-                          R"([{"down": 252, "up": 252, "x": 0, "y": 0}])"));
+  addModel("1", modelJson("A-before", 6, 3, "0C45", "7E0E", hidNum({{250, 250}})));
+  addModel("2", modelJson("M-match", 1, 1, "0C45", "7E20", hidNum({{254, 253}})));
+  addModel("3", modelJson("Z-after", 2, 2, "0C45", "7E1C", hidNum({{252, 252}})));
   auto catalogue = load();
   ASSERT_NE(matchModel(catalogue, identity(1, 1, 0x0C45, 0x7E20), enabled), nullptr);
   EXPECT_EQ(flags(), (std::array<bool, 3>{true, true, false}));
@@ -198,9 +203,7 @@ TEST_F(ModelCatalogueTest, ExtraButtonsAreEnabledByModelsExaminedUpToTheMatch) {
   // Only exact code pairs count; "0" comes before every other name.
   ExtraButtonEnabled none{};
   addModel("4", modelJson("0-mixed", 1, 1, "0C45", "7E21",
-                          R"([{"down": 254, "up": 254, "x": 0, "y": 0},
-                              {"down": 250, "up": 251, "x": 0, "y": 0},
-                              {"down": 253, "up": 254, "x": 0, "y": 0}])"));
+                          hidNum({{254, 254}, {250, 251}, {253, 254}})));
   catalogue = load();
   matchModel(catalogue, identity(1, 1, 0x0C45, 0x7E21), none);
   EXPECT_FALSE(none[0] || none[1] || none[2]);

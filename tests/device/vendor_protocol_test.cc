@@ -36,10 +36,6 @@ Bytes padded(Bytes head, size_t length) {
   return head;
 }
 
-Bytes bytesOf(const std::vector<ConfigurationReport>& reports, size_t i) {
-  return i < reports.size() ? reports[i].bytes : Bytes{};
-}
-
 // The one place that spells the protocol's bytes; the agent, the virtual mice
 // and the guest's checks build theirs from the functions checked here.
 TEST(VendorReportsTest, BytesBothWays) {
@@ -67,18 +63,18 @@ TEST(VendorReportsTest, BytesBothWays) {
   // start, type 2 with M = 1C and H = 04, type 6 and type 10 with M = 1E.
   uint8_t sequence = 0;
   auto type1 = configurationReports(1, 0x10, 0x04, sequence);
-  EXPECT_EQ(bytesOf(type1, 0), (Bytes{0x02, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x12}));
-  EXPECT_EQ(bytesOf(type1, 1), follow);
-  EXPECT_EQ(bytesOf(type1, 2), (Bytes{0x06, 0xE1, 0x04, 0x00, 0xE5, 0x00, 0x00, 0x06}));
-  auto type2 = configurationReports(2, 0x1C, 0x04, sequence);
-  EXPECT_EQ(bytesOf(type2, 0), padded({0x05, 0x00, 0x00, 0x11, 0x11, 0x1C}, 21));
-  EXPECT_EQ(bytesOf(type2, 1), padded({0x05, 0x00, 0x00, 0x11, 0x0F, 0x04}, 21));
-  EXPECT_EQ(bytesOf(configurationReports(6, 0x1E, 0x04, sequence), 0),
-            padded({0x07, 0x01, 0x0C, 0x12, 0x03, 0x05, 0x1E}, 35));
-  EXPECT_EQ(bytesOf(configurationReports(10, 0x1E, 0x04, sequence), 0),
-            padded({0x0C, 0x12, 0x03, 0x05, 0x01, 0x1E, 0x00, 0x1F}, 16));
   ASSERT_EQ(type1.size(), 3u);
+  EXPECT_EQ(type1[0].bytes, (Bytes{0x02, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x12}));
+  EXPECT_EQ(type1[1].bytes, follow);
+  EXPECT_EQ(type1[2].bytes, (Bytes{0x06, 0xE1, 0x04, 0x00, 0xE5, 0x00, 0x00, 0x06}));
+  auto type2 = configurationReports(2, 0x1C, 0x04, sequence);
   ASSERT_EQ(type2.size(), 2u);
+  EXPECT_EQ(type2[0].bytes, padded({0x05, 0x00, 0x00, 0x11, 0x11, 0x1C}, 21));
+  EXPECT_EQ(type2[1].bytes, padded({0x05, 0x00, 0x00, 0x11, 0x0F, 0x04}, 21));
+  EXPECT_EQ(configurationReports(6, 0x1E, 0x04, sequence).at(0).bytes,
+            padded({0x07, 0x01, 0x0C, 0x12, 0x03, 0x05, 0x1E}, 35));
+  EXPECT_EQ(configurationReports(10, 0x1E, 0x04, sequence).at(0).bytes,
+            padded({0x0C, 0x12, 0x03, 0x05, 0x01, 0x1E, 0x00, 0x1F}, 16));
   EXPECT_EQ(type1[2].reportId, 0);
   EXPECT_EQ(type2[1].reportId, 0x05);
 

@@ -12,6 +12,19 @@ namespace {
 class PointerTapsTest : public ::testing::Test, public testing::TapsRig {};
 
 TEST_F(PointerTapsTest, WheelModes) {
+  // Held, the wheel passes until the tap is re-evaluated; released, the tap
+  // stays on until its next re-evaluation, then lets go.
+  modes.wheelMode = kWheelVolume;
+  EXPECT_EQ(taps.wheelEvent(1), TapVerdict::Pass);
+  EXPECT_FALSE(taps.wheelTaken());
+  reevaluate();
+  EXPECT_TRUE(taps.wheelTaken());
+  modes.wheelMode = kWheelOff;
+  EXPECT_EQ(taps.wheelEvent(1), TapVerdict::Pass);
+  reevaluate();
+  EXPECT_FALSE(taps.wheelTapEnabled());
+  EXPECT_EQ(output.volumeSteps.size(), 0u);
+
   hold(kWheelVolume, kMotionOff);
   EXPECT_EQ(taps.wheelEvent(0), TapVerdict::Swallow);
   taps.wheelEvent(3);
@@ -22,21 +35,6 @@ TEST_F(PointerTapsTest, WheelModes) {
   EXPECT_EQ(taps.wheelEvent(0), TapVerdict::Swallow);
   EXPECT_EQ(taps.wheelEvent(-2), TapVerdict::Swallow);
   EXPECT_EQ(output.scrolls, (std::vector<std::pair<double, double>>{{0, 0}, {0, -2}}));
-}
-
-TEST_F(PointerTapsTest, WheelPassesUntilTheTapIsReevaluated) {
-  modes.wheelMode = kWheelVolume;
-  EXPECT_EQ(taps.wheelEvent(1), TapVerdict::Pass);
-  EXPECT_FALSE(taps.wheelTaken());
-  reevaluate();
-  EXPECT_TRUE(taps.wheelTaken());
-
-  // Released: the tap stays on until its next re-evaluation, then lets go.
-  modes.wheelMode = kWheelOff;
-  EXPECT_EQ(taps.wheelEvent(1), TapVerdict::Pass);
-  reevaluate();
-  EXPECT_FALSE(taps.wheelTapEnabled());
-  EXPECT_EQ(output.volumeSteps.size(), 0u);
 }
 
 TEST_F(PointerTapsTest, WheelResizesTheSpotlightAndMagnifierButNotTheDot) {

@@ -97,8 +97,7 @@ TEST_F(SpotlightViewTest, SpotlightDimsAllButTheHole) {
 
 // Every point q of the lens, away from its rim, shows the picture at
 // (q + pointer) / 2, wherever the pointer is, also at the screen's edges.
-void expectEnlargedAboutThePointer(const QImage& image, QPoint pointer, int lens, double scale,
-                                   const std::string& what) {
+void expectEnlargedAboutThePointer(const QImage& image, QPoint pointer, int lens, double scale) {
   int inner = lens / 2 - 8;
   int checked = 0;
   for (int d = -inner; d <= inner; d += 7) {
@@ -106,14 +105,12 @@ void expectEnlargedAboutThePointer(const QImage& image, QPoint pointer, int lens
       if (!QRect(QPoint(0, 0), kScreen).contains(q)) continue;
       QPoint shown = whereFrom(image.pixel(q));
       QPointF expected = QPointF(q + pointer) / 2 * scale;
-      ASSERT_LE(std::abs(shown.x() - expected.x()), scale)
-          << what << " q " << q.x() << "," << q.y();
-      ASSERT_LE(std::abs(shown.y() - expected.y()), scale)
-          << what << " q " << q.x() << "," << q.y();
+      ASSERT_LE(std::abs(shown.x() - expected.x()), scale) << "q " << q.x() << "," << q.y();
+      ASSERT_LE(std::abs(shown.y() - expected.y()), scale) << "q " << q.x() << "," << q.y();
       ++checked;
     }
   }
-  EXPECT_GT(checked, 20) << what;
+  EXPECT_GT(checked, 20);
 }
 
 TEST_F(SpotlightViewTest, LensEnlargesTwiceAboutThePointerUpToEachEdge) {
@@ -124,11 +121,9 @@ TEST_F(SpotlightViewTest, LensEnlargesTwiceAboutThePointerUpToEachEdge) {
       int lens = lensSide(size);
       for (QPoint at : {QPoint(320, 240), QPoint(0, 240), QPoint(639, 240), QPoint(320, 0),
                         QPoint(320, 479), QPoint(0, 0), QPoint(639, 479), QPoint(50, 460)}) {
-        QImage image = render(2, at);
-        expectEnlargedAboutThePointer(image, at, lens, scale,
-                                      "size " + std::to_string(size) + " scale " +
-                                          std::to_string(scale) + " at " + std::to_string(at.x()) +
-                                          "," + std::to_string(at.y()));
+        SCOPED_TRACE(::testing::Message()
+                     << "size " << size << " scale " << scale << " at " << at.x() << "," << at.y());
+        expectEnlargedAboutThePointer(render(2, at), at, lens, scale);
       }
     }
   }

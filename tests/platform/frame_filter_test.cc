@@ -29,6 +29,12 @@ TEST_F(FrameFilterTest, WithoutModesEverythingGoesOnUnchanged) {
   EXPECT_EQ(run(in), in);
   Events release = frame({key(BTN_LEFT, 0)});
   EXPECT_EQ(run(release), release);
+
+  // The wheel, whole notches and parts of one, passes the pointer dot.
+  showOverlay(kDrawPointerDot);
+  EXPECT_EQ(run(in), in);
+  Events fraction = frame({rel(REL_WHEEL_HI_RES, 60)});
+  EXPECT_EQ(run(fraction), fraction);
 }
 
 TEST_F(FrameFilterTest, MotionModeHoldsThePointerAndKeepsTheRestOfTheFrame) {
@@ -74,14 +80,6 @@ TEST_F(FrameFilterTest, WheelModeTakesNotchesAndTheStepsBetweenThem) {
 
   // Motion in the same frame still moves the pointer.
   EXPECT_EQ(run(frame({rel(REL_X, 2), rel(REL_WHEEL, 1)})), frame({rel(REL_X, 2)}));
-}
-
-TEST_F(FrameFilterTest, TheWheelPassesThePointerDot) {
-  showOverlay(kDrawPointerDot);
-  Events in = frame({rel(REL_WHEEL, 1), rel(REL_WHEEL_HI_RES, 120)});
-  EXPECT_EQ(run(in), in);
-  Events fraction = frame({rel(REL_WHEEL_HI_RES, 60)});
-  EXPECT_EQ(run(fraction), fraction);
 }
 
 TEST_F(FrameFilterTest, AssignedButtonsAreTakenWithTheirScanCodes) {

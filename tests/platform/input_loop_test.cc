@@ -62,18 +62,15 @@ struct Received {
   }
 };
 
-class RecordingSink : public InputSink {
- public:
-  explicit RecordingSink(Received& received) : received_(received) {}
+struct RecordingSink : InputSink {
+  explicit RecordingSink(Received& r) : received(r) {}
   bool write(std::span<const input_event> events) override {
-    std::lock_guard lock(received_.mutex);
-    received_.events.insert(received_.events.end(), events.begin(), events.end());
-    received_.changed.notify_all();
+    std::lock_guard lock(received.mutex);
+    received.events.insert(received.events.end(), events.begin(), events.end());
+    received.changed.notify_all();
     return true;
   }
-
- private:
-  Received& received_;
+  Received& received;
 };
 
 class InputLoopTest : public ::testing::Test, public testing::TapsRig {
