@@ -322,6 +322,7 @@ void WaylandOverlay::committed(LayerSurface&) {
 
 void WaylandOverlay::setMode(int32_t drawMode) {
   drawMode_ = drawMode;
+  liveRefusals_ = 0;
   if (refresh_ && drawMode != kDrawMagnifier) refresh_->stop();
 }
 
@@ -430,6 +431,7 @@ void WaylandOverlay::fadeIn() {
 void WaylandOverlay::fadeOut() {
   showWhenPictured_ = false;
   if (refresh_) refresh_->stop();
+  liveRefusals_ = 0;
   if (!shown_) return;
   fade_.start(1, 0);
   changedAll();
@@ -470,6 +472,7 @@ void WaylandOverlay::setLiveGrabber(ScreenGrabber grabber, MainThread& mainThrea
 
 void WaylandOverlay::refreshLens() {
   if (!refresh_ || !shown_ || drawMode_ != kDrawMagnifier || !pointerGlobal_) return;
+  if (liveRefusals_ >= kLiveRefusalsKept) return;
   WaylandOutput* output = connection_->outputAt(*pointerGlobal_);
   if (!output) return;
   const QRect l = output->geometry.logical();
@@ -495,7 +498,15 @@ void WaylandOverlay::captureLens(RectF area) {
 void WaylandOverlay::lensPictured(uint64_t request, QRect area, QImage picture) {
   if (request != lensRequest_) return;
   refresh_->captured();
-  if (!picture.isNull() && shown_) placeLensPicture(area, picture);
+  if (picture.isNull()) {
+    // A KWin that composites without OpenGL refuses every picture: asking
+    // again at each move would only cost. The lens stays as it is until it
+    // opens again.
+    if (++liveRefusals_ >= kLiveRefusalsKept) refresh_->stop();
+    return;
+  }
+  liveRefusals_ = 0;
+  if (shown_) placeLensPicture(area, picture);
 }
 
 void WaylandOverlay::placeLensPicture(QRect area, const QImage& picture) {

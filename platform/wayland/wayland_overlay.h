@@ -190,6 +190,10 @@ class WaylandOverlay : public OverlayWindowPort,
   bool grabFailureLogged_ = false;
   bool frozenLensLogged_ = false;
   ScreenGrabber liveGrabber_;
+  // Pictures refused in a row; at kLiveRefusalsKept the lens stops asking
+  // until it opens again.
+  int liveRefusals_ = 0;
+  static constexpr int kLiveRefusalsKept = 3;
   std::unique_ptr<MagnifierRefresh> refresh_;
   uint64_t lensRequest_ = 0;  // the lens picture that counts
   // The live lens from window pictures.
