@@ -229,11 +229,16 @@ class Rig {
             this._onPresented?.(view);
         });
         this._probePaintId = global.stage.connect('after-paint', () => {
-            if (this._presentedWorks || ++painted < 5)
+            if (!this._presentedWorks && ++painted < 5)
                 return;
-            this._presentedWorks = false;
-            global.stage.disconnect(this._presentedId);
-            this._presentedId = 0;
+            // Decided: a frame was presented, or five were painted without.
+            global.stage.disconnect(this._probePaintId);
+            this._probePaintId = 0;
+            if (!this._presentedWorks) {
+                this._presentedWorks = false;
+                global.stage.disconnect(this._presentedId);
+                this._presentedId = 0;
+            }
         });
     }
 
