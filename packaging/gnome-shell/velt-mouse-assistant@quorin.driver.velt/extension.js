@@ -107,8 +107,11 @@ const MODE_MAGNIFIER = 2;
 const FADE_MS = 200;
 const SMALLEST_SIZE = 200;
 const LARGEST_SIZE = 500;
-// Black at 0.8; Cogl's colour where Clutter's is gone (GNOME 47).
-const DIM = (Clutter.Color ?? Cogl.Color).from_string('#000000cc')[1];
+// Black at 0.8 (0xcc); Cogl's colour where Clutter's is gone (GNOME 47).
+const DIM_ALPHA = 0xcc;
+function black(alpha) {
+    return (Clutter.Color ?? Cogl.Color).from_string(`#000000${alpha.toString(16).padStart(2, '0')}`)[1];
+}
 // Cairo's operators and fill rules.
 const CLEAR = 0;
 const SOURCE = 1;
@@ -162,6 +165,50 @@ class LensPicture extends Clutter.Clone {
     }
 });
 
+// The spotlight's dim: one actor over the whole monitor, never moved or
+// resized while the pointer moves, that paints the four bands around the
+// hole. It asks for no redraw of its own: all that changes in it lies in
+// the hole's old and new squares, which the hole's own move has the stage
+// repaint, and the dim with them. Bands that were actors of their own
+// damaged nearly the whole monitor at every move, as they changed size.
+const SpotlightDim = GObject.registerClass(
+class SpotlightDim extends Clutter.Actor {
+    _init() {
+        super._init({ reactive: false });
+        this._hole = [0, 0, 0];  // left, top, side
+        this._colors = new Map();  // by the alpha painted
+    }
+
+    setHole(left, top, side) {
+        this._hole = [left, top, side];
+    }
+
+    vfunc_get_paint_volume(volume) {
+        volume.set_width(this.width);
+        volume.set_height(this.height);
+        return true;
+    }
+
+    vfunc_paint_node(root) {
+        const alpha = Math.round(DIM_ALPHA * this.get_paint_opacity() / 255);
+        if (!this._colors.has(alpha))
+            this._colors.set(alpha, black(alpha));
+        const node = Clutter.ColorNode.new(this._colors.get(alpha));
+        const { width, height } = this;
+        const [left, top, side] = this._hole;
+        const bands = [
+            [0, 0, width, top], [0, top + side, width, height],
+            [0, top, left, top + side], [left + side, top, width, top + side],
+        ];
+        for (const [x1, y1, x2, y2] of bands) {
+            const box = [Math.max(x1, 0), Math.max(y1, 0), Math.min(x2, width), Math.min(y2, height)];
+            if (box[2] > box[0] && box[3] > box[1])
+                node.add_rectangle(Clutter.ActorBox.new(...box));
+        }
+        root.add_child(node);
+    }
+});
+
 // A rounded rectangle path in a cairo context.
 function roundedRect(cr, x, y, width, height, radius) {
     cr.newSubPath();
@@ -204,7 +251,7 @@ class Overlay {
         this.actor = new St.Widget({ name: 'velt-overlay', reactive: false, visible: false });
         this.actor.opacity = 0;
         // Spotlight: dimmed all around a tile with the clear hole.
-        this._dims = [0, 1, 2, 3].map(() => new Clutter.Actor({ background_color: DIM }));
+        this._dim = new SpotlightDim();
         this._hole = cairoActor((cr, width, height) => {
             cr.setSourceRGBA(0, 0, 0, 0.8);
             cr.rectangle(0, 0, width, height);
@@ -246,7 +293,7 @@ class Overlay {
             cr.setLineWidth(3);
             cr.stroke();
         });
-        for (const child of [...this._dims, this._hole, this._dot, this._lens, this._rim])
+        for (const child of [this._dim, this._hole, this._dot, this._lens, this._rim])
             this.actor.add_child(child);
         global.stage.add_child(this.actor);
     }
@@ -262,9 +309,7 @@ class Overlay {
         this._mode = mode;
         this._size = Math.min(Math.max(size, SMALLEST_SIZE), LARGEST_SIZE) || 310;
         this.shown = true;
-        for (const child of this._dims)
-            child.visible = this._mode === MODE_SPOTLIGHT;
-        this._hole.visible = this._mode === MODE_SPOTLIGHT;
+        this._dim.visible = this._hole.visible = this._mode === MODE_SPOTLIGHT;
         this._dot.visible = this._mode === MODE_POINTER_DOT;
         this._lens.visible = this._rim.visible = this._mode === MODE_MAGNIFIER;
         // Cloned only while the lens shows: otherwise every change of the
@@ -367,8 +412,6 @@ class Overlay {
         this._pointer = [x, y];
         const px = x - monitor.x;
         const py = y - monitor.y;
-        const width = monitor.width + 1;
-        const height = monitor.height + 1;
         if (this._mode === MODE_SPOTLIGHT) {
             // The hole's side is the size; an odd size leans up and left, as
             // on the other desktops.
@@ -376,18 +419,12 @@ class Overlay {
             const half = Math.trunc(size / 2);
             const left = px - half;
             const top = py + half - size;
-            if (all)
+            if (all) {
                 this._hole.set_size(size, size);
+                this._dim.set_size(monitor.width + 1, monitor.height + 1);
+            }
             this._hole.set_position(left, top);
-            const [above, below, before, after] = this._dims;
-            above.set_position(0, 0);
-            above.set_size(width, Math.max(0, top));
-            below.set_position(0, top + size);
-            below.set_size(width, Math.max(0, height - top - size));
-            before.set_position(0, top);
-            before.set_size(Math.max(0, left), size);
-            after.set_position(left + size, top);
-            after.set_size(Math.max(0, width - left - size), size);
+            this._dim.setHole(left, top, size);
         } else if (this._mode === MODE_POINTER_DOT) {
             this._dot.set_position(px - 22, py - 22);
         } else {
